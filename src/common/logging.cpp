@@ -1,0 +1,7 @@
+#include "logging_p.h"
+
+Q_LOGGING_CATEGORY(lcClient, "veltro.client")
+Q_LOGGING_CATEGORY(lcSockJS, "veltro.sockjs")
+Q_LOGGING_CATEGORY(lcCollab, "veltro.collab")
+Q_LOGGING_CATEGORY(lcModel, "veltro.model")
+Q_LOGGING_CATEGORY(lcCodec, "veltro.codec")

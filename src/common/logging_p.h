@@ -1,0 +1,14 @@
+// The library's logging categories, in one place so that hosts can filter
+// them ("veltro.*.debug=false"). Use qCDebug/qCWarning with these; never a
+// bare qDebug(). Log texts keep the bracketed component prefixes
+// ("[PresenterClient]", "[SockJSConnector]", ...). Never log a password or
+// a request body that carries credentials.
+#pragma once
+
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcClient)   // veltro.client  : REST requests, sign-in, sessions, upload
+Q_DECLARE_LOGGING_CATEGORY(lcSockJS)   // veltro.sockjs  : transports, XHR worker
+Q_DECLARE_LOGGING_CATEGORY(lcCollab)   // veltro.collab  : event bus, dispatch, polls, assessments
+Q_DECLARE_LOGGING_CATEGORY(lcModel)    // veltro.model   : data objects, JSON serializer
+Q_DECLARE_LOGGING_CATEGORY(lcCodec)    // veltro.codec   : LZMA and gzip codecs

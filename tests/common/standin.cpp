@@ -1,0 +1,103 @@
+#include "standin.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QtTest>
+
+QString StandIn::sourcePath(const QString &relative)
+{
+    QString root = qEnvironmentVariable("VELTRO_SOURCE_DIR");
+    if (root.isEmpty())
+        root = QStringLiteral(VELTRO_SOURCE_DIR_FALLBACK);
+    return root + QLatin1Char('/') + relative;
+}
+
+StandIn *StandIn::shared()
+{
+    static StandIn *instance = [] () -> StandIn * {
+        QFile f(qEnvironmentVariable("VELTRO_SIM_INFO"));
+        if (!f.open(QIODevice::ReadOnly)) {
+            qWarning("stand-in fixture not running (VELTRO_SIM_INFO=%s)", qPrintable(f.fileName()));
+            return nullptr;
+        }
+        auto *s = new StandIn;
+        s->m_info = QJsonDocument::fromJson(f.readLine()).object();
+        return s;
+    }();
+    return instance;
+}
+
+std::unique_ptr<StandIn> StandIn::launch(const QStringList &args, int timeoutMs)
+{
+    std::unique_ptr<StandIn> s(new StandIn);
+    s->m_process = std::make_unique<QProcess>();
+    s->m_process->setProcessChannelMode(QProcess::SeparateChannels);
+    s->m_process->setReadChannel(QProcess::StandardOutput);
+    QStringList all{sourcePath(QStringLiteral("sim/server.js")), QStringLiteral("--port"), QStringLiteral("0"),
+                    QStringLiteral("--max-lifetime"), QStringLiteral("900")};
+    all += args;
+    s->m_process->start(QStringLiteral(VELTRO_NODE), all);
+    if (!s->m_process->waitForStarted(timeoutMs))
+        return nullptr;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs) {
+        if (s->m_process->canReadLine()) {
+            const QJsonObject o = QJsonDocument::fromJson(s->m_process->readLine()).object();
+            if (o.contains(QStringLiteral("control"))) {
+                s->m_info = o;
+                return s;
+            }
+            continue;
+        }
+        if (s->m_process->state() == QProcess::NotRunning)
+            break;
+        s->m_process->waitForReadyRead(200);
+    }
+    qWarning("stand-in did not start: %s", s->m_process->readAllStandardError().constData());
+    return nullptr;
+}
+
+StandIn::~StandIn()
+{
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->terminate();
+        if (!m_process->waitForFinished(5000)) {
+            m_process->kill();
+            m_process->waitForFinished(2000);
+        }
+    }
+}
+
+QJsonDocument StandIn::control(const QByteArray &method, const QString &path, const QJsonObject &body,
+                               int timeoutMs, int *status) const
+{
+    QNetworkAccessManager nam;
+    QNetworkRequest req(QUrl(controlUrl() + path));
+    req.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    QNetworkReply *reply = method == "GET"
+        ? nam.get(req)
+        : nam.sendCustomRequest(req, method, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(timeoutMs);
+    loop.exec();
+    if (status)
+        *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    QJsonDocument doc;
+    if (reply->isFinished() && reply->error() == QNetworkReply::NoError)
+        doc = QJsonDocument::fromJson(reply->readAll());
+    else
+        reply->abort();
+    delete reply;
+    return doc;
+}
