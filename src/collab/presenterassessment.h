@@ -1,0 +1,63 @@
+// One assessment run inside an open classroom session.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "veltroclient_export.h"
+
+class PresenterCollab;
+
+namespace Veltro {
+class AssessmentOptions;
+class QuestionBase;
+}
+
+/// The host's handle on one assessment: announces start and stop, sends
+/// questions, dialogs and the review to all learners or one, pauses and
+/// resumes, and relays every device's request for a question. Holds no
+/// questions; the host answers each request with sendQuestion. The session
+/// object must outlive it.
+class VELTROCLIENT_EXPORT PresenterAssessment : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// Creates the assessment over `collab` with a fresh identifier.
+    PresenterAssessment(QObject *parent, PresenterCollab *collab);
+    ~PresenterAssessment() override;
+
+    /// Announces the assessment to the whole session; always true.
+    bool start(Veltro::AssessmentOptions *options);
+    /// Announces the assessment to one learner (all when learnerToken is
+    /// empty); an empty assessmentToken in the options gets the identifier.
+    /// Always true.
+    bool start(QString learnerToken, Veltro::AssessmentOptions *options);
+    /// Announces the end (with the identifier) to the whole session.
+    void stop();
+    /// Pauses answering on every device (as pausePoll).
+    void pause();
+    /// Resumes answering on every device (as resumePoll).
+    void resume();
+    /// Sends one question in assessment mode to one learner (all when empty);
+    /// the question stays the host's. Always true.
+    bool sendQuestion(QString learnerToken, Veltro::QuestionBase *question);
+    /// Shows a dialog (or, with review set, the question-set review) to one
+    /// learner (all when empty).
+    void sendMessage(QString learnerToken, QString text, bool isDismissible, bool isReview);
+    /// Same, to all learners.
+    void sendMessage(QString text, bool isDismissible, bool isReview);
+
+    /// The assessment identifier (a UUID without braces).
+    QString getAssessmentId() const;
+
+Q_SIGNALS:
+    /// A device (id) asks for question number questionId.
+    void learnerGetQuestion(QString id, int questionId);
+
+private:
+    QString addressFor(const QString &learnerToken) const;
+
+    PresenterCollab *collab;
+    QString assessmentId;
+};

@@ -1,0 +1,162 @@
+// The presenter's side of one classroom session's live event-bus conversation.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QVariant>
+#include <QVariantMap>
+
+#include "learner.h"
+#include "ordinaltype.h"
+#include "polltype.h"
+#include "remotecontrolmessage.h"
+#include "veltroclient_export.h"
+
+class SockJSConnector;
+class CollaborationMessageHandler;
+
+namespace Veltro {
+class QuestionBase;
+class VeltroCollabMessage;
+}
+
+/// One classroom session's event-bus connection: registers on the session's
+/// addresses once connected, pings every minute, publishes polls, questions,
+/// cards and state, and relays incoming learner and controller messages as
+/// signals. Operations return nothing; failures show only in the debug log.
+class VELTROCLIENT_EXPORT PresenterCollab : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// Creates the session object, wired but not connected.
+    PresenterCollab(QObject *parent, QString serverUrl, QString sessionCode,
+                    QString sessionToken, QString userToken);
+    /// Sends nothing; connector and handler go with it as children.
+    ~PresenterCollab() override;
+
+    /// Connects with all transports (websocket, xhr-streaming, xhr-polling).
+    /// The outcome arrives only as connection signals.
+    void open();
+    /// Connects with the named transports in the given order; unknown names
+    /// are skipped, and a list naming nothing known falls back to all three.
+    void open(QStringList protocols);
+    /// Publishes "disconnect" to the session, stops pinging and closes the
+    /// connection if it is open. Does not emit connectionClosed.
+    void close();
+
+    /// Sends one ping frame, connected or not.
+    void sendPing();
+    /// The session token, root of every address of the session.
+    QString getSessionToken() const;
+    /// The dispatcher of incoming frames (its learnerGetQuestion is not relayed).
+    CollaborationMessageHandler *getMsgHandler() const;
+    /// The current poll id; null when no poll runs.
+    QString getPollId() const;
+
+    /// Publishes `data` (compressed) as message `type` to `address` (a leading
+    /// "." makes it relative to the session token). Dropped with a debug line
+    /// when not connected.
+    void publishMessage(QString address, QString type, QString data);
+    /// Same as publishMessage(address, type, data).
+    void publishMessage64(QString address, QString type, QString data);
+    /// Publishes to the session address.
+    void publishMessage(QString type, QString data);
+    /// Publishes a message object in the body form; the caller keeps it.
+    /// Handed to the connector even when not connected.
+    void publishMessage(QString address, Veltro::VeltroCollabMessage *message);
+
+    /// Starts a poll with two options, one correct.
+    void startPoll(Veltro::PollType::POLL_TYPE pollType, Veltro::OrdinalType::ORDINAL_TYPE ordinalType);
+    /// Starts a poll with optionCount options (decimals for a number poll), one correct.
+    void startPoll(Veltro::PollType::POLL_TYPE pollType, Veltro::OrdinalType::ORDINAL_TYPE ordinalType,
+                   int optionCount);
+    /// Starts a poll under a new poll id: a question object for the kinds that
+    /// have one, the poll template otherwise. Nothing is reported.
+    void startPoll(Veltro::PollType::POLL_TYPE pollType, Veltro::OrdinalType::ORDINAL_TYPE ordinalType,
+                   int optionCount, int correctOptionCount);
+    /// Builds the question of a poll kind (child of this object) with generated
+    /// options; returns null for kinds without a question object. Sends nothing.
+    Veltro::QuestionBase *createPollQuestion(Veltro::PollType::POLL_TYPE pollType,
+                                             Veltro::OrdinalType::ORDINAL_TYPE ordinalType,
+                                             int optionCount, int correctOptionCount);
+    /// Publishes "pause" with the poll id.
+    void pausePoll();
+    /// Publishes "resume" with the poll id.
+    void resumePoll();
+    /// Publishes "pollStop" with the poll id, forgets the id, clears the card image.
+    void stopPoll();
+
+    /// Tells controllers the current card number of totalCards.
+    void sendCurrentCardToRemote(int currentCard, int totalCards);
+    /// Tells controllers the open lesson.
+    void sendCurrentLessonToRemote(QString lessonId, QString name);
+    /// Tells controllers the presenter is active.
+    void sendPresenterIsActiveToRemote();
+    /// Shows the card image on every learner's device, preceded by the heavy
+    /// notice when checkHeavy and the reference exceeds 524288 characters;
+    /// clears the card image.
+    void showImageCard(bool checkHeavy);
+    /// Announces a large message to the learners' devices.
+    void sendHeavy();
+    /// Sets image bytes (PNG) for the next card or poll; they win over a URL.
+    void setCardImage(QByteArray data);
+    /// Sets an image URL for the next card or poll.
+    void setCardImage(QString url);
+    /// Forgets both image bytes and URL.
+    void clearCardImage();
+    /// Sends a question ("questionStart") to the session address.
+    void sendQuestion(Veltro::QuestionBase *question);
+    /// Sends a question to `address`; the question stays the caller's.
+    /// Handed to the connector even when not connected.
+    void sendQuestion(QString address, Veltro::QuestionBase *question);
+    /// Disconnects one learner's device and emits learnerUnregister at once.
+    void removeLearner(QString deviceId);
+
+Q_SIGNALS:
+    /// The connection ended; true when it was closed for inactivity.
+    void connectionClosed(bool bClosedForInactivity);
+    void learnerPollResponse(QString deviceId, QString pollId, int responseTime, QString answer);
+    void learnerJoin(Veltro::Learner learner);
+    void learnerUnregister(QString deviceId);
+    void controllerRegister(bool isRegister);
+    void remoteControl(Veltro::RemoteControlMessage signal);
+    void unhandledMessage(QVariantMap jsonMessage, QVariant data);
+
+protected Q_SLOTS:
+    void onConnected();
+    void onClosed(bool bClosedForInactivity);
+    void onPingTimer();
+
+protected:
+    // Transport seam: every frame leaves through sendFrame and the connected
+    // state is read through isTransportConnected, so a subclass can capture
+    // frames and fake the state without a network.
+    virtual void sendFrame(const QString &frame, bool bIsPing);
+    virtual bool isTransportConnected() const;
+    /// Ping interval in milliseconds (60000 unless changed, e.g. by tests).
+    void setPingInterval(int ms);
+    int pingInterval() const;
+
+private:
+    QString getCardImageRef(bool cssUrl);
+    QString resolveAddress(const QString &address) const;
+
+    static const int PING_TIMER;
+    static const int HEAVY_BYTE_THRESHOLD;
+
+    QTimer pingTimer;
+    QString serverUrl;
+    QString sessionCode;
+    QString sessionToken;
+    QString userToken;
+    QString pollId;
+    QByteArray cardImageData;
+    QString cardImageUrl;
+    SockJSConnector *connector = nullptr;
+    CollaborationMessageHandler *msgHandler = nullptr;
+    int pingIntervalMs;
+};
