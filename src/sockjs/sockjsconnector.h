@@ -1,0 +1,92 @@
+// Client end of one SockJS session with the collaboration server: tries the
+// transports in the order given (WebSocket, XHR streaming, XHR polling),
+// reads the SockJS frames of whichever came up and hands every event-bus
+// frame upward as one text. Internal to the library (not exported).
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+
+class QTimer;
+class QWebSocket;
+class SockJSXHRPolling;
+
+/// The SockJS transports; the owner maps the names "websocket",
+/// "xhr-streaming" and "xhr-polling" to these values.
+enum SockJSProtocol { WEBSOCKET = 1, XHR_STREAMING = 2, XHR_POLLING = 4 };
+
+class SockJSConnector : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// Creates an idle connector (no transport, not connected).
+    explicit SockJSConnector(QObject *parent);
+    /// Closes a connected session first.
+    ~SockJSConnector() override;
+
+    /// Starts a session with the server at `url`, trying `protocols` in order.
+    /// Blocks while the attempts run (WebSocket at most 30 s in a local event
+    /// loop, XHR at most 30 s per socket connect). The outcome is reported by
+    /// connected()/closed(); when every attempt fails nothing is emitted.
+    void open(QUrl url, QList<SockJSProtocol> protocols);
+    /// Sends one event-bus frame text over the current transport; without a
+    /// transport the text is dropped. Non-ping sends count as activity.
+    void send(QString message, bool bIsPing);
+    /// Ends the session; the transport's closure is reported by closed().
+    void close();
+    /// True from the SockJS open frame until the session ends.
+    bool isConnected() const;
+
+    /// Clock used by the inactivity check; tests replace it to step time
+    /// forward. A null function restores the system clock.
+    void setClock(std::function<QDateTime()> clock);
+
+signals:
+    /// The SockJS open frame arrived; the session can carry messages.
+    void connected();
+    /// One element of a SockJS message frame (one event-bus frame).
+    void sockJSMessage(QString message);
+    /// Declared for the owner's interface; never emitted.
+    void error(int errorCode);
+    /// The session is over; true when the inactivity check ended it.
+    void closed(bool bClosedForInactivity);
+
+protected slots:
+    void onConnected();
+    void onClosed();
+    void onTextMessageReceived(QString message);
+    void onTimeout();
+    void openstate1();
+    void openstate2();
+
+private:
+    bool tryNextProtocol();
+    bool openWebSocket();
+    bool openXhr(bool streaming);
+    void destroyWebSocket();
+    QDateTime now() const;
+
+    QList<SockJSProtocol> protocols;
+    int protocolIndex = 0;
+    bool useSsl = false;
+    int port = -1;
+    QString host;
+    QString sessionId;
+    QString basePath;
+    bool bClosedForInactivity = false;
+    QDateTime lastActivity;
+    QTimer *inactivityTimer = nullptr;
+    bool closing = false;
+    bool m_connected = false;
+    bool closedByServer = false;
+    SockJSXHRPolling *xhrTransport = nullptr;
+    QWebSocket *webSocket = nullptr;
+    int openState = 0;
+    std::function<QDateTime()> clock;
+};
