@@ -7,7 +7,33 @@
 #include "gzip.h"
 
 // model
+#include "polltype.h"
+#include "ordinaltype.h"
+#include "latexmarkup.h"
+#include "jsonserializer.h"
+#include "questionbase.h"
+#include "questionbasewithoptions.h"
+#include "questionyesno.h"
+#include "questionmultichoice.h"
+#include "questionsort.h"
+#include "questionscale.h"
+#include "questioncreative.h"
+#include "questionnumeric.h"
+#include "questiontext.h"
+#include "questionmathformula.h"
+#include "questionwordseed.h"
+#include "questionmetadata.h"
+#include "activityoption.h"
+#include "questionfeedback.h"
+#include "card.h"
+#include "assessmentoptions.h"
+#include "learner.h"
+#include "remotecontrolmessage.h"
 
 // client
 
 // collab
+#include "veltrocollabmessage.h"
+#include "collaborationmessagehandler.h"
+#include "presentercollab.h"
+#include "presenterassessment.h"

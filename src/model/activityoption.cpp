@@ -1,0 +1,10 @@
+#include "activityoption.h"
+
+namespace Veltro {
+
+ActivityOption::ActivityOption(QObject *parent)
+    : QObject(parent)
+{
+}
+
+} // namespace Veltro

@@ -1,0 +1,33 @@
+// Kinds of option labels an activity shows, with their wire strings.
+#pragma once
+
+#include "veltroclient_export.h"
+
+#include <QMap>
+#include <QString>
+
+namespace Veltro {
+
+class VELTROCLIENT_EXPORT OrdinalType
+{
+public:
+    enum ORDINAL_TYPE {
+        TRUE_FALSE = 0,
+        YES_NO,
+        YES_NO_MAYBE,
+        YES_NO_UNSURE,
+        YES_NO_OTHER,
+        ALPHA_UPPER,
+        ALPHA_LOWER,
+        NUMBER,
+        AGREEMENT,
+        CONFIDENCE,
+        GENERIC
+    };
+
+    /// Enumerator to ordinal-type string ("true-false", ..., "generic"); a fresh
+    /// map per call. A key outside the enumeration looks up as an empty string.
+    static const QMap<OrdinalType::ORDINAL_TYPE, QString> ORDINAL_TYPE_STR();
+};
+
+} // namespace Veltro

@@ -1,0 +1,10 @@
+#include "questionfeedback.h"
+
+namespace Veltro {
+
+QuestionFeedback::QuestionFeedback(QObject *parent)
+    : QObject(parent)
+{
+}
+
+} // namespace Veltro

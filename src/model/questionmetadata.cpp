@@ -1,0 +1,10 @@
+#include "questionmetadata.h"
+
+namespace Veltro {
+
+QuestionMetadata::QuestionMetadata(QObject *parent)
+    : QObject(parent)
+{
+}
+
+} // namespace Veltro

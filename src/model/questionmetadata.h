@@ -1,0 +1,34 @@
+// The option-label kind and option indices of a question with options.
+#pragma once
+
+#include "veltroclient_export.h"
+
+#include <QObject>
+#include <QString>
+#include <QVariantList>
+
+namespace Veltro {
+
+class VELTROCLIENT_EXPORT QuestionMetadata : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString ordinalType READ getordinalType WRITE setordinalType)
+    Q_PROPERTY(QVariantList options READ getoptions WRITE setoptions)
+
+public:
+    /// Creates metadata with an empty ordinal type and no option indices.
+    explicit QuestionMetadata(QObject *parent = nullptr);
+
+    QString getordinalType() const { return m_ordinalType; }
+    QVariantList getoptions() const { return m_options; }
+
+public Q_SLOTS:
+    void setordinalType(const QString &v) { m_ordinalType = v; }
+    void setoptions(const QVariantList &v) { m_options = v; }
+
+private:
+    QString m_ordinalType;
+    QVariantList m_options;
+};
+
+} // namespace Veltro

@@ -1,0 +1,31 @@
+// A multiple-choice question.
+#pragma once
+
+#include "questionbasewithoptions.h"
+#include "veltroclient_export.h"
+
+namespace Veltro {
+
+class VELTROCLIENT_EXPORT QuestionMultiChoice : public QuestionBaseWithOptions
+{
+    Q_OBJECT
+    Q_PROPERTY(int numberOfCorrectOptions READ getnumberOfCorrectOptions WRITE setnumberOfCorrectOptions)
+
+public:
+    explicit QuestionMultiChoice(QObject *parent = nullptr);
+
+    /// Returns "multiple".
+    QString getType() const override;
+    /// Records one option answer per character ("AD" gives options A and D).
+    void setPriorAnswer(const QString &answer) override;
+
+    int getnumberOfCorrectOptions() const { return m_numberOfCorrectOptions; }
+
+public Q_SLOTS:
+    void setnumberOfCorrectOptions(int v) { m_numberOfCorrectOptions = v; }
+
+private:
+    int m_numberOfCorrectOptions = 1;
+};
+
+} // namespace Veltro

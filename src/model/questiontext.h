@@ -1,0 +1,29 @@
+// A free-text question.
+#pragma once
+
+#include "questionbase.h"
+#include "veltroclient_export.h"
+
+namespace Veltro {
+
+class VELTROCLIENT_EXPORT QuestionText : public QuestionBase
+{
+    Q_OBJECT
+    Q_PROPERTY(int maxChars READ getmaxChars WRITE setmaxChars)
+
+public:
+    explicit QuestionText(QObject *parent = nullptr);
+
+    /// Returns "text".
+    QString getType() const override;
+
+    int getmaxChars() const { return m_maxChars; }
+
+public Q_SLOTS:
+    void setmaxChars(int v) { m_maxChars = v; }
+
+private:
+    int m_maxChars = 0;
+};
+
+} // namespace Veltro

@@ -1,0 +1,25 @@
+// A yes/no(/other) or true/false question.
+#pragma once
+
+#include "questionbasewithoptions.h"
+#include "veltroclient_export.h"
+
+namespace Veltro {
+
+class VELTROCLIENT_EXPORT QuestionYesNo : public QuestionBaseWithOptions
+{
+    Q_OBJECT
+
+public:
+    explicit QuestionYesNo(QObject *parent = nullptr);
+
+    /// Returns "true-false" once setTrueFalseType(true) was called, else "yes-no-other".
+    QString getType() const override;
+    /// Chooses between the true/false and the yes/no/other form.
+    void setTrueFalseType(bool trueFalse) { m_trueFalse = trueFalse; }
+
+private:
+    bool m_trueFalse = false;
+};
+
+} // namespace Veltro

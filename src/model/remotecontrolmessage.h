@@ -1,0 +1,37 @@
+// A command from a remote-controller device; travels by value in signals.
+#pragma once
+
+#include "veltroclient_export.h"
+
+#include <QMetaType>
+#include <QString>
+#include <QVariant>
+
+namespace Veltro {
+
+class VELTROCLIENT_EXPORT RemoteControlMessage
+{
+public:
+    RemoteControlMessage() = default;
+    /// Builds a record from the sender's address, the command and its data.
+    RemoteControlMessage(const QString &sender, const QString &command, const QVariant &value)
+        : from(sender), type(command), data(value) {}
+
+    /// Registers the type with Qt's meta-type system (also done at library load);
+    /// returns its meta-type id.
+    static int registerMetaType();
+
+    QString from;
+    QString type;
+    QVariant data;
+
+    friend bool operator==(const RemoteControlMessage &a, const RemoteControlMessage &b)
+    {
+        return a.from == b.from && a.type == b.type && a.data == b.data;
+    }
+    friend bool operator!=(const RemoteControlMessage &a, const RemoteControlMessage &b) { return !(a == b); }
+};
+
+} // namespace Veltro
+
+Q_DECLARE_METATYPE(Veltro::RemoteControlMessage)
