@@ -27,11 +27,11 @@ public:
     PresenterAssessment(QObject *parent, PresenterCollab *collab);
     ~PresenterAssessment() override;
 
-    /// Announces the assessment to the whole session; always true.
+    /// Announces the assessment to the whole session; false only without options.
     bool start(Veltro::AssessmentOptions *options);
     /// Announces the assessment to one learner (all when learnerToken is
     /// empty); an empty assessmentToken in the options gets the identifier.
-    /// Always true.
+    /// Returns false (sending nothing) only when options is null.
     bool start(QString learnerToken, Veltro::AssessmentOptions *options);
     /// Announces the end (with the identifier) to the whole session.
     void stop();
@@ -40,7 +40,8 @@ public:
     /// Resumes answering on every device (as resumePoll).
     void resume();
     /// Sends one question in assessment mode to one learner (all when empty);
-    /// the question stays the host's. Always true.
+    /// the question stays the host's. Returns false (sending nothing) only
+    /// when question is null.
     bool sendQuestion(QString learnerToken, Veltro::QuestionBase *question);
     /// Shows a dialog (or, with review set, the question-set review) to one
     /// learner (all when empty).

@@ -1,0 +1,246 @@
+#include "collaborationmessagehandler.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QStringList>
+#include <cmath>
+#include <limits>
+
+#include "logging_p.h"
+#include "lzmacodec.h"
+
+namespace {
+
+// Reads a device-reported integer (milliseconds, question numbers). Follows
+// the usual variant conversion for ordinary values (a double is rounded, a
+// numeric text is parsed), but a number outside the int range, or not finite,
+// is clamped instead of being converted with undefined behaviour.
+int toIntClamped(const QVariant &value)
+{
+    if (value.userType() == QMetaType::Double || value.userType() == QMetaType::Float) {
+        const double d = value.toDouble();
+        if (std::isnan(d))
+            return 0;
+        if (d >= double(std::numeric_limits<int>::max()))
+            return std::numeric_limits<int>::max();
+        if (d <= double(std::numeric_limits<int>::min()))
+            return std::numeric_limits<int>::min();
+        return int(std::lround(d));
+    }
+    if (value.userType() == QMetaType::LongLong || value.userType() == QMetaType::ULongLong) {
+        bool ok = false;
+        const qlonglong v = value.toLongLong(&ok);
+        if (value.userType() == QMetaType::ULongLong && !ok)
+            return std::numeric_limits<int>::max();
+        if (v > std::numeric_limits<int>::max())
+            return std::numeric_limits<int>::max();
+        if (v < std::numeric_limits<int>::min())
+            return std::numeric_limits<int>::min();
+        return int(v);
+    }
+    return value.toInt();
+}
+
+// The text form of an answer element: its bytes read as UTF-8.
+QString answerText(const QVariant &value)
+{
+    return QString::fromUtf8(value.toByteArray());
+}
+
+} // namespace
+
+CollaborationMessageHandler::CollaborationMessageHandler(QObject *parent)
+    : QObject(parent)
+{
+    actionHandlers.insert(QStringLiteral("unregister"), &CollaborationMessageHandler::onUnregister);
+
+    typeHandlers.insert(QStringLiteral("join"), &CollaborationMessageHandler::onJoin);
+    typeHandlers.insert(QStringLiteral("pollResponse"), &CollaborationMessageHandler::onPollResponse);
+    typeHandlers.insert(QStringLiteral("questionResponse"), &CollaborationMessageHandler::onQuestionResponse);
+    typeHandlers.insert(QStringLiteral("questionGet"), &CollaborationMessageHandler::onQuestionGet);
+    const QStringList remoteTypes{
+        QStringLiteral("stopSession"), QStringLiteral("requestLessonInfo"), QStringLiteral("requestLesson"),
+        QStringLiteral("presenterActive"), QStringLiteral("pause"), QStringLiteral("resume"),
+        QStringLiteral("lockAll"), QStringLiteral("unlockAll"), QStringLiteral("nextCard"),
+        QStringLiteral("previousCard"), QStringLiteral("pushCurrentCard"), QStringLiteral("addImageCard")};
+    for (const QString &type : remoteTypes)
+        typeHandlers.insert(type, &CollaborationMessageHandler::onRemoteControl);
+}
+
+CollaborationMessageHandler::~CollaborationMessageHandler() = default;
+
+void CollaborationMessageHandler::onHandleMessage(QString message)
+{
+    qCDebug(lcCollab).noquote() << "[MessageHandler]" << message << "\n";
+
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(message.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError)
+        return;
+
+    const QVariantMap body = doc.object().toVariantMap().value(QStringLiteral("body")).toMap();
+
+    const QString action = body.value(QStringLiteral("action")).toString();
+    if (!action.isNull()) {
+        qCDebug(lcCollab).noquote() << "[MessageHandler.ACTION]" << action;
+        const auto handler = actionHandlers.value(action, nullptr);
+        if (handler)
+            (this->*handler)(body);
+        return;
+    }
+
+    const QString type = body.value(QStringLiteral("type")).toString();
+    if (type.isNull())
+        return;
+
+    qCDebug(lcCollab).noquote() << "[MessageHandler.TYPE]" << type;
+    const QVariant data = decompressData(body);
+    const auto handler = typeHandlers.value(type, nullptr);
+    if (handler)
+        (this->*handler)(body, data);
+    else
+        emit unhandledMessage(body, data);
+}
+
+QVariant CollaborationMessageHandler::decompressData(const QVariantMap &body) const
+{
+    const QVariant d = body.value(QStringLiteral("data"));
+    const int kind = d.userType();
+
+    const bool scalar = kind == QMetaType::QString || kind == QMetaType::Double || kind == QMetaType::Bool
+                        || kind == QMetaType::Int || kind == QMetaType::LongLong
+                        || kind == QMetaType::ULongLong;
+    if (scalar) {
+        const QString text = d.toString();
+        QString restored;
+        if (!LzmaDecompress64(text, &restored) && !LzmaDecompressText(text, &restored)) {
+            qCDebug(lcCollab).noquote() << "[MessageHandler.Decompressed] FAILED to decompress, forwarding raw string!";
+            return QVariant(text);
+        }
+        qCDebug(lcCollab).noquote() << "[MessageHandler.Decompressed from String] " + restored;
+        const QJsonDocument doc = QJsonDocument::fromJson(restored.toUtf8());
+        if (doc.isObject())
+            return doc.object().toVariantMap();
+        return QVariant();
+    }
+
+    if (kind != QMetaType::QVariantList && kind != QMetaType::QStringList)
+        return QVariant();
+
+    const QVariantList list = d.toList();
+    // Nothing to restore: no payload, like the other paths that restore nothing.
+    if (list.isEmpty())
+        return QVariant();
+
+    QString accumulated;
+    if (list.first().userType() == QMetaType::QString) {
+        bool any = false;
+        for (const QVariant &element : list) {
+            const QString piece = element.toString();
+            if (piece.isEmpty())
+                continue;
+            QString restored;
+            if (LzmaDecompress64(piece, &restored)) {
+                accumulated += restored;
+                any = true;
+            }
+        }
+        if (!any)
+            return QVariant();
+    } else if (!LzmaDecompressList(list, &accumulated)) {
+        qCDebug(lcCollab).noquote() << "[MessageHandler.Decompressed] FAILED to decompress List!";
+        return QVariant();
+    }
+
+    qCDebug(lcCollab).noquote() << "[MessageHandler.Decompressed from List] " + accumulated;
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(accumulated.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError)
+        return QVariant(accumulated.toLatin1());
+    if (doc.isObject())
+        return doc.object().toVariantMap();
+    if (doc.isArray())
+        return doc.array().toVariantList();
+    return QVariant();
+}
+
+void CollaborationMessageHandler::onUnregister(const QVariantMap &body)
+{
+    const QVariantMap client = body.value(QStringLiteral("client")).toMap();
+    const QString token = client.value(QStringLiteral("token")).toString();
+    const QString kind = client.value(QStringLiteral("type")).toString();
+    if (kind == QLatin1String("user")) {
+        qCDebug(lcCollab).noquote() << "UNREGISTER" << token;
+        emit learnerUnregister(token);
+    } else if (kind == QLatin1String("controller")) {
+        qCDebug(lcCollab).noquote() << "UNREGISTER CONTROLLER" << token;
+        emit controllerRegister(false);
+    }
+}
+
+void CollaborationMessageHandler::onJoin(const QVariantMap &body, const QVariant &data)
+{
+    const QString from = body.value(QStringLiteral("from")).toString();
+    const QVariantMap map = data.toMap();
+    qCDebug(lcCollab).noquote() << "JOIN" << from;
+    emit learnerJoin(Veltro::Learner(from, map.value(QStringLiteral("userName")).toString(),
+                                     map.value(QStringLiteral("deviceType")).toString()));
+}
+
+void CollaborationMessageHandler::onPollResponse(const QVariantMap &body, const QVariant &data)
+{
+    const QString deviceId = body.value(QStringLiteral("from")).toString();
+    const QVariantMap map = data.toMap();
+    const QString pollId = map.value(QStringLiteral("pollId")).toString();
+    // Devices report milliseconds; the signal carries whole seconds, truncated.
+    const int responseTime = toIntClamped(map.value(QStringLiteral("responseTime"))) / 1000;
+
+    const QVariantMap blob = map.value(QStringLiteral("blob")).toMap();
+    const QVariant pick = blob.value(QStringLiteral("pick"));
+    QString answer;
+    if (pick.userType() == QMetaType::QVariantList || pick.userType() == QMetaType::QStringList) {
+        QStringList parts;
+        for (const QVariant &element : pick.toList())
+            parts << answerText(element);
+        answer = parts.join(QLatin1Char(','));
+    } else {
+        answer = answerText(blob.value(QStringLiteral("input")));
+    }
+
+    qCDebug(lcCollab).noquote() << "POLL_RESPONSE" << deviceId << ":" << answer;
+    emit learnerPollResponse(deviceId, pollId, responseTime, answer);
+}
+
+void CollaborationMessageHandler::onQuestionResponse(const QVariantMap &body, const QVariant &data)
+{
+    const QString deviceId = body.value(QStringLiteral("from")).toString();
+    const QVariantMap map = data.toMap();
+    const QString questionId = map.value(QStringLiteral("questionId")).toString();
+    const int responseTime = toIntClamped(map.value(QStringLiteral("responseTime"))) / 1000;
+
+    QString answer = map.value(QStringLiteral("answer")).toString();
+    if (map.contains(QStringLiteral("optionAnswers"))) {
+        for (const QVariant &element : map.value(QStringLiteral("optionAnswers")).toList())
+            answer += element.toMap().value(QStringLiteral("activityOptionId")).toString();
+    }
+
+    qCDebug(lcCollab).noquote() << "[DEBUG] RECEIVED RESPONSE FROM DEVICE " + deviceId + " of value: " + answer;
+    emit learnerPollResponse(deviceId, questionId, responseTime, answer);
+}
+
+void CollaborationMessageHandler::onQuestionGet(const QVariantMap &body, const QVariant &data)
+{
+    const QString from = body.value(QStringLiteral("from")).toString();
+    const int questionNumber = toIntClamped(data.toMap().value(QStringLiteral("questionNumber")));
+    qCDebug(lcCollab).noquote() << "Learner " + from + " requesting question " << questionNumber;
+    emit learnerGetQuestion(from, questionNumber);
+}
+
+void CollaborationMessageHandler::onRemoteControl(const QVariantMap &body, const QVariant &data)
+{
+    const QString type = body.value(QStringLiteral("type")).toString();
+    const QString from = body.value(QStringLiteral("from")).toString();
+    emit remoteControl(Veltro::RemoteControlMessage(from, type, data));
+}
