@@ -31,6 +31,7 @@
 #include "remotecontrolmessage.h"
 
 // client
+#include "presenterclient.h"
 
 // collab
 #include "veltrocollabmessage.h"
