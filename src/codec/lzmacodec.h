@@ -1,6 +1,11 @@
 // LZMA-and-Base64 text codec of event-bus payloads. Free of I/O: every
 // function takes bytes or text and returns a result, so tests and fuzzers can
 // call it directly.
+//
+// Decoders accept any properties byte liblzma supports (lc + lp <= 4) and any
+// dictionary size, with or without an end marker, and refuse at once, without
+// allocating, a payload declaring more than 64 MiB or more than its length
+// could possibly restore to. Restored texts end at their first zero byte.
 #pragma once
 
 #include "veltroclient_export.h"
