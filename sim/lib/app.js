@@ -1,0 +1,189 @@
+'use strict';
+// One stand-in process: REST service, collaboration and echo SockJS
+// endpoints, control interface and the simulated devices, on one port.
+
+const http = require('http');
+const https = require('https');
+const express = require('express');
+const { Service } = require('./service');
+const { Switches } = require('./switches');
+const { Bus, createEchoServer } = require('./bus');
+const { Device, TRANSPORTS } = require('./device');
+const { controlRouter } = require('./control');
+const tls = require('./tls');
+
+const COUNTER_NAMES = ['malformed', 'published', 'delivered', 'registered', 'pings', 'answers', 'joins',
+  'connections', 'disconnects', 'deviceConnections', 'requests'];
+
+function zeroCounters() {
+  const c = {};
+  for (const n of COUNTER_NAMES)
+    c[n] = 0;
+  return c;
+}
+
+class StandInApp {
+  // opts: {host, port, tls, transports, learners, answerDelay, shape, gzip, basicAuth, log}
+  constructor(opts = {}) {
+    this.opts = Object.assign({ host: '127.0.0.1', port: 0, transports: null, learners: 0,
+      answerDelay: [200, 2000], shape: 'random' }, opts);
+    this.log = opts.log || ((line) => process.stderr.write('[stand-in] ' + line + '\n'));
+    this.counters = zeroCounters();
+    this.devices = new Map(); // token -> Device
+    this.deviceSeq = 0;
+    this.switches = new Switches({ gzip: !!opts.gzip, basicAuth: opts.basicAuth || null });
+    this.service = new Service({
+      transports: this.opts.transports || TRANSPORTS.slice(),
+      urls: () => this.urls,
+      counters: this.counters,
+      log: this.log,
+    });
+    this.service.onSessionStarted = (s) => this.autoJoin(s);
+    this.service.onSessionStopped = (s) => this.leaveSession(s);
+    this.bus = new Bus({
+      counters: this.counters,
+      log: this.log,
+      onDeparted: (sessionToken, token) => this.service.memberDeparted(sessionToken, token),
+    });
+  }
+
+  async start() {
+    const app = express();
+    app.disable('x-powered-by');
+    app.use('/quorvane', this.service.router(this.switches));
+    app.use('/control', controlRouter(this));
+    app.use((req, res) => res.status(404).json({ errorMsgKeys: ['error.notFound'] }));
+    if (this.opts.tls) {
+      this.tls = tls.generateCertificates();
+      this.server = https.createServer({ key: this.tls.key, cert: this.tls.cert }, app);
+    } else {
+      this.server = http.createServer(app);
+    }
+    this.server.keepAliveTimeout = 30000;
+    this.sockets = new Set();
+    this.server.on('connection', (s) => {
+      this.sockets.add(s);
+      s.on('close', () => this.sockets.delete(s));
+    });
+    this.bus.createServer('/collab/eventbus').installHandlers(this.server);
+    createEchoServer('/echo/eventbus', this.log).installHandlers(this.server);
+    await new Promise((resolve, reject) => {
+      this.server.once('error', reject);
+      this.server.listen(this.opts.port, this.opts.host, resolve);
+    });
+    const port = this.server.address().port;
+    const host = this.opts.host.includes(':') ? '[' + this.opts.host + ']' : this.opts.host;
+    const base = (this.opts.tls ? 'https' : 'http') + '://' + host + ':' + port;
+    this.urls = {
+      server: base, rest: base + '/quorvane', collab: base + '/collab', echo: base + '/echo',
+      control: base + '/control', port, caFile: this.tls ? this.tls.caFile : null,
+    };
+    if (this.tls) {
+      // The devices' XHR transports use the global agent.
+      https.globalAgent.options.ca = this.tls.ca;
+    }
+    return this.urls;
+  }
+
+  readyInfo() {
+    return Object.assign({}, this.urls);
+  }
+
+  resetCounters() {
+    for (const n of COUNTER_NAMES)
+      this.counters[n] = 0;
+  }
+
+  clearRecords() {
+    for (const d of this.devices.values())
+      d.records = [];
+  }
+
+  newDevice(session, o, mode) {
+    const n = ++this.deviceSeq;
+    const d = new Device({
+      urls: this.urls, ca: this.tls ? this.tls.ca : null, bus: this.bus, counters: this.counters,
+      sessionCode: session.code, mode,
+      name: o.name || (mode === 'controller' ? 'Remote ' + n : 'Learner ' + n),
+      deviceType: o.deviceType, transport: o.transport || 'websocket', shape: o.shape || this.opts.shape,
+      answerDelay: o.answerDelay || this.opts.answerDelay, log: this.log,
+    });
+    return d;
+  }
+
+  async startDevice(d) {
+    try {
+      await d.start();
+    } catch (e) {
+      d.leave(true);
+      throw e;
+    }
+    this.devices.set(d.token, d);
+    if (d.mode === 'learner')
+      this.counters.joins++;
+    return d;
+  }
+
+  // Starts `count` learners on `session`; resolves when all have joined.
+  async addLearners(session, o) {
+    const devices = [];
+    for (let i = 0; i < o.count; i++) {
+      devices.push(this.newDevice(session, {
+        name: o.names && o.names[i], deviceType: o.deviceType,
+        transport: Array.isArray(o.transport) ? o.transport[i % o.transport.length] : o.transport,
+        shape: o.shape, answerDelay: o.answerDelay,
+      }, 'learner'));
+    }
+    // Bounded concurrency keeps a large class from flooding the event loop.
+    const queue = devices.slice();
+    const errors = [];
+    const worker = async () => {
+      while (queue.length) {
+        const d = queue.shift();
+        await this.startDevice(d).catch((e) => errors.push(e));
+      }
+    };
+    await Promise.all(Array.from({ length: Math.min(50, devices.length) }, worker));
+    if (errors.length)
+      throw new Error(`${errors.length} of ${devices.length} learners failed: ${errors[0].message}`);
+    return devices;
+  }
+
+  async addController(session, o) {
+    return this.startDevice(this.newDevice(session, o, 'controller'));
+  }
+
+  autoJoin(session) {
+    const n = this.opts.learners;
+    if (!n)
+      return;
+    const transports = this.opts.transports || ['websocket'];
+    this.addLearners(session, { count: n, transport: transports })
+      .then(() => this.log(`${n} learners joined session ${session.code}`),
+        (e) => this.log('auto-join failed: ' + e.message));
+  }
+
+  leaveSession(session) {
+    for (const d of this.devices.values()) {
+      if (d.opts.sessionCode === session.code)
+        d.leave(false);
+    }
+  }
+
+  async stop() {
+    for (const d of this.devices.values())
+      d.leave(true);
+    this.switches.destroyHanging();
+    this.bus.closeAll();
+    if (this.server) {
+      await new Promise((resolve) => {
+        this.server.close(() => resolve());
+        for (const s of this.sockets)
+          s.destroy();
+      });
+    }
+    tls.removeCertificates(this.tls);
+  }
+}
+
+module.exports = { StandInApp, COUNTER_NAMES };

@@ -1,0 +1,178 @@
+'use strict';
+// Shared pieces of the stand-in's tests: an in-process service, a raw HTTP
+// client with a cookie, and a test presenter on the event bus.
+
+const http = require('http');
+const https = require('https');
+const SockJS = require('sockjs-client');
+const { StandInApp } = require('../lib/app');
+const payload = require('../lib/payload');
+
+const WAIT_MS = 15000;
+
+async function startApp(opts = {}) {
+  const app = new StandInApp(Object.assign({ log: () => {} }, opts));
+  await app.start();
+  return app;
+}
+
+// One HTTP exchange; resolves {status, headers, body (Buffer), json}.
+function request(url, { method = 'POST', body, headers = {}, ca } = {}) {
+  return new Promise((resolve, reject) => {
+    const u = new URL(url);
+    const data = body === undefined ? Buffer.alloc(0)
+      : Buffer.isBuffer(body) ? body : Buffer.from(typeof body === 'string' ? body : JSON.stringify(body));
+    const h = Object.assign({ 'Content-Type': 'application/json; charset=UTF-8', 'Content-Length': data.length,
+      'accept-encoding': 'identity' }, headers);
+    const req = (u.protocol === 'https:' ? https : http).request(u, { method, headers: h, ca, agent: false }, (res) => {
+      const chunks = [];
+      res.on('data', (c) => chunks.push(c));
+      res.on('end', () => {
+        const buf = Buffer.concat(chunks);
+        let json;
+        try {
+          json = JSON.parse(buf.toString('utf8'));
+        } catch (e) {
+          json = undefined;
+        }
+        resolve({ status: res.statusCode, headers: res.headers, body: buf, json });
+      });
+    });
+    req.setTimeout(WAIT_MS, () => req.destroy(new Error('request timed out: ' + url)));
+    req.on('error', reject);
+    req.end(data);
+  });
+}
+
+// A REST client that keeps the sign-in cookie like the library's cookie jar.
+class RestClient {
+  constructor(server, ca) {
+    this.server = server;
+    this.ca = ca;
+    this.cookie = null;
+  }
+
+  async post(path, body, headers = {}) {
+    const h = Object.assign({}, headers);
+    if (this.cookie)
+      h.Cookie = this.cookie;
+    const res = await request(this.server + path, { body, headers: h, ca: this.ca });
+    const set = res.headers['set-cookie'];
+    if (set) {
+      for (const c of set) {
+        const pair = c.split(';')[0];
+        this.cookie = /=$/.test(pair) ? null : pair;
+      }
+    }
+    return res;
+  }
+
+  async signIn(user = 'teacher', password = 'veltro') {
+    const res = await this.post('/quorvane/login/submit', { userId: user, password, sourceSystem: 'Nimbra' });
+    if (res.status !== 200)
+      throw new Error('sign-in failed: ' + res.status);
+    return res;
+  }
+
+  // Signs in, creates and starts a session; returns {code, token, presenterToken, collab}.
+  async startSession() {
+    if (!this.cookie)
+      await this.signIn();
+    const code = (await this.post('/quorvane/session/create', {})).json.data.sessionCode;
+    const collab = (await this.post('/quorvane/session/getcollabserverurl', {})).json.data.url;
+    const token = (await this.post('/quorvane/session/start',
+      { sessionCode: code, serverUrl: collab, sourceSystem: 'Nimbra', version: '3.0.0' })).json.data.sessionToken;
+    const presenterToken = (await this.post('/quorvane/classroom/session/join', { userName: 'SessionStarter',
+      sessionCode: code, mode: 'presenter', deviceName: 'teacher_SessionStarter', deviceType: 'presenter' })).json.data.userToken;
+    return { code, token, presenterToken, collab };
+  }
+}
+
+// Resolves when `pred()` is truthy; rejects after `ms`.
+function waitFor(pred, ms = WAIT_MS, what = 'condition') {
+  return new Promise((resolve, reject) => {
+    const start = Date.now();
+    const tick = () => {
+      let v;
+      try {
+        v = pred();
+      } catch (e) {
+        return reject(e);
+      }
+      if (v)
+        return resolve(v);
+      if (Date.now() - start > ms)
+        return reject(new Error('timed out waiting for ' + what));
+      setTimeout(tick, 10);
+    };
+    tick();
+  });
+}
+
+// A bus client: a test presenter, or any raw connection.
+class BusClient {
+  constructor(collabUrl, { transport = 'websocket', ca } = {}) {
+    this.frames = [];
+    const options = { transports: [transport], timeout: WAIT_MS };
+    if (ca)
+      options.transportOptions = { websocket: { tls: { ca } } };
+    this.sock = new SockJS(collabUrl + '/eventbus', null, options);
+    this.closed = false;
+    this.opened = new Promise((resolve, reject) => {
+      this.sock.onopen = resolve;
+      this.sock.onclose = (e) => {
+        this.closed = true;
+        reject(new Error('closed: ' + e.code + ' ' + e.reason));
+      };
+    });
+    this.sock.onmessage = (e) => {
+      let f;
+      try {
+        f = JSON.parse(e.data);
+      } catch (err) {
+        f = { unparsed: e.data };
+      }
+      if (f.body && f.body.data !== undefined)
+        f.decoded = payload.decodeValue(f.body.data);
+      this.frames.push(f);
+    };
+  }
+
+  send(frame) {
+    this.sock.send(typeof frame === 'string' ? frame : JSON.stringify(frame));
+  }
+
+  register(address) {
+    this.send({ type: 'register', address });
+  }
+
+  // Publishes in the library's envelope form: data compressed as Base64 in a list.
+  publish(address, from, type, data) {
+    this.send({ type: 'publish', address, body: { from, type, data: payload.encode(JSON.stringify(data), 'base64') } });
+  }
+
+  of(type) {
+    return this.frames.filter((f) => f.body && f.body.type === type);
+  }
+
+  close() {
+    this.sock.close();
+  }
+}
+
+// Registers a presenter on its three addresses; waits for the bus to hold them.
+async function presenter(app, session, opts) {
+  const p = new BusClient(session.collab, opts);
+  await p.opened;
+  for (const a of [session.token, session.token + '.presenter', session.token + '.presenter.' + session.presenterToken])
+    p.register(a);
+  const own = session.token + '.presenter.' + session.presenterToken;
+  await waitFor(() => app.bus.registry.has(own), WAIT_MS, 'presenter registration');
+  return p;
+}
+
+function control(app, method, path, body) {
+  return request(app.urls.control + path, { method, body: method === 'GET' ? undefined : (body || {}), ca: app.tls && app.tls.ca });
+}
+
+module.exports = { startApp, request, RestClient, BusClient, presenter, waitFor, control, WAIT_MS };
