@@ -1,0 +1,52 @@
+// veltro-present: a live classroom from the command line, built on the
+// veltroclient library.
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QTextStream>
+
+#include <cstdio>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "presentconfig.h"
+#include "presenterrun.h"
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("veltro-present"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELTRO_PRESENT_VERSION));
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    PresentConfig config;
+    QString message;
+    switch (parsePresentArguments(QCoreApplication::arguments(), &config, &message)) {
+    case ParseOutcome::Help:
+    case ParseOutcome::Version:
+        out << message << "\n";
+        return 0;
+    case ParseOutcome::Error:
+        err << "veltro-present: " << message << "\n"
+            << "Try 'veltro-present --help' for the options.\n";
+        return 2;
+    case ParseOutcome::Run:
+        break;
+    }
+
+    // The library's per-frame debug lines would bury the tally; they stay
+    // available with --verbose (and QT_LOGGING_RULES still wins over this).
+    if (!config.verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false"));
+
+    // Redraw in place only on a real terminal that understands cursor movement.
+    const QByteArray term = qgetenv("TERM");
+    const bool interactive = !config.plain && isatty(STDOUT_FILENO) && term != "dumb" && !term.isEmpty();
+    int columns = 80;
+    winsize ws{};
+    if (interactive && ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
+        columns = ws.ws_col;
+
+    PresenterRun run(config, out, interactive, columns);
+    return run.exec();
+}

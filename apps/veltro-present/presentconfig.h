@@ -1,0 +1,68 @@
+// Command line of veltro-present: what the program is asked to do, parsed
+// without side effects so that the mapping can be tested on its own.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "ordinaltype.h"
+#include "polltype.h"
+
+/// Everything one run of the presenter program needs to know.
+struct PresentConfig
+{
+    QString server = QStringLiteral("http://127.0.0.1:8080");
+    QString user = QStringLiteral("teacher");
+    QString password = QStringLiteral("veltro");
+    /// Transport names in the order to try; empty means the tenant's list.
+    QStringList transports;
+    /// The poll as named on the command line ("multiple", "true-false", ...).
+    QString pollName = QStringLiteral("multiple");
+    Veltro::PollType::POLL_TYPE pollType = Veltro::PollType::MULTIPLE;
+    Veltro::OrdinalType::ORDINAL_TYPE ordinalType = Veltro::OrdinalType::ALPHA_UPPER;
+    /// Options of the poll; for a number poll the number of decimals.
+    int options = 4;
+    int correctOptions = 1;
+    /// Questions of the assessment after the poll; 0 runs none.
+    int assessmentQuestions = 0;
+    /// Upper bound of the wait for learners, in seconds.
+    int learnersWaitSeconds = 15;
+    /// Learners to wait for; 0 waits until joining has been quiet for a moment.
+    int expectLearners = 0;
+    /// Upper bound of the wait for answers (poll and assessment each), in seconds.
+    int pollTimeSeconds = 20;
+    QString uploadFile;
+    QString caCertFile;
+    /// Force plain line output even on a terminal.
+    bool plain = false;
+    /// Let the library's debug lines through (to stderr).
+    bool verbose = false;
+};
+
+enum class ParseOutcome { Run, Help, Version, Error };
+
+/// Parses `arguments` (argv[0] first) into `config`. Returns Run when the
+/// program should run; Help/Version with the text to print in `message`;
+/// Error with a plain-words reason in `message` (config is then unspecified).
+ParseOutcome parsePresentArguments(const QStringList &arguments, PresentConfig *config, QString *message);
+
+/// One poll kind of the command line with its defaults.
+struct PollKind
+{
+    const char *name;
+    Veltro::PollType::POLL_TYPE pollType;
+    Veltro::OrdinalType::ORDINAL_TYPE ordinalType;
+    int defaultOptions;
+    int minOptions;
+    int maxOptions;
+};
+
+/// The poll kind called `name` (accepting a few spelled-out aliases), or
+/// null when there is none.
+const PollKind *pollKindByName(const QString &name);
+/// The names accepted by --poll, in the order of the help text.
+QStringList pollKindNames();
+
+/// A library error key (getLastError()) or reason in words a teacher can act
+/// on; the key itself is kept in brackets so it can still be searched for.
+QString plainError(const QString &lastError);

@@ -1,0 +1,632 @@
+#include "presenterrun.h"
+
+#include <QDateTime>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <algorithm>
+
+#include "activityoption.h"
+#include "assessmentoptions.h"
+#include "presenterassessment.h"
+#include "presenterclient.h"
+#include "presentercollab.h"
+#include "questionbasewithoptions.h"
+#include "questionmultichoice.h"
+
+namespace {
+
+// How long joining must be quiet before the learner wait ends when no
+// count was given.
+const int kQuietJoinMs = 2000;
+// At most this many join lines are printed; later joins are only counted.
+const int kMaxJoinLines = 40;
+
+QString seconds(double s)
+{
+    return QStringLiteral("%1 s").arg(s, 0, 'f', s < 10 ? 2 : 1);
+}
+
+} // namespace
+
+PresenterRun::PresenterRun(const PresentConfig &config, QTextStream &out, bool interactive, int columns)
+    : m_config(config), m_out(out), m_interactive(interactive), m_columns(qBound(40, columns, 160))
+{
+    m_redraw.setInterval(100);
+    connect(&m_redraw, &QTimer::timeout, this, [this] { drawTally(false); });
+}
+
+PresenterRun::~PresenterRun()
+{
+    // The client stops a session still open when it goes (blocking, bounded).
+    delete m_client;
+}
+
+int PresenterRun::exec()
+{
+    if (!m_config.caCertFile.isEmpty()) {
+        const auto certs = QSslCertificate::fromPath(m_config.caCertFile, QSsl::Pem);
+        if (certs.isEmpty()) {
+            m_out << "cannot read a PEM certificate from " << m_config.caCertFile << "\n";
+            m_out.flush();
+            return 1;
+        }
+        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+        ssl.addCaCertificates(certs);
+        QSslConfiguration::setDefaultConfiguration(ssl);
+    }
+
+    m_out << "veltro-present: " << m_config.server << " as " << m_config.user << ", "
+          << m_config.pollName << " poll";
+    if (m_config.assessmentQuestions > 0)
+        m_out << ", assessment of " << m_config.assessmentQuestions << " questions";
+    m_out << "\n";
+    m_out.flush();
+
+    m_client = new PresenterClient(nullptr, m_config.server);
+    if (!m_config.transports.isEmpty())
+        m_client->setSockJSOverrideProtocols(m_config.transports);
+
+    using S = bool (PresenterRun::*)(QString *, QString *);
+    auto run = [this](const char *name, S fn) {
+        return step(QLatin1String(name), [this, fn](QString *d, QString *e) { return (this->*fn)(d, e); });
+    };
+
+    bool ok = run("check server", &PresenterRun::checkServer) && run("sign in", &PresenterRun::signIn)
+              && run("user name", &PresenterRun::userName) && run("create session", &PresenterRun::createSession)
+              && run("upload", &PresenterRun::upload);
+    bool live = ok && run("start live session", &PresenterRun::startLive);
+    if (live) {
+        bool activities = run("learners", &PresenterRun::waitForLearners);
+        activities = activities && run("poll", &PresenterRun::runPoll);
+        // Whatever happened to the poll, it is stopped before going on.
+        activities = run("stop poll", &PresenterRun::stopPoll) && activities;
+        if (activities && m_config.assessmentQuestions > 0)
+            activities = run("assessment", &PresenterRun::runAssessment);
+        activities = run("list learners", &PresenterRun::listLearners) && activities;
+        ok = activities;
+    }
+    // Stop what was started even after a failure, so the service is left tidy.
+    if (!m_client->getSessionToken().isNull())
+        ok = run("stop session", &PresenterRun::stopSession) && ok;
+    if (m_client->isLoggedIn())
+        ok = run("sign out", &PresenterRun::signOut) && ok;
+    m_phase = Phase::Done;
+    printSummary();
+    m_out << (ok ? "done\n" : "FAILED\n");
+    m_out.flush();
+    return ok ? 0 : 1;
+}
+
+bool PresenterRun::step(const QString &name, const std::function<bool(QString *, QString *)> &body)
+{
+    ++m_stepNumber;
+    m_out << QStringLiteral("%1. %2").arg(m_stepNumber, 2).arg(name) << "\n";
+    m_out.flush();
+    QElapsedTimer t;
+    t.start();
+    QString detail, error;
+    const bool ok = body(&detail, &error);
+    const QString head = QStringLiteral("   %1 %2 ms").arg(ok ? QStringLiteral("ok    ") : QStringLiteral("FAILED"))
+                             .arg(t.elapsed(), 6);
+    m_out << head;
+    if (ok && !detail.isEmpty())
+        m_out << "  " << detail;
+    if (!ok)
+        m_out << "  " << (error.isEmpty() ? QStringLiteral("no reason given") : error);
+    m_out << "\n";
+    m_out.flush();
+    return ok;
+}
+
+bool PresenterRun::waitFor(int ms, const std::function<bool()> &done)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    // Signals end the wait at once; the tick catches conditions that only
+    // time can make true (a quiet period).
+    QTimer tick;
+    tick.setInterval(100);
+    auto check = [&] {
+        if (done())
+            loop.quit();
+    };
+    connect(&tick, &QTimer::timeout, &loop, check);
+    connect(this, &PresenterRun::progressed, &loop, check);
+    deadline.start(ms);
+    tick.start();
+    loop.exec();
+    return done();
+}
+
+QString PresenterRun::clientError(const QString &fallback) const
+{
+    const QString e = m_client->getLastError();
+    return e.isNull() ? fallback : plainError(e);
+}
+
+bool PresenterRun::checkServer(QString *detail, QString *error)
+{
+    if (!m_client->checkServer(QString(), QString())) {
+        *error = clientError(QStringLiteral("no classroom service answered at %1").arg(m_config.server));
+        return false;
+    }
+    *detail = m_client->getServer();
+    return true;
+}
+
+bool PresenterRun::signIn(QString *detail, QString *error)
+{
+    if (!m_client->doLogin(m_config.user, m_config.password)) {
+        *error = clientError(QStringLiteral("the service did not accept the sign-in of %1").arg(m_config.user));
+        return false;
+    }
+    *detail = m_config.user;
+    return true;
+}
+
+bool PresenterRun::userName(QString *detail, QString *error)
+{
+    const QString name = m_client->doGetUserName();
+    if (name.isEmpty()) {
+        *error = clientError(QStringLiteral("the service reports no signed-in user"));
+        return false;
+    }
+    *detail = name;
+    return true;
+}
+
+bool PresenterRun::createSession(QString *detail, QString *error)
+{
+    if (!m_client->doStartSession()) {
+        *error = clientError(QStringLiteral("the service created no session"));
+        return false;
+    }
+    *detail = QStringLiteral("session code %1").arg(m_client->getSessionCode());
+    return true;
+}
+
+bool PresenterRun::upload(QString *detail, QString *error)
+{
+    QString fileName;
+    QByteArray data;
+    if (!m_config.uploadFile.isEmpty()) {
+        QFile f(m_config.uploadFile);
+        if (!f.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("cannot read %1: %2").arg(m_config.uploadFile, f.errorString());
+            return false;
+        }
+        data = f.readAll();
+        fileName = QFileInfo(m_config.uploadFile).fileName();
+    } else {
+        fileName = QStringLiteral("lesson-notes.txt");
+        data = QStringLiteral("Lesson notes for session %1, written %2.\n")
+                   .arg(m_client->getSessionCode(), QDateTime::currentDateTimeUtc().toString(Qt::ISODate))
+                   .toUtf8();
+    }
+    QString resourceId, downloadPath;
+    if (!m_client->doUploadResource(fileName, data, &resourceId, &downloadPath)) {
+        *error = clientError(QStringLiteral("the service did not store %1").arg(fileName));
+        return false;
+    }
+    *detail = QStringLiteral("%1 (%2 bytes) -> %3").arg(fileName).arg(data.size()).arg(downloadPath);
+    return true;
+}
+
+bool PresenterRun::startLive(QString *detail, QString *error)
+{
+    PresenterCollab *collab = nullptr;
+    if (!m_client->startWebsocket(&collab) || !collab) {
+        *error = clientError(QStringLiteral("the session could not be started live"));
+        return false;
+    }
+    m_collab = collab;
+    connect(collab, &PresenterCollab::learnerJoin, this, &PresenterRun::onJoin);
+    connect(collab, &PresenterCollab::learnerUnregister, this, &PresenterRun::onLeave);
+    connect(collab, &PresenterCollab::learnerPollResponse, this, &PresenterRun::onResponse);
+    connect(collab, &PresenterCollab::connectionClosed, this, [this](bool inactivity) {
+        m_connectionClosed = true;
+        m_out << (inactivity ? "   live connection closed for inactivity\n" : "   live connection closed\n");
+        m_out.flush();
+        emit progressed();
+    });
+    *detail = QStringLiteral("transports %1").arg(m_config.transports.isEmpty()
+                                                      ? QStringLiteral("as the service lists them")
+                                                      : m_config.transports.join(QLatin1Char(',')));
+    return true;
+}
+
+void PresenterRun::onJoin(const Veltro::Learner &learner)
+{
+    if (learner.userToken.isEmpty())
+        return;
+    m_left.remove(learner.userToken);
+    const bool fresh = !m_learners.contains(learner.userToken);
+    m_learners.insert(learner.userToken, learner.userName);
+    if (!fresh)
+        return;
+    m_lastJoin.start();
+    if (m_phase == Phase::Setup) {
+        if (m_joinLinesPrinted < kMaxJoinLines) {
+            m_out << QStringLiteral("   + %1 (%2)").arg(learner.userName, learner.deviceType) << "\n";
+            m_out.flush();
+        } else if (m_joinLinesPrinted == kMaxJoinLines) {
+            m_out << "   + ... further joins are counted without a line each\n";
+            m_out.flush();
+        }
+        ++m_joinLinesPrinted;
+    }
+    emit progressed();
+}
+
+void PresenterRun::onLeave(const QString &deviceId)
+{
+    if (!m_learners.contains(deviceId) || m_left.contains(deviceId))
+        return;
+    m_left.insert(deviceId);
+    if (m_phase == Phase::Setup) {
+        m_out << QStringLiteral("   - %1 left").arg(m_learners.value(deviceId)) << "\n";
+        m_out.flush();
+    }
+    emit progressed();
+}
+
+int PresenterRun::presentLearners() const
+{
+    return m_learners.size() - m_left.size();
+}
+
+void PresenterRun::mergeServiceLearners()
+{
+    // Devices that joined before the live connection was registered are
+    // known only to the service's list, so it is merged in.
+    if (!m_client->doGetLearners())
+        return;
+    const auto listed = m_client->getLearners();
+    m_serviceListed = listed.size();
+    for (const Veltro::Learner &l : listed)
+        onJoin(l);
+}
+
+bool PresenterRun::waitForLearners(QString *detail, QString *error)
+{
+    const int limitMs = m_config.learnersWaitSeconds * 1000;
+    const int expect = m_config.expectLearners;
+    QElapsedTimer clock;
+    clock.start();
+    mergeServiceLearners();
+    auto enough = [&] {
+        if (m_connectionClosed)
+            return true;
+        if (expect > 0)
+            return presentLearners() >= expect;
+        return presentLearners() > 0 && m_lastJoin.isValid() && m_lastJoin.elapsed() >= kQuietJoinMs;
+    };
+    while (!enough() && clock.elapsed() < limitMs) {
+        waitFor(int(qMin<qint64>(1000, limitMs - clock.elapsed())), enough);
+        if (!enough())
+            mergeServiceLearners();
+    }
+    if (m_connectionClosed) {
+        *error = QStringLiteral("the live connection closed while waiting for learners");
+        return false;
+    }
+    *detail = QStringLiteral("%1 learners").arg(presentLearners());
+    if (expect > 0 && presentLearners() < expect)
+        *detail += QStringLiteral(" (expected %1; gave up waiting after %2 s)").arg(expect).arg(m_config.learnersWaitSeconds);
+    else if (presentLearners() == 0)
+        *detail += QStringLiteral(" (none joined within %1 s)").arg(m_config.learnersWaitSeconds);
+    return true;
+}
+
+bool PresenterRun::runPoll(QString *detail, QString *error)
+{
+    if (!m_collab) {
+        *error = QStringLiteral("no live session");
+        return false;
+    }
+    // The question the poll sends is a new child of the session object; its
+    // id comes back with the answers in place of the poll id, and its
+    // options are what the devices show.
+    const auto before = m_collab->findChildren<Veltro::QuestionBase *>(QString(), Qt::FindDirectChildrenOnly);
+    m_pollClock.start();
+    m_phase = Phase::Poll;
+    m_collab->startPoll(m_config.pollType, m_config.ordinalType, m_config.options, m_config.correctOptions);
+    m_pollIds.insert(m_collab->getPollId());
+    QVector<TallyOption> options;
+    const auto after = m_collab->findChildren<Veltro::QuestionBase *>(QString(), Qt::FindDirectChildrenOnly);
+    for (Veltro::QuestionBase *q : after) {
+        if (before.contains(q))
+            continue;
+        m_pollIds.insert(q->getID());
+        if (auto *withOptions = qobject_cast<Veltro::QuestionBaseWithOptions *>(q)) {
+            for (const QVariant &v : withOptions->getactivityOptions()) {
+                const QVariantMap m = v.toMap();
+                options.append({m.value(QStringLiteral("id")).toString(), m.value(QStringLiteral("optionText")).toString()});
+            }
+        }
+    }
+    const Tally::Mode mode = m_config.pollType == Veltro::PollType::SORT ? Tally::Mode::FirstPick : Tally::Mode::Choice;
+    m_tally = Tally(mode, options);
+    if (m_tally.answered() == 0 && mode == Tally::Mode::FirstPick && !options.isEmpty())
+        m_out << "   (a sort poll: bars count the option ranked first)\n";
+    m_out << "   poll " << m_collab->getPollId() << " sent to " << presentLearners() << " learners\n";
+    m_out.flush();
+
+    if (m_interactive)
+        m_redraw.start();
+    drawTally(false);
+    auto allAnswered = [this] {
+        if (m_connectionClosed)
+            return true;
+        const int present = presentLearners();
+        if (present == 0)
+            return false;
+        for (auto it = m_learners.cbegin(); it != m_learners.cend(); ++it) {
+            if (!m_left.contains(it.key()) && !m_tally.hasAnswered(it.key()))
+                return false;
+        }
+        return true;
+    };
+    const bool complete = waitFor(m_config.pollTimeSeconds * 1000, allAnswered) && !m_connectionClosed;
+    m_redraw.stop();
+    drawTally(true);
+    const double elapsed = m_pollClock.elapsed() / 1000.0;
+    m_phase = Phase::Setup;
+
+    if (m_connectionClosed) {
+        *error = QStringLiteral("the live connection closed during the poll");
+        return false;
+    }
+    if (presentLearners() > 0 && m_tally.answered() == 0) {
+        *error = QStringLiteral("no learner answered within %1 s").arg(m_config.pollTimeSeconds);
+        return false;
+    }
+    *detail = QStringLiteral("%1 of %2 learners answered in %3").arg(m_tally.answered()).arg(presentLearners())
+                  .arg(seconds(elapsed));
+    if (!complete)
+        *detail += QStringLiteral(" (time limit reached)");
+    return true;
+}
+
+void PresenterRun::onResponse(const QString &deviceId, const QString &id, int reportedSeconds, const QString &answer)
+{
+    if (m_phase == Phase::Poll && m_pollIds.contains(id)) {
+        if (m_tally.record(deviceId, answer)) {
+            m_reportedSeconds.append(reportedSeconds);
+            m_arrivalSeconds.append(m_pollClock.elapsed() / 1000.0);
+        }
+        if (!m_learners.contains(deviceId))
+            m_learners.insert(deviceId, deviceId);   // answered before its join was seen
+        if (!m_interactive) {
+            const QString progress = QStringLiteral("   answered %1/%2").arg(m_tally.answered()).arg(presentLearners());
+            if (progress != m_lastPlainProgress) {
+                m_out << progress << "\n";
+                m_out.flush();
+                m_lastPlainProgress = progress;
+            }
+        }
+        emit progressed();
+        return;
+    }
+    if (m_phase == Phase::Assessment && m_questionNumberById.contains(id)) {
+        const int number = m_questionNumberById.value(id);
+        Tally &t = m_assessmentTallies[number];
+        if (t.record(deviceId, answer))
+            m_assessmentSeconds.append(reportedSeconds);
+        else
+            ++m_assessmentRepeats;
+        emit progressed();
+        return;
+    }
+    ++m_strayAnswers;
+}
+
+void PresenterRun::drawTally(bool final)
+{
+    const QStringList lines = m_tally.render(presentLearners(), m_columns - 1, m_pollClock.elapsed() / 1000.0);
+    if (m_interactive) {
+        m_out << redrawInPlace(m_drawnLines, lines);
+        m_drawnLines = lines.size();
+    } else if (final) {
+        for (const QString &l : lines)
+            m_out << l << "\n";
+    }
+    if (final)
+        m_drawnLines = 0;
+    m_out.flush();
+}
+
+bool PresenterRun::stopPoll(QString *detail, QString *error)
+{
+    if (!m_collab) {
+        *error = QStringLiteral("no live session");
+        return false;
+    }
+    const QString id = m_collab->getPollId();
+    m_collab->stopPoll();
+    *detail = id.isEmpty() ? QStringLiteral("no poll was running") : QStringLiteral("poll %1").arg(id);
+    return true;
+}
+
+void PresenterRun::onQuestionRequest(const QString &deviceId, int number)
+{
+    if (m_phase != Phase::Assessment || !m_assessment)
+        return;
+    const int n = m_config.assessmentQuestions;
+    if (number < 1 || number > n) {
+        ++m_badRequests;
+        return;
+    }
+    Veltro::QuestionBase *q = m_questions.value(number);
+    if (!q) {
+        auto *mc = new Veltro::QuestionMultiChoice(m_assessment);
+        for (int i = 0; i < 4; ++i)
+            mc->addActivityOption(QString(QChar('A' + i)), QStringLiteral("Answer %1").arg(QChar('A' + i)), i + 1);
+        mc->setquestionNumber(number);
+        mc->sethasNext(number < n);
+        mc->setinstructions(QStringLiteral("Question %1 of %2").arg(number).arg(n));
+        m_questions.insert(number, mc);
+        m_questionNumberById.insert(mc->getID(), number);
+        QVector<TallyOption> options;
+        for (int i = 0; i < 4; ++i)
+            options.append({QString(QChar('A' + i)), QString()});
+        m_assessmentTallies.insert(number, Tally(Tally::Mode::Choice, options));
+        q = mc;
+    }
+    m_assessment->sendQuestion(deviceId, q);
+    ++m_questionsServed;
+}
+
+bool PresenterRun::runAssessment(QString *detail, QString *error)
+{
+    if (!m_collab) {
+        *error = QStringLiteral("no live session");
+        return false;
+    }
+    const int n = m_config.assessmentQuestions;
+    m_assessment = new PresenterAssessment(this, m_collab);
+    connect(m_assessment, &PresenterAssessment::learnerGetQuestion, this, &PresenterRun::onQuestionRequest);
+    Veltro::AssessmentOptions options(nullptr);
+    options.setquestionCount(n);
+    options.setstartingQuestionNumber(1);
+    options.settitle(QStringLiteral("Quick check"));
+    options.setallowSkipQuestion(false);
+    m_phase = Phase::Assessment;
+    QElapsedTimer clock;
+    clock.start();
+    m_assessment->start(&options);
+    m_out << "   assessment " << options.getassessmentToken() << " started: " << n << " questions\n";
+    m_out.flush();
+
+    auto finished = [this, n] {
+        if (m_connectionClosed)
+            return true;
+        if (presentLearners() == 0)
+            return false;
+        for (int q = 1; q <= n; ++q) {
+            const auto t = m_assessmentTallies.constFind(q);
+            if (t == m_assessmentTallies.cend())
+                return false;
+            for (auto it = m_learners.cbegin(); it != m_learners.cend(); ++it) {
+                if (!m_left.contains(it.key()) && !t->hasAnswered(it.key()))
+                    return false;
+            }
+        }
+        return true;
+    };
+    const bool complete = waitFor(m_config.pollTimeSeconds * 1000, finished) && !m_connectionClosed;
+    m_assessment->stop();
+    m_phase = Phase::Setup;
+
+    int answers = 0;
+    for (int q = 1; q <= n; ++q) {
+        const Tally t = m_assessmentTallies.value(q);
+        answers += t.answered();
+        QStringList parts;
+        for (const auto &bar : t.bars())
+            parts << QStringLiteral("%1 %2").arg(bar.first).arg(bar.second);
+        m_out << QStringLiteral("   question %1: %2 answers%3").arg(q).arg(t.answered())
+                     .arg(parts.isEmpty() ? QString() : QStringLiteral(" (") + parts.join(QStringLiteral(", ")) + QLatin1Char(')'))
+              << "\n";
+    }
+    m_out.flush();
+    if (m_connectionClosed) {
+        *error = QStringLiteral("the live connection closed during the assessment");
+        return false;
+    }
+    if (presentLearners() > 0 && answers == 0) {
+        *error = QStringLiteral("no learner answered within %1 s").arg(m_config.pollTimeSeconds);
+        return false;
+    }
+    *detail = QStringLiteral("%1 questions served, %2 answers in %3").arg(m_questionsServed).arg(answers)
+                  .arg(seconds(clock.elapsed() / 1000.0));
+    if (!complete)
+        *detail += QStringLiteral(" (time limit reached)");
+    return true;
+}
+
+bool PresenterRun::listLearners(QString *detail, QString *error)
+{
+    if (!m_client->doGetLearners()) {
+        *error = clientError(QStringLiteral("no live session to list learners of"));
+        return false;
+    }
+    const auto listed = m_client->getLearners();
+    m_serviceListed = listed.size();
+    QStringList names;
+    for (const Veltro::Learner &l : listed)
+        names << l.userName;
+    const int shown = 8;
+    QString list = names.mid(0, shown).join(QStringLiteral(", "));
+    if (names.size() > shown)
+        list += QStringLiteral(", ... (%1 more)").arg(names.size() - shown);
+    *detail = QStringLiteral("%1 listed%2").arg(names.size()).arg(names.isEmpty() ? QString() : QStringLiteral(": ") + list);
+    return true;
+}
+
+bool PresenterRun::stopSession(QString *detail, QString *error)
+{
+    const QString code = m_client->getSessionCode();
+    if (!m_client->doStopSession()) {
+        *error = clientError(QStringLiteral("the session could not be stopped"));
+        return false;
+    }
+    *detail = QStringLiteral("session %1").arg(code);
+    return true;
+}
+
+bool PresenterRun::signOut(QString *detail, QString *error)
+{
+    if (!m_client->doLogout()) {
+        *error = clientError(QStringLiteral("the service did not confirm the sign-out"));
+        return false;
+    }
+    *detail = m_config.user;
+    return true;
+}
+
+void PresenterRun::printSummary()
+{
+    m_out << "summary\n";
+    m_out << QStringLiteral("   learners    %1 joined, %2 left").arg(m_learners.size()).arg(m_left.size());
+    if (m_serviceListed >= 0)
+        m_out << QStringLiteral(", %1 listed by the service").arg(m_serviceListed);
+    m_out << "\n";
+    m_out << QStringLiteral("   answers     %1 to the poll").arg(m_tally.answered());
+    if (m_tally.repeats() > 0)
+        m_out << QStringLiteral(" (%1 changed)").arg(m_tally.repeats());
+    if (m_config.assessmentQuestions > 0) {
+        int answers = 0;
+        for (const Tally &t : qAsConst(m_assessmentTallies))
+            answers += t.answered();
+        m_out << QStringLiteral(", %1 to %2 assessment questions (%3 served)")
+                     .arg(answers).arg(m_config.assessmentQuestions).arg(m_questionsServed);
+    }
+    if (m_strayAnswers > 0)
+        m_out << QStringLiteral(", %1 outside any activity").arg(m_strayAnswers);
+    m_out << "\n";
+    const ResponseStats reported = summarize(m_reportedSeconds);
+    const ResponseStats arrival = summarize(m_arrivalSeconds);
+    if (reported.count > 0) {
+        m_out << QStringLiteral("   response    median %1 s, slowest %2 s (as the devices report, whole seconds)")
+                     .arg(reported.median, 0, 'f', reported.median == int(reported.median) ? 0 : 1)
+                     .arg(reported.slowest, 0, 'f', 0)
+              << "\n";
+        m_out << QStringLiteral("   arrival     median %1, last %2 after the poll started")
+                     .arg(seconds(arrival.median), seconds(arrival.slowest))
+              << "\n";
+    } else {
+        m_out << "   response    no answers\n";
+    }
+    m_out.flush();
+}
