@@ -97,10 +97,29 @@ function decode(data) {
   return null;
 }
 
+// Many simulated devices in one process receive the same frame; restoring it
+// once is enough. Keyed by the Base64 text, bounded in size.
+const cache = new Map();
+const CACHE_ENTRIES = 32;
+
+function decodeCached(data) {
+  const key = Array.isArray(data) && data.length === 1 && typeof data[0] === 'string' ? data[0]
+    : typeof data === 'string' ? data : null;
+  if (key === null)
+    return decode(data);
+  if (cache.has(key))
+    return cache.get(key);
+  const text = decode(data);
+  if (cache.size >= CACHE_ENTRIES)
+    cache.delete(cache.keys().next().value);
+  cache.set(key, text);
+  return text;
+}
+
 // Restores and parses: JSON value where the text parses, else the text itself,
 // else undefined when nothing restores.
 function decodeValue(data) {
-  const text = decode(data);
+  const text = decodeCached(data);
   if (text === null)
     return undefined;
   try {

@@ -17,7 +17,7 @@ async function startApp(opts = {}) {
 }
 
 // One HTTP exchange; resolves {status, headers, body (Buffer), json}.
-function request(url, { method = 'POST', body, headers = {}, ca } = {}) {
+function request(url, { method = 'POST', body, headers = {}, ca, timeout = WAIT_MS } = {}) {
   return new Promise((resolve, reject) => {
     const u = new URL(url);
     const data = body === undefined ? Buffer.alloc(0)
@@ -38,7 +38,7 @@ function request(url, { method = 'POST', body, headers = {}, ca } = {}) {
         resolve({ status: res.statusCode, headers: res.headers, body: buf, json });
       });
     });
-    req.setTimeout(WAIT_MS, () => req.destroy(new Error('request timed out: ' + url)));
+    req.setTimeout(timeout, () => req.destroy(new Error('request timed out: ' + url)));
     req.on('error', reject);
     req.end(data);
   });
