@@ -70,6 +70,7 @@ private:
     bool openWebSocket();
     bool openXhr(bool streaming);
     void destroyWebSocket();
+    QString webSocketUrl() const;
     QDateTime now() const;
 
     QList<SockJSProtocol> protocols;

@@ -1,0 +1,370 @@
+#include "httpresponseparser_p.h"
+
+#include <limits>
+
+namespace Veltro {
+
+namespace {
+
+const QByteArray STATUS_MARK = QByteArrayLiteral("HTTP/");
+constexpr int MAX_SIZE_LINE = 1024;
+
+// Length of the longest tail of `buf` that could begin a status line.
+int statusPrefixTail(const QByteArray &buf)
+{
+    for (int n = qMin<int>(STATUS_MARK.size() - 1, buf.size()); n > 0; --n) {
+        if (buf.endsWith(STATUS_MARK.left(n)))
+            return n;
+    }
+    return 0;
+}
+
+QByteArray stripCR(QByteArray line)
+{
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return line;
+}
+
+QString headerValue(const QStringMap &headers, const char *name)
+{
+    const QString wanted = QLatin1String(name);
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it) {
+        if (it.key().compare(wanted, Qt::CaseInsensitive) == 0)
+            return it.value();
+    }
+    return QString();
+}
+
+bool hasHeader(const QStringMap &headers, const char *name)
+{
+    const QString wanted = QLatin1String(name);
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it) {
+        if (it.key().compare(wanted, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Decimal or hexadecimal digits only; false on anything else or overflow.
+bool parseUnsigned(const QByteArray &text, int base, qint64 *out)
+{
+    if (text.isEmpty())
+        return false;
+    const qint64 limit = std::numeric_limits<qint64>::max() / base - 16;
+    qint64 value = 0;
+    for (const char c : text) {
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
+        if (value > limit)
+            return false;
+        value = value * base + digit;
+    }
+    *out = value;
+    return true;
+}
+
+} // namespace
+
+bool HttpResponseParser::fail(const QString &why)
+{
+    m_state = State::Failed;
+    m_error = why;
+    m_buffer.clear();
+    m_frame.clear();
+    return false;
+}
+
+void HttpResponseParser::reset()
+{
+    m_state = State::Status;
+    m_buffer.clear();
+    m_frame.clear();
+    m_remaining = 0;
+    m_error.clear();
+}
+
+bool HttpResponseParser::hasPartialData() const
+{
+    switch (m_state) {
+    case State::Body:
+    case State::ChunkData:
+    case State::ChunkDataEnd:
+    case State::Trailers:
+        return true;
+    default:
+        return !m_buffer.isEmpty() || !m_frame.isEmpty();
+    }
+}
+
+bool HttpResponseParser::bodyBytes(const char *data, qsizetype size, QVector<Event> *events)
+{
+    qsizetype start = 0;
+    while (start < size) {
+        const char *nl = static_cast<const char *>(memchr(data + start, '\n', size - start));
+        if (!nl) {
+            if (m_frame.size() + (size - start) > MAX_PENDING_BYTES)
+                return fail(QStringLiteral("frame exceeds %1 bytes").arg(MAX_PENDING_BYTES));
+            m_frame.append(data + start, size - start);
+            return true;
+        }
+        const qsizetype end = nl - data;
+        Event ev;
+        ev.kind = Event::Frame;
+        if (m_frame.isEmpty()) {
+            ev.data = QByteArray(data + start, end - start);
+        } else {
+            m_frame.append(data + start, end - start);
+            ev.data.swap(m_frame);
+        }
+        if (ev.data.endsWith('\r'))
+            ev.data.chop(1);
+        if (!ev.data.isEmpty())
+            events->append(std::move(ev));
+        start = end + 1;
+    }
+    return true;
+}
+
+void HttpResponseParser::endBody(QVector<Event> *events)
+{
+    if (!m_frame.isEmpty()) {
+        Event ev;
+        ev.kind = Event::Frame;
+        ev.data.swap(m_frame);
+        events->append(std::move(ev));
+    }
+    Event end;
+    end.kind = Event::End;
+    events->append(std::move(end));
+    m_state = State::Status;
+    m_remaining = 0;
+}
+
+bool HttpResponseParser::parseHeaderBlock(const QByteArray &block, QVector<Event> *events)
+{
+    const QList<QByteArray> lines = block.split('\n');
+    const QByteArray statusLine = stripCR(lines.value(0));
+    // "HTTP/1.1 200 OK": the code is the three digits after the first blank.
+    const int sp = statusLine.indexOf(' ');
+    qint64 status = 0;
+    if (sp < 0 || !parseUnsigned(statusLine.mid(sp + 1, 3), 10, &status)
+        || status < 100 || status > 999
+        || (statusLine.size() > sp + 4 && statusLine.at(sp + 4) != ' '))
+        return fail(QStringLiteral("malformed status line"));
+
+    Event ev;
+    ev.kind = Event::Headers;
+    ev.status = int(status);
+    for (int i = 1; i < lines.size(); ++i) {
+        const QByteArray line = stripCR(lines.at(i));
+        const int colon = line.indexOf(':');
+        if (colon <= 0)
+            continue;
+        const QString name = QString::fromLatin1(line.left(colon)).trimmed();
+        const QString value = QString::fromUtf8(line.mid(colon + 1)).trimmed();
+        auto it = ev.headers.find(name);
+        // Several cookies may be set at once; the cookie parser splits on line feeds.
+        if (it != ev.headers.end() && name.compare(QLatin1String("Set-Cookie"), Qt::CaseInsensitive) == 0)
+            it.value() += QLatin1Char('\n') + value;
+        else
+            ev.headers.insert(name, value);
+    }
+
+    if (status < 200)   // interim response (100 Continue): the real one follows
+        return true;
+
+    const QString te = headerValue(ev.headers, "Transfer-Encoding");
+    ev.chunked = te.section(QLatin1Char(','), -1).trimmed().compare(QLatin1String("chunked"), Qt::CaseInsensitive) == 0;
+    if (hasHeader(ev.headers, "Content-Length")) {
+        qint64 length = 0;
+        if (!parseUnsigned(headerValue(ev.headers, "Content-Length").toLatin1(), 10, &length))
+            return fail(QStringLiteral("bad Content-Length"));
+        ev.contentLength = length;
+    }
+    const bool noBody = status == 204 || status == 304;
+    events->append(ev);
+
+    if (noBody) {
+        endBody(events);
+    } else if (ev.chunked) {
+        m_state = State::ChunkSize;
+    } else if (ev.contentLength >= 0) {
+        m_remaining = ev.contentLength;
+        m_state = State::Body;
+        if (m_remaining == 0)
+            endBody(events);
+    } else {
+        m_state = State::UntilClose;
+    }
+    return true;
+}
+
+bool HttpResponseParser::feed(const char *data, qsizetype size, QVector<Event> *events)
+{
+    if (m_state == State::Failed)
+        return false;
+    m_buffer.append(data, int(size));
+    qsizetype off = 0;
+    bool ok = true;
+    bool more = true;
+    while (ok && more) {
+        const qsizetype avail = m_buffer.size() - off;
+        switch (m_state) {
+        case State::Status: {
+            if (avail == 0) {
+                more = false;
+                break;
+            }
+            // Stray bytes in front of a status line are skipped.
+            const int at = m_buffer.indexOf(STATUS_MARK, int(off));
+            if (at < 0) {
+                off = m_buffer.size() - statusPrefixTail(m_buffer);
+                more = false;
+                break;
+            }
+            off = at;
+            int end = m_buffer.indexOf("\r\n\r\n", int(off));
+            int sepLen = 4;
+            const int lfOnly = m_buffer.indexOf("\n\n", int(off));
+            if (lfOnly >= 0 && (end < 0 || lfOnly < end)) {
+                end = lfOnly;
+                sepLen = 2;
+            }
+            if (end < 0) {
+                if (m_buffer.size() - off > MAX_HEADER_BYTES)
+                    ok = fail(QStringLiteral("header block exceeds %1 bytes").arg(MAX_HEADER_BYTES));
+                more = false;
+                break;
+            }
+            if (end - off > MAX_HEADER_BYTES) {
+                ok = fail(QStringLiteral("header block exceeds %1 bytes").arg(MAX_HEADER_BYTES));
+                break;
+            }
+            const QByteArray block = m_buffer.mid(int(off), int(end - off));
+            off = end + sepLen;
+            ok = parseHeaderBlock(block, events);
+            break;
+        }
+        case State::Body:
+        case State::ChunkData: {
+            const qsizetype take = qMin<qint64>(avail, m_remaining);
+            if (take == 0) {
+                more = false;
+                break;
+            }
+            ok = bodyBytes(m_buffer.constData() + off, take, events);
+            off += take;
+            m_remaining -= take;
+            if (ok && m_remaining == 0) {
+                if (m_state == State::Body)
+                    endBody(events);
+                else
+                    m_state = State::ChunkDataEnd;
+            }
+            break;
+        }
+        case State::UntilClose:
+            ok = bodyBytes(m_buffer.constData() + off, avail, events);
+            off += avail;
+            more = false;
+            break;
+        case State::ChunkSize: {
+            const int nl = m_buffer.indexOf('\n', int(off));
+            if (nl < 0) {
+                if (avail > MAX_SIZE_LINE)
+                    ok = fail(QStringLiteral("chunk size line too long"));
+                more = false;
+                break;
+            }
+            QByteArray line = stripCR(m_buffer.mid(int(off), int(nl - off)));
+            off = nl + 1;
+            const int ext = line.indexOf(';');
+            if (ext >= 0)
+                line.truncate(ext);
+            qint64 chunkSize = 0;
+            if (!parseUnsigned(line.trimmed(), 16, &chunkSize) || chunkSize > MAX_PENDING_BYTES) {
+                ok = fail(QStringLiteral("bad chunk size"));
+                break;
+            }
+            if (chunkSize == 0) {
+                m_state = State::Trailers;
+            } else {
+                m_remaining = chunkSize;
+                m_state = State::ChunkData;
+            }
+            break;
+        }
+        case State::ChunkDataEnd: {
+            if (avail == 0) {
+                more = false;
+                break;
+            }
+            const char c = m_buffer.at(int(off));
+            if (c == '\n') {
+                off += 1;
+                m_state = State::ChunkSize;
+            } else if (c == '\r') {
+                if (avail < 2) {
+                    more = false;
+                    break;
+                }
+                if (m_buffer.at(int(off + 1)) != '\n') {
+                    ok = fail(QStringLiteral("chunk not terminated by a line end"));
+                    break;
+                }
+                off += 2;
+                m_state = State::ChunkSize;
+            } else {
+                ok = fail(QStringLiteral("chunk not terminated by a line end"));
+            }
+            break;
+        }
+        case State::Trailers: {
+            const int nl = m_buffer.indexOf('\n', int(off));
+            if (nl < 0) {
+                if (avail > MAX_HEADER_BYTES)
+                    ok = fail(QStringLiteral("trailer exceeds %1 bytes").arg(MAX_HEADER_BYTES));
+                more = false;
+                break;
+            }
+            const QByteArray line = stripCR(m_buffer.mid(int(off), int(nl - off)));
+            off = nl + 1;
+            if (line.isEmpty())
+                endBody(events);
+            break;
+        }
+        case State::Failed:
+            ok = false;
+            break;
+        }
+    }
+    if (m_state == State::Failed)
+        return false;
+    if (off >= m_buffer.size())
+        m_buffer.clear();
+    else if (off > 0)
+        m_buffer.remove(0, int(off));
+    return ok;
+}
+
+bool HttpResponseParser::finish(QVector<Event> *events)
+{
+    if (m_state == State::UntilClose) {
+        endBody(events);
+        m_buffer.clear();
+        return true;
+    }
+    const bool clean = m_state == State::Status && m_buffer.isEmpty();
+    reset();
+    return clean;
+}
+
+} // namespace Veltro

@@ -1,0 +1,75 @@
+// HTTP/1.1 response reader for the XHR worker's raw connection, free of I/O:
+// it is fed the bytes as they arrive and returns header blocks, the
+// newline-terminated SockJS frames of each body, and the end of each body.
+#pragma once
+
+#include "qstringmap.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+namespace Veltro {
+
+class HttpResponseParser
+{
+public:
+    /// Largest header block accepted; a longer one is a protocol error.
+    static constexpr int MAX_HEADER_BYTES = 16 * 1024;
+    /// Largest body or frame held while incomplete (a frame in progress
+    /// larger than this is a protocol error rather than unbounded memory).
+    static constexpr qint64 MAX_PENDING_BYTES = 64 * 1024 * 1024;
+
+    struct Event
+    {
+        enum Kind { Headers, Frame, End };
+        Kind kind = End;
+        int status = 0;          ///< Headers: the status code
+        QStringMap headers;      ///< Headers: name -> value (value trimmed)
+        bool chunked = false;    ///< Headers: the body is chunked
+        qint64 contentLength = -1; ///< Headers: Content-Length, -1 when absent
+        QByteArray data;         ///< Frame: one frame without its line feed
+    };
+
+    /// Feeds received bytes and appends what they complete to `events`.
+    /// Returns false on a protocol error (malformed status line, header block
+    /// over the cap, bad chunk size, bad Content-Length, oversized frame);
+    /// the parser then refuses input until reset().
+    bool feed(const char *data, qsizetype size, QVector<Event> *events);
+    bool feed(const QByteArray &bytes, QVector<Event> *events)
+    {
+        return feed(bytes.constData(), bytes.size(), events);
+    }
+
+    /// The connection has closed: a body delimited by the close ends here.
+    /// Returns false when a response was cut short.
+    bool finish(QVector<Event> *events);
+
+    /// Forgets everything (new connection).
+    void reset();
+
+    /// True when bytes of an unfinished header block, chunk or frame are held.
+    bool hasPartialData() const;
+    /// True while a response has begun and its body has not ended.
+    bool inResponse() const { return m_state != State::Status; }
+    /// What went wrong after feed() returned false.
+    QString errorString() const { return m_error; }
+    /// The bytes held while incomplete (for diagnostics).
+    QByteArray pendingBytes() const { return m_buffer + m_frame; }
+
+private:
+    enum class State { Status, Body, ChunkSize, ChunkData, ChunkDataEnd, Trailers, UntilClose, Failed };
+
+    bool parseHeaderBlock(const QByteArray &block, QVector<Event> *events);
+    bool bodyBytes(const char *data, qsizetype size, QVector<Event> *events);
+    void endBody(QVector<Event> *events);
+    bool fail(const QString &why);
+
+    State m_state = State::Status;
+    QByteArray m_buffer;       // unparsed bytes (header block, size lines)
+    QByteArray m_frame;        // body bytes of the frame in progress
+    qint64 m_remaining = 0;    // bytes left in the Content-Length body or chunk
+    QString m_error;
+};
+
+} // namespace Veltro

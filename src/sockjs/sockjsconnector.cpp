@@ -1,0 +1,303 @@
+#include "sockjsconnector.h"
+
+#include "logging_p.h"
+#include "randomstring.h"
+#include "sockjsframe_p.h"
+#include "sockjsxhrpolling.h"
+#include "systemproxy.h"
+
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
+#include <QWebSocket>
+
+namespace {
+
+const QString SERVER_SEGMENT = QStringLiteral("/eventbus/119/");
+constexpr int INACTIVITY_CHECK_MS = 30 * 60 * 1000;
+constexpr qint64 INACTIVITY_LIMIT_S = 3600;
+constexpr int WEBSOCKET_OPEN_TIMEOUT_MS = 30000;
+// A WebSocket close handshake the peer does not answer is cut short.
+constexpr int WEBSOCKET_CLOSE_TIMEOUT_MS = 2000;
+
+} // namespace
+
+SockJSConnector::SockJSConnector(QObject *parent)
+    : QObject(parent)
+{
+}
+
+SockJSConnector::~SockJSConnector()
+{
+    // Nobody listens any more: the owner may be half destroyed.
+    blockSignals(true);
+    if (m_connected)
+        close();
+    destroyWebSocket();
+}
+
+QDateTime SockJSConnector::now() const
+{
+    return clock ? clock() : QDateTime::currentDateTimeUtc();
+}
+
+void SockJSConnector::setClock(std::function<QDateTime()> c)
+{
+    clock = std::move(c);
+}
+
+bool SockJSConnector::isConnected() const
+{
+    return m_connected;
+}
+
+void SockJSConnector::open(QUrl url, QList<SockJSProtocol> protocolList)
+{
+    lastActivity = now();
+    bClosedForInactivity = false;
+    if (!inactivityTimer) {
+        inactivityTimer = new QTimer(this);
+        connect(inactivityTimer, &QTimer::timeout, this, &SockJSConnector::onTimeout);
+        inactivityTimer->start(INACTIVITY_CHECK_MS);
+    }
+    closing = false;
+    closedByServer = false;
+    useSsl = false;
+
+    port = url.port(-1);
+    basePath = url.path(QUrl::FullyDecoded);
+    if (basePath.endsWith(QLatin1Char('/')))
+        basePath.chop(1);
+    const QString scheme = url.scheme();
+    if (scheme == QLatin1String("wss") || scheme == QLatin1String("https")) {
+        useSsl = true;
+        if (port == -1)
+            port = 443;
+    }
+    if (port == -1)
+        port = 80;
+    host = url.host(QUrl::FullyDecoded);
+
+    protocolIndex = 0;
+    protocols = protocolList;
+    sessionId = randomString(8);
+
+    QPointer<SockJSConnector> self(this);
+    while (self && protocolIndex < protocols.size() && !closing) {
+        if (tryNextProtocol())
+            break;
+    }
+}
+
+bool SockJSConnector::tryNextProtocol()
+{
+    const int value = protocolIndex < protocols.size() ? int(protocols.at(protocolIndex)) : 0;
+    ++protocolIndex;
+    switch (value) {
+    case WEBSOCKET:
+        return openWebSocket();
+    case XHR_STREAMING:
+        return openXhr(true);
+    case XHR_POLLING:
+        return openXhr(false);
+    default:
+        qCDebug(lcSockJS) << "[SockJSConnector] No more protocols found!";
+        return false;
+    }
+}
+
+QString SockJSConnector::webSocketUrl() const
+{
+    return (useSsl ? QStringLiteral("wss://") : QStringLiteral("ws://")) + host + QLatin1Char(':')
+        + QString::number(port) + basePath + SERVER_SEGMENT + sessionId + QStringLiteral("/websocket");
+}
+
+bool SockJSConnector::openWebSocket()
+{
+    const QString proxy = systemProxyString();
+    if (!proxy.isEmpty())
+        qputenv("http_proxy", proxy.toLatin1());
+
+    const QString url = webSocketUrl();
+    qCDebug(lcSockJS) << "[SockJSConnector] Websocket url =" << url;
+
+    openState = 0;
+    webSocket = new QWebSocket(QString(), QWebSocketProtocol::Version13, nullptr);
+    webSocket->setProxy(systemProxy());
+    QWebSocket *const ws = webSocket;
+    QEventLoop wait;
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, &wait, &QEventLoop::quit);
+    connect(ws, &QWebSocket::connected, this, &SockJSConnector::openstate1);
+    connect(ws, &QWebSocket::disconnected, this, &SockJSConnector::openstate2);
+    connect(ws, &QWebSocket::connected, &wait, &QEventLoop::quit);
+    connect(ws, &QWebSocket::disconnected, &wait, &QEventLoop::quit);
+    // Connected before opening: the open frame can come with the handshake.
+    connect(ws, &QWebSocket::textMessageReceived, this, &SockJSConnector::onTextMessageReceived);
+    ws->open(QUrl(url));
+
+    // Blocks here without spinning; the thread's events keep being served.
+    QPointer<SockJSConnector> self(this);
+    if (openState == 0) {
+        limit.start(WEBSOCKET_OPEN_TIMEOUT_MS);
+        wait.exec();
+    }
+    if (!self)
+        return true;   // destroyed meanwhile: nothing more to try
+    if (webSocket != ws)
+        return closing;   // closed (or replaced) while waiting
+    if (openState == 1) {
+        qCDebug(lcSockJS) << "[SockJSConnector] CONNECTED via Websocket";
+        disconnect(ws, &QWebSocket::disconnected, this, &SockJSConnector::openstate2);
+        connect(ws, &QWebSocket::disconnected, this, &SockJSConnector::onClosed);
+        return true;
+    }
+    destroyWebSocket();
+    return false;
+}
+
+bool SockJSConnector::openXhr(bool streaming)
+{
+    if (xhrTransport)
+        xhrTransport->deleteLater();
+    xhrTransport = new SockJSXHRPolling(this);
+    SockJSXHRPolling *const xhr = xhrTransport;
+    // Connected first: frames may be delivered as soon as the thread runs.
+    connect(xhr, &SockJSXHRPolling::textMessageReceived, this, &SockJSConnector::onTextMessageReceived);
+    connect(xhr, &SockJSXHRPolling::connectionClosed, this, &SockJSConnector::onClosed);
+    if (!xhr->open(host, port, useSsl, basePath + SERVER_SEGMENT + sessionId, streaming)) {
+        if (xhrTransport == xhr)
+            xhrTransport = nullptr;
+        xhr->deleteLater();
+        return false;
+    }
+    qCDebug(lcSockJS).noquote() << "[SockJSConnector] CONNECTED via xhr_"
+                                   + (streaming ? QStringLiteral("streaming") : QStringLiteral("polling"));
+    return true;
+}
+
+void SockJSConnector::onTextMessageReceived(QString message)
+{
+    // Frames of a transport that is no longer ours are stale.
+    QObject *from = sender();
+    if (from && from != webSocket && from != xhrTransport)
+        return;
+    const Veltro::SockJSFrame frame = Veltro::SockJSFrame::read(message);
+    switch (frame.type) {
+    case Veltro::SockJSFrame::Open:
+        if (!m_connected) {
+            m_connected = true;
+            emit connected();
+        }
+        break;
+    case Veltro::SockJSFrame::Messages: {
+        QPointer<SockJSConnector> self(this);
+        for (const QString &m : frame.messages) {
+            emit sockJSMessage(m);
+            if (!self || closing)
+                return;
+        }
+        break;
+    }
+    case Veltro::SockJSFrame::Close:
+        // The server ended the session: end the transport as well, and report
+        // it as a closure rather than trying the next transport.
+        qCDebug(lcSockJS) << "[SockJSConnector] Session closed by the server:" << frame.closeCode
+                          << frame.closeReason;
+        closedByServer = true;
+        close();
+        break;
+    default:
+        break;
+    }
+}
+
+void SockJSConnector::send(QString message, bool bIsPing)
+{
+    const QString text = Veltro::SockJSFrame::encode(message);
+    if (!bIsPing)
+        lastActivity = now();
+    if (webSocket)
+        webSocket->sendTextMessage(text);
+    else if (xhrTransport)
+        xhrTransport->send(text);
+}
+
+void SockJSConnector::destroyWebSocket()
+{
+    if (!webSocket)
+        return;
+    QWebSocket *ws = webSocket;
+    webSocket = nullptr;
+    ws->disconnect(this);
+    ws->abort();
+    ws->deleteLater();
+}
+
+void SockJSConnector::onClosed()
+{
+    QObject *from = sender();
+    if (from && from != webSocket && from != xhrTransport)
+        return;   // a transport we already let go of
+    qCDebug(lcSockJS) << "[SockJSConnector] Websocket CLOSED";
+    if (!m_connected && !closing && from && from == webSocket) {
+        destroyWebSocket();
+        if (openXhr(false)) {
+            qCDebug(lcSockJS) << "[SockJSConnector] Fallback to XHR_Polling";
+            return;
+        }
+    }
+    m_connected = false;
+    destroyWebSocket();
+    if (xhrTransport) {
+        // Release it once its worker has ended (it has: it reported closure).
+        xhrTransport->deleteLater();
+        xhrTransport = nullptr;
+    }
+    emit closed(bClosedForInactivity);
+}
+
+void SockJSConnector::onTimeout()
+{
+    if (!m_connected || lastActivity.secsTo(now()) <= INACTIVITY_LIMIT_S)
+        return;
+    bClosedForInactivity = true;
+    if (inactivityTimer)
+        inactivityTimer->stop();
+    close();
+}
+
+void SockJSConnector::close()
+{
+    closing = true;
+    m_connected = false;
+    if (webSocket) {
+        // A proper close handshake, cut short if the peer does not answer;
+        // its end is reported through onClosed like any other closure.
+        QWebSocket *ws = webSocket;
+        disconnect(ws, &QWebSocket::disconnected, this, &SockJSConnector::openstate2);
+        connect(ws, &QWebSocket::disconnected, this, &SockJSConnector::onClosed, Qt::UniqueConnection);
+        ws->close();
+        QTimer::singleShot(WEBSOCKET_CLOSE_TIMEOUT_MS, ws, [ws] { ws->abort(); });
+    }
+    if (xhrTransport)
+        xhrTransport->close();
+}
+
+void SockJSConnector::onConnected()
+{
+    qCDebug(lcSockJS) << "[SockJSConnector] Websocket connected";
+    m_connected = true;
+    emit connected();
+}
+
+void SockJSConnector::openstate1()
+{
+    openState = 1;
+}
+
+void SockJSConnector::openstate2()
+{
+    openState = 2;
+}

@@ -1,0 +1,350 @@
+#include "sockjsxhrpolling.h"
+
+#include "logging_p.h"
+#include "sockjsxhrpollingworker.h"
+#include "systemproxy.h"
+#include "xhrrequest.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QSslSocket>
+#include <QTcpSocket>
+#include <QThread>
+#include <QUrl>
+
+#include <deque>
+#include <mutex>
+
+namespace {
+
+// The raw receive request: request line, header block, empty line, body.
+const QString REQUEST_TEMPLATE = QStringLiteral("POST %1 HTTP/1.1\r\n%2\r\n%3\r\n\r\n");
+const QString OUTGOING_OPEN = QStringLiteral("[\n");
+const QString OUTGOING_CLOSE = QStringLiteral("\n]\n");
+constexpr unsigned long THREAD_WAIT_MS = 10000;
+
+} // namespace
+
+// Carries the worker's reports to this transport's thread. The worker thread
+// appends under a standard mutex (visible to thread checkers) and the owner
+// takes items one at a time, so their order is kept even when a handler runs
+// a nested event loop.
+struct SockJSXHRPolling::Mailbox
+{
+    struct Item
+    {
+        enum Kind { Headers, Message, End, Reconnected, Finished };
+        Kind kind;
+        XHRRequest *request = nullptr;
+        QStringMap headers;
+        QString text;
+    };
+
+    std::mutex mutex;
+    std::deque<Item> items;
+    bool scheduled = false;
+    SockJSXHRPolling *target = nullptr;   // null once the transport is going away
+
+    void post(Item item, const std::shared_ptr<Mailbox> &self)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        items.push_back(std::move(item));
+        if (scheduled || !target)
+            return;
+        scheduled = true;
+        QMetaObject::invokeMethod(target, [self] {
+            if (SockJSXHRPolling *t = self->currentTarget())
+                t->drainMailbox();
+        }, Qt::QueuedConnection);
+    }
+
+    SockJSXHRPolling *currentTarget()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return target;
+    }
+
+    bool take(Item *out)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (items.empty()) {
+            scheduled = false;
+            return false;
+        }
+        *out = std::move(items.front());
+        items.pop_front();
+        return true;
+    }
+};
+
+SockJSXHRPolling::SockJSXHRPolling(QObject *parent)
+    : QObject(parent)
+    , networkAccessManager(new QNetworkAccessManager(this))
+    , cookieJar(new QNetworkCookieJar(this))
+{
+    networkAccessManager->setCookieJar(cookieJar);
+    cookieJar->setParent(this);
+    connect(networkAccessManager, &QNetworkAccessManager::finished,
+            this, &SockJSXHRPolling::onNAMRequestFinished);
+}
+
+SockJSXHRPolling::~SockJSXHRPolling()
+{
+    shutDownWorker();
+    delete currentRequest;
+}
+
+void SockJSXHRPolling::shutDownWorker()
+{
+    if (mailbox) {
+        std::lock_guard<std::mutex> lock(mailbox->mutex);
+        mailbox->target = nullptr;
+    }
+    closed = true;
+    if (!worker)
+        return;
+    worker->stop();
+    if (workerThread && !workerThread->wait(THREAD_WAIT_MS)) {
+        // Never delete a running thread; leaving it is the lesser harm.
+        qCWarning(lcSockJS) << "[SockJSXHRPolling] worker thread did not stop in time";
+        return;
+    }
+    delete worker;
+    delete socket;
+    delete workerThread;
+    worker = nullptr;
+    socket = nullptr;
+    workerThread = nullptr;
+    if (mailbox) {
+        // Requests reported but never handled are ours to release.
+        Mailbox::Item item;
+        while (mailbox->take(&item)) {
+            if (item.kind == Mailbox::Item::Headers && item.request != currentRequest)
+                delete item.request;
+        }
+    }
+}
+
+bool SockJSXHRPolling::open(QString host, int port, bool useSsl, QString path, bool streaming)
+{
+    closed = false;
+    this->host = host;
+    this->port = port;
+    keepAlive = true;
+    this->streaming = streaming;
+    currentRequest = nullptr;
+
+    if (path.startsWith(QLatin1Char('/')))
+        path.remove(0, 1);
+    requestPath = QLatin1Char('/') + path;
+    serverRoot = QStringLiteral("http%1://%2:%3")
+                     .arg(useSsl ? QStringLiteral("s") : QString(), host, QString::number(port));
+    baseUrl = serverRoot + QLatin1Char('/') + path;
+    if (baseUrl.endsWith(QLatin1Char('/')))
+        baseUrl.chop(1);
+
+    QTcpSocket *sock = useSsl ? new QSslSocket : new QTcpSocket;
+    sock->setProxy(systemProxy());
+    auto *w = new SockJSXHRPollingWorker(nullptr, sock, host, port, useSsl, keepAlive);
+    if (!w->connectToHost()) {
+        qCDebug(lcSockJS) << "[SockJSXHRPolling]" << sock->errorString();
+        delete w;
+        delete sock;
+        closed = true;
+        return false;
+    }
+    worker = w;
+    socket = sock;
+    workerThread = new QThread;
+    worker->moveToThread(workerThread);
+    socket->moveToThread(workerThread);
+
+    mailbox = std::make_shared<Mailbox>();
+    mailbox->target = this;
+    const std::shared_ptr<Mailbox> mb = mailbox;
+    using Item = Mailbox::Item;
+    // Direct connections: these run on the worker thread and only post.
+    connect(worker, &SockJSXHRPollingWorker::receivedHeadersResponse, worker,
+            [mb](XHRRequest *r, QStringMap h) { mb->post({Item::Headers, r, std::move(h), {}}, mb); },
+            Qt::DirectConnection);
+    connect(worker, &SockJSXHRPollingWorker::receivedMessageResponse, worker,
+            [mb](XHRRequest *r, QString m) { mb->post({Item::Message, r, {}, std::move(m)}, mb); },
+            Qt::DirectConnection);
+    connect(worker, &SockJSXHRPollingWorker::receivedResponseEnd, worker,
+            [mb](XHRRequest *r) { mb->post({Item::End, r, {}, {}}, mb); }, Qt::DirectConnection);
+    connect(worker, &SockJSXHRPollingWorker::reconnected, worker,
+            [mb] { mb->post({Item::Reconnected, nullptr, {}, {}}, mb); }, Qt::DirectConnection);
+    connect(worker, &SockJSXHRPollingWorker::finished, worker,
+            [mb] { mb->post({Item::Finished, nullptr, {}, {}}, mb); }, Qt::DirectConnection);
+    connect(workerThread, &QThread::started, worker, &SockJSXHRPollingWorker::process);
+
+    workerThread->start(QThread::InheritPriority);
+    poll();
+    return true;
+}
+
+void SockJSXHRPolling::drainMailbox()
+{
+    const std::shared_ptr<Mailbox> mb = mailbox;
+    QPointer<SockJSXHRPolling> self(this);
+    Mailbox::Item item;
+    while (self && mb->take(&item)) {
+        switch (item.kind) {
+        case Mailbox::Item::Headers:
+            onReceivedHeadersResponse(item.request, item.headers);
+            break;
+        case Mailbox::Item::Message:
+            onReceivedMessageResponse(item.request, item.text);
+            break;
+        case Mailbox::Item::End:
+            onResponseEnd(item.request);
+            break;
+        case Mailbox::Item::Reconnected:
+            onReconnected();
+            break;
+        case Mailbox::Item::Finished:
+            onWorkerFinished();
+            break;
+        }
+    }
+}
+
+void SockJSXHRPolling::poll()
+{
+    request(requestPath + (streaming ? QStringLiteral("/xhr_streaming") : QStringLiteral("/xhr")), QString());
+}
+
+void SockJSXHRPolling::request(QString path, QString body)
+{
+    if (closed || !worker) {
+        qCDebug(lcSockJS) << "[SockJSXHRPolling] Can't make request when in closed state!";
+        return;
+    }
+    QString headers;
+    headers += QStringLiteral("Host: ") + host + QStringLiteral("\r\n");
+    headers += keepAlive ? QStringLiteral("Connection: keep-alive\r\n") : QStringLiteral("Connection: close\r\n");
+    headers += QStringLiteral("Accept-Encoding: identity\r\n");
+    headers += QStringLiteral("Content-Type: application/json\r\n");
+    headers += QStringLiteral("Content-Length: ") + QString::number(body.toUtf8().size()) + QStringLiteral("\r\n");
+    if (!cookieJar->cookiesForUrl(QUrl(baseUrl)).isEmpty())
+        headers += QStringLiteral("Cookie: ") + cookieHeaderValue() + QStringLiteral("\r\n");
+
+    auto *r = new XHRRequest(nullptr, path, REQUEST_TEMPLATE.arg(path, headers, body));
+    const int id = r->getRequestId();
+    if (!worker->enqueue(r)) {
+        delete r;
+        return;
+    }
+    receiveRequestId = id;
+}
+
+QString SockJSXHRPolling::cookieHeaderValue() const
+{
+    QString value;
+    const QList<QNetworkCookie> cookies = cookieJar->cookiesForUrl(QUrl(baseUrl));
+    for (const QNetworkCookie &c : cookies)
+        value += QString::fromUtf8(c.name()) + QLatin1Char('=') + QString::fromUtf8(c.value()) + QStringLiteral("; ");
+    return value;
+}
+
+void SockJSXHRPolling::send(QString message)
+{
+    pendingSends.append(message);
+    if (!sendReply)
+        postNextSend();
+}
+
+void SockJSXHRPolling::postNextSend()
+{
+    if (pendingSends.isEmpty() || baseUrl.isEmpty())
+        return;
+    // One post at a time keeps the order; what queued meanwhile goes in one
+    // array (the server reads every element of a posted array in order).
+    QString body = pendingSends.takeFirst();
+    if (body.startsWith(OUTGOING_OPEN) && body.endsWith(OUTGOING_CLOSE)) {
+        while (!pendingSends.isEmpty()) {
+            const QString &next = pendingSends.first();
+            if (!next.startsWith(OUTGOING_OPEN) || !next.endsWith(OUTGOING_CLOSE))
+                break;
+            body.chop(OUTGOING_CLOSE.size());
+            body += QStringLiteral(",\n") + next.midRef(OUTGOING_OPEN.size());
+            pendingSends.removeFirst();
+        }
+    }
+    QNetworkRequest req(QUrl(baseUrl + QStringLiteral("/xhr_send")));
+    req.setRawHeader("accept-encoding", "identity");
+    req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json; charset=UTF-8"));
+    req.setRawHeader("Connection", keepAlive ? "keep-alive" : "close");
+    sendReply = networkAccessManager->post(req, body.toUtf8());
+}
+
+void SockJSXHRPolling::close()
+{
+    closed = true;
+    if (worker)
+        worker->stop();
+}
+
+void SockJSXHRPolling::onReceivedHeadersResponse(XHRRequest *request, QStringMap headers)
+{
+    if (currentRequest && currentRequest != request)
+        currentRequest->deleteLater();
+    currentRequest = request;
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it) {
+        if (!it.key().contains(QLatin1String("Set-Cookie"), Qt::CaseInsensitive))
+            continue;
+        const QList<QNetworkCookie> cookies = QNetworkCookie::parseCookies(it.value().toUtf8());
+        cookieJar->setCookiesFromUrl(cookies, QUrl(baseUrl));
+        qCDebug(lcSockJS) << "[SockJSXHRPolling] parsed cookies";
+    }
+}
+
+void SockJSXHRPolling::onReceivedMessageResponse(XHRRequest *request, QString message)
+{
+    Q_UNUSED(request)
+    qCDebug(lcSockJS).noquote() << "[SockJSXHRPolling] RECEIVED:" << message;
+    emit textMessageReceived(message);
+}
+
+void SockJSXHRPolling::onResponseEnd(XHRRequest *request)
+{
+    // Only the end of the latest receive request issues the next one, so a
+    // reconnection never leaves two receive requests chasing each other.
+    if (closed || !request || request->getRequestId() != receiveRequestId)
+        return;
+    const int status = request->statusCode.load();
+    if (status >= 400) {
+        // Re-polling an endpoint that refuses would spin for ever.
+        qCDebug(lcSockJS) << "[SockJSXHRPolling] receive request failed with HTTP status" << status;
+        close();
+        return;
+    }
+    poll();
+}
+
+void SockJSXHRPolling::onNAMRequestFinished(QNetworkReply *reply)
+{
+    if (reply->error() != QNetworkReply::NoError)
+        qCDebug(lcSockJS) << "[SockJSXHRPolling] xhr_send error: " << reply->errorString();
+    reply->deleteLater();
+    if (reply == sendReply) {
+        sendReply = nullptr;
+        postNextSend();
+    }
+}
+
+void SockJSXHRPolling::onReconnected()
+{
+    poll();
+}
+
+void SockJSXHRPolling::onWorkerFinished()
+{
+    closed = true;
+    workerFinished = true;
+    emit connectionClosed();
+}

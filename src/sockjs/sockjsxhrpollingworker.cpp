@@ -1,0 +1,365 @@
+#include "sockjsxhrpollingworker.h"
+
+#include "logging_p.h"
+#include "xhrrequest.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QSslSocket>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <chrono>
+
+namespace {
+constexpr int MAX_LOGGED_BUFFER = 1024;
+}
+
+SockJSXHRPollingWorker::SockJSXHRPollingWorker(QObject *parent, QTcpSocket *socket, QString host,
+                                               int port, bool useSsl, bool keepAlive)
+    : QObject(parent)
+    , host(std::move(host))
+    , port(port)
+    , useSsl(useSsl)
+    , keepAlive(keepAlive)
+    , socket(socket)
+{
+    qRegisterMetaType<QStringMap>("QStringMap");
+    qRegisterMetaType<XHRRequest *>("XHRRequest*");
+}
+
+SockJSXHRPollingWorker::~SockJSXHRPollingWorker()
+{
+    // Requests never handed to the transport die with the worker.
+    for (XHRRequest *r : qAsConst(txQueue))
+        delete r;
+    for (XHRRequest *r : qAsConst(inFlight))
+        delete r;
+}
+
+bool SockJSXHRPollingWorker::startConnect()
+{
+    if (useSsl) {
+        if (auto *ssl = qobject_cast<QSslSocket *>(socket)) {
+            ssl->connectToHostEncrypted(host, quint16(port));
+            return true;
+        }
+    }
+    socket->connectToHost(host, quint16(port));
+    return true;
+}
+
+bool SockJSXHRPollingWorker::connectToHost()
+{
+    startConnect();
+    auto *ssl = useSsl ? qobject_cast<QSslSocket *>(socket) : nullptr;
+    const bool ok = ssl ? ssl->waitForEncrypted(CONNECT_TIMEOUT_MS)
+                        : socket->waitForConnected(CONNECT_TIMEOUT_MS);
+    if (ok)
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    return ok;
+}
+
+bool SockJSXHRPollingWorker::enqueue(XHRRequest *request)
+{
+    if (closing.load()) {
+        qCDebug(lcSockJS) << "[SockJSXHRPollingWorker] Async socket tx queue error: Socket closing!";
+        return false;
+    }
+    std::unique_lock<std::timed_mutex> lock(queueMutex, std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::milliseconds(LOCK_TIMEOUT_MS))) {
+        qCDebug(lcSockJS) << "[SockJSXHRPollingWorker] Async socket tx queue error: Failed to establish mutex lock!";
+        return false;
+    }
+    if (txQueue.size() > MAX_QUEUE) {
+        qCDebug(lcSockJS) << "[SockJSXHRPollingWorker] Async socket tx queue error: Too many items in queue!";
+        return false;
+    }
+    txQueue.append(request);
+    lock.unlock();
+    wake();
+    return true;
+}
+
+void SockJSXHRPollingWorker::stop()
+{
+    closing.store(true);
+    wake();
+}
+
+void SockJSXHRPollingWorker::wake()
+{
+    // One pending wake-up is enough: it drains the whole queue.
+    if (wakePending.exchange(true))
+        return;
+    QMetaObject::invokeMethod(this, [this] {
+        wakePending.store(false);
+        if (ended.load())
+            return;
+        if (closing.load())
+            endLoop();
+        else
+            sendNext();
+    }, Qt::QueuedConnection);
+}
+
+void SockJSXHRPollingWorker::sendNext()
+{
+    // One request at a time on the connection: the next is written when the
+    // previous response has ended.
+    while (!ended.load() && !reconnecting && socket->state() == QAbstractSocket::ConnectedState
+           && inFlight.isEmpty() && !parser.inResponse()) {
+        std::unique_lock<std::timed_mutex> lock(queueMutex, std::defer_lock);
+        if (!lock.try_lock_for(std::chrono::milliseconds(LOCK_TIMEOUT_MS)))
+            return;
+        if (txQueue.isEmpty())
+            return;
+        XHRRequest *request = txQueue.takeFirst();
+        lock.unlock();
+        if (request->getRequestText().isNull()) {
+            request->deleteLater();
+            continue;
+        }
+        // A single write per request, pushed out at once.
+        socket->write(request->getRequestText().toUtf8());
+        socket->flush();
+        inFlight.append(request);
+        return;
+    }
+}
+
+void SockJSXHRPollingWorker::process()
+{
+    if (closing.load()) {
+        ended.store(true);
+        emit finished();
+        return;
+    }
+    QThread *const ownerThread = QCoreApplication::instance() ? QCoreApplication::instance()->thread() : nullptr;
+    QEventLoop eventLoop;
+    loop = &eventLoop;
+    tick = new QTimer(this);
+    tick->setInterval(TICK_MS);
+    connect(tick, &QTimer::timeout, this, &SockJSXHRPollingWorker::onTick);
+    connectTimer = new QTimer(this);
+    connectTimer->setSingleShot(true);
+    connect(connectTimer, &QTimer::timeout, this, [this] {
+        socket->abort();
+        onReconnectDone(false);
+    });
+    connect(socket, &QIODevice::readyRead, this, &SockJSXHRPollingWorker::onReadyRead);
+    connect(socket, &QAbstractSocket::disconnected, this, [this] {
+        if (reconnecting)
+            onReconnectDone(false);
+        else
+            onConnectionLost();
+    });
+    connect(socket, &QAbstractSocket::errorOccurred, this, [this] {
+        if (reconnecting && socket->state() == QAbstractSocket::UnconnectedState)
+            onReconnectDone(false);
+    });
+    if (auto *ssl = useSsl ? qobject_cast<QSslSocket *>(socket) : nullptr)
+        connect(ssl, &QSslSocket::encrypted, this, [this] { onReconnectDone(true); });
+    else
+        connect(socket, &QAbstractSocket::connected, this, [this] { onReconnectDone(true); });
+
+    tick->start();
+    lastDataTime = QDateTime::currentDateTimeUtc();
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        onConnectionLost();
+    } else {
+        if (socket->bytesAvailable() > 0)
+            onReadyRead();
+        sendNext();
+    }
+    if (!ended.load())
+        eventLoop.exec();
+    loop = nullptr;
+
+    delete tick;
+    tick = nullptr;
+    delete connectTimer;
+    connectTimer = nullptr;
+    socket->disconnect(this);
+    socket->abort();
+    {
+        std::lock_guard<std::timed_mutex> lock(queueMutex);
+        for (XHRRequest *r : qAsConst(txQueue))
+            r->deleteLater();
+        txQueue.clear();
+    }
+    for (XHRRequest *r : qAsConst(inFlight))
+        r->deleteLater();
+    inFlight.clear();
+    current = nullptr;
+    // Hand the socket and the worker back, so that the transport can release
+    // them on its own thread once this thread has finished.
+    if (ownerThread) {
+        socket->moveToThread(ownerThread);
+        moveToThread(ownerThread);
+    }
+    emit finished();
+    if (QThread *t = QThread::currentThread(); t != ownerThread)
+        t->quit();
+}
+
+void SockJSXHRPollingWorker::endLoop()
+{
+    closing.store(true);
+    ended.store(true);
+    if (loop)
+        loop->quit();
+}
+
+void SockJSXHRPollingWorker::onReadyRead()
+{
+    if (reconnecting || ended.load())
+        return;
+    const QByteArray data = socket->readAll();
+    if (data.isEmpty())
+        return;
+    lastDataTime = QDateTime::currentDateTimeUtc();
+    QVector<Veltro::HttpResponseParser::Event> events;
+    const bool ok = parser.feed(data, &events);
+    for (auto &ev : events) {
+        switch (ev.kind) {
+        case Veltro::HttpResponseParser::Event::Headers:
+            current = inFlight.isEmpty() ? nullptr : inFlight.takeFirst();
+            if (!current)
+                break;   // nobody asked for this response
+            current->statusCode.store(ev.status);
+            current->chunked.store(ev.chunked);
+            current->contentLength.store(qMax<qint64>(ev.contentLength, 0));
+            if (ev.chunked)
+                qCDebug(lcSockJS) << "[SockJSXHRPollingWorker] Detected transfer-encoding: chunked header";
+            emit receivedHeadersResponse(current, ev.headers);
+            break;
+        case Veltro::HttpResponseParser::Event::Frame:
+            if (current)
+                emit receivedMessageResponse(current, QString::fromUtf8(ev.data));
+            break;
+        case Veltro::HttpResponseParser::Event::End:
+            if (current)
+                emit receivedResponseEnd(current);
+            current = nullptr;
+            break;
+        }
+    }
+    if (!ok) {
+        dropConnection(QStringLiteral("[SockJSXHRPollingWorker] Protocol error, dropping connection: ")
+                       + parser.errorString());
+        return;
+    }
+    sendNext();
+}
+
+void SockJSXHRPollingWorker::onTick()
+{
+    if (ended.load())
+        return;
+    if (closing.load()) {
+        endLoop();
+        return;
+    }
+    if (reconnecting)
+        return;
+    if (parser.hasPartialData() && lastDataTime.msecsTo(QDateTime::currentDateTimeUtc()) > DATA_TIMEOUT_MS) {
+        qCDebug(lcSockJS) << "[SockJSXHRPollingWorker] Incoming data timeout, clearing buffer";
+        qCDebug(lcSockJS).noquote() << "[SockJSXHRPollingWorker.BufferData] ="
+                                    << QString::fromUtf8(parser.pendingBytes().left(MAX_LOGGED_BUFFER));
+        // The stream cannot be resynchronised after bytes are thrown away.
+        dropConnection(QString());
+        return;
+    }
+    sendNext();
+}
+
+void SockJSXHRPollingWorker::dropConnection(const QString &why)
+{
+    if (!why.isEmpty())
+        qCDebug(lcSockJS).noquote() << why;
+    parser.reset();
+    // abort() reports the disconnection, which starts the reconnection.
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        socket->abort();
+    if (!reconnecting)
+        onConnectionLost();
+}
+
+void SockJSXHRPollingWorker::discardRequests()
+{
+    // Requests written on the lost connection will never be answered.
+    for (XHRRequest *r : qAsConst(inFlight))
+        r->deleteLater();
+    inFlight.clear();
+    current = nullptr;
+}
+
+void SockJSXHRPollingWorker::onConnectionLost()
+{
+    if (reconnecting || ended.load())
+        return;
+    // A body delimited by the connection's end is complete now.
+    QVector<Veltro::HttpResponseParser::Event> events;
+    if (parser.inResponse() && current) {
+        parser.finish(&events);
+        for (auto &ev : events) {
+            if (ev.kind == Veltro::HttpResponseParser::Event::Frame)
+                emit receivedMessageResponse(current, QString::fromUtf8(ev.data));
+            else if (ev.kind == Veltro::HttpResponseParser::Event::End)
+                emit receivedResponseEnd(current);
+        }
+    }
+    parser.reset();
+    discardRequests();
+    if (closing.load()) {
+        endLoop();
+        return;
+    }
+    if (keepAlive)
+        qCDebug(lcSockJS) << "[SockJSXHRPollingWorker] Connection lost, attempting to re-establish...";
+    reconnecting = true;
+    QMetaObject::invokeMethod(this, &SockJSXHRPollingWorker::startReconnect, Qt::QueuedConnection);
+}
+
+void SockJSXHRPollingWorker::startReconnect()
+{
+    if (ended.load())
+        return;
+    if (closing.load()) {
+        endLoop();
+        return;
+    }
+    attemptActive = true;
+    connectTimer->start(CONNECT_TIMEOUT_MS);
+    startConnect();
+}
+
+void SockJSXHRPollingWorker::onReconnectDone(bool ok)
+{
+    if (!attemptActive || ended.load())
+        return;
+    attemptActive = false;
+    connectTimer->stop();
+    if (ok) {
+        reconnecting = false;
+        connectAttempts = 0;
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        parser.reset();
+        lastDataTime = QDateTime::currentDateTimeUtc();
+        emit reconnected();
+        if (closing.load())
+            endLoop();
+        else
+            sendNext();
+        return;
+    }
+    ++connectAttempts;
+    if (connectAttempts > MAX_CONNECT_ATTEMPTS) {
+        qCDebug(lcSockJS) << "[SockJSXHRPollingWorker] Connection attempts exceeded retry limit!";
+        endLoop();
+        return;
+    }
+    QMetaObject::invokeMethod(this, &SockJSXHRPollingWorker::startReconnect, Qt::QueuedConnection);
+}

@@ -1,0 +1,104 @@
+// Owner of the XHR transport's raw receive connection: writes the queued
+// hand-built HTTP requests, reads the responses on a thread of its own and
+// reports header blocks, frames and body ends; reconnects a dropped
+// connection a bounded number of times.
+#pragma once
+
+#include "httpresponseparser_p.h"
+#include "qstringmap.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+
+class QEventLoop;
+class QTcpSocket;
+class QTimer;
+class XHRRequest;
+
+class SockJSXHRPollingWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// Most requests waiting to be written; a queue holding more refuses.
+    static constexpr int MAX_QUEUE = 50;
+    /// Reconnection attempts tolerated in a row before the loop gives up.
+    static constexpr int MAX_CONNECT_ATTEMPTS = 10;
+    static constexpr int CONNECT_TIMEOUT_MS = 30000;
+    static constexpr int LOCK_TIMEOUT_MS = 1000;
+    /// Interval of the loop's housekeeping (incomplete-data check).
+    static constexpr int TICK_MS = 1000;
+    /// Incomplete data older than this drops the connection.
+    static constexpr int DATA_TIMEOUT_MS = 2000;
+
+    /// Uses (does not own) `socket`, created by the transport.
+    SockJSXHRPollingWorker(QObject *parent, QTcpSocket *socket, QString host, int port,
+                           bool useSsl, bool keepAlive);
+    ~SockJSXHRPollingWorker() override;
+
+    /// First connection, blocking for at most 30 s (TLS handshake included);
+    /// call on the owner's thread before the worker moves. False on failure.
+    bool connectToHost();
+    /// Queues a request to be written as soon as the connection is idle.
+    /// Any thread. False (request neither written nor released) when stopping,
+    /// when the queue lock is not obtained within 1 s, or the queue is full.
+    bool enqueue(XHRRequest *request);
+    /// Asks the loop to end; it does so promptly. Any thread.
+    void stop();
+    bool isStopping() const { return closing.load(); }
+
+public slots:
+    /// The receive loop; runs on the worker thread until stopped or the
+    /// reconnection attempts are exhausted, then emits finished().
+    void process();
+
+signals:
+    void finished();
+    void reconnected();
+    void receivedHeadersResponse(XHRRequest *request, QStringMap headers);
+    /// One SockJS frame of the response body of `request`.
+    void receivedMessageResponse(XHRRequest *request, QString message);
+    /// The response body of `request` has ended.
+    void receivedResponseEnd(XHRRequest *request);
+
+private:
+    void wake();
+    void sendNext();
+    void onReadyRead();
+    void onTick();
+    void onConnectionLost();
+    void startReconnect();
+    void onReconnectDone(bool ok);
+    void dropConnection(const QString &why);
+    void discardRequests();
+    void endLoop();
+    bool startConnect();
+
+    QDateTime lastDataTime;
+    int connectAttempts = 0;
+    const QString host;
+    const int port;
+    const bool useSsl;
+    const bool keepAlive;
+    std::atomic<bool> closing{false};
+    // Guards txQueue; a standard mutex so that thread checkers see it.
+    std::timed_mutex queueMutex;
+    QList<XHRRequest *> txQueue;
+    // Worker thread only, once the loop runs:
+    QList<XHRRequest *> inFlight;
+    XHRRequest *current = nullptr;
+    QTcpSocket *socket;
+    Veltro::HttpResponseParser parser;
+    QEventLoop *loop = nullptr;
+    QTimer *tick = nullptr;
+    QTimer *connectTimer = nullptr;
+    bool reconnecting = false;
+    bool attemptActive = false;
+    std::atomic<bool> ended{false};
+    std::atomic<bool> wakePending{false};
+};
