@@ -38,17 +38,39 @@ function encode(text, shape = 'base64') {
   }
 }
 
-// Decompresses raw LZMA bytes; returns the text, or null when they do not decode.
+// Largest text a device accepts; larger declared sizes are refused unread.
+const MAX_TEXT_BYTES = 64 * 1024 * 1024;
+
+// Decompresses raw LZMA bytes (13-byte stand-alone header, then the stream);
+// returns the text, or null when they do not decode. The header is checked
+// first: the JavaScript decoder runs away on an unknown or zero size and
+// allocates whatever dictionary the header names.
 function decompressBytes(bytes) {
-  if (!bytes || bytes.length < 14)
+  if (!bytes || bytes.length < 14 || bytes[0] >= 225)
     return null;
+  const size = bytes.readUInt32LE(5);
+  if (size === 0xffffffff && bytes.readUInt32LE(9) === 0xffffffff)
+    return null;
+  if (size === 0)
+    return '';
+  if (size > MAX_TEXT_BYTES)
+    return null;
+  const input = Buffer.from(bytes);
+  // No dictionary larger than the output is ever needed.
+  input.writeUInt32LE(Math.max(4096, Math.min(input.readUInt32LE(1), size)), 1);
+  input.writeUInt32LE(0, 9);
   try {
-    const out = LZMA.decompress(toSigned(bytes));
+    let out = LZMA.decompress(toSigned(input));
     if (typeof out === 'string')
-      return out;
-    if (Array.isArray(out))
-      return Buffer.from(out.map((b) => b & 0xff)).toString('utf8');
-    return null;
+      out = Buffer.from(out, 'utf8');
+    else if (Array.isArray(out))
+      out = Buffer.from(out.map((b) => b & 0xff));
+    else
+      return null;
+    // Bytes up to the declared size and the first zero byte, as the presenter reads them.
+    out = out.subarray(0, size);
+    const zero = out.indexOf(0);
+    return (zero >= 0 ? out.subarray(0, zero) : out).toString('utf8');
   } catch (e) {
     return null;
   }
