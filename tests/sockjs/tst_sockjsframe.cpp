@@ -1,0 +1,93 @@
+// SockJS frame reading and the outgoing message text.
+#include "sockjsframe_p.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QtTest>
+
+using Veltro::SockJSFrame;
+
+class TestSockJSFrame : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void read_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<int>("closeCode");
+
+        QTest::newRow("open") << "o" << int(SockJSFrame::Open) << QStringList() << 0;
+        QTest::newRow("open with trailing text is not open") << "oo" << int(SockJSFrame::Unknown) << QStringList() << 0;
+        QTest::newRow("heartbeat") << "h" << int(SockJSFrame::Heartbeat) << QStringList() << 0;
+        QTest::newRow("streaming prelude") << QString(2048, QLatin1Char('h')) << int(SockJSFrame::Heartbeat)
+                                           << QStringList() << 0;
+        QTest::newRow("two messages in order") << "a[\"x\",\"y\"]" << int(SockJSFrame::Messages)
+                                               << QStringList{"x", "y"} << 0;
+        QTest::newRow("escapes and astral plane") << "a[\"q\\\"b\\\\n\\u0000\\ud83d\\ude00\\u2028\"]"
+                                                  << int(SockJSFrame::Messages)
+                                                  << QStringList{QStringLiteral("q\"b\\n") + QChar(0)
+                                                                 + QString::fromUtf8("\xF0\x9F\x98\x80")
+                                                                 + QChar(0x2028)}
+                                                  << 0;
+        QTest::newRow("non-string element as JSON") << "a[{\"k\":1},2]" << int(SockJSFrame::Messages)
+                                                    << QStringList{"{\"k\":1}", "2"} << 0;
+        QTest::newRow("broken JSON gives nothing") << "a[\"x\"" << int(SockJSFrame::Messages) << QStringList() << 0;
+        QTest::newRow("object instead of array") << "a{}" << int(SockJSFrame::Messages) << QStringList() << 0;
+        QTest::newRow("close") << "c[3000,\"Go away!\"]" << int(SockJSFrame::Close) << QStringList() << 3000;
+        QTest::newRow("empty") << "" << int(SockJSFrame::Unknown) << QStringList() << 0;
+        QTest::newRow("other letter") << "x[]" << int(SockJSFrame::Unknown) << QStringList() << 0;
+    }
+
+    void read()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, type);
+        QFETCH(QStringList, messages);
+        QFETCH(int, closeCode);
+        const SockJSFrame f = SockJSFrame::read(text);
+        QCOMPARE(int(f.type), type);
+        QCOMPARE(f.messages, messages);
+        QCOMPARE(f.closeCode, closeCode);
+    }
+
+    void encodeLayout()
+    {
+        QCOMPARE(SockJSFrame::encode(QStringLiteral("abc")), QStringLiteral("[\n    \"abc\"\n]\n"));
+    }
+
+    void encodeRoundTrip_data()
+    {
+        QTest::addColumn<QString>("message");
+        QString controls;
+        for (ushort c = 0; c < 0x20; ++c)
+            controls += QChar(c);
+        QString planes;
+        for (uint cp : {0x41u, 0xE9u, 0x4E2Du, 0xFFFDu, 0x1F600u, 0x2A6D6u, 0x3134Au, 0xE0041u, 0xFFFFDu, 0x10FFFDu})
+            planes += QString::fromUcs4(&cp, 1);
+        QTest::newRow("quotes and backslashes") << QStringLiteral("\"q\" \\ \\\" \\\\");
+        QTest::newRow("control characters and NUL") << controls;
+        QTest::newRow("every plane") << planes;
+        QTest::newRow("bracket and blank kept") << QStringLiteral("[ 1, 2 ] [ \"[ x ]\" ]");
+        QTest::newRow("event-bus frame") << QStringLiteral("{\"type\":\"publish\",\"address\":\"s.presenter\",\"body\":\"QUJD\"}");
+    }
+
+    void encodeRoundTrip()
+    {
+        QFETCH(QString, message);
+        const QString text = SockJSFrame::encode(message);
+        QJsonParseError err;
+        const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &err);
+        QCOMPARE(err.error, QJsonParseError::NoError);
+        QCOMPARE(doc.array().size(), 1);
+        QCOMPARE(doc.array().at(0).toString(), message);
+        // What the server echoes back reads as the same message.
+        QCOMPARE(SockJSFrame::read(QLatin1Char('a') + QString::fromUtf8(doc.toJson(QJsonDocument::Compact))).messages,
+                 QStringList{message});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSockJSFrame)
+#include "tst_sockjsframe.moc"
