@@ -59,11 +59,11 @@ const QList<QPair<SockJSProtocol, QString>> &protocolNames()
     return names;
 }
 
-const QList<SockJSProtocol> defaultProtocols{WEBSOCKET, XHR_STREAMING, XHR_POLLING};
+const QList<int> defaultProtocols{WEBSOCKET, XHR_STREAMING, XHR_POLLING};
 
-QList<SockJSProtocol> protocolsFromNames(const QStringList &names)
+QList<int> protocolsFromNames(const QStringList &names)
 {
-    QList<SockJSProtocol> result;
+    QList<int> result;
     for (const QString &name : names) {
         for (const auto &entry : protocolNames()) {
             if (entry.second == name) {
@@ -140,19 +140,19 @@ PresenterCollab::~PresenterCollab() = default;
 void PresenterCollab::open()
 {
     qCDebug(lcCollab).noquote() << "Connecting to collaboration server (default):" << serverUrl;
-    connector->open(QUrl(serverUrl), defaultProtocols);
+    openTransport(QUrl(serverUrl), defaultProtocols);
 }
 
 void PresenterCollab::open(QStringList protocols)
 {
     qCDebug(lcCollab).noquote() << "Connecting to collaboration server:" << serverUrl
                                 << " [" + protocols.join(QStringLiteral(", ")) + "]";
-    QList<SockJSProtocol> list = protocolsFromNames(protocols);
+    QList<int> list = protocolsFromNames(protocols);
     if (list.isEmpty()) {
         qCDebug(lcCollab).noquote() << "[SockJSConnector] No protocols specified. Using defaults.";
         list = defaultProtocols;
     }
-    connector->open(QUrl(serverUrl), list);
+    openTransport(QUrl(serverUrl), list);
 }
 
 void PresenterCollab::close()
@@ -160,7 +160,7 @@ void PresenterCollab::close()
     publishMessage(sessionToken, QStringLiteral("disconnect"), EMPTY_JSON_STRING);
     pingTimer.stop();
     if (isTransportConnected())
-        connector->close();
+        closeTransport();
 }
 
 void PresenterCollab::sendPing()
@@ -171,6 +171,19 @@ void PresenterCollab::sendPing()
 QString PresenterCollab::getSessionToken() const { return sessionToken; }
 CollaborationMessageHandler *PresenterCollab::getMsgHandler() const { return msgHandler; }
 QString PresenterCollab::getPollId() const { return pollId; }
+
+void PresenterCollab::openTransport(const QUrl &url, const QList<int> &protocols)
+{
+    QList<SockJSProtocol> list;
+    for (int value : protocols)
+        list.append(static_cast<SockJSProtocol>(value));
+    connector->open(url, list);
+}
+
+void PresenterCollab::closeTransport()
+{
+    connector->close();
+}
 
 void PresenterCollab::sendFrame(const QString &frame, bool bIsPing)
 {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
+#include <QList>
 #include <QVariant>
 #include <QVariantMap>
 
@@ -132,11 +134,14 @@ protected Q_SLOTS:
     void onPingTimer();
 
 protected:
-    // Transport seam: every frame leaves through sendFrame and the connected
-    // state is read through isTransportConnected, so a subclass can capture
-    // frames and fake the state without a network.
+    // Transport seam: the connector is reached only through these four, so a
+    // subclass can capture frames and fake the connection without a network.
+    // Protocols are the transport values (1 websocket, 2 xhr-streaming,
+    // 4 xhr-polling) in the order to try.
+    virtual void openTransport(const QUrl &url, const QList<int> &protocols);
     virtual void sendFrame(const QString &frame, bool bIsPing);
     virtual bool isTransportConnected() const;
+    virtual void closeTransport();
     /// Ping interval in milliseconds (60000 unless changed, e.g. by tests).
     void setPingInterval(int ms);
     int pingInterval() const;

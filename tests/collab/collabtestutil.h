@@ -1,0 +1,110 @@
+// Shared helpers of the collaboration tests: a PresenterCollab whose
+// transport is replaced by a frame recorder, and payload encoders/decoders.
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+
+#include "lzmacodec.h"
+#include "presentercollab.h"
+
+struct SentFrame
+{
+    QString text;
+    bool ping;
+};
+
+// Captures every frame handed to the connector and fakes its state.
+class RecordingCollab : public PresenterCollab
+{
+public:
+    explicit RecordingCollab(const QString &sessionToken = QStringLiteral("S1"),
+                             const QString &userToken = QStringLiteral("U1"),
+                             const QString &sessionCode = QStringLiteral("123456"))
+        : PresenterCollab(nullptr, QStringLiteral("http://127.0.0.1:9/collab"), sessionCode, sessionToken,
+                          userToken)
+    {
+    }
+
+    QList<SentFrame> frames;
+    bool fakeConnected = true;
+    int transportCloses = 0;
+    QList<QList<int>> opens;
+
+    using PresenterCollab::onClosed;
+    using PresenterCollab::onConnected;
+    using PresenterCollab::pingInterval;
+    using PresenterCollab::setPingInterval;
+
+    /// The non-ping frames, parsed.
+    QList<QJsonObject> published() const
+    {
+        QList<QJsonObject> out;
+        for (const SentFrame &f : frames)
+            if (!f.ping)
+                out << QJsonDocument::fromJson(f.text.toUtf8()).object();
+        return out;
+    }
+
+protected:
+    void openTransport(const QUrl &, const QList<int> &protocols) override { opens << protocols; }
+    void sendFrame(const QString &frame, bool bIsPing) override { frames.append({frame, bIsPing}); }
+    bool isTransportConnected() const override { return fakeConnected; }
+    void closeTransport() override { ++transportCloses; }
+};
+
+inline QString compress64(const QString &text)
+{
+    QString out;
+    LzmaCompress64(text, &out);
+    return out;
+}
+
+// The text carried by a published body's "data": the restored one-element list.
+inline QString restoredText(const QJsonObject &frame)
+{
+    const QJsonValue data = frame.value(QStringLiteral("body")).toObject().value(QStringLiteral("data"));
+    QString out;
+    if (data.isArray() && data.toArray().size() == 1)
+        LzmaDecompress64(data.toArray().at(0).toString(), &out);
+    return out;
+}
+
+// The restored data parsed as JSON (object or array); null when it does not parse.
+inline QJsonDocument restoredJson(const QJsonObject &frame)
+{
+    return QJsonDocument::fromJson(restoredText(frame).toUtf8());
+}
+
+// Compressed payload bytes as the signed byte values a device may send.
+inline QVariantList signedByteList(const QString &text)
+{
+    const QByteArray raw = QByteArray::fromBase64(compress64(text).toLatin1());
+    QVariantList list;
+    for (char c : raw)
+        list << int(static_cast<signed char>(c));
+    return list;
+}
+
+inline QString byteListText(const QString &text, bool brackets)
+{
+    QStringList parts;
+    for (const QVariant &v : signedByteList(text))
+        parts << QString::number(v.toInt());
+    const QString joined = parts.join(QLatin1Char(','));
+    return brackets ? QLatin1Char('[') + joined + QLatin1Char(']') : joined;
+}
+
+// An incoming event-bus frame as the server delivers it.
+inline QString deliveredFrame(const QVariantMap &body)
+{
+    QJsonObject root{{QStringLiteral("type"), QStringLiteral("rec")},
+                     {QStringLiteral("address"), QStringLiteral("S1.presenter")},
+                     {QStringLiteral("body"), QJsonObject::fromVariantMap(body)}};
+    return QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Compact));
+}
