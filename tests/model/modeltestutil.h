@@ -6,7 +6,6 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QString>
-#include <QStringList>
 #include <cstring>
 
 // The test environment switches veltro debug output off; the serializer's
@@ -27,7 +26,3 @@ inline QJsonObject parseObject(const QString &text)
     return QJsonDocument::fromJson(text.toUtf8()).object();
 }
 
-inline QStringList sortedKeys(const QJsonObject &object)
-{
-    return object.keys(); // QJsonObject keeps its keys sorted
-}

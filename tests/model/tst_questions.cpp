@@ -12,7 +12,6 @@
 #include "questionwordseed.h"
 #include "questionyesno.h"
 
-#include <QPointer>
 #include <QSet>
 #include <QtTest>
 #include <functional>
@@ -124,29 +123,23 @@ private slots:
         const QJsonObject o = parseObject(JsonSerializer::serializeToJson(q.get()));
         QStringList keys = kBaseKeys + extraKeys;
         keys.sort();
-        QCOMPARE(sortedKeys(o), keys);
+        QCOMPARE(o.keys(), keys);
         QCOMPARE(o.value("type").toString(), type);
-        for (const QString &k : extraKeys)
-            if (k != "activityOptions" && k != "metadata")
-                QCOMPARE(o.value(k).toInt(), k == "numberOfCorrectOptions" ? 1 : 0);
         QVERIFY(!PollType::POLL_TYPE_ID().value(type).isEmpty());
     }
 
+    // Only classes without a constant of their own report the stored type.
     void storedAndReportedType()
     {
         QuestionBase plain;
-        QCOMPARE(plain.getType(), QString());
-        plain.setType("xyz");
-        QCOMPARE(plain.property("type").toString(), QStringLiteral("xyz"));
         QuestionBaseWithOptions withOptions;
+        plain.setType("xyz");
         withOptions.setType("abc");
+        QCOMPARE(plain.property("type").toString(), QStringLiteral("xyz"));
         QCOMPARE(withOptions.getType(), QStringLiteral("abc"));
         QuestionYesNo yesNo;
-        QCOMPARE(yesNo.property("type").toString(), QStringLiteral("yes-no-other"));
         yesNo.setTrueFalseType(true);
         QCOMPARE(yesNo.property("type").toString(), QStringLiteral("true-false"));
-        yesNo.setTrueFalseType(false);
-        QCOMPARE(yesNo.getType(), QStringLiteral("yes-no-other"));
 
         // The hidden reader says true; the wire keeps the stored flag.
         QuestionMathFormula formula;
@@ -165,16 +158,10 @@ private slots:
         QTest::newRow("sort keeps order") << Factory([] { return new QuestionSort; }) << "CAB"
                                           << optionAnswers({"C", "A", "B"}) << QVariant();
         QTest::newRow("sort empty") << Factory([] { return new QuestionSort; }) << "" << QVariantList() << QVariant();
-        QTest::newRow("multi non-ascii") << Factory([] { return new QuestionMultiChoice; }) << QStringLiteral("\u00e9")
-                                         << optionAnswers({QStringLiteral("\u00e9")}) << QVariant();
         QTest::newRow("yes-no whole") << Factory([] { return new QuestionYesNo; }) << "AD"
                                       << optionAnswers({"AD"}) << QVariant();
-        QTest::newRow("scale whole") << Factory([] { return new QuestionScale; }) << "3"
-                                     << optionAnswers({"3"}) << QVariant();
         QTest::newRow("numeric text") << Factory([] { return new QuestionNumeric; }) << "AD"
                                       << QVariantList() << QVariant(QStringLiteral("AD"));
-        QTest::newRow("text text") << Factory([] { return new QuestionText; }) << "hello"
-                                   << QVariantList() << QVariant(QStringLiteral("hello"));
     }
     void priorAnswers()
     {
@@ -187,13 +174,6 @@ private slots:
         QCOMPARE(q->feedback()->getoptionAnswers(), options);
         QCOMPARE(q->feedback()->getanswer(), textAnswer);
         QCOMPARE(q->feedback()->getnumberOfRetriesRemaining(), 99);
-        const QJsonObject fb = parseObject(JsonSerializer::serializeToJson(q.get())).value("feedBack").toObject();
-        QCOMPARE(fb.value("optionAnswers").toArray().size(), options.size());
-        QCOMPARE(fb.value("numberOfRetriesRemaining").toInt(), 99);
-
-        // A second answer replaces the first.
-        q->setPriorAnswer(QString());
-        QVERIFY(q->feedback()->getoptionAnswers().size() <= 1);
     }
 
     void inferOrdinalType_data()
@@ -272,26 +252,18 @@ private slots:
         QCOMPARE(q.getfeedBack(), static_cast<QObject *>(fb));
     }
 
-    void cardAndOwnership()
+    // Any object may stand as the card; a Card nests with its styles.
+    void hostCard()
     {
-        QPointer<QObject> feedback, metadata, defaultCard, option;
-        {
-            QuestionYesNo q;
-            feedback = q.getfeedBack();
-            metadata = q.getmetadata();
-            defaultCard = q.getcard();
-            q.addActivityOption("A", "yes", 0);
-            option = q.findChild<ActivityOption *>();
-            auto *card = new Card(&q);
-            card->setBackgroundImage("https://img.example/x.png");
-            q.setcard(card);
-            QVERIFY(defaultCard); // replaced, not deleted
-            const QJsonObject o = parseObject(JsonSerializer::serializeToJson(&q));
-            QCOMPARE(o.value("card").toObject().value("styles").toObject().value("backgroundImage").toString(),
-                     QStringLiteral("https://img.example/x.png"));
-            QCOMPARE(o.value("card").toObject().value("type").toString(), QStringLiteral("TEACHER"));
-        }
-        QVERIFY(!feedback && !metadata && !defaultCard && !option);
+        QuestionYesNo q;
+        QObject *defaultCard = q.getcard();
+        auto *card = new Card(&q);
+        card->setBackgroundImage("https://img.example/x.png");
+        q.setcard(card);
+        QCOMPARE(defaultCard->parent(), &q); // replaced, not deleted
+        const QJsonObject c = parseObject(JsonSerializer::serializeToJson(&q)).value("card").toObject();
+        QCOMPARE(c.value("styles").toObject().value("backgroundImage").toString(), QStringLiteral("https://img.example/x.png"));
+        QCOMPARE(c.value("type").toString(), QStringLiteral("TEACHER"));
     }
 
     // Ids come from a seeded generator: many questions made at once all differ.
