@@ -65,8 +65,16 @@ class StandInApp {
       this.sockets.add(s);
       s.on('close', () => this.sockets.delete(s));
     });
-    this.bus.createServer('/collab/eventbus').installHandlers(this.server);
-    createEchoServer('/echo/eventbus', this.log).installHandlers(this.server);
+    this.sockjsConns = new Set();
+    for (const sjs of [this.bus.createServer('/collab/eventbus'), createEchoServer('/echo/eventbus', this.log)]) {
+      sjs.on('connection', (conn) => {
+        if (!conn)
+          return;
+        this.sockjsConns.add(conn);
+        conn.on('close', () => this.sockjsConns.delete(conn));
+      });
+      sjs.installHandlers(this.server);
+    }
     await new Promise((resolve, reject) => {
       this.server.once('error', reject);
       this.server.listen(this.opts.port, this.opts.host, resolve);
@@ -181,6 +189,16 @@ class StandInApp {
         for (const s of this.sockets)
           s.destroy();
       });
+      // The sockjs sessions wait out their disconnect delay on timers that
+      // would keep an embedding process (a test) alive; nobody is left to wait for.
+      await new Promise((resolve) => setImmediate(resolve));
+      for (const conn of this.sockjsConns) {
+        const session = conn._session;
+        if (session && session.to_tref) {
+          clearTimeout(session.to_tref);
+          session.to_tref = null;
+        }
+      }
     }
     tls.removeCertificates(this.tls);
   }

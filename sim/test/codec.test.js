@@ -6,6 +6,7 @@ const assert = require('node:assert/strict');
 const LZMA = require('lzma');
 const payload = require('../lib/payload');
 const { parseMultipart } = require('../lib/multipart');
+const { libraryBody, CT } = require('./helpers');
 
 test('payloads in every shape restore to the text with the JavaScript LZMA', async (t) => {
   const texts = ['', 'abc', JSON.stringify({ userName: 'Zoë "Z" Ng', deviceType: 'tablet' }), 'x'.repeat(20000)];
@@ -65,18 +66,6 @@ test('what does not restore is reported as such, not thrown', () => {
 });
 
 const CRLF = '\r\n';
-// The body the presenter library sends for an upload, byte for byte.
-function libraryBody(fileName, data) {
-  const b = '----boundary';
-  const value = (name, v, last) => `Content-Disposition: form-data; name=${name}${CRLF}` +
-    `Content-Type: text/plain; charset=utf-8${CRLF}${CRLF}${v}${CRLF}--${b}${last ? '--' : ''}${CRLF}${CRLF}`;
-  return Buffer.concat([
-    Buffer.from(`--${b}${CRLF}Content-Disposition: form-data; name=files; filename="${fileName}"${CRLF}${CRLF}`),
-    data,
-    Buffer.from(`${CRLF}--${b}${CRLF}${CRLF}` + value('isTemporary', 'true', false) + value('clientProvidedGUID', 'false', true)),
-  ]);
-}
-const CT = 'multipart/form-data; charset=UTF-8; boundary=----boundary';
 
 test('multipart reader accepts the library body', async (t) => {
   const cases = [
@@ -119,4 +108,3 @@ test('multipart reader refuses broken bodies', () => {
     assert.throws(() => parseMultipart(body, ct));
 });
 
-module.exports = { libraryBody, CT };

@@ -175,4 +175,18 @@ function control(app, method, path, body) {
   return request(app.urls.control + path, { method, body: method === 'GET' ? undefined : (body || {}), ca: app.tls && app.tls.ca });
 }
 
-module.exports = { startApp, request, RestClient, BusClient, presenter, waitFor, control, WAIT_MS };
+const CRLF = '\r\n';
+// The body the presenter library sends for an upload, byte for byte.
+function libraryBody(fileName, data) {
+  const b = '----boundary';
+  const value = (name, v, last) => `Content-Disposition: form-data; name=${name}${CRLF}` +
+    `Content-Type: text/plain; charset=utf-8${CRLF}${CRLF}${v}${CRLF}--${b}${last ? '--' : ''}${CRLF}${CRLF}`;
+  return Buffer.concat([
+    Buffer.from(`--${b}${CRLF}Content-Disposition: form-data; name=files; filename="${fileName}"${CRLF}${CRLF}`),
+    data,
+    Buffer.from(`${CRLF}--${b}${CRLF}${CRLF}` + value('isTemporary', 'true', false) + value('clientProvidedGUID', 'false', true)),
+  ]);
+}
+const CT = 'multipart/form-data; charset=UTF-8; boundary=----boundary';
+
+module.exports = { libraryBody, CT, startApp, request, RestClient, BusClient, presenter, waitFor, control, WAIT_MS };
