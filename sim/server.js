@@ -2,7 +2,6 @@
 'use strict';
 // Entry point of the stand-in classroom service; see README.md.
 
-const { StandInApp } = require('./lib/app');
 const { parseArgs, USAGE } = require('./lib/args');
 
 function log(line) {
@@ -21,6 +20,7 @@ async function main() {
     process.stderr.write(USAGE);
     process.exit(0);
   }
+  const { StandInApp } = require('./lib/app');
   const app = new StandInApp(Object.assign({}, opts, { log }));
   let stopping = false;
   const shutdown = (why) => {

@@ -15,6 +15,8 @@ const tls = require('./tls');
 const COUNTER_NAMES = ['malformed', 'published', 'delivered', 'registered', 'pings', 'answers', 'joins',
   'connections', 'disconnects', 'deviceConnections', 'requests'];
 
+const AUTO_JOIN_WAIT_MS = 120000;
+
 function zeroCounters() {
   const c = {};
   for (const n of COUNTER_NAMES)
@@ -161,14 +163,24 @@ class StandInApp {
     return this.startDevice(this.newDevice(session, o, 'controller'));
   }
 
-  autoJoin(session) {
+  // With --learners, the class walks in once the presenter listens on its
+  // address, so it sees every join (after a while, it comes in regardless).
+  async autoJoin(session) {
     const n = this.opts.learners;
     if (!n)
       return;
+    const present = await this.bus.whenRegistered(session.token + '.presenter', AUTO_JOIN_WAIT_MS);
+    if (this.stopping || session.stopped)
+      return;
+    if (!present)
+      this.log(`no presenter on session ${session.code}; learners join anyway`);
     const transports = this.opts.transports || ['websocket'];
-    this.addLearners(session, { count: n, transport: transports })
-      .then(() => this.log(`${n} learners joined session ${session.code}`),
-        (e) => this.log('auto-join failed: ' + e.message));
+    try {
+      await this.addLearners(session, { count: n, transport: transports });
+      this.log(`${n} learners joined session ${session.code}`);
+    } catch (e) {
+      this.log('auto-join failed: ' + e.message);
+    }
   }
 
   leaveSession(session) {
@@ -179,6 +191,7 @@ class StandInApp {
   }
 
   async stop() {
+    this.stopping = true;
     for (const d of this.devices.values())
       d.leave(true);
     this.switches.destroyHanging();

@@ -1,7 +1,8 @@
 'use strict';
 // Command-line options of server.js.
 
-const { TRANSPORTS } = require('./device');
+// Kept free of heavy requires so that a bad command line fails fast.
+const TRANSPORTS = ['websocket', 'xhr-streaming', 'xhr-polling'];
 
 const USAGE = `usage: node sim/server.js [--port N] [--host 127.0.0.1] [--learners N] [--tls]
        [--transports websocket,xhr-streaming,xhr-polling] [--answer-delay MIN,MAX]

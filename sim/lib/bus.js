@@ -22,6 +22,7 @@ class Bus {
     this.onDeparted = opts.onDeparted || (() => {});
     this.registry = new Map(); // address -> Set of client states
     this.clients = new Set();
+    this.addressWaiters = new Map(); // address -> [resolve] until someone registers on it
     this.tokenWatchers = new Map(); // device token -> function(client, frame) after each frame it sends
   }
 
@@ -107,6 +108,12 @@ class Bus {
     client.addresses.add(address);
     client.sessions.add(sessionOf(address));
     this.counters.registered++;
+    const waiters = this.addressWaiters.get(address);
+    if (waiters) {
+      this.addressWaiters.delete(address);
+      for (const w of waiters)
+        w(true);
+    }
     let m;
     if ((m = PRESENTER_RE.exec(address))) {
       client.kind = 'presenter';
@@ -120,6 +127,32 @@ class Bus {
       if (client.kind !== 'presenter')
         client.token = m[2];
     }
+  }
+
+  // Resolves true once a connection registers on `address` (at once when one
+  // is registered), false after `timeoutMs`.
+  whenRegistered(address, timeoutMs) {
+    const set = this.registry.get(address);
+    if (set && set.size)
+      return Promise.resolve(true);
+    return new Promise((resolve) => {
+      const timer = setTimeout(() => {
+        const list = this.addressWaiters.get(address) || [];
+        const i = list.indexOf(done);
+        if (i >= 0)
+          list.splice(i, 1);
+        if (!list.length)
+          this.addressWaiters.delete(address);
+        resolve(false);
+      }, timeoutMs);
+      const done = (v) => {
+        clearTimeout(timer);
+        resolve(v);
+      };
+      if (!this.addressWaiters.has(address))
+        this.addressWaiters.set(address, []);
+      this.addressWaiters.get(address).push(done);
+    });
   }
 
   unregister(client, address) {
@@ -168,6 +201,10 @@ class Bus {
   }
 
   closeAll() {
+    for (const list of this.addressWaiters.values())
+      for (const w of list)
+        w(false);
+    this.addressWaiters.clear();
     for (const c of Array.from(this.clients))
       c.conn.close(1000, 'Server shutting down');
   }

@@ -167,7 +167,8 @@ async function presenter(app, session, opts) {
   for (const a of [session.token, session.token + '.presenter', session.token + '.presenter.' + session.presenterToken])
     p.register(a);
   const own = session.token + '.presenter.' + session.presenterToken;
-  await waitFor(() => app.bus.registry.has(own), WAIT_MS, 'presenter registration');
+  if (app.bus) // in-process service: wait until the bridge holds the registration
+    await waitFor(() => app.bus.registry.has(own), WAIT_MS, 'presenter registration');
   return p;
 }
 
