@@ -1,4 +1,6 @@
 // One answer option of a question.
+// Readers (get<property>) return the stored value; writer slots
+// (set<property>) store it unchanged and emit nothing.
 #pragma once
 
 #include "veltroclient_export.h"

@@ -1,4 +1,6 @@
 // Configuration of an assessment that a presenter starts.
+// Readers (get<property>) return the stored value; writer slots
+// (set<property>) store it unchanged and emit nothing.
 #pragma once
 
 #include "veltroclient_export.h"

@@ -1,5 +1,7 @@
 // A lesson card: segment, tracks, components and styles (the background
 // image is the "backgroundImage" entry of styles).
+// Readers (get<property>) return the stored value; writer slots
+// (set<property>) store it unchanged and emit nothing.
 #pragma once
 
 #include "veltroclient_export.h"

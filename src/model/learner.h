@@ -11,6 +11,7 @@ namespace Veltro {
 class VELTROCLIENT_EXPORT Learner
 {
 public:
+    /// An empty record, as Qt's meta-type system needs one.
     Learner() = default;
     /// Builds a record from the learner's token, display name and device type.
     Learner(const QString &token, const QString &name, const QString &device)

@@ -1,5 +1,7 @@
 // Root of the question classes. Every field is a Qt property whose name is
 // its JSON key on the wire.
+// Readers (get<property>) return the stored value; writer slots
+// (set<property>) store it unchanged and emit nothing.
 #pragma once
 
 #include "questionfeedback.h"

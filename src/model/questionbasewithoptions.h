@@ -30,6 +30,7 @@ public:
     /// Records the whole answer as one option answer {"activityOptionId": answer}.
     void setPriorAnswer(const QString &answer) override;
 
+    /// Returns the stored metadata object as the property reads it.
     QObject *getmetadata() const;
     /// Returns one map per option ("displaySeqNumber", "id", "math",
     /// "optionText"), computed anew at each call.

@@ -10,6 +10,7 @@ class VELTROCLIENT_EXPORT QuestionCreative : public QuestionBaseWithOptions
 {
     // No meta-object of its own: peers see the base class name and properties.
 public:
+    /// Creates a creative question; see QuestionBase for the common fields.
     explicit QuestionCreative(QObject *parent = nullptr);
 
     /// Returns "creative".

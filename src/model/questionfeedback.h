@@ -1,4 +1,6 @@
 // The feedback and answer block of one question.
+// Readers (get<property>) return the stored value; writer slots
+// (set<property>) store it unchanged and emit nothing.
 #pragma once
 
 #include "veltroclient_export.h"

@@ -10,6 +10,7 @@ class VELTROCLIENT_EXPORT QuestionMathFormula : public QuestionBase
 {
     // No meta-object of its own: peers see the base class name and properties.
 public:
+    /// Creates a math-formula question; see QuestionBase for the common fields.
     explicit QuestionMathFormula(QObject *parent = nullptr);
 
     /// Returns "math formula".

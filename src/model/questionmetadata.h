@@ -1,4 +1,6 @@
 // The option-label kind and option indices of a question with options.
+// Readers (get<property>) return the stored value; writer slots
+// (set<property>) store it unchanged and emit nothing.
 #pragma once
 
 #include "veltroclient_export.h"

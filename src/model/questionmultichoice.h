@@ -1,4 +1,6 @@
 // A multiple-choice question.
+// Readers (get<property>) return the stored value; writer slots
+// (set<property>) store it unchanged and emit nothing.
 #pragma once
 
 #include "questionbasewithoptions.h"
@@ -12,6 +14,7 @@ class VELTROCLIENT_EXPORT QuestionMultiChoice : public QuestionBaseWithOptions
     Q_PROPERTY(int numberOfCorrectOptions READ getnumberOfCorrectOptions WRITE setnumberOfCorrectOptions)
 
 public:
+    /// Creates a multiple-choice question with one correct option; see QuestionBase for the common fields.
     explicit QuestionMultiChoice(QObject *parent = nullptr);
 
     /// Returns "multiple".

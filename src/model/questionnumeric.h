@@ -1,4 +1,6 @@
 // A numeric-answer question.
+// Readers (get<property>) return the stored value; writer slots
+// (set<property>) store it unchanged and emit nothing.
 #pragma once
 
 #include "questionbase.h"
@@ -12,6 +14,7 @@ class VELTROCLIENT_EXPORT QuestionNumeric : public QuestionBase
     Q_PROPERTY(int noOfDecimals READ getnoOfDecimals WRITE setnoOfDecimals)
 
 public:
+    /// Creates a numeric question with no decimals; see QuestionBase for the common fields.
     explicit QuestionNumeric(QObject *parent = nullptr);
 
     /// Returns "number".

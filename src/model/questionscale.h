@@ -10,6 +10,7 @@ class VELTROCLIENT_EXPORT QuestionScale : public QuestionBaseWithOptions
 {
     // No meta-object of its own: peers see the base class name and properties.
 public:
+    /// Creates a scale question; see QuestionBase for the common fields.
     explicit QuestionScale(QObject *parent = nullptr);
 
     /// Returns "scale".

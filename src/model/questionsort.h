@@ -10,6 +10,7 @@ class VELTROCLIENT_EXPORT QuestionSort : public QuestionBaseWithOptions
 {
     // No meta-object of its own: peers see the base class name and properties.
 public:
+    /// Creates a sort question; see QuestionBase for the common fields.
     explicit QuestionSort(QObject *parent = nullptr);
 
     /// Returns "sort".

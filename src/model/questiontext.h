@@ -1,4 +1,6 @@
 // A free-text question.
+// Readers (get<property>) return the stored value; writer slots
+// (set<property>) store it unchanged and emit nothing.
 #pragma once
 
 #include "questionbase.h"
@@ -12,6 +14,7 @@ class VELTROCLIENT_EXPORT QuestionText : public QuestionBase
     Q_PROPERTY(int maxChars READ getmaxChars WRITE setmaxChars)
 
 public:
+    /// Creates a text question without a length limit; see QuestionBase for the common fields.
     explicit QuestionText(QObject *parent = nullptr);
 
     /// Returns "text".

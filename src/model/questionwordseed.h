@@ -10,6 +10,7 @@ class VELTROCLIENT_EXPORT QuestionWordSeed : public QuestionBase
 {
     // No meta-object of its own: peers see the base class name and properties.
 public:
+    /// Creates a word-seed question; see QuestionBase for the common fields.
     explicit QuestionWordSeed(QObject *parent = nullptr);
 
     /// Returns "word-seed".

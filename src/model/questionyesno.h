@@ -11,6 +11,7 @@ class VELTROCLIENT_EXPORT QuestionYesNo : public QuestionBaseWithOptions
     Q_OBJECT
 
 public:
+    /// Creates a yes/no/other question; see QuestionBase for the common fields.
     explicit QuestionYesNo(QObject *parent = nullptr);
 
     /// Returns "true-false" once setTrueFalseType(true) was called, else "yes-no-other".

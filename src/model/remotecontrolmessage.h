@@ -12,6 +12,7 @@ namespace Veltro {
 class VELTROCLIENT_EXPORT RemoteControlMessage
 {
 public:
+    /// An empty record, as Qt's meta-type system needs one.
     RemoteControlMessage() = default;
     /// Builds a record from the sender's address, the command and its data.
     RemoteControlMessage(const QString &sender, const QString &command, const QVariant &value)
