@@ -230,7 +230,8 @@ bool PresenterRun::startLive(QString *detail, QString *error)
         return false;
     }
     m_collab = collab;
-    connect(collab, &PresenterCollab::learnerJoin, this, &PresenterRun::onJoin);
+    connect(collab, &PresenterCollab::learnerJoin, this,
+            [this](const Veltro::Learner &l) { noteLearner(l, true); });
     connect(collab, &PresenterCollab::learnerUnregister, this, &PresenterRun::onLeave);
     connect(collab, &PresenterCollab::learnerPollResponse, this, &PresenterRun::onResponse);
     connect(collab, &PresenterCollab::connectionClosed, this, [this](bool inactivity) {
@@ -245,17 +246,20 @@ bool PresenterRun::startLive(QString *detail, QString *error)
     return true;
 }
 
-void PresenterRun::onJoin(const Veltro::Learner &learner)
+void PresenterRun::noteLearner(const Veltro::Learner &learner, bool live)
 {
     if (learner.userToken.isEmpty())
         return;
     m_left.remove(learner.userToken);
     const bool fresh = !m_learners.contains(learner.userToken);
-    m_learners.insert(learner.userToken, learner.userName);
-    if (!fresh)
-        return;
-    m_lastJoin.start();
-    if (m_phase == Phase::Setup) {
+    if (fresh || !learner.userName.isEmpty())
+        m_learners.insert(learner.userToken, learner.userName);
+    const bool freshLive = live && !m_live.contains(learner.userToken);
+    if (live)
+        m_live.insert(learner.userToken);
+    if (fresh || freshLive)
+        m_lastChange.start();
+    if (fresh && m_phase == Phase::Setup) {
         if (m_joinLinesPrinted < kMaxJoinLines) {
             m_out << QStringLiteral("   + %1 (%2)").arg(learner.userName, learner.deviceType) << "\n";
             m_out.flush();
@@ -265,7 +269,8 @@ void PresenterRun::onJoin(const Veltro::Learner &learner)
         }
         ++m_joinLinesPrinted;
     }
-    emit progressed();
+    if (fresh || freshLive)
+        emit progressed();
 }
 
 void PresenterRun::onLeave(const QString &deviceId)
@@ -294,7 +299,7 @@ void PresenterRun::mergeServiceLearners()
     const auto listed = m_client->getLearners();
     m_serviceListed = listed.size();
     for (const Veltro::Learner &l : listed)
-        onJoin(l);
+        noteLearner(l, false);
 }
 
 bool PresenterRun::waitForLearners(QString *detail, QString *error)
@@ -304,12 +309,18 @@ bool PresenterRun::waitForLearners(QString *detail, QString *error)
     QElapsedTimer clock;
     clock.start();
     mergeServiceLearners();
+    // A device is in the service's list as soon as it joined, but hears the
+    // poll only once its live connection is registered, which its join
+    // message on that connection tells. Joins published before this
+    // presenter was listening are lost, so a quiet spell also ends the wait.
+    auto quiet = [this] { return m_lastChange.isValid() && m_lastChange.elapsed() >= kQuietJoinMs; };
     auto enough = [&] {
         if (m_connectionClosed)
             return true;
+        const int live = int((m_live - m_left).size());
         if (expect > 0)
-            return presentLearners() >= expect;
-        return presentLearners() > 0 && m_lastJoin.isValid() && m_lastJoin.elapsed() >= kQuietJoinMs;
+            return live >= expect || (presentLearners() >= expect && quiet());
+        return presentLearners() > 0 && quiet();
     };
     while (!enough() && clock.elapsed() < limitMs) {
         waitFor(int(qMin<qint64>(1000, limitMs - clock.elapsed())), enough);
@@ -407,6 +418,7 @@ void PresenterRun::onResponse(const QString &deviceId, const QString &id, int re
         }
         if (!m_learners.contains(deviceId))
             m_learners.insert(deviceId, deviceId);   // answered before its join was seen
+        m_live.insert(deviceId);
         if (!m_interactive) {
             const QString progress = QStringLiteral("   answered %1/%2").arg(m_tally.answered()).arg(presentLearners());
             if (progress != m_lastPlainProgress) {

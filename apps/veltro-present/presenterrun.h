@@ -67,7 +67,9 @@ private:
     bool signOut(QString *detail, QString *error);
     void printSummary();
 
-    void onJoin(const Veltro::Learner &learner);
+    /// A learner seen on the live connection (`live`) or only in the
+    /// service's list (joined, but maybe not yet listening).
+    void noteLearner(const Veltro::Learner &learner, bool live);
     void onLeave(const QString &deviceId);
     void onResponse(const QString &deviceId, const QString &id, int seconds, const QString &answer);
     void onQuestionRequest(const QString &deviceId, int number);
@@ -88,9 +90,10 @@ private:
     bool m_connectionClosed = false;
 
     QHash<QString, QString> m_learners;   // device token -> name
+    QSet<QString> m_live;     // seen on the live connection
     QSet<QString> m_left;
     int m_joinLinesPrinted = 0;
-    QElapsedTimer m_lastJoin;
+    QElapsedTimer m_lastChange;   // since a learner was last added to either set
     int m_serviceListed = -1;
 
     // Poll.

@@ -121,10 +121,13 @@ QStringList Tally::render(int expected, int width, double elapsedSeconds) const
     int labelWidth = 1;
     for (const auto &e : entries)
         labelWidth = qMax(labelWidth, e.first.size());
-    labelWidth = qMin(labelWidth, 24);
     const int countWidth = QString::number(qMax(total, 1)).size();
-    // "  label |bar| count  100%": keep at least a few columns for the bar.
-    const int barWidth = qMax(5, width - labelWidth - countWidth - 13);
+    // "  label |bar| count 100%" takes 11 columns besides label, bar and
+    // count; labels give way first so the bar keeps a readable length.
+    const int fixed = countWidth + 11;
+    const int minBar = 8;
+    labelWidth = qBound(4, qMin(labelWidth, 24), qMax(4, width - fixed - minBar));
+    const int barWidth = qMax(1, width - labelWidth - fixed);
     int scale = total;
     for (const auto &e : entries)
         scale = qMax(scale, e.second);

@@ -1,0 +1,107 @@
+// veltro-present end to end: the built program against the stand-in
+// service, with simulated learners joining the session it starts.
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include "standin.h"
+
+class TestPresentSmoke : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Starts the program with `args` and collects what it prints.
+    void start(QProcess &p, QString *output, const QStringList &args)
+    {
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        connect(&p, &QProcess::readyReadStandardOutput, this,
+                [&p, output] { *output += QString::fromUtf8(p.readAllStandardOutput()); });
+        p.start(QStringLiteral(VELTRO_PRESENT_PROGRAM), args);
+        QVERIFY(p.waitForStarted(10000));
+    }
+
+    static void finish(QProcess &p)
+    {
+        // Bounded: the program's own waits are given small limits below.
+        if (!p.waitForFinished(120000)) {
+            p.kill();
+            p.waitForFinished(5000);
+            QFAIL("veltro-present did not finish in time");
+        }
+    }
+
+private Q_SLOTS:
+    void liveClassroom_data()
+    {
+        QTest::addColumn<QString>("transport");
+        QTest::addColumn<QString>("poll");
+        QTest::addColumn<QString>("tallyLine");
+        QTest::newRow("websocket, multiple choice") << "websocket" << "multiple" << "  A ";
+        QTest::newRow("xhr-polling, true/false") << "xhr-polling" << "true-false" << "  A TRUE ";
+    }
+
+    void liveClassroom()
+    {
+        QFETCH(QString, transport);
+        QFETCH(QString, poll);
+        QFETCH(QString, tallyLine);
+        StandIn *sim = StandIn::shared();
+        QVERIFY(sim);
+        const int learners = 3;
+
+        QProcess p;
+        QString out;
+        start(p, &out, {"--server", sim->server(), "--transport", transport, "--poll", poll, "--expect",
+                        QString::number(learners), "--learners-wait", "40", "--poll-time", "30",
+                        "--assessment", "2"});
+        // The learners join once the session is live.
+        QTRY_VERIFY_WITH_TIMEOUT(out.contains(QStringLiteral("start live session")) && out.contains(QStringLiteral(" 7. learners")),
+                                 40000);
+        const auto m = QRegularExpression(QStringLiteral("session code (\\d+)")).match(out);
+        QVERIFY2(m.hasMatch(), qPrintable(out));
+        const QJsonObject body{{"sessionCode", m.captured(1)}, {"count", learners}, {"transport", transport},
+                               {"answerDelay", QJsonArray{50, 400}}};
+        QVERIFY(!sim->control("POST", QStringLiteral("/learners"), body).isNull());
+        finish(p);
+
+        QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("ok")) && out.contains(QStringLiteral("\ndone\n")), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("%1 of %1 learners answered").arg(learners)), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("\n") + tallyLine), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("question 2: %1 answers").arg(learners)), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("/quorvane/resource/downloadResourceFile?resourceId=")), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("%1 listed").arg(learners)), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("learners    %1 joined").arg(learners)), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("median")), qPrintable(out));
+        // Not a terminal: plain lines, no cursor movement.
+        QVERIFY(!out.contains(QLatin1Char('\x1b')));
+    }
+
+    void failedStepEndsTheRun()
+    {
+        StandIn *sim = StandIn::shared();
+        QVERIFY(sim);
+        QProcess p;
+        QString out;
+        start(p, &out, {"--server", sim->server(), "--password", "not-the-password"});
+        finish(p);
+        QVERIFY2(p.exitCode() == 1, qPrintable(out));
+        QVERIFY2(out.contains(QRegularExpression(QStringLiteral("sign in\\n\\s+FAILED"))), qPrintable(out));
+        QVERIFY2(!out.contains(QStringLiteral("create session")), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("\nFAILED\n")), qPrintable(out));
+    }
+
+    void badArgumentsRefusedBeforeAnyRequest()
+    {
+        QProcess p;
+        QString out;
+        start(p, &out, {"--poll", "essay"});
+        finish(p);
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY2(out.contains(QStringLiteral("essay")), qPrintable(out));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPresentSmoke)
+#include "tst_presentsmoke.moc"
