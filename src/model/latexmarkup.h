@@ -2,9 +2,11 @@
 // never inserts, strips or checks it; texts travel as the host sets them.
 #pragma once
 
+// constexpr at namespace scope has internal linkage, so this stays header-only
+// for hosts on older language levels too.
 namespace Veltro {
 
-inline constexpr char LATEX_MARKUP_OPEN[] = "<span class=\"mathquill-embedded-latex\">";
-inline constexpr char LATEX_MARKUP_CLOSE[] = "</span>";
+constexpr char LATEX_MARKUP_OPEN[] = "<span class=\"mathquill-embedded-latex\">";
+constexpr char LATEX_MARKUP_CLOSE[] = "</span>";
 
 } // namespace Veltro
