@@ -13,7 +13,7 @@
 const { spawn } = require('child_process');
 const path = require('path');
 const readline = require('readline');
-const { RestClient, BusClient, request, waitFor } = require('../test/helpers');
+const { RestClient, BusClient, request, waitFor } = require('../testkit/helpers');
 
 function args() {
   const o = { learners: 1000, transport: 'websocket', answerDelay: '0,0', rounds: 3, shape: 'random' };

@@ -5,7 +5,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const { spawn } = require('child_process');
 const path = require('path');
-const { RestClient, presenter, waitFor, request } = require('./helpers');
+const { RestClient, presenter, waitFor, request } = require('../testkit/helpers');
 
 const SERVER = path.join(__dirname, '..', 'server.js');
 

@@ -6,7 +6,7 @@ const assert = require('node:assert/strict');
 const LZMA = require('lzma');
 const payload = require('../lib/payload');
 const { parseMultipart } = require('../lib/multipart');
-const { libraryBody, CT } = require('./helpers');
+const { libraryBody, CT } = require('../testkit/helpers');
 
 test('payloads in every shape restore to the text with the JavaScript LZMA', async (t) => {
   const texts = ['', 'abc', JSON.stringify({ userName: 'Zoë "Z" Ng', deviceType: 'tablet' }), 'x'.repeat(20000)];

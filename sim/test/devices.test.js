@@ -3,7 +3,7 @@
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { startApp, RestClient, presenter, control, waitFor } = require('./helpers');
+const { startApp, RestClient, presenter, control, waitFor } = require('../testkit/helpers');
 
 let app;
 test.before(async () => { app = await startApp(); });

@@ -4,7 +4,7 @@
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { startApp, RestClient, request, libraryBody, CT } = require('./helpers');
+const { startApp, RestClient, request, libraryBody, CT } = require('../testkit/helpers');
 
 let app;
 test.before(async () => { app = await startApp(); });

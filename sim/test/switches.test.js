@@ -4,7 +4,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const zlib = require('zlib');
-const { startApp, RestClient, request, control, presenter, waitFor } = require('./helpers');
+const { startApp, RestClient, request, control, presenter, waitFor } = require('../testkit/helpers');
 
 let app;
 test.before(async () => { app = await startApp({ answerDelay: [5, 20] }); });

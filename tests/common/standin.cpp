@@ -7,6 +7,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <QtTest>
 
@@ -81,6 +83,13 @@ QJsonDocument StandIn::control(const QByteArray &method, const QString &path, co
     QNetworkAccessManager nam;
     QNetworkRequest req(QUrl(controlUrl() + path));
     req.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    const QString caFile = m_info.value(QStringLiteral("caFile")).toString();
+    if (!caFile.isEmpty()) {
+        // A --tls instance: trust its generated authority for the control calls.
+        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+        ssl.setCaCertificates(QSslCertificate::fromPath(caFile));
+        req.setSslConfiguration(ssl);
+    }
     QNetworkReply *reply = method == "GET"
         ? nam.get(req)
         : nam.sendCustomRequest(req, method, QJsonDocument(body).toJson(QJsonDocument::Compact));
@@ -100,4 +109,36 @@ QJsonDocument StandIn::control(const QByteArray &method, const QString &path, co
         reply->abort();
     delete reply;
     return doc;
+}
+
+QJsonArray StandIn::addLearners(const QString &sessionCode, int count, const QString &transport,
+                                const QJsonObject &extra) const
+{
+    QJsonObject body = extra;
+    body.insert(QStringLiteral("sessionCode"), sessionCode);
+    body.insert(QStringLiteral("count"), count);
+    body.insert(QStringLiteral("transport"), transport);
+    // Many learners over a slow transport take a while to walk in.
+    return control("POST", QStringLiteral("/learners"), body, 15000 + 100 * count)
+        .object().value(QStringLiteral("learners")).toArray();
+}
+
+QJsonArray StandIn::records(const QString &token) const
+{
+    return control("GET", QStringLiteral("/records?token=") + QString::fromLatin1(QUrl::toPercentEncoding(token)))
+        .object().value(QStringLiteral("records")).toArray();
+}
+
+bool StandIn::setSwitches(const QJsonObject &switches) const
+{
+    int status = 0;
+    control("POST", QStringLiteral("/switches"), switches, 15000, &status);
+    return status == 200;
+}
+
+bool StandIn::reset() const
+{
+    int status = 0;
+    control("POST", QStringLiteral("/reset"), {}, 15000, &status);
+    return status == 200;
 }

@@ -7,6 +7,7 @@
 // Every call is bounded in time.
 #pragma once
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -42,6 +43,20 @@ public:
     QJsonDocument control(const QByteArray &method, const QString &path,
                           const QJsonObject &body = {}, int timeoutMs = 15000,
                           int *status = nullptr) const;
+
+    /// Shortcuts for common control calls (sim/README.md), each bounded like control().
+    /// Joins `count` learners to a running session and returns their
+    /// [{"token","name","deviceType","transport"}], empty on failure; `extra`
+    /// adds members such as "shape", "answerDelay" or "names".
+    QJsonArray addLearners(const QString &sessionCode, int count,
+                           const QString &transport = QStringLiteral("websocket"),
+                           const QJsonObject &extra = {}) const;
+    /// Every message the device with `token` received ("records"), empty on failure.
+    QJsonArray records(const QString &token) const;
+    /// Sets REST switches; false when the service refused them.
+    bool setSwitches(const QJsonObject &switches) const;
+    /// Switches, counters and records back to their start values.
+    bool reset() const;
 
     /// Path of a file under the source tree.
     static QString sourcePath(const QString &relative);
