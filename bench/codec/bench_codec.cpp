@@ -1,0 +1,277 @@
+// Codec benchmark: compresses and decompresses three project-made inputs with
+// our codec (reused per-thread coder, and a fresh coder per message), with the
+// LZMA SDK's one-call functions at the same settings, and with the devices'
+// JavaScript LZMA under node. Prints µs per message, MB/s, output size and our
+// time divided by each peer's. Never a test: absolute times vary by machine.
+#include "lzmacodec.h"
+#include "lzmacodec_p.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryFile>
+
+#include <LzmaDec.h>
+#include <LzmaEnc.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+namespace {
+
+void *sdkAlloc(void *, size_t size) { return std::malloc(size); }
+void sdkFree(void *, void *p) { std::free(p); }
+ISzAlloc g_alloc = { sdkAlloc, sdkFree };
+
+// The SDK one-call encoder at the codec's settings; same header layout.
+bool sdkEncode(const QByteArray &in, QByteArray *out)
+{
+    CLzmaEncProps props;
+    LzmaEncProps_Init(&props);
+    props.level = 0;
+    props.dictSize = 16384;
+    props.lc = 3;
+    props.lp = 0;
+    props.pb = 2;
+    props.fb = 32;
+    props.algo = 0;
+    props.btMode = 0;
+    props.numHashBytes = 4;
+    props.mc = 16;
+    props.writeEndMark = 1;
+    props.numThreads = 1;
+    const SizeT n = SizeT(in.size());
+    SizeT destLen = n + n / 3 + 128;
+    out->resize(int(13 + destLen));
+    auto *h = reinterpret_cast<Byte *>(out->data());
+    SizeT propsSize = 5;
+    const SRes r = LzmaEncode(h + 13, &destLen, reinterpret_cast<const Byte *>(in.constData()), n, &props, h,
+                              &propsSize, 1, nullptr, &g_alloc, &g_alloc);
+    if (r != SZ_OK)
+        return false;
+    for (int i = 0; i < 4; ++i) {
+        h[5 + i] = Byte(n >> (8 * i));
+        h[9 + i] = 0;
+    }
+    out->resize(int(13 + destLen));
+    return true;
+}
+
+// The SDK one-call decoder: allocates the declared size, finishes at the end.
+bool sdkDecode(const QByteArray &in, std::vector<Byte> *out)
+{
+    const auto *p = reinterpret_cast<const Byte *>(in.constData());
+    const SizeT declared = SizeT(p[5]) | SizeT(p[6]) << 8 | SizeT(p[7]) << 16 | SizeT(p[8]) << 24;
+    Byte *dest = static_cast<Byte *>(std::malloc(declared + 1));
+    SizeT destLen = declared, srcLen = SizeT(in.size() - 13);
+    ELzmaStatus status;
+    const SRes r = LzmaDecode(dest, &destLen, p + 13, &srcLen, p, 5, LZMA_FINISH_END, &status, &g_alloc);
+    if (r == SZ_OK && out->empty())
+        out->assign(dest, dest + destLen);
+    std::free(dest);
+    return r == SZ_OK;
+}
+
+// Median per-call time (µs) over five batches of at least `minMs` each.
+double timeUs(const std::function<void()> &fn, int minMs = 150)
+{
+    std::vector<double> samples;
+    for (int batch = 0; batch < 5; ++batch) {
+        QElapsedTimer t;
+        t.start();
+        qint64 n = 0;
+        do {
+            fn();
+            ++n;
+        } while (t.elapsed() < minMs);
+        samples.push_back(double(t.nsecsElapsed()) / 1000.0 / double(n));
+    }
+    std::sort(samples.begin(), samples.end());
+    return samples[2];
+}
+
+QByteArray questionJson()
+{
+    QJsonArray options;
+    const char *const texts[] = { "Photosynthesis", "Respiration", "Transpiration", "Fermentation" };
+    for (int i = 0; i < 4; ++i) {
+        options << QJsonObject{ { QStringLiteral("id"), QStringLiteral("opt%1").arg(i) },
+                                { QStringLiteral("isCorrect"), i == 0 },
+                                { QStringLiteral("label"), QString(QLatin1Char('A' + i)) },
+                                { QStringLiteral("text"), QString::fromLatin1(texts[i]) } };
+    }
+    const QJsonObject q{
+        { QStringLiteral("activityType"), 3 },
+        { QStringLiteral("allowResubmit"), true },
+        { QStringLiteral("feedBack"), QJsonObject{ { QStringLiteral("correctFeedback"), QStringLiteral("Well done!") },
+                                                   { QStringLiteral("inCorrectFeedback"), QStringLiteral("Have another look at the diagram.") } } },
+        { QStringLiteral("id"), QStringLiteral("q7HsK2pLm9Qa") },
+        { QStringLiteral("metadata"), QJsonObject{ { QStringLiteral("author"), QStringLiteral("Ms. Example") },
+                                                   { QStringLiteral("subject"), QStringLiteral("Biology") } } },
+        { QStringLiteral("options"), options },
+        { QStringLiteral("question"), QStringLiteral("Which process turns light energy into chemical energy stored in glucose?") },
+        { QStringLiteral("type"), QStringLiteral("multipleChoice") },
+    };
+    QByteArray json = QJsonDocument(q).toJson(QJsonDocument::Indented);
+    while (json.size() < 1024)
+        json.insert(json.size() - 2, ' ');
+    return json.left(1024);
+}
+
+QByteArray lessonJson()
+{
+    QJsonArray cards;
+    QByteArray json;
+    for (int i = 0; json.size() < 16384; ++i) {
+        cards << QJsonObject{ { QStringLiteral("backgroundImage"), QStringLiteral("resource/%1/slide-%2.png").arg(90210 + i).arg(i) },
+                              { QStringLiteral("id"), QStringLiteral("card-%1").arg(i) },
+                              { QStringLiteral("notes"), QStringLiteral("Talk through step %1; ask who has seen this before, then show example %2.").arg(i).arg(i * 7 % 13) },
+                              { QStringLiteral("order"), i },
+                              { QStringLiteral("title"), QStringLiteral("Cells and energy, part %1").arg(i) } };
+        json = QJsonDocument(QJsonObject{ { QStringLiteral("cards"), cards }, { QStringLiteral("lessonId"), QStringLiteral("L-4711") } })
+                   .toJson(QJsonDocument::Indented);
+    }
+    return json;
+}
+
+QByteArray imageDataUrl()
+{
+    // A PNG's compressed body looks random; its Base64 is what a card carries.
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    quint64 s = 88172645463325252ull;
+    while (png.size() < 600 * 1024) {
+        s ^= s << 13;
+        s ^= s >> 7;
+        s ^= s << 17;
+        png.append(reinterpret_cast<const char *>(&s), 8);
+    }
+    return "data:image/png;base64," + png.toBase64().left(800 * 1024 - 22);
+}
+
+struct Row
+{
+    const char *coder;
+    double compressUs, decompressUs;
+    int size;
+};
+
+void printTable(const char *name, int inputSize, const std::vector<Row> &rows, const Row &sdk, const Row *js)
+{
+    std::printf("\n%s (%d bytes)\n", name, inputSize);
+    std::printf("  %-18s %12s %9s %12s %9s %9s | %9s %9s %9s %9s\n", "coder", "compress µs", "MB/s", "decompress µs",
+                "MB/s", "size", "c/SDK", "d/SDK", "c/JS", "d/JS");
+    for (const Row &r : rows) {
+        const double mb = double(inputSize) / 1e6;
+        std::printf("  %-18s %12.1f %9.1f %12.1f %9.1f %9d | %9.2f %9.2f", r.coder, r.compressUs, mb / (r.compressUs / 1e6),
+                    r.decompressUs, mb / (r.decompressUs / 1e6), r.size, r.compressUs / sdk.compressUs,
+                    r.decompressUs / sdk.decompressUs);
+        if (js && js->compressUs > 0)
+            std::printf(" %9.3f %9.3f\n", r.compressUs / js->compressUs, r.decompressUs / js->decompressUs);
+        else
+            std::printf(" %9s %9s\n", "-", "-");
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    struct Input
+    {
+        const char *name;
+        QByteArray data;
+        QByteArray ours; // our payload, decoded by every decoder
+    };
+    std::vector<Input> inputs = { { "question-1KiB", questionJson(), {} },
+                                  { "lesson-16KiB", lessonJson(), {} },
+                                  { "image-800KiB", imageDataUrl(), {} } };
+    for (Input &in : inputs) {
+        if (!lzmaEncodeWithHeader(in.data, &in.ours)) {
+            std::fprintf(stderr, "encoding %s failed\n", in.name);
+            return 1;
+        }
+        std::vector<Byte> check;
+        QByteArray back;
+        if (!sdkDecode(in.ours, &check) || !lzmaDecodeWithHeader(in.ours, &back) || back != in.data
+            || QByteArray(reinterpret_cast<const char *>(check.data()), int(check.size())) != in.data) {
+            std::fprintf(stderr, "round trip of %s failed\n", in.name);
+            return 1;
+        }
+    }
+
+    // The JavaScript peer, timed by node on the same inputs and payloads.
+    QJsonObject jsResult;
+    QTemporaryFile file;
+    if (file.open()) {
+        QJsonArray list;
+        for (const Input &in : inputs)
+            list << QJsonObject{ { QStringLiteral("name"), QString::fromLatin1(in.name) },
+                                 { QStringLiteral("text"), QString::fromUtf8(in.data) },
+                                 { QStringLiteral("payload"), QString::fromLatin1(in.ours.toBase64()) } };
+        file.write(QJsonDocument(list).toJson(QJsonDocument::Compact));
+        file.close();
+        QProcess node;
+        node.start(QStringLiteral(VELTRO_NODE), { QStringLiteral(VELTRO_LZMAJS_BENCH), QStringLiteral(VELTRO_LZMAJS_DIR), file.fileName() });
+        if (node.waitForFinished(600000) && node.exitCode() == 0)
+            jsResult = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
+        else
+            std::fprintf(stderr, "node peer failed: %s\n", node.readAllStandardError().constData());
+    }
+
+    std::printf("LZMA level 0, dict 16384, lc3 lp0 pb2, fast, HC4, nice/fb 32, depth/mc 16, end marker.\n"
+                "Median of 5 batches; ratios are our time / peer time (lower is better).\n");
+    for (const Input &in : inputs) {
+        QByteArray out;
+        std::vector<Byte> sdkOut;
+        Row sdk{ "LZMA SDK", 0, 0, 0 };
+        QByteArray sdkPayload;
+        sdkEncode(in.data, &sdkPayload);
+        sdk.size = sdkPayload.size();
+        sdk.compressUs = timeUs([&] { sdkEncode(in.data, &out); });
+        sdk.decompressUs = timeUs([&] {
+            sdkOut.clear();
+            sdkDecode(in.ours, &sdkOut);
+        });
+
+        Row reused{ "ours (reused)", 0, 0, in.ours.size() };
+        reused.compressUs = timeUs([&] { lzmaEncodeWithHeader(in.data, &out); });
+        reused.decompressUs = timeUs([&] { lzmaDecodeWithHeader(in.ours, &out); });
+
+        Row fresh{ "ours (fresh coder)", 0, 0, in.ours.size() };
+        fresh.compressUs = timeUs([&] {
+            Veltro::LzmaCoder c;
+            c.encode(in.data.constData(), in.data.size(), &out);
+        });
+        fresh.decompressUs = timeUs([&] {
+            Veltro::LzmaCoder c;
+            c.decode(in.ours.constData(), in.ours.size(), &out);
+        });
+
+        // The text API as callers use it: UTF-8 + Base64 included.
+        const QString text = QString::fromUtf8(in.data);
+        const QString b64 = QString::fromLatin1(in.ours.toBase64());
+        Row api{ "ours (text API)", 0, 0, in.ours.size() };
+        QString s;
+        api.compressUs = timeUs([&] { LzmaCompress64(text, &s); });
+        api.decompressUs = timeUs([&] { LzmaDecompress64(b64, &s); });
+
+        Row js{ "LZMA-JS (node)", 0, 0, 0 };
+        const QJsonObject j = jsResult.value(QString::fromLatin1(in.name)).toObject();
+        js.compressUs = j.value(QStringLiteral("compressUs")).toDouble();
+        js.decompressUs = j.value(QStringLiteral("decompressUs")).toDouble();
+        js.size = j.value(QStringLiteral("size")).toInt();
+
+        std::vector<Row> rows = { reused, fresh, api, sdk };
+        if (js.compressUs > 0)
+            rows.push_back(js);
+        printTable(in.name, in.data.size(), rows, sdk, js.compressUs > 0 ? &js : nullptr);
+    }
+    return 0;
+}
