@@ -14,6 +14,7 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include <deque>
@@ -26,6 +27,7 @@ const QString REQUEST_TEMPLATE = QStringLiteral("POST %1 HTTP/1.1\r\n%2\r\n%3\r\
 const QString OUTGOING_OPEN = QStringLiteral("[\n");
 const QString OUTGOING_CLOSE = QStringLiteral("\n]\n");
 constexpr unsigned long THREAD_WAIT_MS = 10000;
+constexpr int SEND_DRAIN_MS = 3000;
 
 } // namespace
 
@@ -285,6 +287,19 @@ void SockJSXHRPolling::postNextSend()
 void SockJSXHRPolling::close()
 {
     closed = true;
+    // Texts handed to send() before close() (the session's goodbye) are still
+    // posted: the receive side ends once they are out, or after a bound.
+    if (sendReply || !pendingSends.isEmpty()) {
+        stopWhenSent = true;
+        QTimer::singleShot(SEND_DRAIN_MS, this, &SockJSXHRPolling::stopWorker);
+        return;
+    }
+    stopWorker();
+}
+
+void SockJSXHRPolling::stopWorker()
+{
+    stopWhenSent = false;
     if (worker)
         worker->stop();
 }
@@ -334,6 +349,8 @@ void SockJSXHRPolling::onNAMRequestFinished(QNetworkReply *reply)
     if (reply == sendReply) {
         sendReply = nullptr;
         postNextSend();
+        if (stopWhenSent && !sendReply)
+            stopWorker();
     }
 }
 

@@ -92,4 +92,7 @@ private:
     std::shared_ptr<Mailbox> mailbox;
     QStringList pendingSends;
     QNetworkReply *sendReply = nullptr;
+    // close() waits for sends already handed over (a goodbye) before it ends the receive side.
+    bool stopWhenSent = false;
+    void stopWorker();
 };
