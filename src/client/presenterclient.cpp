@@ -5,6 +5,7 @@
 #include "logging_p.h"
 #include "lzmacodec.h"
 #include "presentercollab.h"
+#include "randomstring.h"
 #include "registration_p.h"
 #include "veltrocollabmessage.h"
 
@@ -107,6 +108,7 @@ PresenterClient::PresenterClient(QObject *parent, QString serverAddress)
     : QObject(parent)
     , hostAppVersion(Veltro::VeltroCollabMessage::PROTOCOL_VERSION)
     , server(serverAddress)
+    , uploadBoundary(MULTIPART_BOUNDARY)
 {
     if (server.endsWith(QLatin1Char('/')))
         server.chop(1);
@@ -155,7 +157,7 @@ void PresenterClient::doRequest(bool wait, const QUrl &url, const QByteArray &bo
     request.setRawHeader(QByteArrayLiteral("accept-encoding"), QByteArrayLiteral("identity"));
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       multipart ? QString(QStringLiteral("multipart/form-data; charset=UTF-8; boundary=")
-                                          + MULTIPART_BOUNDARY)
+                                          + uploadBoundary)
                                 : QStringLiteral("application/json; charset=UTF-8"));
     QNetworkReply *reply = networkAccessManager->post(request, body);
 
@@ -173,6 +175,7 @@ void PresenterClient::doRequest(bool wait, const QUrl &url, const QByteArray &bo
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer); // a coarse timer may end the wait 5% early
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     callbacks.finished = &finished;
     callbacks.waiter = &loop;
@@ -237,7 +240,7 @@ void PresenterClient::slotRequestFinished(QNetworkReply *reply)
         }
     }
 
-    const QByteArray raw = reply->readAll();
+    const QByteArray raw = reply->isOpen() ? reply->readAll() : QByteArray(); // an aborted reply is closed
     QString body;
     if (reply->rawHeader(QByteArrayLiteral("content-encoding")) == QByteArrayLiteral("gzip")) {
         qCDebug(lcClient).noquote() << "[REST Responze.gzip] Compressed size: " << raw.size();
@@ -369,6 +372,7 @@ bool PresenterClient::doLogin(QString user, QString pass)
     lastError = QString();
     loggedIn = false;
     userId = user;
+    loginUserId = user;
     password = pass;
     doRequest(true, serviceUrl(QStringLiteral("/quorvane/login/submit")), fill(PASSWORD_LOGIN, {user, pass}),
               &PresenterClient::loginSuccessResponse, &PresenterClient::loginFailureResponse, false);
@@ -382,6 +386,7 @@ bool PresenterClient::doLogin(QString user, QString device, QString token)
     lastError = QString();
     loggedIn = false;
     userId = user;
+    loginUserId = user;
     deviceId = device;
     loginDeviceAccessToken = token;
     doRequest(true, serviceUrl(QStringLiteral("/quorvane/login/submit")), fill(DEVICE_LOGIN, {user, device, token}),
@@ -414,7 +419,8 @@ void PresenterClient::loginSuccessResponse(QString body)
     }
     // An OAuth account that must register first is not signed in; the host
     // completes the registration data and calls doLoginWithOAuth again.
-    if (loggedIn && !oauthProvider.isEmpty() && !oauthCode.isEmpty()
+    // The answer to a submitted registration is a plain sign-in answer, whatever its key says.
+    if (loggedIn && !submittingRegistration && !oauthProvider.isEmpty() && !oauthCode.isEmpty()
         && message.contains(QLatin1String("registration"))) {
         loggedIn = false;
         const QString data = Veltro::topLevelMemberText(body, QStringLiteral("data"));
@@ -440,8 +446,10 @@ bool PresenterClient::doLoginWithOAuth(QString provider, QString code, QString &
                   &PresenterClient::loginSuccessResponse, &PresenterClient::loginFailureResponse, false);
     } else {
         regData = Veltro::addSourceSystemMember(regData);
+        submittingRegistration = true;
         doRequest(true, serviceUrl(QStringLiteral("/quorvane/register/oauth/submit")), regData,
                   &PresenterClient::loginSuccessResponse, &PresenterClient::loginFailureResponse, false);
+        submittingRegistration = false;
     }
     if (loggedIn)
         pingTimer.start(PING_TIMER);
@@ -452,6 +460,7 @@ bool PresenterClient::doLoginWithOAuth(QString provider, QString code, QString &
 QString PresenterClient::doGetAccessToken(QString user, QString pass, QString device, QString deviceName)
 {
     userId = user;
+    loginUserId = user;
     password = pass;
     doRequest(true, serviceUrl(QStringLiteral("/quorvane/login/submit")),
               fill(ACCESS_TOKEN, {user, pass, device, deviceName}), &PresenterClient::getDeviceAccessTokenResponse);
@@ -510,12 +519,15 @@ void PresenterClient::logoutResponse(QString body)
 
 void PresenterClient::reLogin()
 {
-    if (userId.isEmpty())
+    // The user-name query clears userId when the sign-in has lapsed, which is
+    // exactly when this is needed, so the id given at sign-in is preferred.
+    const QString id = loginUserId.isEmpty() ? userId : loginUserId;
+    if (id.isEmpty())
         return;
     if (!password.isEmpty()) {
-        doLogin(userId, password);
+        doLogin(id, password);
     } else if (!deviceId.isEmpty() && !loginDeviceAccessToken.isEmpty()) {
-        doLogin(userId, deviceId, loginDeviceAccessToken);
+        doLogin(id, deviceId, loginDeviceAccessToken);
     } else if (!oauthProvider.isEmpty() && !oauthCode.isEmpty()) {
         QString fresh;
         doLoginWithOAuth(oauthProvider, oauthCode, fresh);
@@ -744,14 +756,19 @@ QString PresenterClient::addMultipartValue(QString name, QString value, bool las
 {
     return QStringLiteral("Content-Disposition: form-data; name=") + name + QStringLiteral("\r\n")
            + QStringLiteral("Content-Type: text/plain; charset=utf-8\r\n\r\n") + value + QStringLiteral("\r\n")
-           + QStringLiteral("--") + MULTIPART_BOUNDARY + (last ? QStringLiteral("--") : QString())
+           + QStringLiteral("--") + uploadBoundary + (last ? QStringLiteral("--") : QString())
            + QStringLiteral("\r\n") + QStringLiteral("\r\n");
 }
 
 bool PresenterClient::doUploadResource(QString fileName, QByteArray data, QString *resourceIdOut,
                                        QString *downloadPath)
 {
-    const QString delimiter = QStringLiteral("--") + MULTIPART_BOUNDARY + QStringLiteral("\r\n");
+    // A file that happens to contain the delimiter would be cut short by the
+    // service, so such a file alone travels with a longer boundary.
+    uploadBoundary = MULTIPART_BOUNDARY;
+    while (data.contains(QString(QStringLiteral("--") + uploadBoundary).toUtf8()))
+        uploadBoundary = MULTIPART_BOUNDARY + Veltro::randomString(16);
+    const QString delimiter = QStringLiteral("--") + uploadBoundary + QStringLiteral("\r\n");
     QByteArray body;
     body += delimiter.toUtf8();
     body += QString(QStringLiteral("Content-Disposition: form-data; name=files; filename=\"")

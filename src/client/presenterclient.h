@@ -195,4 +195,7 @@ private:
     QString lastError;
     QString authUser;
     QString authPassword;
+    QString loginUserId;                 // user id of the last sign-in call, for reLogin
+    QString uploadBoundary;              // MULTIPART_BOUNDARY unless the file contains it
+    bool submittingRegistration = false; // a registration submit is waiting for its answer
 };

@@ -652,10 +652,15 @@ void tst_PresenterClient::uploadBody_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QByteArray>("fileLines"); // lines 2 to 4
 
-    const QByteArray binary("\x00\xff\r\n------boundary\r\nz", 22);
+    const QByteArray binary("\x00\xff\r\n-----boundary\r\nz", 21);
     QTest::newRow("binary") << "pic.png" << binary
                             << "Content-Disposition: form-data; name=files; filename=\"pic.png\"\r\n\r\n" + binary
                                    + "\r\n";
+    // A file holding the delimiter itself goes with a longer boundary.
+    const QByteArray tricky("a\r\n------boundary--\r\nb");
+    QTest::newRow("delimiter in file") << "t.txt" << tricky
+                                       << "Content-Disposition: form-data; name=files; filename=\"t.txt\"\r\n\r\n"
+                                              + tricky + "\r\n";
     QTest::newRow("empty file") << "empty.txt" << QByteArray()
                                 << QByteArray("Content-Disposition: form-data; name=files; filename=\"empty.txt\"\r\n"
                                               "\r\n\r\n");
@@ -679,7 +684,17 @@ void tst_PresenterClient::uploadBody()
     QCOMPARE(id, "42");
     QCOMPARE(path, "/quorvane/resource/downloadResourceFile?resourceId=42");
 
-    const QByteArray expected = "------boundary\r\n" + fileLines
+    const Request r = fake.last("/quorvane/resource/uploadResourceFile");
+    const QByteArray prefix = "multipart/form-data; charset=UTF-8; boundary=";
+    QVERIFY(r.header("content-type").startsWith(prefix));
+    const QByteArray boundary = r.header("content-type").mid(prefix.size());
+    if (data.contains("------boundary")) {
+        QVERIFY(boundary.startsWith("----boundary") && boundary.size() > 12);
+        QVERIFY(!data.contains("--" + boundary));
+    } else {
+        QCOMPARE(boundary, QByteArray("----boundary"));
+    }
+    QByteArray expected = "------boundary\r\n" + fileLines
                                 + "------boundary\r\n"
                                   "\r\n"
                                   "Content-Disposition: form-data; name=isTemporary\r\n"
@@ -694,7 +709,11 @@ void tst_PresenterClient::uploadBody()
                                   "false\r\n"
                                   "------boundary--\r\n"
                                   "\r\n";
-    QCOMPARE(fake.last("/quorvane/resource/uploadResourceFile").body, expected);
+    // Delimiters are "--" and the boundary; the file bytes stay as they are.
+    const int fileStart = expected.indexOf(fileLines);
+    expected = expected.left(fileStart).replace("----boundary", boundary) + fileLines
+               + expected.mid(fileStart + fileLines.size()).replace("----boundary", boundary);
+    QCOMPARE(r.body, expected);
 }
 
 void tst_PresenterClient::uploadWithoutId()
