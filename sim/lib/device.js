@@ -106,7 +106,12 @@ class Device {
     this.token = answer.data.userToken;
     this.sessionToken = answer.data.sessionToken;
     const announced = this.waitForBus();
-    await this.connect();
+    try {
+      await this.connect();
+    } catch (e) {
+      announced.cancel();
+      throw e;
+    }
     const addresses = this.mode === 'controller'
       ? [this.sessionToken + '.controller', this.ownAddress]
       : [this.sessionToken, this.sessionToken + '.learner', this.ownAddress];
@@ -114,7 +119,7 @@ class Device {
       this.sendFrame({ type: 'register', address: a });
     if (this.mode === 'learner')
       this.publish('join', { userName: this.name, deviceType: this.deviceType });
-    await announced;
+    await announced.promise;
     return this;
   }
 
@@ -122,23 +127,26 @@ class Device {
   // join of a learner, the registration of a controller's own address.
   waitForBus() {
     const bus = this.opts.bus;
-    return new Promise((resolve, reject) => {
+    let cancel;
+    const promise = new Promise((resolve, reject) => {
       const timer = setTimeout(() => {
         bus.tokenWatchers.delete(this.token);
         reject(new Error(`device ${this.name} not registered in time`));
       }, CONNECT_TIMEOUT_MS);
-      const watch = (client, frame) => {
+      cancel = () => {
+        clearTimeout(timer);
+        bus.tokenWatchers.delete(this.token);
+        resolve();
+      };
+      bus.tokenWatchers.set(this.token, (client, frame) => {
         const done = this.mode === 'learner'
           ? frame.type === 'publish' && frame.body && frame.body.from === this.token && frame.body.type === 'join'
           : frame.type === 'register' && frame.address === this.ownAddress;
-        if (done) {
-          clearTimeout(timer);
-          bus.tokenWatchers.delete(this.token);
-          resolve();
-        }
-      };
-      bus.tokenWatchers.set(this.token, watch);
+        if (done)
+          cancel();
+      });
     });
+    return { promise, cancel };
   }
 
   connect() {

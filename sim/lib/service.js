@@ -138,7 +138,7 @@ class Service {
       if (!userId && !OPEN_PATHS.has(path) && !OAUTH_PATH.test(path))
         return send(res, switches, fail(401, 'error.notSignedIn'));
       let body = {};
-      if (path !== '/quorvane/resource/uploadResourceFile' && req.body && req.body.length) {
+      if (path !== '/quorvane/resource/uploadResourceFile' && Buffer.isBuffer(req.body) && req.body.length) {
         try {
           body = JSON.parse(req.body.toString('utf8'));
         } catch (e) {
@@ -346,7 +346,7 @@ Service.prototype.handlers = {
   '/quorvane/resource/uploadResourceFile'({ req }) {
     let parts;
     try {
-      parts = parseMultipart(req.body || Buffer.alloc(0), req.get('content-type'));
+      parts = parseMultipart(Buffer.isBuffer(req.body) ? req.body : Buffer.alloc(0), req.get('content-type'));
     } catch (e) {
       return fail(400, 'error.upload.malformed');
     }
