@@ -51,6 +51,13 @@ bool SockJSConnector::isConnected() const
     return m_connected;
 }
 
+int SockJSConnector::transport() const
+{
+    if (webSocket)
+        return WEBSOCKET;
+    return xhrTransport ? m_transport : 0;
+}
+
 void SockJSConnector::open(QUrl url, QList<SockJSProtocol> protocolList)
 {
     lastActivity = now();
@@ -114,16 +121,22 @@ QString SockJSConnector::webSocketUrl() const
 
 bool SockJSConnector::openWebSocket()
 {
-    const QString proxy = systemProxyString();
-    if (!proxy.isEmpty())
-        qputenv("http_proxy", proxy.toLatin1());
+    // Published for other code of the process. With its scheme: a bare
+    // "host:port" reads back as a URL whose scheme is the host, which breaks
+    // every later proxy lookup, ours included.
+    const QNetworkProxy proxy = systemProxy();
+    if (!systemProxyString().isEmpty()) {
+        const QString host = proxy.hostName().contains(QLatin1Char(':'))
+            ? QLatin1Char('[') + proxy.hostName() + QLatin1Char(']') : proxy.hostName();
+        qputenv("http_proxy", ("http://" + host + QLatin1Char(':') + QString::number(proxy.port())).toLatin1());
+    }
 
     const QString url = webSocketUrl();
     qCDebug(lcSockJS) << "[SockJSConnector] Websocket url =" << url;
 
     openState = 0;
     webSocket = new QWebSocket(QString(), QWebSocketProtocol::Version13, nullptr);
-    webSocket->setProxy(systemProxy());
+    webSocket->setProxy(proxy);
     QWebSocket *const ws = webSocket;
     QEventLoop wait;
     QTimer limit;
@@ -151,6 +164,8 @@ bool SockJSConnector::openWebSocket()
         qCDebug(lcSockJS) << "[SockJSConnector] CONNECTED via Websocket";
         disconnect(ws, &QWebSocket::disconnected, this, &SockJSConnector::openstate2);
         connect(ws, &QWebSocket::disconnected, this, &SockJSConnector::onClosed);
+        if (ws->state() == QAbstractSocket::UnconnectedState)
+            transportClosed(ws);   // it already went away while we waited
         return true;
     }
     destroyWebSocket();
@@ -172,6 +187,7 @@ bool SockJSConnector::openXhr(bool streaming)
         xhr->deleteLater();
         return false;
     }
+    m_transport = streaming ? XHR_STREAMING : XHR_POLLING;
     qCDebug(lcSockJS).noquote() << "[SockJSConnector] CONNECTED via xhr_"
                                    + (streaming ? QStringLiteral("streaming") : QStringLiteral("polling"));
     return true;
@@ -237,11 +253,16 @@ void SockJSConnector::destroyWebSocket()
 
 void SockJSConnector::onClosed()
 {
-    QObject *from = sender();
+    transportClosed(sender());
+}
+
+void SockJSConnector::transportClosed(QObject *from)
+{
     if (from && from != webSocket && from != xhrTransport)
         return;   // a transport we already let go of
     qCDebug(lcSockJS) << "[SockJSConnector] Websocket CLOSED";
     if (!m_connected && !closing && from && from == webSocket) {
+        // Closed before the open frame and nobody asked: try XHR polling.
         destroyWebSocket();
         if (openXhr(false)) {
             qCDebug(lcSockJS) << "[SockJSConnector] Fallback to XHR_Polling";
@@ -299,5 +320,8 @@ void SockJSConnector::openstate1()
 
 void SockJSConnector::openstate2()
 {
-    openState = 2;
+    // A socket that connected and dropped at once still counts as connected:
+    // its closure before the open frame is handled as such.
+    if (openState == 0)
+        openState = 2;
 }

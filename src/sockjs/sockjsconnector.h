@@ -42,6 +42,8 @@ public:
     void close();
     /// True from the SockJS open frame until the session ends.
     bool isConnected() const;
+    /// The SockJSProtocol value of the transport in use, 0 when there is none.
+    int transport() const;
 
     /// Clock used by the inactivity check; tests replace it to step time
     /// forward. A null function restores the system clock.
@@ -70,6 +72,7 @@ private:
     bool openWebSocket();
     bool openXhr(bool streaming);
     void destroyWebSocket();
+    void transportClosed(QObject *from);
     QString webSocketUrl() const;
     QDateTime now() const;
 
@@ -89,5 +92,6 @@ private:
     SockJSXHRPolling *xhrTransport = nullptr;
     QWebSocket *webSocket = nullptr;
     int openState = 0;
+    int m_transport = 0;
     std::function<QDateTime()> clock;
 };

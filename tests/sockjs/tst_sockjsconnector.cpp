@@ -1,0 +1,389 @@
+// The connector over each transport against the stand-in's SockJS echo
+// endpoint (a real sockjs server), and against the in-process fake where a
+// server has to misbehave.
+#include "fakesockjsserver.h"
+#include "sockjsconnector.h"
+#include "standin.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QThread>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(QList<SockJSProtocol>)
+Q_DECLARE_METATYPE(FakeSockJSServer::WebSocketMode)
+
+namespace {
+
+const QList<SockJSProtocol> ALL = {WEBSOCKET, XHR_STREAMING, XHR_POLLING};
+
+void addTransportRows()
+{
+    QTest::addColumn<QList<SockJSProtocol>>("protocols");
+    QTest::newRow("websocket") << ALL;
+    QTest::newRow("xhr-streaming") << QList<SockJSProtocol>{XHR_STREAMING, WEBSOCKET};
+    QTest::newRow("xhr-polling") << QList<SockJSProtocol>{XHR_POLLING, WEBSOCKET};
+}
+
+QString echoUrl()
+{
+    StandIn *s = StandIn::shared();
+    return s ? s->echoUrl() : QString();
+}
+
+// A stand-in of our own, so the test may kill it.
+class OwnStandIn
+{
+public:
+    bool start()
+    {
+        const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+        if (node.isEmpty())
+            return false;
+        process.start(node, {StandIn::sourcePath(QStringLiteral("sim/server.js")), QStringLiteral("--port"),
+                             QStringLiteral("0"), QStringLiteral("--ignore-stdin"), QStringLiteral("--max-lifetime"),
+                             QStringLiteral("300")});
+        if (!process.waitForStarted(10000))
+            return false;
+        QElapsedTimer t;
+        t.start();
+        while (!process.canReadLine() && t.elapsed() < 20000)
+            process.waitForReadyRead(200);
+        info = QJsonDocument::fromJson(process.readLine()).object();
+        return !info.isEmpty();
+    }
+    ~OwnStandIn()
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    QProcess process;
+    QJsonObject info;
+};
+
+// An HTTP CONNECT proxy on its own thread (the XHR transport connects while
+// blocking the test's thread).
+class ConnectProxy : public QTcpServer
+{
+public:
+    QAtomicInt tunnels;
+    QByteArray lastTarget;   // written on the proxy thread, read after it stopped
+
+protected:
+    void incomingConnection(qintptr fd) override
+    {
+        auto *client = new QTcpSocket(this);
+        client->setSocketDescriptor(fd);
+        auto *upstream = new QTcpSocket(this);
+        auto *head = new QByteArray;
+        connect(client, &QTcpSocket::readyRead, this, [=] {
+            if (upstream->state() == QAbstractSocket::ConnectedState) {
+                upstream->write(client->readAll());
+                return;
+            }
+            *head += client->readAll();
+            const int end = head->indexOf("\r\n\r\n");
+            if (end < 0 || !head->startsWith("CONNECT "))
+                return;
+            const QByteArray target = head->mid(8, head->indexOf(' ', 8) - 8);
+            lastTarget = target;
+            const QByteArray rest = head->mid(end + 4);
+            delete head;
+            connect(upstream, &QTcpSocket::connected, client, [=] {
+                tunnels.ref();
+                client->write("HTTP/1.1 200 Connection established\r\n\r\n");
+                if (!rest.isEmpty())
+                    upstream->write(rest);
+            });
+            connect(upstream, &QTcpSocket::readyRead, client, [=] { client->write(upstream->readAll()); });
+            connect(upstream, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
+            connect(client, &QTcpSocket::disconnected, upstream, &QTcpSocket::disconnectFromHost);
+            const int colon = target.lastIndexOf(':');
+            upstream->connectToHost(QString::fromLatin1(target.left(colon)), quint16(target.mid(colon + 1).toUInt()));
+        });
+    }
+};
+
+} // namespace
+
+class TestSockJSConnector : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        qRegisterMetaType<QList<SockJSProtocol>>();
+        if (!StandIn::shared())
+            QSKIP("the stand-in service is not running");
+    }
+
+    // One session per transport: open once, 1000 messages each way in order,
+    // a 1 MiB message, awkward characters, and close() ending it.
+    void session_data() { addTransportRows(); }
+
+    void session()
+    {
+        QFETCH(QList<SockJSProtocol>, protocols);
+        SockJSConnector c(nullptr);
+        QSignalSpy connected(&c, &SockJSConnector::connected);
+        QSignalSpy messages(&c, &SockJSConnector::sockJSMessage);
+        QSignalSpy closed(&c, &SockJSConnector::closed);
+        c.open(QUrl(echoUrl()), protocols);
+        QCOMPARE(c.transport(), int(protocols.first()));
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
+        QVERIFY(c.isConnected());
+
+        const int n = 1000;
+        for (int i = 0; i < n; ++i)
+            c.send(QStringLiteral("m%1").arg(i), false);
+        QTRY_VERIFY_WITH_TIMEOUT(messages.size() >= n, 30000);
+        QCOMPARE(messages.size(), n);
+        for (int i = 0; i < n; ++i)
+            QCOMPARE(messages.at(i).first().toString(), QStringLiteral("m%1").arg(i));
+
+        QString controls;
+        for (ushort ch = 0; ch < 0x20; ++ch)
+            controls += QChar(ch);
+        QString planes;
+        for (uint cp : {0xE9u, 0x4E2Du, 0xFFFDu, 0x1F600u, 0x2A6D6u, 0x3134Au, 0xE0041u, 0xFFFFDu, 0x10FFFDu})
+            planes += QString::fromUcs4(&cp, 1);
+        QString big(1024 * 1024, QLatin1Char('x'));
+        for (int i = 0; i < big.size(); i += 4099)
+            big[i] = QChar(0x263A);
+        const QStringList special = {
+            QStringLiteral("\"quoted\" and \\backslashed\\ \\\" \\u0041"),
+            controls,
+            QStringLiteral("NUL>") + QChar(0) + QStringLiteral("<NUL"),
+            planes,
+            QStringLiteral("[ \"bracket\" ] [ and blank ]"),
+            QChar(0x2028) + QStringLiteral("separators") + QChar(0x2029) + QChar(0xFEFF),
+            big,
+        };
+        messages.clear();
+        for (const QString &m : special)
+            c.send(m, false);
+        QTRY_COMPARE_WITH_TIMEOUT(messages.size(), special.size(), 30000);
+        for (int i = 0; i < special.size(); ++i)
+            QVERIFY2(messages.at(i).first().toString() == special.at(i), qPrintable(QString::number(i)));
+
+        c.close();
+        QVERIFY(!c.isConnected());
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
+        QCOMPARE(closed.first().first().toBool(), false);
+        QCOMPARE(connected.size(), 1);
+        QCOMPARE(c.transport(), 0);
+
+        // A new open starts a new session.
+        c.open(QUrl(echoUrl()), protocols);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 2, 10000);
+        c.close();
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 2, 10000);
+    }
+
+    void selection_data()
+    {
+        QTest::addColumn<FakeSockJSServer::WebSocketMode>("wsMode");
+        QTest::addColumn<QList<SockJSProtocol>>("protocols");
+        QTest::addColumn<int>("expected");
+        using M = FakeSockJSServer::WebSocketMode;
+        QTest::newRow("websocket first") << M::Open << ALL << int(WEBSOCKET);
+        QTest::newRow("list order honoured") << M::Open << QList<SockJSProtocol>{XHR_POLLING, WEBSOCKET}
+                                             << int(XHR_POLLING);
+        QTest::newRow("websocket refused -> streaming") << M::Refuse << ALL << int(XHR_STREAMING);
+        QTest::newRow("websocket refused, nothing after") << M::Refuse << QList<SockJSProtocol>{WEBSOCKET} << 0;
+        QTest::newRow("websocket closes before open -> polling")
+            << M::CloseBeforeOpen << QList<SockJSProtocol>{WEBSOCKET, XHR_STREAMING} << int(XHR_POLLING);
+        QTest::newRow("empty list") << M::Open << QList<SockJSProtocol>{} << 0;
+    }
+
+    void selection()
+    {
+        QFETCH(FakeSockJSServer::WebSocketMode, wsMode);
+        QFETCH(QList<SockJSProtocol>, protocols);
+        QFETCH(int, expected);
+        FakeSockJSServer fake;
+        fake.wsMode = wsMode;
+        SockJSConnector c(nullptr);
+        QSignalSpy connected(&c, &SockJSConnector::connected);
+        QSignalSpy closed(&c, &SockJSConnector::closed);
+        c.open(QUrl(fake.url(QStringLiteral("/app/"))), protocols);
+        if (expected == 0) {
+            QVERIFY(!connected.wait(300));
+            QCOMPARE(c.transport(), 0);
+            QVERIFY(!c.isConnected());
+            QCOMPARE(closed.size(), 0);
+            if (protocols.isEmpty())
+                QCOMPARE(fake.connections, 0);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
+        QCOMPARE(c.transport(), expected);
+        QCOMPARE(closed.size(), 0);
+        if (expected == XHR_POLLING)
+            QCOMPARE(fake.requestsEndingWith("/xhr_streaming").size(), 0);
+        // Every endpoint lies below the URL's path, "/eventbus/119/" and an
+        // 8-character session id.
+        const QRegularExpression path(QStringLiteral("^/app/eventbus/119/[A-Za-z0-9]{8}/(websocket|xhr|xhr_streaming)$"));
+        for (const auto &r : fake.requests)
+            QVERIFY2(path.match(QString::fromLatin1(r.path)).hasMatch(), r.path.constData());
+    }
+
+    // A close frame from the server ends the session on every transport.
+    void serverClosesSession_data() { addTransportRows(); }
+
+    void serverClosesSession()
+    {
+        QFETCH(QList<SockJSProtocol>, protocols);
+        FakeSockJSServer fake;
+        fake.wsMode = FakeSockJSServer::WebSocketMode::Open;
+        SockJSConnector c(nullptr);
+        QSignalSpy connected(&c, &SockJSConnector::connected);
+        QSignalSpy closed(&c, &SockJSConnector::closed);
+        c.open(QUrl(fake.url()), protocols);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
+        fake.push("c[3000,\"Go away!\"]");
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
+        QCOMPARE(closed.first().first().toBool(), false);
+        QVERIFY(!c.isConnected());
+        const int polls = fake.requestsEndingWith("/xhr").size();
+        QVERIFY(!closed.wait(300));
+        QCOMPARE(fake.requestsEndingWith("/xhr").size(), polls);   // no polling of a dead session
+    }
+
+    // The server process ending: gracefully (close frames) or killed.
+    void serverEnds_data()
+    {
+        QTest::addColumn<QList<SockJSProtocol>>("protocols");
+        QTest::addColumn<bool>("kill");
+        for (bool kill : {false, true}) {
+            const char *how = kill ? "killed" : "terminated";
+            QTest::addRow("websocket %s", how) << ALL << kill;
+            QTest::addRow("xhr-streaming %s", how) << QList<SockJSProtocol>{XHR_STREAMING} << kill;
+            QTest::addRow("xhr-polling %s", how) << QList<SockJSProtocol>{XHR_POLLING} << kill;
+        }
+    }
+
+    void serverEnds()
+    {
+        QFETCH(QList<SockJSProtocol>, protocols);
+        QFETCH(bool, kill);
+        OwnStandIn server;
+        if (!server.start())
+            QSKIP("could not start a private stand-in");
+        SockJSConnector c(nullptr);
+        QSignalSpy connected(&c, &SockJSConnector::connected);
+        QSignalSpy messages(&c, &SockJSConnector::sockJSMessage);
+        QSignalSpy closed(&c, &SockJSConnector::closed);
+        c.open(QUrl(server.info.value(QStringLiteral("echo")).toString()), protocols);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
+        c.send(QStringLiteral("ping me"), false);
+        QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 10000);
+        if (kill)
+            server.process.kill();
+        else
+            server.process.terminate();
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 20000);
+        QCOMPARE(closed.first().first().toBool(), false);
+        QVERIFY(!c.isConnected());
+    }
+
+    // More than an hour without an outgoing non-ping message ends the session
+    // at the next check; pings do not count.
+    void inactivity_data() { addTransportRows(); }
+
+    void inactivity()
+    {
+        QFETCH(QList<SockJSProtocol>, protocols);
+        QDateTime now = QDateTime::currentDateTimeUtc();
+        SockJSConnector c(nullptr);
+        c.setClock([&now] { return now; });
+        QSignalSpy connected(&c, &SockJSConnector::connected);
+        QSignalSpy closed(&c, &SockJSConnector::closed);
+        c.open(QUrl(echoUrl()), protocols);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
+
+        now = now.addSecs(3000);
+        c.send(QStringLiteral("activity"), false);
+        now = now.addSecs(3600);
+        c.send(QStringLiteral("{\"type\":\"ping\"}"), true);
+        QMetaObject::invokeMethod(&c, "onTimeout");
+        QVERIFY(c.isConnected());   // exactly an hour is not more than an hour
+        now = now.addSecs(1);
+        QMetaObject::invokeMethod(&c, "onTimeout");
+        QVERIFY(!c.isConnected());
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
+        QCOMPARE(closed.first().first().toBool(), true);
+
+        // The next session starts afresh.
+        c.open(QUrl(echoUrl()), protocols);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 2, 10000);
+        c.close();
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 2, 10000);
+        QCOMPARE(closed.last().first().toBool(), false);
+    }
+
+    // The raw socket and the WebSocket go through the proxy that http_proxy names.
+    void systemProxy_data()
+    {
+        QTest::addColumn<QList<SockJSProtocol>>("protocols");
+        QTest::newRow("websocket") << QList<SockJSProtocol>{WEBSOCKET};
+        QTest::newRow("xhr-polling") << QList<SockJSProtocol>{XHR_POLLING};
+    }
+
+    void systemProxy()
+    {
+        QFETCH(QList<SockJSProtocol>, protocols);
+        // The proxy lives and listens on its own thread.
+        QThread proxyThread;
+        proxyThread.start();
+        auto stopThread = qScopeGuard([&proxyThread] {
+            proxyThread.quit();
+            proxyThread.wait(5000);
+        });
+        QObject inThread;
+        inThread.moveToThread(&proxyThread);
+        ConnectProxy *proxy = nullptr;
+        QMetaObject::invokeMethod(&inThread, [&proxy] {
+            proxy = new ConnectProxy;
+            proxy->listen(QHostAddress::LocalHost, 0);
+        }, Qt::BlockingQueuedConnection);
+        QVERIFY(proxy && proxy->isListening());
+        connect(&proxyThread, &QThread::finished, proxy, &QObject::deleteLater);
+
+        const QByteArray saved = qgetenv("http_proxy");
+        auto restoreEnv = qScopeGuard([saved] {
+            if (saved.isNull())
+                qunsetenv("http_proxy");
+            else
+                qputenv("http_proxy", saved);
+        });
+        qputenv("http_proxy", "http://127.0.0.1:" + QByteArray::number(proxy->serverPort()));
+        qunsetenv("no_proxy");
+        qunsetenv("NO_PROXY");
+
+        SockJSConnector c(nullptr);
+        QSignalSpy connected(&c, &SockJSConnector::connected);
+        QSignalSpy messages(&c, &SockJSConnector::sockJSMessage);
+        QSignalSpy closed(&c, &SockJSConnector::closed);
+        c.open(QUrl(echoUrl()), protocols);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
+        c.send(QStringLiteral("via proxy"), false);
+        QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 10000);
+        QVERIFY(proxy->tunnels.loadAcquire() >= 1);
+        c.close();
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
+        QByteArray target;
+        QMetaObject::invokeMethod(proxy, [proxy, &target] { target = proxy->lastTarget; },
+                                  Qt::BlockingQueuedConnection);
+        const int port = StandIn::shared()->info().value(QStringLiteral("port")).toInt();
+        QCOMPARE(target, "127.0.0.1:" + QByteArray::number(port));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSockJSConnector)
+#include "tst_sockjsconnector.moc"
