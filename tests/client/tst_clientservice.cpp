@@ -209,10 +209,10 @@ void tst_ClientService::misbehavingService_data()
                                                                     QJsonObject{{"status", 403},
                                                                                 {"body", QJsonObject{{"errorMsgKeys", QJsonArray{"error.locked"}}}}}}}}}
                                << false << "error.locked" << false;
-    QTest::newRow("key without error") << QJsonObject{{"fail", QJsonObject{{"/quorvane/login/submit",
-                                                                            QJsonObject{{"status", 403},
-                                                                                        {"body", QJsonObject{{"errorMsgKeys", QJsonArray{"locked"}}}}}}}}}
-                                       << false << QString() << false;
+    QTest::newRow("key without error")
+        << QJsonObject{{"fail", QJsonObject{{"/quorvane/login/submit",
+                                             QJsonObject{{"status", 403}, {"body", QJsonObject{{"errorMsgKeys", QJsonArray{"locked"}}}}}}}}}
+        << false << QString() << false;
     QTest::newRow("error page") << QJsonObject{{"fail", QJsonObject{{"/quorvane/login/submit",
                                                                      QJsonObject{{"status", 502}, {"body", "Bad gateway"}}}}}}
                                 << false << QString() << false;

@@ -30,11 +30,9 @@ void tst_Registration::memberText_data()
         << R"({"info":{"data":{"no":1}},"data":{"yes":2}})" << R"({"yes":2})";
     QTest::newRow("marker inside a string ignored") << R"({"msg":"\"data\":{\"no\":1}"})" << "<null>";
     QTest::newRow("escaped key") << R"({"d\u0061ta":[true,null]})" << "[true,null]";
-    QTest::newRow("scalar") << R"({"data":12.5e3})" << "12.5e3";
     QTest::newRow("absent") << R"({"other":{}})" << "<null>";
     QTest::newRow("not an object") << R"(["data",{"data":1}])" << "<null>";
     QTest::newRow("cut short") << R"({"data":{"a":"b")" << "<null>";
-    QTest::newRow("empty") << "" << "<null>";
 }
 
 void tst_Registration::memberText()
@@ -56,12 +54,10 @@ void tst_Registration::sourceSystem_data()
     QTest::newRow("string last") << R"({"email":"a@b"})" << R"({"email":"a@b","sourceSystem":"Nimbra"})";
     QTest::newRow("number last") << R"({"email":"a@b","age":12})"
                                  << R"({"email":"a@b","age":12,"sourceSystem":"Nimbra"})";
-    QTest::newRow("null last") << R"({"x":null})" << R"({"x":null,"sourceSystem":"Nimbra"})";
     QTest::newRow("object last") << R"({"p":{"q":"r"}})" << R"({"p":{"q":"r"},"sourceSystem":"Nimbra"})";
     QTest::newRow("space before brace") << "{\"a\":true \n}" << "{\"a\":true,\"sourceSystem\":\"Nimbra\" \n}";
     QTest::newRow("empty object") << "{ }" << R"({"sourceSystem":"Nimbra" })";
     QTest::newRow("not an object") << R"("abc" x)" << R"("abc","sourceSystem":"Nimbra" x)";
-    QTest::newRow("no quote at all") << "x" << R"(,"sourceSystem":"Nimbra"x)";
 }
 
 void tst_Registration::sourceSystem()
