@@ -4,6 +4,7 @@
 #include <QLoggingCategory>
 #include <QTextStream>
 
+#include <csignal>
 #include <cstdio>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -46,6 +47,15 @@ int main(int argc, char **argv)
     winsize ws{};
     if (interactive && ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
         columns = ws.ws_col;
+
+    // The first Ctrl-C ends the waits and stops the session cleanly; a
+    // second one ends the program at once.
+    struct sigaction sa {};
+    sa.sa_handler = [](int) { PresenterRun::interrupt(); };
+    sa.sa_flags = SA_RESETHAND;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
 
     PresenterRun run(config, out, interactive, columns);
     return run.exec();

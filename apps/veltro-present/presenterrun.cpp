@@ -10,6 +10,7 @@
 #include <QVariantMap>
 
 #include <algorithm>
+#include <csignal>
 
 #include "activityoption.h"
 #include "assessmentoptions.h"
@@ -27,6 +28,8 @@ const int kQuietJoinMs = 2000;
 // At most this many join lines are printed; later joins are only counted.
 const int kMaxJoinLines = 40;
 
+volatile std::sig_atomic_t g_interrupted = 0;
+
 QString seconds(double s)
 {
     return QStringLiteral("%1 s").arg(s, 0, 'f', s < 10 ? 2 : 1);
@@ -39,6 +42,11 @@ PresenterRun::PresenterRun(const PresentConfig &config, QTextStream &out, bool i
 {
     m_redraw.setInterval(100);
     connect(&m_redraw, &QTimer::timeout, this, [this] { drawTally(false); });
+}
+
+void PresenterRun::interrupt()
+{
+    g_interrupted = 1;
 }
 
 PresenterRun::~PresenterRun()
@@ -82,13 +90,15 @@ int PresenterRun::exec()
               && run("upload", &PresenterRun::upload);
     bool live = ok && run("start live session", &PresenterRun::startLive);
     if (live) {
+        auto going = [] { return !g_interrupted; };
         bool activities = run("learners", &PresenterRun::waitForLearners);
-        activities = activities && run("poll", &PresenterRun::runPoll);
+        activities = activities && going() && run("poll", &PresenterRun::runPoll);
         // Whatever happened to the poll, it is stopped before going on.
         activities = run("stop poll", &PresenterRun::stopPoll) && activities;
-        if (activities && m_config.assessmentQuestions > 0)
+        if (activities && going() && m_config.assessmentQuestions > 0)
             activities = run("assessment", &PresenterRun::runAssessment);
-        activities = run("list learners", &PresenterRun::listLearners) && activities;
+        if (going())
+            activities = run("list learners", &PresenterRun::listLearners) && activities;
         ok = activities;
     }
     // Stop what was started even after a failure, so the service is left tidy.
@@ -96,6 +106,10 @@ int PresenterRun::exec()
         ok = run("stop session", &PresenterRun::stopSession) && ok;
     if (m_client->isLoggedIn())
         ok = run("sign out", &PresenterRun::signOut) && ok;
+    if (g_interrupted) {
+        m_out << "interrupted: the session was stopped early\n";
+        ok = false;
+    }
     m_phase = Phase::Done;
     printSummary();
     m_out << (ok ? "done\n" : "FAILED\n");
@@ -126,8 +140,8 @@ bool PresenterRun::step(const QString &name, const std::function<bool(QString *,
 
 bool PresenterRun::waitFor(int ms, const std::function<bool()> &done)
 {
-    if (done())
-        return true;
+    if (done() || g_interrupted)
+        return done();
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
@@ -137,7 +151,7 @@ bool PresenterRun::waitFor(int ms, const std::function<bool()> &done)
     QTimer tick;
     tick.setInterval(100);
     auto check = [&] {
-        if (done())
+        if (done() || g_interrupted)
             loop.quit();
     };
     connect(&tick, &QTimer::timeout, &loop, check);
@@ -322,7 +336,7 @@ bool PresenterRun::waitForLearners(QString *detail, QString *error)
             return live >= expect || (presentLearners() >= expect && quiet());
         return presentLearners() > 0 && quiet();
     };
-    while (!enough() && clock.elapsed() < limitMs) {
+    while (!enough() && !g_interrupted && clock.elapsed() < limitMs) {
         waitFor(int(qMin<qint64>(1000, limitMs - clock.elapsed())), enough);
         if (!enough())
             mergeServiceLearners();
@@ -332,7 +346,9 @@ bool PresenterRun::waitForLearners(QString *detail, QString *error)
         return false;
     }
     *detail = QStringLiteral("%1 learners").arg(presentLearners());
-    if (expect > 0 && presentLearners() < expect)
+    if (g_interrupted)
+        *detail += QStringLiteral(" (waiting interrupted)");
+    else if (expect > 0 && presentLearners() < expect)
         *detail += QStringLiteral(" (expected %1; gave up waiting after %2 s)").arg(expect).arg(m_config.learnersWaitSeconds);
     else if (presentLearners() == 0)
         *detail += QStringLiteral(" (none joined within %1 s)").arg(m_config.learnersWaitSeconds);

@@ -39,6 +39,10 @@ public:
     /// succeeded, 1 when one failed).
     int exec();
 
+    /// Asks the run to cut its waits short and go straight to stopping the
+    /// session and signing out. Safe to call from a signal handler.
+    static void interrupt();
+
 Q_SIGNALS:
     /// Something the current wait may be waiting for has happened.
     void progressed();
