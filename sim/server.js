@@ -9,6 +9,9 @@ function log(line) {
 }
 
 async function main() {
+  // A reader that went away must not turn every log line into a new error.
+  process.stdout.on('error', () => {});
+  process.stderr.on('error', () => {});
   let opts;
   try {
     opts = parseArgs(process.argv.slice(2));
