@@ -60,6 +60,16 @@ int SockJSConnector::transport() const
 
 void SockJSConnector::open(QUrl url, QList<SockJSProtocol> protocolList)
 {
+    // A transport left from an earlier session is let go silently, so that
+    // two transports never run at once.
+    destroyWebSocket();
+    if (xhrTransport) {
+        xhrTransport->disconnect(this);
+        xhrTransport->close();
+        xhrTransport->deleteLater();
+        xhrTransport = nullptr;
+    }
+    m_connected = false;
     lastActivity = now();
     bClosedForInactivity = false;
     if (!inactivityTimer) {

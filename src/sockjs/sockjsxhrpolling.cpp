@@ -39,7 +39,7 @@ struct SockJSXHRPolling::Mailbox
 {
     struct Item
     {
-        enum Kind { Headers, Message, End, Reconnected, Finished };
+        enum Kind { Headers, Message, End, Reconnected, Finished, Discarded };
         Kind kind;
         XHRRequest *request = nullptr;
         QStringMap headers;
@@ -125,7 +125,8 @@ void SockJSXHRPolling::shutDownWorker()
         // Requests reported but never handled are ours to release.
         Mailbox::Item item;
         while (mailbox->take(&item)) {
-            if (item.kind == Mailbox::Item::Headers && item.request != currentRequest)
+            if ((item.kind == Mailbox::Item::Headers || item.kind == Mailbox::Item::Discarded)
+                && item.request != currentRequest)
                 delete item.request;
         }
     }
@@ -178,6 +179,8 @@ bool SockJSXHRPolling::open(QString host, int port, bool useSsl, QString path, b
             Qt::DirectConnection);
     connect(worker, &SockJSXHRPollingWorker::receivedResponseEnd, worker,
             [mb](XHRRequest *r) { mb->post({Item::End, r, {}, {}}, mb); }, Qt::DirectConnection);
+    connect(worker, &SockJSXHRPollingWorker::requestDiscarded, worker,
+            [mb](XHRRequest *r) { mb->post({Item::Discarded, r, {}, {}}, mb); }, Qt::DirectConnection);
     connect(worker, &SockJSXHRPollingWorker::reconnected, worker,
             [mb] { mb->post({Item::Reconnected, nullptr, {}, {}}, mb); }, Qt::DirectConnection);
     connect(worker, &SockJSXHRPollingWorker::finished, worker,
@@ -210,6 +213,10 @@ void SockJSXHRPolling::drainMailbox()
             break;
         case Mailbox::Item::Finished:
             onWorkerFinished();
+            break;
+        case Mailbox::Item::Discarded:
+            if (item.request != currentRequest)
+                delete item.request;
             break;
         }
     }

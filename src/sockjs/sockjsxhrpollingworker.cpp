@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <utility>
 
 namespace {
 constexpr int MAX_LOGGED_BUFFER = 1024;
@@ -118,7 +119,7 @@ void SockJSXHRPollingWorker::sendNext()
         XHRRequest *request = txQueue.takeFirst();
         lock.unlock();
         if (request->getRequestText().isNull()) {
-            request->deleteLater();
+            emit requestDiscarded(request);
             continue;
         }
         // A single write per request, pushed out at once.
@@ -183,16 +184,14 @@ void SockJSXHRPollingWorker::process()
     connectTimer = nullptr;
     socket->disconnect(this);
     socket->abort();
+    QList<XHRRequest *> unsent;
     {
         std::lock_guard<std::timed_mutex> lock(queueMutex);
-        for (XHRRequest *r : qAsConst(txQueue))
-            r->deleteLater();
-        txQueue.clear();
+        unsent.swap(txQueue);
     }
-    for (XHRRequest *r : qAsConst(inFlight))
-        r->deleteLater();
-    inFlight.clear();
-    current = nullptr;
+    discardRequests();
+    for (XHRRequest *r : qAsConst(unsent))
+        emit requestDiscarded(r);
     // Hand the socket and the worker back, so that the transport can release
     // them on its own thread once this thread has finished.
     if (ownerThread) {
@@ -290,10 +289,10 @@ void SockJSXHRPollingWorker::dropConnection(const QString &why)
 void SockJSXHRPollingWorker::discardRequests()
 {
     // Requests written on the lost connection will never be answered.
-    for (XHRRequest *r : qAsConst(inFlight))
-        r->deleteLater();
-    inFlight.clear();
+    const QList<XHRRequest *> lost = std::exchange(inFlight, {});
     current = nullptr;
+    for (XHRRequest *r : lost)
+        emit requestDiscarded(r);
 }
 
 void SockJSXHRPollingWorker::onConnectionLost()

@@ -65,6 +65,9 @@ signals:
     void receivedMessageResponse(XHRRequest *request, QString message);
     /// The response body of `request` has ended.
     void receivedResponseEnd(XHRRequest *request);
+    /// `request` will never be answered (connection lost or loop ended); it
+    /// is handed back for release on the receiver's thread.
+    void requestDiscarded(XHRRequest *request);
 
 private:
     void wake();

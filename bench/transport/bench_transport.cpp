@@ -1,0 +1,198 @@
+// Round-trip latency and burst rate of our three SockJS transports against
+// the stand-in's echo endpoint, next to sockjs-client on WebSocket (the peer)
+// in the same run. Build in Release with -DVELTRO_BUILD_BENCH=ON; run
+//   build/<dir>/bench/transport/bench_transport [--rounds N] [--warmup N] [--burst N]
+// It starts its own stand-in (node sim/server.js) and prints a table and the
+// target ratios.
+#include "sockjsconnector.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTextStream>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+struct Result
+{
+    QString name;
+    int size = 0;
+    double median = 0;   // microseconds
+    double p99 = 0;
+    double rate = 0;     // messages per second
+    bool ok = false;
+};
+
+double percentile(std::vector<double> v, double q)
+{
+    std::sort(v.begin(), v.end());
+    if (v.empty())
+        return 0;
+    return v[std::min(v.size() - 1, size_t(double(v.size()) * q))];
+}
+
+Result measure(const QString &url, SockJSProtocol protocol, const QString &name, int size, int rounds,
+               int warmup, int burst)
+{
+    Result r;
+    r.name = name;
+    r.size = size;
+    SockJSConnector c(nullptr);
+    QEventLoop loop;
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&c, &SockJSConnector::connected, &loop, &QEventLoop::quit);
+    limit.start(30000);
+    c.open(QUrl(url), {protocol});
+    if (!c.isConnected())
+        loop.exec();
+    if (!c.isConnected())
+        return r;
+
+    const QString msg(size, QLatin1Char('x'));
+    std::vector<double> times;
+    times.reserve(size_t(rounds));
+    QElapsedTimer clock;
+    int n = 0;
+    int got = 0;
+    bool bursting = false;
+    qint64 burstStart = 0;
+    double burstSecs = 0;
+    QObject::connect(&c, &SockJSConnector::sockJSMessage, &loop, [&](const QString &) {
+        if (!bursting) {
+            const double us = double(clock.nsecsElapsed()) / 1000.0;
+            if (n >= warmup)
+                times.push_back(us);
+            if (++n < warmup + rounds) {
+                clock.restart();
+                c.send(msg, false);
+                return;
+            }
+            bursting = true;
+            burstStart = clock.nsecsElapsed();
+            for (int i = 0; i < burst; ++i)
+                c.send(msg, false);
+            return;
+        }
+        if (++got == burst) {
+            burstSecs = double(clock.nsecsElapsed() - burstStart) / 1e9;
+            loop.quit();
+        }
+    });
+    limit.start(300000);
+    clock.start();
+    c.send(msg, false);
+    loop.exec();
+    c.close();
+    if (got != burst)
+        return r;
+    r.median = percentile(times, 0.5);
+    r.p99 = percentile(times, 0.99);
+    r.rate = burst / burstSecs;
+    r.ok = true;
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false"));
+    int rounds = 1000, warmup = 100, burst = 2000;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--rounds"))
+            rounds = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--warmup"))
+            warmup = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--burst"))
+            burst = args[i + 1].toInt();
+    }
+    const QString simDir = QStringLiteral(VELTRO_SOURCE_DIR "/sim");
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    QProcess standin;
+    standin.setProcessChannelMode(QProcess::SeparateChannels);
+    standin.start(node, {simDir + QStringLiteral("/server.js"), QStringLiteral("--port"), QStringLiteral("0"),
+                         QStringLiteral("--ignore-stdin"), QStringLiteral("--max-lifetime"), QStringLiteral("900")});
+    QElapsedTimer t;
+    t.start();
+    while (!standin.canReadLine() && t.elapsed() < 20000)
+        standin.waitForReadyRead(200);
+    const QString echo = QJsonDocument::fromJson(standin.readLine()).object().value(QStringLiteral("echo")).toString();
+    if (echo.isEmpty()) {
+        std::fprintf(stderr, "stand-in did not start\n");
+        return 1;
+    }
+
+    QList<Result> results;
+    const QList<QPair<SockJSProtocol, QString>> transports = {
+        {WEBSOCKET, QStringLiteral("ours websocket")},
+        {XHR_STREAMING, QStringLiteral("ours xhr-streaming")},
+        {XHR_POLLING, QStringLiteral("ours xhr-polling")}};
+    for (int size : {64, 4096}) {
+        for (const auto &tr : transports)
+            results << measure(echo, tr.first, tr.second, size, rounds, warmup, burst);
+    }
+
+    QProcess peer;
+    peer.start(node, {QStringLiteral(VELTRO_SOURCE_DIR "/bench/transport/peer_sockjs_client.js"), simDir, echo,
+                      QString::number(rounds), QString::number(warmup), QString::number(burst)});
+    peer.waitForFinished(300000);
+    for (const QByteArray &line : peer.readAllStandardOutput().split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (o.isEmpty())
+            continue;
+        Result r;
+        r.name = QStringLiteral("sockjs-client websocket");
+        r.size = o.value(QStringLiteral("size")).toInt();
+        r.median = o.value(QStringLiteral("median")).toDouble();
+        r.p99 = o.value(QStringLiteral("p99")).toDouble();
+        r.rate = o.value(QStringLiteral("rate")).toDouble();
+        r.ok = true;
+        results << r;
+    }
+    standin.terminate();
+    standin.waitForFinished(5000);
+
+    QTextStream out(stdout);
+    out << QStringLiteral("| transport | size | median us | p99 us | burst msgs/s |\n|---|---|---|---|---|\n");
+    for (const Result &r : qAsConst(results)) {
+        if (!r.ok)
+            out << "| " << r.name << " | " << r.size << " | failed | | |\n";
+        else
+            out << QStringLiteral("| %1 | %2 | %3 | %4 | %5 |\n").arg(r.name).arg(r.size)
+                       .arg(r.median, 0, 'f', 1).arg(r.p99, 0, 'f', 1).arg(r.rate, 0, 'f', 0);
+    }
+    auto find = [&](const QString &name, int size) {
+        for (const Result &r : qAsConst(results)) {
+            if (r.name == name && r.size == size && r.ok)
+                return r.median;
+        }
+        return 0.0;
+    };
+    bool pass = true;
+    for (int size : {64, 4096}) {
+        const double ws = find(QStringLiteral("ours websocket"), size);
+        const double peerWs = find(QStringLiteral("sockjs-client websocket"), size);
+        const double st = find(QStringLiteral("ours xhr-streaming"), size);
+        const double po = find(QStringLiteral("ours xhr-polling"), size);
+        const double r1 = peerWs > 0 ? ws / peerWs : 0, r2 = ws > 0 ? st / ws : 0, r3 = ws > 0 ? po / ws : 0;
+        out << QStringLiteral("size %1: ours ws / sockjs-client ws = %2 (target <= 1.2); "
+                              "xhr-streaming / ws = %3, xhr-polling / ws = %4 (targets <= 3)\n")
+                   .arg(size).arg(r1, 0, 'f', 2).arg(r2, 0, 'f', 2).arg(r3, 0, 'f', 2);
+        pass = pass && r1 > 0 && r1 <= 1.2 && r2 > 0 && r2 <= 3 && r3 > 0 && r3 <= 3;
+    }
+    out << (pass ? "targets met\n" : "targets NOT met\n");
+    return 0;
+}

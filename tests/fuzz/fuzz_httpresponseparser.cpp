@@ -1,0 +1,74 @@
+// libFuzzer target: the XHR worker's HTTP response reader. The input is fed
+// whole and again in pieces whose sizes the input itself picks; both must
+// give the same events, frames never hold a line feed, and memory held while
+// incomplete stays bounded.
+#include "httpresponseparser_p.h"
+
+using Veltro::HttpResponseParser;
+
+namespace {
+
+struct Run
+{
+    bool ok = true;
+    QVector<HttpResponseParser::Event> events;
+};
+
+bool sameEvents(const QVector<HttpResponseParser::Event> &a, const QVector<HttpResponseParser::Event> &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i) {
+        if (a[i].kind != b[i].kind || a[i].data != b[i].data || a[i].status != b[i].status
+            || a[i].headers != b[i].headers)
+            return false;
+    }
+    return true;
+}
+
+void check(const HttpResponseParser &p, const Run &run)
+{
+    if (p.pendingBytes().size() > HttpResponseParser::MAX_HEADER_BYTES + HttpResponseParser::MAX_PENDING_BYTES + 4096)
+        __builtin_trap();
+    bool inBody = false;
+    for (const auto &e : run.events) {
+        if (e.kind == HttpResponseParser::Event::Headers)
+            inBody = true;
+        else if (!inBody)
+            __builtin_trap();   // a frame or end without its header block
+        if (e.kind == HttpResponseParser::Event::Frame && (e.data.isEmpty() || e.data.contains('\n')))
+            __builtin_trap();
+        if (e.kind == HttpResponseParser::Event::End)
+            inBody = false;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    const char *bytes = reinterpret_cast<const char *>(data);
+    const size_t step = 1 + data[0] % 17;
+
+    HttpResponseParser whole;
+    Run a;
+    a.ok = whole.feed(bytes + 1, qsizetype(size - 1), &a.events);
+    check(whole, a);
+
+    HttpResponseParser pieces;
+    Run b;
+    for (size_t off = 1; off < size && b.ok; off += step)
+        b.ok = pieces.feed(bytes + off, qsizetype(qMin(step, size - off)), &b.events);
+    check(pieces, b);
+
+    // A failure may surface at a different piece, but never differently.
+    if (a.ok != b.ok || (a.ok && !sameEvents(a.events, b.events)))
+        __builtin_trap();
+    if (a.ok) {
+        whole.finish(&a.events);
+        check(whole, a);
+    }
+    return 0;
+}
