@@ -61,8 +61,7 @@ test('stops when stdin closes, at its maximum lifetime, and refuses bad options'
     const r = await launch(['--port', '0', '--ignore-stdin', '--max-lifetime', '1']).ready;
     assert.equal((await bounded(r.exited, 10000, 'exit after lifetime')).code, 0);
   });
-  for (const bad of [['--port', 'x'], ['--transports', 'websocket,smoke'], ['--shape', 'cube'], ['--answer-delay', '5'],
-    ['--frobnicate'], ['--learners']]) {
+  for (const bad of [['--transports', 'websocket,smoke'], ['--frobnicate'], ['--learners']]) {
     await t.test(bad.join(' '), async () => {
       const { exited } = launch(bad);
       assert.equal((await bounded(exited, 10000, 'exit on bad option')).code, 2);
