@@ -53,8 +53,8 @@ class Switches {
       case 'fail':
         if (!v || typeof v !== 'object' || Array.isArray(v))
           return 'fail must be an object {path: {status, body}}';
-        for (const spec of Object.values(v)) {
-          if (!spec || typeof spec !== 'object' || !Number.isInteger(spec.status) || spec.status < 100 || spec.status > 599)
+        for (const entry of Object.values(v)) {
+          if (!entry || typeof entry !== 'object' || !Number.isInteger(entry.status) || entry.status < 100 || entry.status > 599)
             return 'fail entries need an integer status 100..599';
         }
         next.fail = JSON.parse(JSON.stringify(v));
