@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include "veltroclient_export.h"
@@ -16,8 +17,8 @@ class QuestionBase;
 /// The host's handle on one assessment: announces start and stop, sends
 /// questions, dialogs and the review to all learners or one, pauses and
 /// resumes, and relays every device's request for a question. Holds no
-/// questions; the host answers each request with sendQuestion. The session
-/// object must outlive it.
+/// questions; the host answers each request with sendQuestion. Once the
+/// session object is gone, every operation does nothing (and returns false).
 class VELTROCLIENT_EXPORT PresenterAssessment : public QObject
 {
     Q_OBJECT
@@ -27,11 +28,12 @@ public:
     PresenterAssessment(QObject *parent, PresenterCollab *collab);
     ~PresenterAssessment() override;
 
-    /// Announces the assessment to the whole session; false only without options.
+    /// Announces the assessment to the whole session; false only without options or session.
     bool start(Veltro::AssessmentOptions *options);
     /// Announces the assessment to one learner (all when learnerToken is
     /// empty); an empty assessmentToken in the options gets the identifier.
-    /// Returns false (sending nothing) only when options is null.
+    /// Returns false (sending nothing) only when options is null or the
+    /// session object is gone.
     bool start(QString learnerToken, Veltro::AssessmentOptions *options);
     /// Announces the end (with the identifier) to the whole session.
     void stop();
@@ -41,7 +43,7 @@ public:
     void resume();
     /// Sends one question in assessment mode to one learner (all when empty);
     /// the question stays the host's. Returns false (sending nothing) only
-    /// when question is null.
+    /// when question is null or the session object is gone.
     bool sendQuestion(QString learnerToken, Veltro::QuestionBase *question);
     /// Shows a dialog (or, with review set, the question-set review) to one
     /// learner (all when empty).
@@ -59,6 +61,7 @@ Q_SIGNALS:
 private:
     QString addressFor(const QString &learnerToken) const;
 
-    PresenterCollab *collab;
+    // Guarded: the session object belongs to the client and may go first.
+    QPointer<PresenterCollab> collab;
     QString assessmentId;
 };

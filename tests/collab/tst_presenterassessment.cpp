@@ -155,6 +155,23 @@ private Q_SLOTS:
         QCOMPARE(s1.count(), 2);
         QVERIFY(first.getAssessmentId() != PresenterAssessment(nullptr, &c).getAssessmentId());
     }
+
+    // The session object belongs to the client and may be gone first.
+    void sessionGoneFirst()
+    {
+        auto *c = new RecordingCollab;
+        PresenterAssessment a(nullptr, c);
+        delete c;
+        AssessmentOptions options;
+        QuestionText q;
+        QVERIFY(!a.start(&options));
+        QVERIFY(!a.sendQuestion(QString(), &q));
+        a.sendMessage(QStringLiteral("x"), true, false);
+        a.pause();
+        a.resume();
+        a.stop();
+        QVERIFY(options.getassessmentToken().isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPresenterAssessment)
