@@ -7,19 +7,21 @@ const fs = require('fs');
 const LZMA = require(process.argv[2]);
 const inputs = JSON.parse(fs.readFileSync(process.argv[3], 'utf8'));
 
-// Median of per-call times over batches lasting at least `minMs` each.
+// Median of per-call CPU times (user + system, µs) over batches lasting at
+// least `minMs` of CPU each.
 function timeUs(fn, minMs) {
   const samples = [];
   for (let batch = 0; batch < 5; ++batch) {
     let n = 0;
-    const t0 = process.hrtime.bigint();
-    let elapsed = 0;
+    const t0 = process.cpuUsage();
+    let spent = 0;
     do {
       fn();
       ++n;
-      elapsed = Number(process.hrtime.bigint() - t0) / 1e6;
-    } while (elapsed < minMs);
-    samples.push((elapsed * 1000) / n);
+      const d = process.cpuUsage(t0);
+      spent = d.user + d.system;
+    } while (spent < minMs * 1000);
+    samples.push(spent / n);
   }
   samples.sort((a, b) => a - b);
   return samples[2];

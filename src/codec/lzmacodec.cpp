@@ -165,12 +165,18 @@ bool LzmaCoder::decode(const char *data, qsizetype size, QByteArray *out)
 bool LzmaCoder::decodeKnownSize(const lzma_options_lzma &base, const char *stream,
                                 qsizetype streamSize, quint32 declared, QByteArray *out)
 {
+    // First pass: the stream ends with its end marker at or before the
+    // declared size. This is what peers write, so it takes one pass.
     QByteArray buffer(int(declared), Qt::Uninitialized);
-    char dummy = 0;
-    char *dst = declared ? buffer.data() : &dummy;
+    if (decodeToMarker(base, stream, streamSize, declared, &buffer)) {
+        *out = buffer;
+        return true;
+    }
+    if (qint64(m_dec.total_out) != qint64(declared))
+        return false; // truncated or corrupt before the declared size
 
-    // First try: exactly `declared` bytes, the end marker optional right after
-    // them. This is what peers write, so it is the one-pass path.
+    // Second pass: exactly the declared size without a marker, valid when the
+    // range coder ends there (or a marker follows right after).
     lzma_options_lzma opt = base;
     opt.dict_size = qBound(MIN_DICT_SIZE, opt.dict_size, qMax(MIN_DICT_SIZE, declared));
     opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
@@ -178,25 +184,15 @@ bool LzmaCoder::decodeKnownSize(const lzma_options_lzma &base, const char *strea
     const lzma_filter exact[] = { { LZMA_FILTER_LZMA1EXT, &opt }, { LZMA_VLI_UNKNOWN, nullptr } };
     if (lzma_raw_decoder(&m_dec, exact) != LZMA_OK)
         return false;
+    char dummy = 0;
     m_dec.next_in = reinterpret_cast<const uint8_t *>(stream);
     m_dec.avail_in = size_t(streamSize);
-    m_dec.next_out = reinterpret_cast<uint8_t *>(dst);
+    m_dec.next_out = reinterpret_cast<uint8_t *>(declared ? buffer.data() : &dummy);
     m_dec.avail_out = declared;
-    lzma_ret ret = runToEnd(&m_dec);
-    if (ret == LZMA_STREAM_END) {
-        m_dec.next_in = nullptr;
-        m_dec.next_out = nullptr;
-        *out = buffer;
-        return true;
-    }
-    // A data error may be an end marker before the declared size, which ends
-    // the text early; anything else (truncation, bad options) is final.
-    if (ret != LZMA_DATA_ERROR) {
-        m_dec.next_in = nullptr;
-        m_dec.next_out = nullptr;
-        return false;
-    }
-    if (!decodeToMarker(base, stream, streamSize, declared, &buffer))
+    const lzma_ret ret = runToEnd(&m_dec);
+    m_dec.next_in = nullptr;
+    m_dec.next_out = nullptr;
+    if (ret != LZMA_STREAM_END)
         return false;
     *out = buffer;
     return true;
@@ -244,22 +240,21 @@ bool LzmaCoder::decodeToMarker(const lzma_options_lzma &base, const char *stream
     return true;
 }
 
-LzmaCoder &threadLzmaCoder()
-{
-    thread_local LzmaCoder coder;
-    return coder;
-}
-
 } // namespace Veltro
 
+// A fresh coder per message: keeping one per thread was measured no faster
+// (liblzma clears the match finder's tables on every reset either way) and
+// would hold about a megabyte per thread that ever compressed.
 bool lzmaEncodeWithHeader(const QByteArray &data, QByteArray *out)
 {
-    return Veltro::threadLzmaCoder().encode(data.constData(), data.size(), out);
+    Veltro::LzmaCoder coder;
+    return coder.encode(data.constData(), data.size(), out);
 }
 
 bool lzmaDecodeWithHeader(const QByteArray &data, QByteArray *out)
 {
-    return Veltro::threadLzmaCoder().decode(data.constData(), data.size(), out);
+    Veltro::LzmaCoder coder;
+    return coder.decode(data.constData(), data.size(), out);
 }
 
 bool LzmaCompress64(const QString &text, QString *out)

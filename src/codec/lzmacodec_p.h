@@ -30,9 +30,9 @@ constexpr qint64 lzmaMaxDecodedSizeFor(qint64 streamBytes)
     return streamBytes * 8192 + 65536;
 }
 
-/// One encoder and one decoder whose internal buffers (match-finder hash
-/// tables, probability tables, dictionary) are reused from one message to the
-/// next. Not thread-safe: use one per thread (see threadLzmaCoder()).
+/// One encoder and one decoder. A coder may be reused for several messages
+/// (liblzma then keeps its buffers); it is not thread-safe, so each call of the
+/// free functions below uses its own.
 class LzmaCoder
 {
 public:
@@ -61,9 +61,6 @@ private:
     lzma_stream m_enc = LZMA_STREAM_INIT;
     lzma_stream m_dec = LZMA_STREAM_INIT;
 };
-
-/// The calling thread's coder, created on first use and released at thread exit.
-LzmaCoder &threadLzmaCoder();
 
 } // namespace Veltro
 
