@@ -1,6 +1,7 @@
 // PresenterClient against an in-process HTTP fake, where exact bytes and the
 // order of replies matter.
 #include "presenterclient.h"
+#include "lzmacodec.h"
 #include "presentercollab.h"
 
 #include <QJsonDocument>
@@ -413,6 +414,14 @@ void tst_PresenterClient::sessionLifecycle()
     QVERIFY(!client.keepAliveTimer()->isActive());
     QVERIFY(client.getSessionToken().isNull() && client.getSessionCode().isNull());
     QVERIFY(!client.doStopSession());
+
+    // The payload decoder is reachable through the client.
+    QString packed, text = "kept";
+    QVERIFY(LzmaCompress64(QString::fromUtf8("caf\xc3\xa9"), &packed));
+    QVERIFY(!client.LzmaDecompress64("not base64!", &text));
+    QCOMPARE(text, "kept");
+    QVERIFY(client.LzmaDecompress64(packed, &text));
+    QCOMPARE(text, QString::fromUtf8("caf\xc3\xa9"));
 }
 
 void tst_PresenterClient::startRefusals_data()
