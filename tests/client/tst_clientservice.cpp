@@ -126,23 +126,13 @@ void tst_ClientService::fullFlow()
     QCOMPARE(client.getSessionToken(), session.value("sessionToken").toString());
     QCOMPARE(session.value("version").toString(), "3.0.0");
 
-    const QJsonArray joined =
-        shared->control("POST", "/learners",
-                        {{"sessionCode", code}, {"count", 2}, {"names", QJsonArray{"Ann", "Bo"}},
-                         {"answerDelay", QJsonArray{10, 20}}})
-            .object().value("learners").toArray();
-    QCOMPARE(joined.size(), 2);
-    QVERIFY(client.doGetLearners());
-    const QList<Veltro::Learner> learners = client.getLearners();
-    QCOMPARE(learners.size(), 2);
-    for (int i = 0; i < 2; ++i) {
-        QCOMPARE(learners.at(i).userToken, joined.at(i).toObject().value("token").toString());
-        QCOMPARE(learners.at(i).userName, joined.at(i).toObject().value("name").toString());
-    }
+    // A learner to watch what the presenter's side publishes.
+    const QString token = shared->control("POST", "/learners", {{"sessionCode", code}, {"count", 1}})
+                              .object().value("learners").toArray().first().toObject().value("token").toString();
+    QVERIFY(!token.isEmpty());
 
     // Once the first collaboration object is live, a second start closes it:
     // the learners are told to disconnect. The object itself stays.
-    const QString token = learners.first().userToken;
     QTRY_VERIFY_WITH_TIMEOUT((first->publishMessage("probe", "p"), received(shared, token, "probe")), 15000);
     QPointer<PresenterCollab> earlier(first);
     PresenterCollab *second = nullptr;
