@@ -136,7 +136,6 @@ private slots:
     void deviceSurrogatePairs_data();
     void deviceSurrogatePairs();
     void densestStreamIsNotRefused();
-    void reusedCoderMatchesFreshCoder();
     void threadsDoNotShareState();
 };
 
@@ -405,24 +404,6 @@ void TestLzmaCodec::densestStreamIsNotRefused()
     QByteArray out;
     QVERIFY(lzmaDecodeWithHeader(payload(stream, quint32(zeros.size())), &out));
     QVERIFY(out == zeros);
-}
-
-void TestLzmaCodec::reusedCoderMatchesFreshCoder()
-{
-    // Leftovers of a previous message (hash chains, dictionary) must not leak
-    // into the next one: a reused coder gives the bytes a fresh one gives.
-    const QByteArray big = bigText().toUtf8();
-    const QList<QByteArray> inputs = { big, "small", big.mid(1000, 20000), QByteArray(), big.left(300), "small" };
-    Veltro::LzmaCoder reused;
-    for (const QByteArray &in : inputs) {
-        QByteArray a, b, back;
-        QVERIFY(reused.encode(in.constData(), in.size(), &a));
-        Veltro::LzmaCoder fresh;
-        QVERIFY(fresh.encode(in.constData(), in.size(), &b));
-        QCOMPARE(a, b);
-        QVERIFY(reused.decode(a.constData(), a.size(), &back));
-        QCOMPARE(back, in);
-    }
 }
 
 void TestLzmaCodec::threadsDoNotShareState()
