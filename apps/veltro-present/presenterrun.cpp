@@ -81,7 +81,10 @@ int PresenterRun::exec()
         m_client->setSockJSOverrideProtocols(m_config.transports);
 
     using S = bool (PresenterRun::*)(QString *, QString *);
-    auto run = [this](const char *name, S fn) {
+    // After Ctrl-C only the closing steps still run.
+    auto run = [this](const char *name, S fn, bool evenIfInterrupted = false) {
+        if (g_interrupted && !evenIfInterrupted)
+            return false;
         return step(QLatin1String(name), [this, fn](QString *d, QString *e) { return (this->*fn)(d, e); });
     };
 
@@ -90,22 +93,20 @@ int PresenterRun::exec()
               && run("upload", &PresenterRun::upload);
     bool live = ok && run("start live session", &PresenterRun::startLive);
     if (live) {
-        auto going = [] { return !g_interrupted; };
         bool activities = run("learners", &PresenterRun::waitForLearners);
-        activities = activities && going() && run("poll", &PresenterRun::runPoll);
+        activities = activities && run("poll", &PresenterRun::runPoll);
         // Whatever happened to the poll, it is stopped before going on.
-        activities = run("stop poll", &PresenterRun::stopPoll) && activities;
-        if (activities && going() && m_config.assessmentQuestions > 0)
+        activities = run("stop poll", &PresenterRun::stopPoll, true) && activities;
+        if (activities && m_config.assessmentQuestions > 0)
             activities = run("assessment", &PresenterRun::runAssessment);
-        if (going())
-            activities = run("list learners", &PresenterRun::listLearners) && activities;
+        activities = run("list learners", &PresenterRun::listLearners) && activities;
         ok = activities;
     }
     // Stop what was started even after a failure, so the service is left tidy.
     if (!m_client->getSessionToken().isNull())
-        ok = run("stop session", &PresenterRun::stopSession) && ok;
+        ok = run("stop session", &PresenterRun::stopSession, true) && ok;
     if (m_client->isLoggedIn())
-        ok = run("sign out", &PresenterRun::signOut) && ok;
+        ok = run("sign out", &PresenterRun::signOut, true) && ok;
     if (g_interrupted) {
         m_out << "interrupted: the session was stopped early\n";
         ok = false;
@@ -436,11 +437,16 @@ void PresenterRun::onResponse(const QString &deviceId, const QString &id, int re
             m_learners.insert(deviceId, deviceId);   // answered before its join was seen
         m_live.insert(deviceId);
         if (!m_interactive) {
+            // Plain output: a progress line at most twice a second (and for
+            // the last answer), so a large class does not flood the log.
             const QString progress = QStringLiteral("   answered %1/%2").arg(m_tally.answered()).arg(presentLearners());
-            if (progress != m_lastPlainProgress) {
+            const bool last = m_tally.answered() >= presentLearners();
+            if (progress != m_lastPlainProgress
+                && (last || !m_lastPlainPrint.isValid() || m_lastPlainPrint.elapsed() >= 500)) {
                 m_out << progress << "\n";
                 m_out.flush();
                 m_lastPlainProgress = progress;
+                m_lastPlainPrint.start();
             }
         }
         emit progressed();

@@ -112,6 +112,7 @@ private:
     int m_drawnLines = 0;
     QTimer m_redraw;
     QString m_lastPlainProgress;
+    QElapsedTimer m_lastPlainPrint;
 
     // Assessment.
     QHash<int, Veltro::QuestionBase *> m_questions;   // question number -> question
