@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSslError>
 #include <QString>
 #include <QStringList>
@@ -183,7 +184,7 @@ private:
     QList<Veltro::Learner> learners;
     QNetworkAccessManager *networkAccessManager = nullptr;
     QHash<QNetworkReply *, RequestCallbacks> pendingRequests;
-    PresenterCollab *collab = nullptr;
+    QPointer<PresenterCollab> collab; // guarded: a host that deletes it anyway must not crash the stop
     QString userId;
     QString password;
     QString deviceId;
