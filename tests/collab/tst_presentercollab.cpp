@@ -317,7 +317,8 @@ private Q_SLOTS:
         QVERIFY(second.value(QStringLiteral("id")).toString() != id);
 
         // A kind outside the table: empty type text, still valid JSON.
-        c.startPoll(PollType::POLL_TYPE(42), OrdinalType::ORDINAL_TYPE(99), 2);
+        // 15 is the largest value the enumerations can hold without undefined behaviour.
+        c.startPoll(PollType::POLL_TYPE(15), OrdinalType::ORDINAL_TYPE(15), 2);
         const QJsonObject third = restoredJson(c.published().at(2)).object();
         QCOMPARE(third.value(QStringLiteral("type")).toString(), QString());
         QCOMPARE(third.value(QStringLiteral("metadata")).toObject().value(QStringLiteral("ordinalType")).toString(),

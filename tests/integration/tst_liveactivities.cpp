@@ -133,7 +133,7 @@ private Q_SLOTS:
                                                    << ".+";
         QTest::newRow("creative") << int(PollType::CREATIVE) << int(OrdinalType::NUMBER) << 0 << 1 << "" << "poll"
                                   << "creative" << "" << ".+";
-        QTest::newRow("unknown kind picks an option") << 42 << int(OrdinalType::GENERIC) << 3 << 1 << "" << "poll"
+        QTest::newRow("unknown kind picks an option") << 15 << int(OrdinalType::GENERIC) << 3 << 1 << "" << "poll"
                                                       << "" << "012" << "[012]";
     }
     void polls()
