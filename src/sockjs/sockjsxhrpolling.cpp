@@ -5,11 +5,8 @@
 #include "systemproxy.h"
 #include "xhrrequest.h"
 
-#include <QNetworkAccessManager>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPointer>
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -85,13 +82,8 @@ struct SockJSXHRPolling::Mailbox
 
 SockJSXHRPolling::SockJSXHRPolling(QObject *parent)
     : QObject(parent)
-    , networkAccessManager(new QNetworkAccessManager(this))
     , cookieJar(new QNetworkCookieJar(this))
 {
-    networkAccessManager->setCookieJar(cookieJar);
-    cookieJar->setParent(this);
-    connect(networkAccessManager, &QNetworkAccessManager::finished,
-            this, &SockJSXHRPolling::onNAMRequestFinished);
 }
 
 SockJSXHRPolling::~SockJSXHRPolling()
@@ -135,6 +127,7 @@ void SockJSXHRPolling::shutDownWorker()
 bool SockJSXHRPolling::open(QString host, int port, bool useSsl, QString path, bool streaming)
 {
     closed = false;
+    this->useSsl = useSsl;
     this->host = host;
     this->port = port;
     keepAlive = true;
@@ -263,13 +256,13 @@ QString SockJSXHRPolling::cookieHeaderValue() const
 void SockJSXHRPolling::send(QString message)
 {
     pendingSends.append(message);
-    if (!sendReply)
+    if (sendRequest.isEmpty())
         postNextSend();
 }
 
 void SockJSXHRPolling::postNextSend()
 {
-    if (pendingSends.isEmpty() || baseUrl.isEmpty())
+    if (!sendRequest.isEmpty() || pendingSends.isEmpty() || baseUrl.isEmpty())
         return;
     // One post at a time keeps the order; what queued meanwhile goes in one
     // array (the server reads every element of a posted array in order).
@@ -284,11 +277,104 @@ void SockJSXHRPolling::postNextSend()
             pendingSends.removeFirst();
         }
     }
-    QNetworkRequest req(QUrl(baseUrl + QStringLiteral("/xhr_send")));
-    req.setRawHeader("accept-encoding", "identity");
-    req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json; charset=UTF-8"));
-    req.setRawHeader("Connection", keepAlive ? "keep-alive" : "close");
-    sendReply = networkAccessManager->post(req, body.toUtf8());
+    const QByteArray bodyBytes = body.toUtf8();
+    QString headers;
+    headers += QStringLiteral("Host: ") + host + QStringLiteral("\r\n");
+    headers += keepAlive ? QStringLiteral("Connection: keep-alive\r\n") : QStringLiteral("Connection: close\r\n");
+    headers += QStringLiteral("Accept-Encoding: identity\r\n");
+    headers += QStringLiteral("Content-Type: application/json; charset=UTF-8\r\n");
+    headers += QStringLiteral("Content-Length: ") + QString::number(bodyBytes.size()) + QStringLiteral("\r\n");
+    if (!cookieJar->cookiesForUrl(QUrl(baseUrl)).isEmpty())
+        headers += QStringLiteral("Cookie: ") + cookieHeaderValue() + QStringLiteral("\r\n");
+    sendRequest = (QStringLiteral("POST ") + requestPath + QStringLiteral("/xhr_send HTTP/1.1\r\n") + headers
+                   + QStringLiteral("\r\n")).toUtf8()
+        + bodyBytes;
+    sendRetried = false;
+    writeSend();
+}
+
+void SockJSXHRPolling::writeSend()
+{
+    sendAnswered = false;
+    sendParser.reset();
+    if (sendSocket && sendSocket->state() == QAbstractSocket::ConnectedState
+        && (!useSsl || static_cast<QSslSocket *>(sendSocket)->isEncrypted())) {
+        sendSocket->write(sendRequest);   // a single write per request
+        return;
+    }
+    if (!sendSocket) {
+        sendSocket = useSsl ? new QSslSocket(this) : new QTcpSocket(this);
+        sendSocket->setProxy(systemProxy());
+        connect(sendSocket, &QIODevice::readyRead, this, &SockJSXHRPolling::onSendReadyRead);
+        connect(sendSocket, &QAbstractSocket::disconnected, this, &SockJSXHRPolling::onSendDisconnected);
+        connect(sendSocket, &QAbstractSocket::errorOccurred, this, [this] {
+            if (sendSocket->state() == QAbstractSocket::UnconnectedState)
+                onSendDisconnected();
+        });
+        auto ready = [this] {
+            sendSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            if (!sendRequest.isEmpty())
+                sendSocket->write(sendRequest);
+        };
+        if (useSsl)
+            connect(static_cast<QSslSocket *>(sendSocket), &QSslSocket::encrypted, this, ready);
+        else
+            connect(sendSocket, &QAbstractSocket::connected, this, ready);
+    }
+    if (sendSocket->state() != QAbstractSocket::UnconnectedState)
+        return;   // still connecting: the request goes out once it has
+    if (useSsl)
+        static_cast<QSslSocket *>(sendSocket)->connectToHostEncrypted(host, quint16(port));
+    else
+        sendSocket->connectToHost(host, quint16(port));
+}
+
+void SockJSXHRPolling::onSendReadyRead()
+{
+    const QByteArray data = sendSocket->readAll();
+    if (sendRequest.isEmpty() || data.isEmpty())
+        return;
+    sendAnswered = true;
+    QVector<Veltro::HttpResponseParser::Event> events;
+    const bool ok = sendParser.feed(data, &events);
+    for (const auto &ev : qAsConst(events)) {
+        if (ev.kind == Veltro::HttpResponseParser::Event::Headers) {
+            storeCookies(ev.headers);
+            if (ev.status >= 400)
+                qCDebug(lcSockJS) << "[SockJSXHRPolling] xhr_send error: HTTP status" << ev.status;
+        } else if (ev.kind == Veltro::HttpResponseParser::Event::End) {
+            sendFinished();
+            return;
+        }
+    }
+    if (!ok) {
+        qCDebug(lcSockJS) << "[SockJSXHRPolling] xhr_send error:" << sendParser.errorString();
+        sendSocket->abort();
+    }
+}
+
+void SockJSXHRPolling::onSendDisconnected()
+{
+    if (sendRequest.isEmpty())
+        return;
+    // A keep-alive connection the server let go of while idle: the post never
+    // reached it, so it is written once more on a fresh connection.
+    if (!sendAnswered && !sendRetried) {
+        sendRetried = true;
+        QMetaObject::invokeMethod(this, &SockJSXHRPolling::writeSend, Qt::QueuedConnection);
+        return;
+    }
+    qCDebug(lcSockJS) << "[SockJSXHRPolling] xhr_send error: " << sendSocket->errorString();
+    sendFinished();
+}
+
+void SockJSXHRPolling::sendFinished()
+{
+    sendRequest.clear();
+    sendParser.reset();
+    postNextSend();
+    if (stopWhenSent && sendRequest.isEmpty())
+        stopWorker();
 }
 
 void SockJSXHRPolling::close()
@@ -296,7 +382,7 @@ void SockJSXHRPolling::close()
     closed = true;
     // Texts handed to send() before close() (the session's goodbye) are still
     // posted: the receive side ends once they are out, or after a bound.
-    if (sendReply || !pendingSends.isEmpty()) {
+    if (!sendRequest.isEmpty() || !pendingSends.isEmpty()) {
         stopWhenSent = true;
         QTimer::singleShot(SEND_DRAIN_MS, this, &SockJSXHRPolling::stopWorker);
         return;
@@ -316,6 +402,11 @@ void SockJSXHRPolling::onReceivedHeadersResponse(XHRRequest *request, QStringMap
     if (currentRequest && currentRequest != request)
         currentRequest->deleteLater();
     currentRequest = request;
+    storeCookies(headers);
+}
+
+void SockJSXHRPolling::storeCookies(const QStringMap &headers)
+{
     for (auto it = headers.cbegin(); it != headers.cend(); ++it) {
         if (!it.key().contains(QLatin1String("Set-Cookie"), Qt::CaseInsensitive))
             continue;
@@ -346,19 +437,6 @@ void SockJSXHRPolling::onResponseEnd(XHRRequest *request)
         return;
     }
     poll();
-}
-
-void SockJSXHRPolling::onNAMRequestFinished(QNetworkReply *reply)
-{
-    if (reply->error() != QNetworkReply::NoError)
-        qCDebug(lcSockJS) << "[SockJSXHRPolling] xhr_send error: " << reply->errorString();
-    reply->deleteLater();
-    if (reply == sendReply) {
-        sendReply = nullptr;
-        postNextSend();
-        if (stopWhenSent && !sendReply)
-            stopWorker();
-    }
 }
 
 void SockJSXHRPolling::onReconnected()

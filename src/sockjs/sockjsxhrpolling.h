@@ -1,10 +1,14 @@
 // The XHR transports of SockJS (streaming and polling) on one object: the
 // receive side writes hand-built HTTP requests on a raw socket read by a
 // SockJSXHRPollingWorker on its own thread; outgoing frames are posted to
-// "/xhr_send" through a QNetworkAccessManager. Cookies set on either side are
+// "/xhr_send" on a second raw keep-alive connection of this thread, each
+// request in a single write with low-delay sockets (an HTTP client that
+// writes headers and body apart meets the peer's delayed acknowledgement and
+// adds tens of milliseconds per message). Cookies set on either side are
 // returned on both.
 #pragma once
 
+#include "httpresponseparser_p.h"
 #include "qstringmap.h"
 
 #include <QObject>
@@ -13,9 +17,7 @@
 
 #include <memory>
 
-class QNetworkAccessManager;
 class QNetworkCookieJar;
-class QNetworkReply;
 class QTcpSocket;
 class QThread;
 class SockJSXHRPollingWorker;
@@ -26,7 +28,7 @@ class SockJSXHRPolling : public QObject
     Q_OBJECT
 
 public:
-    /// Creates the access manager and its cookie jar; nothing is opened.
+    /// Creates the cookie jar; nothing is opened.
     explicit SockJSXHRPolling(QObject *parent);
     /// Stops the worker and waits (bounded) for its thread to end.
     ~SockJSXHRPolling() override;
@@ -58,7 +60,8 @@ signals:
 private slots:
     void onReceivedHeadersResponse(XHRRequest *request, QStringMap headers);
     void onReceivedMessageResponse(XHRRequest *request, QString message);
-    void onNAMRequestFinished(QNetworkReply *reply);
+    void onSendReadyRead();
+    void onSendDisconnected();
     void onReconnected();
 
 private:
@@ -70,9 +73,12 @@ private:
     void onWorkerFinished();
     void drainMailbox();
     void postNextSend();
+    void writeSend();
+    void sendFinished();
     void shutDownWorker();
+    void stopWorker();
+    void storeCookies(const QStringMap &headers);
 
-    QNetworkAccessManager *networkAccessManager;
     QNetworkCookieJar *cookieJar;
     QString host;
     int port = 0;
@@ -90,9 +96,14 @@ private:
     int receiveRequestId = 0;
     bool workerFinished = false;
     std::shared_ptr<Mailbox> mailbox;
+    bool useSsl = false;
     QStringList pendingSends;
-    QNetworkReply *sendReply = nullptr;
+    // The "/xhr_send" connection: one post at a time.
+    QTcpSocket *sendSocket = nullptr;
+    Veltro::HttpResponseParser sendParser;
+    QByteArray sendRequest;      // the post under way, empty when none
+    bool sendAnswered = false;   // response bytes of the post under way arrived
+    bool sendRetried = false;
     // close() waits for sends already handed over (a goodbye) before it ends the receive side.
     bool stopWhenSent = false;
-    void stopWorker();
 };

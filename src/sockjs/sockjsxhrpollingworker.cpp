@@ -132,11 +132,6 @@ void SockJSXHRPollingWorker::sendNext()
 
 void SockJSXHRPollingWorker::process()
 {
-    if (closing.load()) {
-        ended.store(true);
-        emit finished();
-        return;
-    }
     QThread *const ownerThread = QCoreApplication::instance() ? QCoreApplication::instance()->thread() : nullptr;
     QEventLoop eventLoop;
     loop = &eventLoop;
@@ -167,7 +162,10 @@ void SockJSXHRPollingWorker::process()
 
     tick->start();
     lastDataTime = QDateTime::currentDateTimeUtc();
-    if (socket->state() != QAbstractSocket::ConnectedState) {
+    if (closing.load()) {
+        // Stopped before the thread got here: end at once, the same way.
+        endLoop();
+    } else if (socket->state() != QAbstractSocket::ConnectedState) {
         onConnectionLost();
     } else {
         if (socket->bytesAvailable() > 0)

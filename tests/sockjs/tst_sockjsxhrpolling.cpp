@@ -119,7 +119,7 @@ private slots:
         xhr.send(QStringLiteral("[\n    \"m\"\n]\n"));
         QTRY_COMPARE_WITH_TIMEOUT(fake.requestsEndingWith("/xhr_send").size(), 1, 5000);
         const FakeSockJSServer::Request post = fake.requestsEndingWith("/xhr_send").first();
-        QVERIFY(post.raw.contains("\r\nCookie: X=1\r\n"));
+        QVERIFY(post.raw.contains("\r\nCookie: X=1; \r\n"));
         QCOMPARE(post.body, QByteArray("[\n    \"m\"\n]\n"));
         QVERIFY(post.raw.toLower().contains("content-type: application/json; charset=utf-8\r\n"));
     }
@@ -222,6 +222,21 @@ private slots:
         xhr.send(QStringLiteral("[\n    \"still posted\"\n]\n"));
         QTRY_COMPARE_WITH_TIMEOUT(fake.requestsEndingWith("/xhr_send").size(), 1, 5000);
         QCOMPARE(fake.requestsEndingWith("/xhr").size(), 2);
+    }
+
+    // A stop that comes before the worker thread has even started still ends it.
+    void closeRightAfterOpen()
+    {
+        FakeSockJSServer fake;
+        auto xhr = std::make_unique<SockJSXHRPolling>(nullptr);
+        QSignalSpy closed(xhr.get(), &SockJSXHRPolling::connectionClosed);
+        QVERIFY(xhr->open(QStringLiteral("127.0.0.1"), fake.port(), false, SESSION_PATH, false));
+        xhr->close();
+        QVERIFY(closed.wait(5000));
+        QElapsedTimer t;
+        t.start();
+        xhr.reset();   // joins the worker thread
+        QVERIFY(t.elapsed() < 5000);
     }
 
     // The transmit queue holds at most 51 requests and refuses everything
