@@ -194,13 +194,19 @@ ParseOutcome parsePresentArguments(const QStringList &arguments, PresentConfig *
     if (parser.isSet(QStringLiteral("ordinal"))) {
         const QString name = parser.value(QStringLiteral("ordinal")).trimmed().toLower();
         const auto table = Veltro::OrdinalType::ORDINAL_TYPE_STR();
-        const auto key = table.key(name, static_cast<Veltro::OrdinalType::ORDINAL_TYPE>(-1));
-        if (static_cast<int>(key) < 0) {
+        bool found = false;
+        for (auto it = table.cbegin(); it != table.cend(); ++it) {
+            if (it.value() == name) {
+                c.ordinalType = it.key();
+                found = true;
+                break;
+            }
+        }
+        if (!found) {
             *message = QStringLiteral("unknown option labels \"%1\" (use one of: %2)")
                            .arg(name, QStringList(table.values()).join(QStringLiteral(", ")));
             return ParseOutcome::Error;
         }
-        c.ordinalType = key;
     }
 
     if (!readInt(parser, QStringLiteral("correct"), 1, qMax(1, c.options), &c.correctOptions, message)

@@ -51,7 +51,9 @@ void PresenterRun::interrupt()
 
 PresenterRun::~PresenterRun()
 {
-    // The client stops a session still open when it goes (blocking, bounded).
+    // The assessment refers to the session object, which goes with the
+    // client; the client stops a session still open (blocking, bounded).
+    delete m_assessment;
     delete m_client;
 }
 
