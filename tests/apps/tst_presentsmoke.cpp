@@ -92,6 +92,33 @@ private Q_SLOTS:
         QVERIFY2(out.contains(QStringLiteral("\nFAILED\n")), qPrintable(out));
     }
 
+    void tlsNeedsTheAuthority()
+    {
+        // A private service: TLS is a start-up switch of the whole service.
+        auto sim = StandIn::launch({QStringLiteral("--tls")});
+        QVERIFY(sim);
+        const QString ca = sim->info().value(QStringLiteral("caFile")).toString();
+        QVERIFY(!ca.isEmpty());
+        const QStringList quick{"--server", sim->server(), "--learners-wait", "1", "--poll-time", "1"};
+        {
+            QProcess p;
+            QString out;
+            start(p, &out, quick);
+            finish(p);
+            QVERIFY2(p.exitCode() == 1, qPrintable(out));
+            QVERIFY2(out.contains(QStringLiteral("SSLRootCertificateMissing")) && out.contains(QStringLiteral("--cacert")),
+                     qPrintable(out));
+        }
+        {
+            QProcess p;
+            QString out;
+            start(p, &out, quick + QStringList{"--cacert", ca});
+            finish(p);
+            QVERIFY2(p.exitCode() == 0, qPrintable(out));
+            QVERIFY2(out.contains(QStringLiteral("0 learners")), qPrintable(out));
+        }
+    }
+
     void badArgumentsRefusedBeforeAnyRequest()
     {
         QProcess p;
