@@ -43,7 +43,7 @@ enum class ParseOutcome { Run, Help, Version, Error };
 
 /// Parses `arguments` (argv[0] first) into `config`. Returns Run when the
 /// program should run; Help/Version with the text to print in `message`;
-/// Error with a plain-words reason in `message` (config is then unspecified).
+/// Error with a plain-words reason in `message` (config is then left unchanged).
 ParseOutcome parsePresentArguments(const QStringList &arguments, PresentConfig *config, QString *message);
 
 /// One poll kind of the command line with its defaults.
