@@ -181,6 +181,7 @@ bool SockJSXHRPolling::open(QString host, int port, bool useSsl, QString path, b
     connect(workerThread, &QThread::started, worker, &SockJSXHRPollingWorker::process);
 
     workerThread->start(QThread::InheritPriority);
+    pollQueuedAhead = false;
     poll();
     return true;
 }
@@ -300,6 +301,7 @@ void SockJSXHRPolling::writeSend()
     if (sendSocket && sendSocket->state() == QAbstractSocket::ConnectedState
         && (!useSsl || static_cast<QSslSocket *>(sendSocket)->isEncrypted())) {
         sendSocket->write(sendRequest);   // a single write per request
+        sendSocket->flush();              // now, not at the next loop pass
         return;
     }
     if (!sendSocket) {
@@ -313,8 +315,10 @@ void SockJSXHRPolling::writeSend()
         });
         auto ready = [this] {
             sendSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-            if (!sendRequest.isEmpty())
+            if (!sendRequest.isEmpty()) {
                 sendSocket->write(sendRequest);
+                sendSocket->flush();
+            }
         };
         if (useSsl)
             connect(static_cast<QSslSocket *>(sendSocket), &QSslSocket::encrypted, this, ready);
@@ -425,9 +429,9 @@ void SockJSXHRPolling::onReceivedMessageResponse(XHRRequest *request, QString me
 
 void SockJSXHRPolling::onResponseEnd(XHRRequest *request)
 {
-    // Only the end of the latest receive request issues the next one, so a
-    // reconnection never leaves two receive requests chasing each other.
-    if (closed || !request || request->getRequestId() != receiveRequestId)
+    // Streaming: only the end of the latest stream issues the next one, so a
+    // reconnection never leaves two streams chasing each other.
+    if (closed || !request || (streaming && request->getRequestId() != receiveRequestId))
         return;
     const int status = request->statusCode.load();
     if (status >= 400) {
@@ -437,6 +441,14 @@ void SockJSXHRPolling::onResponseEnd(XHRRequest *request)
         return;
     }
     poll();
+    // Polling keeps one poll waiting behind the one under way, so the worker
+    // writes the next the moment a response ends, without a round trip
+    // through this thread; each ended response queues one more. It starts
+    // after the first response, whose cookies every later poll must carry.
+    if (!streaming && !pollQueuedAhead) {
+        pollQueuedAhead = true;
+        poll();
+    }
 }
 
 void SockJSXHRPolling::onReconnected()

@@ -95,6 +95,7 @@ private:
     // Id of the receive request whose end issues the next one.
     int receiveRequestId = 0;
     bool workerFinished = false;
+    bool pollQueuedAhead = false;
     std::shared_ptr<Mailbox> mailbox;
     bool useSsl = false;
     QStringList pendingSends;
