@@ -3,6 +3,7 @@
 #include "logging_p.h"
 #include "sockjsxhrpollingworker.h"
 #include "systemproxy.h"
+#include "wakepipe_p.h"
 #include "xhrrequest.h"
 
 #include <QNetworkCookie>
@@ -47,24 +48,16 @@ struct SockJSXHRPolling::Mailbox
     std::deque<Item> items;
     bool scheduled = false;
     SockJSXHRPolling *target = nullptr;   // null once the transport is going away
+    WakePipe *wakeTarget = nullptr;       // lives on the transport's thread
 
-    void post(Item item, const std::shared_ptr<Mailbox> &self)
+    void post(Item item)
     {
         std::lock_guard<std::mutex> lock(mutex);
         items.push_back(std::move(item));
         if (scheduled || !target)
             return;
         scheduled = true;
-        QMetaObject::invokeMethod(target, [self] {
-            if (SockJSXHRPolling *t = self->currentTarget())
-                t->drainMailbox();
-        }, Qt::QueuedConnection);
-    }
-
-    SockJSXHRPolling *currentTarget()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return target;
+        wakeTarget->wake();
     }
 
     bool take(Item *out)
@@ -107,14 +100,10 @@ void SockJSXHRPolling::shutDownWorker()
         qCWarning(lcSockJS) << "[SockJSXHRPolling] worker thread did not stop in time";
         return;
     }
-    delete worker;
-    delete socket;
-    delete workerThread;
-    worker = nullptr;
-    socket = nullptr;
-    workerThread = nullptr;
     if (mailbox) {
-        // Requests reported but never handled are ours to release.
+        // Requests reported but never handled are ours to release. (Taking
+        // the mailbox's lock also orders everything the worker did before
+        // its last report ahead of the deletions below.)
         Mailbox::Item item;
         while (mailbox->take(&item)) {
             if ((item.kind == Mailbox::Item::Headers || item.kind == Mailbox::Item::Discarded)
@@ -122,6 +111,12 @@ void SockJSXHRPolling::shutDownWorker()
                 delete item.request;
         }
     }
+    delete worker;
+    delete socket;
+    delete workerThread;
+    worker = nullptr;
+    socket = nullptr;
+    workerThread = nullptr;
 }
 
 bool SockJSXHRPolling::open(QString host, int port, bool useSsl, QString path, bool streaming)
@@ -161,23 +156,26 @@ bool SockJSXHRPolling::open(QString host, int port, bool useSsl, QString path, b
 
     mailbox = std::make_shared<Mailbox>();
     mailbox->target = this;
+    auto *pipe = new WakePipe(this);
+    connect(pipe, &WakePipe::woken, this, &SockJSXHRPolling::drainMailbox);
+    mailbox->wakeTarget = pipe;
     const std::shared_ptr<Mailbox> mb = mailbox;
     using Item = Mailbox::Item;
     // Direct connections: these run on the worker thread and only post.
     connect(worker, &SockJSXHRPollingWorker::receivedHeadersResponse, worker,
-            [mb](XHRRequest *r, QStringMap h) { mb->post({Item::Headers, r, std::move(h), {}}, mb); },
+            [mb](XHRRequest *r, QStringMap h) { mb->post({Item::Headers, r, std::move(h), {}}); },
             Qt::DirectConnection);
     connect(worker, &SockJSXHRPollingWorker::receivedMessageResponse, worker,
-            [mb](XHRRequest *r, QString m) { mb->post({Item::Message, r, {}, std::move(m)}, mb); },
+            [mb](XHRRequest *r, QString m) { mb->post({Item::Message, r, {}, std::move(m)}); },
             Qt::DirectConnection);
     connect(worker, &SockJSXHRPollingWorker::receivedResponseEnd, worker,
-            [mb](XHRRequest *r) { mb->post({Item::End, r, {}, {}}, mb); }, Qt::DirectConnection);
+            [mb](XHRRequest *r) { mb->post({Item::End, r, {}, {}}); }, Qt::DirectConnection);
     connect(worker, &SockJSXHRPollingWorker::requestDiscarded, worker,
-            [mb](XHRRequest *r) { mb->post({Item::Discarded, r, {}, {}}, mb); }, Qt::DirectConnection);
+            [mb](XHRRequest *r) { mb->post({Item::Discarded, r, {}, {}}); }, Qt::DirectConnection);
     connect(worker, &SockJSXHRPollingWorker::reconnected, worker,
-            [mb] { mb->post({Item::Reconnected, nullptr, {}, {}}, mb); }, Qt::DirectConnection);
+            [mb] { mb->post({Item::Reconnected, nullptr, {}, {}}); }, Qt::DirectConnection);
     connect(worker, &SockJSXHRPollingWorker::finished, worker,
-            [mb] { mb->post({Item::Finished, nullptr, {}, {}}, mb); }, Qt::DirectConnection);
+            [mb] { mb->post({Item::Finished, nullptr, {}, {}}); }, Qt::DirectConnection);
     connect(workerThread, &QThread::started, worker, &SockJSXHRPollingWorker::process);
 
     workerThread->start(QThread::InheritPriority);

@@ -58,6 +58,7 @@ signals:
     void textMessageReceived(QString message);
 
 private slots:
+    void drainMailbox();
     void onReceivedHeadersResponse(XHRRequest *request, QStringMap headers);
     void onReceivedMessageResponse(XHRRequest *request, QString message);
     void onSendReadyRead();
@@ -71,7 +72,6 @@ private:
     QString cookieHeaderValue() const;
     void onResponseEnd(XHRRequest *request);
     void onWorkerFinished();
-    void drainMailbox();
     void postNextSend();
     void writeSend();
     void sendFinished();

@@ -1,6 +1,7 @@
 #include "sockjsxhrpollingworker.h"
 
 #include "logging_p.h"
+#include "wakepipe_p.h"
 #include "xhrrequest.h"
 
 #include <QCoreApplication>
@@ -11,10 +12,28 @@
 #include <QTimer>
 
 #include <chrono>
+#include <thread>
 #include <utility>
 
 namespace {
 constexpr int MAX_LOGGED_BUFFER = 1024;
+
+// Takes `m` within `ms` milliseconds. Critical sections on the queue last
+// microseconds, so the first attempt nearly always succeeds; the retry loop
+// only bounds a pathological wait. (Plain try_lock, because the timed lock
+// of the C++ library is invisible to thread checkers on some systems.)
+bool lockWithin(std::unique_lock<std::mutex> &lock, int ms)
+{
+    if (lock.try_lock())
+        return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        if (lock.try_lock())
+            return true;
+    }
+    return false;
+}
 }
 
 SockJSXHRPollingWorker::SockJSXHRPollingWorker(QObject *parent, QTcpSocket *socket, QString host,
@@ -33,6 +52,7 @@ SockJSXHRPollingWorker::SockJSXHRPollingWorker(QObject *parent, QTcpSocket *sock
 SockJSXHRPollingWorker::~SockJSXHRPollingWorker()
 {
     // Requests never handed to the transport die with the worker.
+    std::lock_guard<std::mutex> lock(queueMutex);
     for (XHRRequest *r : qAsConst(txQueue))
         delete r;
     for (XHRRequest *r : qAsConst(inFlight))
@@ -68,8 +88,8 @@ bool SockJSXHRPollingWorker::enqueue(XHRRequest *request)
         qCDebug(lcSockJS) << "[SockJSXHRPollingWorker] Async socket tx queue error: Socket closing!";
         return false;
     }
-    std::unique_lock<std::timed_mutex> lock(queueMutex, std::defer_lock);
-    if (!lock.try_lock_for(std::chrono::milliseconds(LOCK_TIMEOUT_MS))) {
+    std::unique_lock<std::mutex> lock(queueMutex, std::defer_lock);
+    if (!lockWithin(lock, LOCK_TIMEOUT_MS)) {
         qCDebug(lcSockJS) << "[SockJSXHRPollingWorker] Async socket tx queue error: Failed to establish mutex lock!";
         return false;
     }
@@ -94,15 +114,20 @@ void SockJSXHRPollingWorker::wake()
     // One pending wake-up is enough: it drains the whole queue.
     if (wakePending.exchange(true))
         return;
-    QMetaObject::invokeMethod(this, [this] {
-        wakePending.store(false);
-        if (ended.load())
-            return;
-        if (closing.load())
-            endLoop();
-        else
-            sendNext();
-    }, Qt::QueuedConnection);
+    std::lock_guard<std::mutex> lock(wakeMutex);
+    if (wakePipe)
+        wakePipe->wake();
+}
+
+void SockJSXHRPollingWorker::onWake()
+{
+    wakePending.store(false);
+    if (ended.load())
+        return;
+    if (closing.load())
+        endLoop();
+    else
+        sendNext();
 }
 
 void SockJSXHRPollingWorker::sendNext()
@@ -111,8 +136,8 @@ void SockJSXHRPollingWorker::sendNext()
     // previous response has ended.
     while (!ended.load() && !reconnecting && socket->state() == QAbstractSocket::ConnectedState
            && inFlight.isEmpty() && !parser.inResponse()) {
-        std::unique_lock<std::timed_mutex> lock(queueMutex, std::defer_lock);
-        if (!lock.try_lock_for(std::chrono::milliseconds(LOCK_TIMEOUT_MS)))
+        std::unique_lock<std::mutex> lock(queueMutex, std::defer_lock);
+        if (!lockWithin(lock, LOCK_TIMEOUT_MS))
             return;
         if (txQueue.isEmpty())
             return;
@@ -160,6 +185,14 @@ void SockJSXHRPollingWorker::process()
     else
         connect(socket, &QAbstractSocket::connected, this, [this] { onReconnectDone(true); });
 
+    {
+        // Wake-ups asked for before the loop ran are served by its first pass.
+        std::lock_guard<std::mutex> lock(wakeMutex);
+        wakePipe = new WakePipe(this);
+        connect(wakePipe, &WakePipe::woken, this, &SockJSXHRPollingWorker::onWake);
+    }
+    wakePending.store(false);
+
     tick->start();
     lastDataTime = QDateTime::currentDateTimeUtc();
     if (closing.load()) {
@@ -180,11 +213,16 @@ void SockJSXHRPollingWorker::process()
     tick = nullptr;
     delete connectTimer;
     connectTimer = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex);
+        delete wakePipe;
+        wakePipe = nullptr;
+    }
     socket->disconnect(this);
     socket->abort();
     QList<XHRRequest *> unsent;
     {
-        std::lock_guard<std::timed_mutex> lock(queueMutex);
+        std::lock_guard<std::mutex> lock(queueMutex);
         unsent.swap(txQueue);
     }
     discardRequests();

@@ -18,6 +18,7 @@
 class QEventLoop;
 class QTcpSocket;
 class QTimer;
+class WakePipe;
 class XHRRequest;
 
 class SockJSXHRPollingWorker : public QObject
@@ -69,6 +70,9 @@ signals:
     /// is handed back for release on the receiver's thread.
     void requestDiscarded(XHRRequest *request);
 
+private slots:
+    void onWake();
+
 private:
     void wake();
     void sendNext();
@@ -90,7 +94,7 @@ private:
     const bool keepAlive;
     std::atomic<bool> closing{false};
     // Guards txQueue; a standard mutex so that thread checkers see it.
-    std::timed_mutex queueMutex;
+    std::mutex queueMutex;
     QList<XHRRequest *> txQueue;
     // Worker thread only, once the loop runs:
     QList<XHRRequest *> inFlight;
@@ -104,4 +108,7 @@ private:
     bool attemptActive = false;
     std::atomic<bool> ended{false};
     std::atomic<bool> wakePending{false};
+    // The loop's wake-up, alive while the loop runs; guarded for wake().
+    std::mutex wakeMutex;
+    WakePipe *wakePipe = nullptr;
 };

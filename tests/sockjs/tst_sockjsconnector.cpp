@@ -14,6 +14,11 @@
 #include <QThread>
 #include <QtTest>
 
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 Q_DECLARE_METATYPE(QList<SockJSProtocol>)
 Q_DECLARE_METATYPE(FakeSockJSServer::WebSocketMode)
 
@@ -70,8 +75,8 @@ public:
 class ConnectProxy : public QTcpServer
 {
 public:
-    QAtomicInt tunnels;
-    QByteArray lastTarget;   // written on the proxy thread, read after it stopped
+    int tunnels = 0;
+    QByteArray lastTarget;
 
 protected:
     void incomingConnection(qintptr fd) override
@@ -79,7 +84,7 @@ protected:
         auto *client = new QTcpSocket(this);
         client->setSocketDescriptor(fd);
         auto *upstream = new QTcpSocket(this);
-        auto *head = new QByteArray;
+        auto head = std::make_shared<QByteArray>();
         connect(client, &QTcpSocket::readyRead, this, [=] {
             if (upstream->state() == QAbstractSocket::ConnectedState) {
                 upstream->write(client->readAll());
@@ -87,14 +92,13 @@ protected:
             }
             *head += client->readAll();
             const int end = head->indexOf("\r\n\r\n");
-            if (end < 0 || !head->startsWith("CONNECT "))
+            if (end < 0 || !head->startsWith("CONNECT ") || upstream->state() != QAbstractSocket::UnconnectedState)
                 return;
             const QByteArray target = head->mid(8, head->indexOf(' ', 8) - 8);
             lastTarget = target;
             const QByteArray rest = head->mid(end + 4);
-            delete head;
             connect(upstream, &QTcpSocket::connected, client, [=] {
-                tunnels.ref();
+                ++tunnels;
                 client->write("HTTP/1.1 200 Connection established\r\n\r\n");
                 if (!rest.isEmpty())
                     upstream->write(rest);
@@ -106,6 +110,67 @@ protected:
             upstream->connectToHost(QString::fromLatin1(target.left(colon)), quint16(target.mid(colon + 1).toUInt()));
         });
     }
+};
+
+// Runs the proxy on a thread of its own; everything it reports crosses
+// under a standard mutex, and it stops on a flag, so the hand-offs stay
+// visible to thread checkers.
+class ProxyThread : public QThread
+{
+public:
+    quint16 start()
+    {
+        QThread::start();
+        std::unique_lock<std::mutex> lock(mutex);
+        cv.wait_for(lock, std::chrono::seconds(10), [this] { return ready; });
+        return port;
+    }
+    void stop()
+    {
+        stopping.store(true);
+        wait(10000);
+    }
+    int tunnels()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return tunnelCount;
+    }
+    QByteArray lastTarget()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return target;
+    }
+
+protected:
+    void run() override
+    {
+        ConnectProxy proxy;
+        proxy.listen(QHostAddress::LocalHost, 0);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            port = proxy.serverPort();
+            ready = true;
+        }
+        cv.notify_all();
+        QTimer beat;   // bounds each wait for events, so the flag is seen
+        beat.start(20);
+        QEventLoop loop;
+        while (!stopping.load()) {
+            loop.processEvents(QEventLoop::WaitForMoreEvents);
+            std::lock_guard<std::mutex> lock(mutex);
+            tunnelCount = proxy.tunnels;
+            target = proxy.lastTarget;
+        }
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool ready = false;
+    quint16 port = 0;
+    int tunnelCount = 0;
+    QByteArray target;
+    std::atomic<bool> stopping{false};
 };
 
 } // namespace
@@ -338,22 +403,10 @@ private slots:
     void systemProxy()
     {
         QFETCH(QList<SockJSProtocol>, protocols);
-        // The proxy lives and listens on its own thread.
-        QThread proxyThread;
-        proxyThread.start();
-        auto stopThread = qScopeGuard([&proxyThread] {
-            proxyThread.quit();
-            proxyThread.wait(5000);
-        });
-        QObject inThread;
-        inThread.moveToThread(&proxyThread);
-        ConnectProxy *proxy = nullptr;
-        QMetaObject::invokeMethod(&inThread, [&proxy] {
-            proxy = new ConnectProxy;
-            proxy->listen(QHostAddress::LocalHost, 0);
-        }, Qt::BlockingQueuedConnection);
-        QVERIFY(proxy && proxy->isListening());
-        connect(&proxyThread, &QThread::finished, proxy, &QObject::deleteLater);
+        ProxyThread proxy;
+        const quint16 proxyPort = proxy.start();
+        QVERIFY(proxyPort != 0);
+        auto stopProxy = qScopeGuard([&proxy] { proxy.stop(); });
 
         const QByteArray saved = qgetenv("http_proxy");
         auto restoreEnv = qScopeGuard([saved] {
@@ -362,7 +415,7 @@ private slots:
             else
                 qputenv("http_proxy", saved);
         });
-        qputenv("http_proxy", "http://127.0.0.1:" + QByteArray::number(proxy->serverPort()));
+        qputenv("http_proxy", "http://127.0.0.1:" + QByteArray::number(proxyPort));
         qunsetenv("no_proxy");
         qunsetenv("NO_PROXY");
 
@@ -374,14 +427,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
         c.send(QStringLiteral("via proxy"), false);
         QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 10000);
-        QVERIFY(proxy->tunnels.loadAcquire() >= 1);
         c.close();
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
-        QByteArray target;
-        QMetaObject::invokeMethod(proxy, [proxy, &target] { target = proxy->lastTarget; },
-                                  Qt::BlockingQueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(proxy.tunnels() >= 1, 5000);
         const int port = StandIn::shared()->info().value(QStringLiteral("port")).toInt();
-        QCOMPARE(target, "127.0.0.1:" + QByteArray::number(port));
+        QCOMPARE(proxy.lastTarget(), "127.0.0.1:" + QByteArray::number(port));
     }
 };
 
