@@ -154,7 +154,7 @@ int main(int argc, char **argv)
         if (o.isEmpty())
             continue;
         Result r;
-        r.name = QStringLiteral("sockjs-client websocket");
+        r.name = o.value(QStringLiteral("name")).toString(QStringLiteral("sockjs-client websocket"));
         r.size = o.value(QStringLiteral("size")).toInt();
         r.median = o.value(QStringLiteral("median")).toDouble();
         r.p99 = o.value(QStringLiteral("p99")).toDouble();
@@ -172,7 +172,8 @@ int main(int argc, char **argv)
             out << "| " << r.name << " | " << r.size << " | failed | | |\n";
         else
             out << QStringLiteral("| %1 | %2 | %3 | %4 | %5 |\n").arg(r.name).arg(r.size)
-                       .arg(r.median, 0, 'f', 1).arg(r.p99, 0, 'f', 1).arg(r.rate, 0, 'f', 0);
+                       .arg(r.median, 0, 'f', 1).arg(r.p99, 0, 'f', 1)
+                       .arg(r.rate > 0 ? QString::number(r.rate, 'f', 0) : QStringLiteral("-"));
     }
     auto find = [&](const QString &name, int size) {
         for (const Result &r : qAsConst(results)) {

@@ -1,7 +1,8 @@
 // Round trips over sockjs-client on WebSocket against a SockJS echo URL, the
 // peer our transports are measured against.
 //   node peer_sockjs_client.js <sim dir> <echo url> <round trips> <warm-up> <burst>
-// Prints one JSON line per message size: {"size","median","p99","rate"}
+// Prints one JSON line per message size: {"size","median","p99","rate"}, then
+// the same for a bare "/xhr_send" round trip ({"name",...}, rate 0)
 // (times in microseconds, rate in messages per second).
 'use strict';
 const path = require('path');
@@ -39,8 +40,42 @@ function measure(size) {
   });
 }
 
+// Context for the XHR rows: the bare round trip of one "/xhr_send" post
+// (keep-alive, Node's own HTTP client), which every XHR message pays.
+function sendBaseline(size) {
+  const http = require('http');
+  const u = new URL(url);
+  const agent = new http.Agent({ keepAlive: true, maxSockets: 1 });
+  const base = u.pathname + '/eventbus/119/base' + Math.random().toString(36).slice(2, 6);
+  const post = (p, body) => new Promise((resolve, reject) => {
+    const r = http.request({ host: u.hostname, port: u.port, path: base + p, method: 'POST', agent,
+                             headers: { 'Content-Type': 'application/json' } }, (res) => {
+      res.resume();
+      res.on('end', resolve);
+    });
+    r.on('error', reject);
+    r.end(body);
+  });
+  return (async () => {
+    await post('/xhr', '');
+    const body = JSON.stringify(['x'.repeat(size)]);
+    const times = [];
+    for (let i = 0; i < warm + rounds; i++) {
+      const t0 = process.hrtime.bigint();
+      await post('/xhr_send', body);
+      if (i >= warm) times.push(Number(process.hrtime.bigint() - t0) / 1000);
+    }
+    times.sort((a, b) => a - b);
+    agent.destroy();
+    return { name: 'node http /xhr_send only', size, median: times[Math.floor(times.length / 2)],
+             p99: times[Math.min(times.length - 1, Math.floor(times.length * 0.99))], rate: 0 };
+  })();
+}
+
 (async () => {
   for (const size of [64, 4096])
     console.log(JSON.stringify(await measure(size)));
+  for (const size of [64, 4096])
+    console.log(JSON.stringify(await sendBaseline(size)));
   process.exit(0);
 })().catch((e) => { console.error(String(e)); process.exit(1); });
