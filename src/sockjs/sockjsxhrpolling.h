@@ -45,10 +45,13 @@ public:
     /// follows when it has.
     void close();
 
-    // Read by tests.
+    /// "/" and the session path, as named on the request line.
     QString getRequestPath() const { return requestPath; }
+    /// Scheme, host and port ("http://h:80").
     QString getServerRoot() const { return serverRoot; }
+    /// The session's full URL, without a trailing "/".
     QString getBaseUrl() const { return baseUrl; }
+    /// The jar shared by the receive requests and the posts.
     QNetworkCookieJar *getCookieJar() const { return cookieJar; }
 
 signals:

@@ -18,8 +18,11 @@ public:
     /// next number of the process-wide request counter (the first is 1).
     XHRRequest(QObject *parent, QString path, QString requestText);
 
+    /// The request path, e.g. the session path followed by "/xhr".
     const QString &getPath() const { return path; }
+    /// The complete request text as written on the socket.
     const QString &getRequestText() const { return requestText; }
+    /// This request's number from the process-wide counter.
     int getRequestId() const { return requestId; }
 
     /// Set by the worker when the response's header block arrives; atomic
