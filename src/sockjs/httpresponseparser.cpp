@@ -226,7 +226,8 @@ bool HttpResponseParser::feed(const char *data, qsizetype size, QVector<Event> *
             // Stray bytes in front of a status line are skipped.
             const int at = m_buffer.indexOf(STATUS_MARK, int(off));
             if (at < 0) {
-                off = m_buffer.size() - statusPrefixTail(m_buffer);
+                // Keep only unread bytes that could begin a status line.
+                off = qMax<qsizetype>(off, m_buffer.size() - statusPrefixTail(m_buffer.mid(int(off))));
                 more = false;
                 break;
             }

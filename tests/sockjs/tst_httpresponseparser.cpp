@@ -69,6 +69,9 @@ private slots:
             << QStringList{"H200", "F:o", "E", "H200", "F:a[\"z\"]", "E"};
         QTest::newRow("stray bytes before status line") << ("\r\n\r\n" + chunked({"o\n"}))
                                                         << QStringList{"H200", "F:o", "E"};
+        QTest::newRow("body ending like a status line, stray bytes after")
+            << ("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nHT" + QByteArray("TP/x junk\r\n") + chunked({"o\n"}))
+            << QStringList{"H200", "F:HT", "E", "H200", "F:o", "E"};
         QTest::newRow("body frame without trailing newline")
             << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nh") << QStringList{"H200", "F:h", "E"};
     }
