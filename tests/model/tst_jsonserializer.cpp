@@ -26,17 +26,14 @@ private:
     int m_value;
 };
 
-// A leaf: "value" and a write-only property that must never be written out.
+// A leaf with one plain property.
 class Leaf : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(int value MEMBER m_value)
-    Q_PROPERTY(QString secret WRITE setSecret)
 public:
     explicit Leaf(int v, QObject *parent = nullptr) : QObject(parent), m_value(v) {}
-    void setSecret(const QString &s) { m_secret = s; }
     int m_value;
-    QString m_secret;
 };
 
 // A chain link: "value" and the next link.
@@ -83,7 +80,6 @@ private slots:
         plain.setObjectName("named"); // objectName is never written
         QCOMPARE(JsonSerializer::serializeToJson(&plain), QStringLiteral("{\n}\n"));
         Leaf leaf(5);
-        leaf.setSecret("hidden");
         QCOMPARE(JsonSerializer::serializeToJson(&leaf), QStringLiteral("{\n    \"value\": 5\n}\n"));
         QCOMPARE(JsonSerializer::getIgnorePropertiesList(), QStringList{"objectName"});
         QCOMPARE(JsonSerializer::serializeToJson(static_cast<const QObject *>(nullptr)), QString());
