@@ -37,11 +37,9 @@ bounded "$cmake" --build "$tmp/consumer" >/dev/null
 bounded "$tmp/consumer/consumer"
 
 step "pkg-config consumer"
-# The .pc file names the prefix configured at build time; a copy pointing at
-# the temporary prefix stands in for an install there.
-mkdir -p "$tmp/pkgconfig"
-sed "s|^prefix=.*|prefix=$prefix|" "$libdir/pkgconfig/veltroclient.pc" > "$tmp/pkgconfig/veltroclient.pc"
-export PKG_CONFIG_PATH="$tmp/pkgconfig"
+# The .pc file locates its prefix from its own place, so it works from the
+# temporary prefix as installed.
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
 pc=$(pkg-config --cflags --libs veltroclient)
 echo "pkg-config: $pc"
 # shellcheck disable=SC2086
