@@ -77,6 +77,14 @@ StandIn::~StandIn()
     }
 }
 
+void StandIn::kill()
+{
+    if (m_process) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+    }
+}
+
 QJsonDocument StandIn::control(const QByteArray &method, const QString &path, const QJsonObject &body,
                                int timeoutMs, int *status) const
 {

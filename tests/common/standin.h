@@ -58,6 +58,9 @@ public:
     /// Switches, counters and records back to their start values.
     bool reset() const;
 
+    /// Kills a launched service at once, as a crash would; no-op for the shared one.
+    void kill();
+
     /// Path of a file under the source tree.
     static QString sourcePath(const QString &relative);
 

@@ -19,7 +19,6 @@ public:
 
     struct Request
     {
-        QByteArray method;
         QByteArray path;
         QByteArray raw;    // request line, headers and body as received
         QByteArray body;
@@ -28,7 +27,6 @@ public:
 
     WebSocketMode wsMode = WebSocketMode::Refuse;
     QByteArray setCookie;          // Set-Cookie sent on every response, when set
-    QByteArray firstStreamFrames = "o\n";
     bool answerPollsAtOnce = false; // every /xhr gets "h" immediately
     int pollStatus = 200;
     QByteArray firstPollRaw;        // when set, the first /xhr is answered with these bytes
@@ -55,7 +53,6 @@ public:
     {
         return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
     }
-    void stopListening() { server.close(); }
 
     QList<Request> requestsEndingWith(const QByteArray &suffix) const
     {
@@ -160,7 +157,6 @@ private:
             r.raw = buf.left(end + 4 + length);
             r.body = buf.mid(end + 4, length);
             const QList<QByteArray> first = head.left(head.indexOf("\r\n")).split(' ');
-            r.method = first.value(0);
             r.path = first.value(1);
             r.connection = s->property("ordinal").toInt();
             buf.remove(0, end + 4 + length);
@@ -204,9 +200,9 @@ private:
         if (r.path.endsWith("/xhr_streaming")) {
             s->write(responseHead(200, true));
             writeChunk(s, QByteArray(2048, 'h') + "\n");
-            if (!firstStreamFrames.isEmpty())
-                writeChunk(s, firstStreamFrames);
-            firstStreamFrames.clear();
+            if (!streamOpened)
+                writeChunk(s, "o\n");   // the open frame comes on the first stream only
+            streamOpened = true;
             stream = s;
             flushPending();
             return;
@@ -248,5 +244,6 @@ private:
     QPointer<QTcpSocket> ws;
     QPointer<QTcpSocket> stream;
     QPointer<QTcpSocket> heldPoll;
+    bool streamOpened = false;
     QList<QByteArray> pending;
 };

@@ -7,9 +7,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QThread>
 #include <QtTest>
@@ -39,36 +37,6 @@ QString echoUrl()
     StandIn *s = StandIn::shared();
     return s ? s->echoUrl() : QString();
 }
-
-// A stand-in of our own, so the test may kill it.
-class OwnStandIn
-{
-public:
-    bool start()
-    {
-        const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
-        if (node.isEmpty())
-            return false;
-        process.start(node, {StandIn::sourcePath(QStringLiteral("sim/server.js")), QStringLiteral("--port"),
-                             QStringLiteral("0"), QStringLiteral("--ignore-stdin"), QStringLiteral("--max-lifetime"),
-                             QStringLiteral("300")});
-        if (!process.waitForStarted(10000))
-            return false;
-        QElapsedTimer t;
-        t.start();
-        while (!process.canReadLine() && t.elapsed() < 20000)
-            process.waitForReadyRead(200);
-        info = QJsonDocument::fromJson(process.readLine()).object();
-        return !info.isEmpty();
-    }
-    ~OwnStandIn()
-    {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    QProcess process;
-    QJsonObject info;
-};
 
 // An HTTP CONNECT proxy on its own thread (the XHR transport connects while
 // blocking the test's thread).
@@ -320,38 +288,24 @@ private slots:
         QCOMPARE(fake.requestsEndingWith("/xhr").size(), polls);   // no polling of a dead session
     }
 
-    // The server process ending: gracefully (close frames) or killed.
-    void serverEnds_data()
-    {
-        QTest::addColumn<QList<SockJSProtocol>>("protocols");
-        QTest::addColumn<bool>("kill");
-        for (bool kill : {false, true}) {
-            const char *how = kill ? "killed" : "terminated";
-            QTest::addRow("websocket %s", how) << ALL << kill;
-            QTest::addRow("xhr-streaming %s", how) << QList<SockJSProtocol>{XHR_STREAMING} << kill;
-            QTest::addRow("xhr-polling %s", how) << QList<SockJSProtocol>{XHR_POLLING} << kill;
-        }
-    }
+    // The server process killed mid-session (a graceful shutdown is covered
+    // end to end by the live-session tests).
+    void serverKilled_data() { addTransportRows(); }
 
-    void serverEnds()
+    void serverKilled()
     {
         QFETCH(QList<SockJSProtocol>, protocols);
-        QFETCH(bool, kill);
-        OwnStandIn server;
-        if (!server.start())
-            QSKIP("could not start a private stand-in");
+        auto server = StandIn::launch({QStringLiteral("--ignore-stdin")});
+        QVERIFY(server);
         SockJSConnector c(nullptr);
         QSignalSpy connected(&c, &SockJSConnector::connected);
         QSignalSpy messages(&c, &SockJSConnector::sockJSMessage);
         QSignalSpy closed(&c, &SockJSConnector::closed);
-        c.open(QUrl(server.info.value(QStringLiteral("echo")).toString()), protocols);
+        c.open(QUrl(server->echoUrl()), protocols);
         QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
         c.send(QStringLiteral("ping me"), false);
         QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 10000);
-        if (kill)
-            server.process.kill();
-        else
-            server.process.terminate();
+        server->kill();
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 20000);
         QCOMPARE(closed.first().first().toBool(), false);
         QVERIFY(!c.isConnected());

@@ -163,14 +163,12 @@ private slots:
     }
 
     // Bytes that break the stream drop the connection; the worker reconnects
-    // and polls again.
+    // and polls again. (Each kind of broken byte is a parser test.)
     void protocolErrorsReconnect_data()
     {
         QTest::addColumn<QByteArray>("response");
         const QByteArray head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
         QTest::newRow("chunk size not hex") << head + "xyz\r\no\n\r\n";
-        QTest::newRow("chunk size overflows") << head + "123456789abcdef0123\r\n";
-        QTest::newRow("header block over the cap") << "HTTP/1.1 200 OK\r\nX: " + QByteArray(17 * 1024, 'a');
         QTest::newRow("incomplete data times out") << head + "10\r\nab";
     }
 
