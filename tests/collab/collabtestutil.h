@@ -12,6 +12,7 @@
 
 #include "lzmacodec.h"
 #include "presentercollab.h"
+#include "testdata.h"
 
 struct SentFrame
 {
@@ -84,20 +85,7 @@ inline QJsonDocument restoredJson(const QJsonObject &frame)
 // Compressed payload bytes as the signed byte values a device may send.
 inline QVariantList signedByteList(const QString &text)
 {
-    const QByteArray raw = QByteArray::fromBase64(compress64(text).toLatin1());
-    QVariantList list;
-    for (char c : raw)
-        list << int(static_cast<signed char>(c));
-    return list;
-}
-
-inline QString byteListText(const QString &text, bool brackets)
-{
-    QStringList parts;
-    for (const QVariant &v : signedByteList(text))
-        parts << QString::number(v.toInt());
-    const QString joined = parts.join(QLatin1Char(','));
-    return brackets ? QLatin1Char('[') + joined + QLatin1Char(']') : joined;
+    return signedBytes(QByteArray::fromBase64(compress64(text).toLatin1()));
 }
 
 // An incoming event-bus frame as the server delivers it.

@@ -73,8 +73,6 @@ private Q_SLOTS:
                                                     << QJsonObject{{"showNavigation", true}, {"text", text}};
         QTest::newRow("dialog, not dismissible") << "" << false << false << "dialogShow" << "S1"
                                                  << QJsonObject{{"isDismissible", false}, {"text", text}};
-        QTest::newRow("dialog to one learner") << "d-3" << true << false << "dialogShow" << "S1.user.d-3"
-                                               << QJsonObject{{"isDismissible", true}, {"text", text}};
     }
     void messages()
     {
@@ -116,11 +114,7 @@ private Q_SLOTS:
         const auto frames = c.published();
         QCOMPARE(frames.size(), 5);
         QCOMPARE(frames.at(0).value(QStringLiteral("address")).toString(), QStringLiteral("S1.user.d-1"));
-        const QJsonObject mq = restoredJson(frames.at(0)).object();
         QCOMPARE(bodyOf(frames.at(0)).value(QStringLiteral("type")).toString(), QStringLiteral("questionStart"));
-        QCOMPARE(mq.value(QStringLiteral("questionSetMode")).toString(), QStringLiteral("Assessment"));
-        QCOMPARE(mq.value(QStringLiteral("metadata")).toObject().value(QStringLiteral("ordinalType")).toString(),
-                 QStringLiteral("alpha-upper"));
         QCOMPARE(q.getquestionSetMode(), QStringLiteral("Assessment"));
         QCOMPARE(frames.at(1).value(QStringLiteral("address")).toString(), QStringLiteral("S1"));
         QCOMPARE(restoredJson(frames.at(1)).object().value(QStringLiteral("type")).toString(), QStringLiteral("text"));

@@ -215,9 +215,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("extraKey");
         QTest::addColumn<int>("extraValue");
 
-        QTest::newRow("true-false") << int(PollType::TRUE_FALSE) << int(OrdinalType::TRUE_FALSE) << 2 << 1
-                                    << "true-false" << "3c476afbcfce45eda0b44df4737c3d27"
-                                    << QStringList{"A:TRUE", "B:FALSE"} << "alpha-upper" << "" << 0;
         QTest::newRow("yes-no-other, 3") << int(PollType::YES_NO_OTHER) << int(OrdinalType::YES_NO_OTHER) << 3 << 1
                                          << "yes-no-other" << "3c476afbcfce45eda0b44df4737c3d27"
                                          << QStringList{"A:YES", "B:NO", "?:DONTKNOW"} << "alpha-upper" << "" << 0;
@@ -465,11 +462,8 @@ private Q_SLOTS:
     void removeLearnerAndQuestions()
     {
         RecordingCollab c;
-        QSignalSpy left(&c, &PresenterCollab::learnerUnregister);
         c.removeLearner(QStringLiteral("D7"));
         QCOMPARE(c.frames.at(0).text, envelope(QStringLiteral("S1.user.D7"), QStringLiteral("disconnect"), QStringLiteral(R"("")")));
-        QCOMPARE(left.count(), 1);
-        QCOMPARE(left.at(0).at(0).toString(), QStringLiteral("D7"));
 
         QuestionYesNo yn;
         yn.setTrueFalseType(true);

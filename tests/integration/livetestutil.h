@@ -94,14 +94,12 @@ struct LiveSession
     QJsonArray addLearners(int count, const QStringList &names = {}, const QString &deviceType = QString(),
                            const QString &shape = QStringLiteral("random"))
     {
-        QJsonObject body{{"sessionCode", code}, {"count", count}, {"transport", "websocket"},
-                         {"shape", shape}, {"answerDelay", QJsonArray{20, 60}}};
+        QJsonObject extra{{"shape", shape}, {"answerDelay", QJsonArray{20, 60}}};
         if (!names.isEmpty())
-            body.insert(QStringLiteral("names"), QJsonArray::fromStringList(names));
+            extra.insert(QStringLiteral("names"), QJsonArray::fromStringList(names));
         if (!deviceType.isEmpty())
-            body.insert(QStringLiteral("deviceType"), deviceType);
-        return standIn->control("POST", QStringLiteral("/learners"), body, LIVE_WAIT_MS)
-            .object().value(QStringLiteral("learners")).toArray();
+            extra.insert(QStringLiteral("deviceType"), deviceType);
+        return standIn->addLearners(code, count, QStringLiteral("websocket"), extra);
     }
 
     QString addController()
@@ -118,17 +116,11 @@ struct LiveSession
             .object().value(QStringLiteral("ok")).toBool();
     }
 
-    QJsonArray records(const QString &deviceToken) const
-    {
-        return standIn->control("GET", QStringLiteral("/records?token=") + deviceToken)
-            .object().value(QStringLiteral("records")).toArray();
-    }
-
     // The records of one message type that a device has received so far.
     QList<QJsonObject> recordsOfType(const QString &deviceToken, const QString &type) const
     {
         QList<QJsonObject> out;
-        for (const QJsonValue &r : records(deviceToken))
+        for (const QJsonValue &r : standIn->records(deviceToken))
             if (r.toObject().value(QStringLiteral("type")).toString() == type)
                 out << r.toObject();
         return out;

@@ -20,14 +20,6 @@ class TestLiveActivities : public QObject
 
     static QJsonObject data(const QJsonObject &record) { return record.value(QStringLiteral("data")).toObject(); }
 
-    static QStringList optionIds(const QJsonObject &question)
-    {
-        QStringList ids;
-        for (const QJsonValue &o : question.value(QStringLiteral("activityOptions")).toArray())
-            ids << o.toObject().value(QStringLiteral("id")).toString();
-        return ids;
-    }
-
     // Runs one poll on `session` to its answers: every learner's answer arrives
     // once, with its token, the id the device saw, whole seconds and a text
     // matching `answerPattern`. Returns the message each device received.
@@ -99,6 +91,8 @@ private Q_SLOTS:
         QVERIFY(!controllerToken.isEmpty());
     }
 
+    // Options, metadata and template texts are checked exactly in isolation;
+    // here: the message each device receives and the answers coming back.
     void polls_data()
     {
         QTest::addColumn<int>("pollType");
@@ -108,33 +102,31 @@ private Q_SLOTS:
         QTest::addColumn<QString>("image");      // card image URL set before the poll
         QTest::addColumn<QString>("kind");       // message type the devices receive
         QTest::addColumn<QString>("type");       // type text in the message
-        QTest::addColumn<QString>("options");    // option ids the devices see, joined
         QTest::addColumn<QString>("answer");     // pattern of the answers
 
         QTest::newRow("true-false") << int(PollType::TRUE_FALSE) << int(OrdinalType::TRUE_FALSE) << 2 << 1 << ""
-                                    << "questionStart" << "true-false" << "AB" << "[AB]";
+                                    << "questionStart" << "true-false" << "[AB]";
         QTest::newRow("yes-no-other") << int(PollType::YES_NO_OTHER) << int(OrdinalType::YES_NO_OTHER) << 3 << 1 << ""
-                                      << "questionStart" << "yes-no-other" << "AB?" << "[AB?]";
+                                      << "questionStart" << "yes-no-other" << "[AB?]";
         QTest::newRow("multiple with card image") << int(PollType::MULTIPLE) << int(OrdinalType::ALPHA_UPPER) << 4 << 2
                                                   << "http://img.test/q.png" << "questionStart" << "multiple"
-                                                  << "ABCD" << "(?!(.)\\1)[A-D]{2}";
+                                                  << "(?!(.)\\1)[A-D]{2}";
         QTest::newRow("scale") << int(PollType::SCALE) << int(OrdinalType::AGREEMENT) << 5 << 1 << ""
-                               << "questionStart" << "scale" << "01234" << "[0-4]";
+                               << "questionStart" << "scale" << "[0-4]";
         QTest::newRow("sort") << int(PollType::SORT) << int(OrdinalType::ALPHA_LOWER) << 3 << 1 << ""
-                              << "questionStart" << "sort" << "abc" << "(?=.*a)(?=.*b)(?=.*c)[abc]{3}";
+                              << "questionStart" << "sort" << "(?=.*a)(?=.*b)(?=.*c)[abc]{3}";
         QTest::newRow("text") << int(PollType::TEXT) << int(OrdinalType::GENERIC) << 0 << 1 << "" << "questionStart"
-                              << "text" << "" << ".+";
+                              << "text" << ".+";
         QTest::newRow("number") << int(PollType::NUMBER) << int(OrdinalType::NUMBER) << 2 << 1 << ""
-                                << "questionStart" << "number" << "" << "\\d+\\.\\d{2}";
+                                << "questionStart" << "number" << "\\d+\\.\\d{2}";
         QTest::newRow("math formula") << int(PollType::MATH_FORMULA) << int(OrdinalType::GENERIC) << 0 << 1 << ""
-                                      << "questionStart" << "math formula" << "" << ".+";
+                                      << "questionStart" << "math formula" << ".+";
         QTest::newRow("word-seed with background") << int(PollType::WORD_SEED) << int(OrdinalType::GENERIC) << 3 << 1
-                                                   << "http://img.test/w.png" << "poll" << "word-seed" << "012"
-                                                   << ".+";
+                                                   << "http://img.test/w.png" << "poll" << "word-seed" << ".+";
         QTest::newRow("creative") << int(PollType::CREATIVE) << int(OrdinalType::NUMBER) << 0 << 1 << "" << "poll"
-                                  << "creative" << "" << ".+";
+                                  << "creative" << ".+";
         QTest::newRow("unknown kind picks an option") << 15 << int(OrdinalType::GENERIC) << 3 << 1 << "" << "poll"
-                                                      << "" << "012" << "[012]";
+                                                      << "" << "[012]";
     }
     void polls()
     {
@@ -145,7 +137,6 @@ private Q_SLOTS:
         QFETCH(QString, image);
         QFETCH(QString, kind);
         QFETCH(QString, type);
-        QFETCH(QString, options);
         QFETCH(QString, answer);
 
         if (!image.isEmpty())
@@ -159,25 +150,11 @@ private Q_SLOTS:
         const QJsonObject msg = data(first);
         QCOMPARE(msg.value(QStringLiteral("type")).toString(), type);
         const QString background = image.isEmpty() ? QString() : QStringLiteral("url('") + image + QStringLiteral("')");
-        if (kind == QLatin1String("questionStart")) {
-            QCOMPARE(optionIds(msg).join(QString()), options);
-            QCOMPARE(msg.value(QStringLiteral("activityType")).toObject().value(QStringLiteral("name")).toString(), type);
-            QCOMPARE(msg.value(QStringLiteral("card")).toObject().value(QStringLiteral("styles")).toObject()
-                         .value(QStringLiteral("backgroundImage")).toString(), background);
-            if (pollType == PollType::MULTIPLE)
-                QCOMPARE(msg.value(QStringLiteral("numberOfCorrectOptions")).toInt(), correct);
-            if (pollType == PollType::NUMBER)
-                QCOMPARE(msg.value(QStringLiteral("noOfDecimals")).toInt(), count);
-        } else {
-            QStringList opts;
-            for (const QJsonValue &v : msg.value(QStringLiteral("metadata")).toObject().value(QStringLiteral("options")).toArray())
-                opts << QString::number(v.toInt());
-            QCOMPARE(opts.join(QString()), options);
+        QCOMPARE(msg.value(QStringLiteral("card")).toObject().value(QStringLiteral("styles")).toObject()
+                     .value(QStringLiteral("backgroundImage")).toString(), background);
+        if (kind == QLatin1String("poll")) {
             QCOMPARE(msg.value(QStringLiteral("sessionToken")).toString(), live.token);
             QCOMPARE(msg.value(QStringLiteral("sessionCode")).toString(), live.code);
-            QCOMPARE(msg.value(QStringLiteral("startTime")).toDouble(), 1395358151638.0);
-            QCOMPARE(msg.value(QStringLiteral("card")).toObject().value(QStringLiteral("styles")).toObject()
-                         .value(QStringLiteral("backgroundImage")).toString(), background);
         }
 
         const QString pollId = live.collab->getPollId();
@@ -239,10 +216,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("bytes");   // image bytes, 0 for the URL form
         QTest::addColumn<bool>("check");
         QTest::addColumn<bool>("heavy");
+        // (thresholds and the unchecked form are covered in isolation)
         QTest::newRow("plain url") << 0 << true << false;
-        QTest::newRow("small image") << 3000 << true << false;
         QTest::newRow("large image, checked") << 400000 << true << true;
-        QTest::newRow("large image, unchecked") << 400000 << false << false;
     }
     void imageCards()
     {
@@ -250,7 +226,7 @@ private Q_SLOTS:
         QFETCH(bool, check);
         QFETCH(bool, heavy);
         const QString device = learnerTokens.last();
-        const int before = live.records(device).size();
+        const int before = live.standIn->records(device).size();
         QString reference;
         if (bytes) {
             QByteArray image(bytes, '\0');
@@ -265,7 +241,7 @@ private Q_SLOTS:
         const int shownBefore = live.recordsOfType(device, QStringLiteral("showCard")).size();
         live.collab->showImageCard(check);
         QCOMPARE(live.waitForRecords(device, QStringLiteral("showCard"), shownBefore + 1).size(), shownBefore + 1);
-        QJsonArray all = live.records(device);
+        QJsonArray all = live.standIn->records(device);
         QStringList types;
         for (int i = before; i < all.size(); ++i)
             types << all.at(i).toObject().value(QStringLiteral("type")).toString();
