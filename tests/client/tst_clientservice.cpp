@@ -55,9 +55,7 @@ QByteArray fetch(const QString &url)
 
 bool received(const StandIn *s, const QString &token, const QString &type)
 {
-    const QJsonArray records =
-        s->control("GET", QStringLiteral("/records?token=") + token).object().value("records").toArray();
-    for (const QJsonValue &r : records)
+    for (const QJsonValue &r : s->records(token))
         if (r.toObject().value("type").toString() == type)
             return true;
     return false;
@@ -82,11 +80,7 @@ private Q_SLOTS:
 private:
     StandIn *shared = nullptr;
     std::unique_ptr<StandIn> own; // for switches
-    void setSwitches(const QJsonObject &switches)
-    {
-        QVERIFY(!own->control("POST", "/reset").isNull());
-        QVERIFY(!own->control("POST", "/switches", switches).isNull());
-    }
+    void setSwitches(const QJsonObject &switches) { QVERIFY(own->reset() && own->setSwitches(switches)); }
 };
 
 void tst_ClientService::initTestCase()
@@ -228,7 +222,7 @@ void tst_ClientService::misbehavingService()
     QCOMPARE(client.getLastError(), error);
     if (signedIn)
         QCOMPARE(client.doGetUserName(), "teacher");
-    QVERIFY(!own->control("POST", "/reset").isNull());
+    QVERIFY(own->reset());
 }
 
 void tst_ClientService::authentication()
@@ -242,7 +236,7 @@ void tst_ClientService::authentication()
     QCOMPARE(outsider.getLastError(), QString());
     QVERIFY(!outsider.doLogin("teacher", "veltro"));
     QCOMPARE(outsider.getLastError(), "error.authenticationRequired");
-    QVERIFY(!own->control("POST", "/reset").isNull());
+    QVERIFY(own->reset());
 }
 
 void tst_ClientService::neverAnswered()
@@ -258,7 +252,7 @@ void tst_ClientService::neverAnswered()
     QCOMPARE(client.failures, 1);
     QCOMPARE(client.lastFailure, QNetworkReply::OperationCanceledError);
     QCOMPARE(processed.count(), 1);
-    QVERIFY(!own->control("POST", "/reset").isNull());
+    QVERIFY(own->reset());
 }
 
 void tst_ClientService::tls()

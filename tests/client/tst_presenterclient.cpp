@@ -3,6 +3,7 @@
 #include "presenterclient.h"
 #include "lzmacodec.h"
 #include "presentercollab.h"
+#include "testdata.h"
 
 #include <QJsonDocument>
 #include <QPointer>
@@ -10,7 +11,6 @@
 #include <QTcpSocket>
 #include <QtTest>
 #include <functional>
-#include <zlib.h>
 
 namespace {
 
@@ -95,21 +95,6 @@ const QByteArray universal =
     R"({"data":{"userLoginId":"teacher","sessionCode":"123456","url":"http://127.0.0.1:1/collab",)"
     R"("sockJSProtocols":["xhr-polling"],"sessionToken":"tok-1","userToken":"ut-1","deviceAccessToken":"dat-1",)"
     R"("id":42,"users":[]},"infoMsgKeys":["success"]})";
-
-QByteArray gzipped(const QByteArray &data)
-{
-    z_stream z{};
-    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(int(deflateBound(&z, uLong(data.size()))), '\0');
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
-    z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef *>(out.data());
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(int(z.total_out));
-    deflateEnd(&z);
-    return out;
-}
 
 } // namespace
 
@@ -270,7 +255,7 @@ void tst_PresenterClient::gzipAnswers()
     FakeService fake;
     QByteArray encoding = "gzip";
     fake.handler = [&](const Request &, QTcpSocket *) {
-        return answer(200, gzipped(R"({"data":{"userLoginId":"zipped"}})"), "Content-Encoding: " + encoding + "\r\n");
+        return answer(200, deflated(R"({"data":{"userLoginId":"zipped"}})"), "Content-Encoding: " + encoding + "\r\n");
     };
     TestClient client(nullptr, fake.url());
     QCOMPARE(client.doGetUserName(), "zipped");
