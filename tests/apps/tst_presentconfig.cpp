@@ -108,7 +108,6 @@ private Q_SLOTS:
         QTest::newRow("unknown transport") << QStringList{"--transport", "websockets"} << "websockets";
         QTest::newRow("empty transport list") << QStringList{"--transport", ","} << "--transport";
         QTest::newRow("not an http server") << QStringList{"--server", "ftp://127.0.0.1"} << "--server";
-        QTest::newRow("server without host") << QStringList{"--server", "http://"} << "--server";
         QTest::newRow("negative expect") << QStringList{"--expect", "-1"} << "--expect";
         QTest::newRow("zero poll time") << QStringList{"--poll-time", "0"} << "--poll-time";
         QTest::newRow("more correct than options") << QStringList{"--correct", "5"} << "--correct";

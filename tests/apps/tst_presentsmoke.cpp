@@ -60,9 +60,8 @@ private Q_SLOTS:
                                  40000);
         const auto m = QRegularExpression(QStringLiteral("session code (\\d+)")).match(out);
         QVERIFY2(m.hasMatch(), qPrintable(out));
-        const QJsonObject body{{"sessionCode", m.captured(1)}, {"count", learners}, {"transport", transport},
-                               {"answerDelay", QJsonArray{50, 400}}};
-        QVERIFY(!sim->control("POST", QStringLiteral("/learners"), body).isNull());
+        QCOMPARE(sim->addLearners(m.captured(1), learners, transport, {{"answerDelay", QJsonArray{50, 400}}}).size(),
+                 learners);
         finish(p);
 
         QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, qPrintable(out));

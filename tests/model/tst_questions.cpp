@@ -245,11 +245,6 @@ private slots:
         const QJsonObject o = parseObject(JsonSerializer::serializeToJson(&q));
         QVERIFY(o.value("feedBack").isNull());
         QVERIFY(o.value("metadata").isNull());
-
-        auto *fb = new QuestionFeedback(&q);
-        q.setfeedBack(fb);
-        QCOMPARE(q.feedback(), fb);
-        QCOMPARE(q.getfeedBack(), static_cast<QObject *>(fb));
     }
 
     // Any object may stand as the card; a Card nests with its styles.
