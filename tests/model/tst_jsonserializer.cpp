@@ -63,6 +63,8 @@ private slots:
             << QVariantMap{{"b", QVariantList{1, "two"}}, {"a", QVariantMap{{"k", true}}}, {"c", QVariant()}}
             << QStringLiteral("{\n    \"a\": {\n        \"k\": true\n    },\n    \"b\": [\n        1,\n"
                               "        \"two\"\n    ],\n    \"c\": null\n}\n");
+        QTest::newRow("empty containers") << QVariantMap{{"l", QVariantList()}, {"m", QVariantMap()}}
+                                          << QStringLiteral("{\n    \"l\": [\n    ],\n    \"m\": {\n    }\n}\n");
         QTest::newRow("utf-8 text") << QVariantMap{{"t", QStringLiteral("\u00e9\u6f22")}}
                                     << QStringLiteral("{\n    \"t\": \"\u00e9\u6f22\"\n}\n");
     }

@@ -23,7 +23,7 @@ class TestRecords : public QObject
     Q_OBJECT
 private slots:
     // Compact forms of the default texts; the indented layout itself is
-    // checked on a whole question in tst_questions.
+    // the serializer test's concern.
     void defaultTexts_data()
     {
         QTest::addColumn<QObject *>("object");

@@ -210,12 +210,6 @@ private slots:
         QCOMPARE(closed.first().first().toBool(), false);
         QCOMPARE(connected.size(), 1);
         QCOMPARE(c.transport(), 0);
-
-        // A new open starts a new session.
-        c.open(QUrl(echoUrl()), protocols);
-        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 2, 10000);
-        c.close();
-        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 2, 10000);
     }
 
     void selection_data()
