@@ -250,17 +250,16 @@ void tst_PresenterClient::redirects()
     QCOMPARE(processed.count(), 1);
 }
 
+// Decoding gzip answers is a flow case of the stand-in test; only the exact
+// header spelling needs the fake.
 void tst_PresenterClient::gzipAnswers()
 {
     FakeService fake;
-    QByteArray encoding = "gzip";
     fake.handler = [&](const Request &, QTcpSocket *) {
-        return answer(200, deflated(R"({"data":{"userLoginId":"zipped"}})"), "Content-Encoding: " + encoding + "\r\n");
+        return answer(200, deflated(R"({"data":{"userLoginId":"zipped"}})"), "Content-Encoding: GZIP\r\n");
     };
     TestClient client(nullptr, fake.url());
-    QCOMPARE(client.doGetUserName(), "zipped");
-    encoding = "GZIP"; // not recognised: the compressed bytes are no JSON
-    QCOMPARE(client.doGetUserName(), "");
+    QCOMPARE(client.doGetUserName(), ""); // not recognised: the compressed bytes are no JSON
 }
 
 void tst_PresenterClient::oauthRegistration_data()

@@ -53,37 +53,17 @@ private slots:
         QCOMPARE(f.closeCode, closeCode);
     }
 
-    void encodeLayout()
-    {
-        QCOMPARE(SockJSFrame::encode(QStringLiteral("abc")), QStringLiteral("[\n    \"abc\"\n]\n"));
-    }
-
-    void encodeRoundTrip_data()
-    {
-        QTest::addColumn<QString>("message");
-        QString controls;
-        for (ushort c = 0; c < 0x20; ++c)
-            controls += QChar(c);
-        QString planes;
-        for (uint cp : {0x41u, 0xE9u, 0x4E2Du, 0xFFFDu, 0x1F600u, 0x2A6D6u, 0x3134Au, 0xE0041u, 0xFFFFDu, 0x10FFFDu})
-            planes += QString::fromUcs4(&cp, 1);
-        QTest::newRow("quotes and backslashes") << QStringLiteral("\"q\" \\ \\\" \\\\");
-        QTest::newRow("control characters and NUL") << controls;
-        QTest::newRow("every plane") << planes;
-        QTest::newRow("bracket and blank kept") << QStringLiteral("[ 1, 2 ] [ \"[ x ]\" ]");
-        QTest::newRow("event-bus frame") << QStringLiteral("{\"type\":\"publish\",\"address\":\"s.presenter\",\"body\":\"QUJD\"}");
-    }
-
+    // Awkward characters survive encoding and the server's echo; every plane,
+    // NUL and "[ " go through each transport in the connector's session test.
     void encodeRoundTrip()
     {
-        QFETCH(QString, message);
+        const QString message = QStringLiteral("\"q\" \\ \\\" [ x ] ") + QChar(0) + QChar(0x1F) + QChar(0x2028);
         const QString text = SockJSFrame::encode(message);
+        QCOMPARE(SockJSFrame::encode(QStringLiteral("abc")), QStringLiteral("[\n    \"abc\"\n]\n"));
         QJsonParseError err;
         const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &err);
         QCOMPARE(err.error, QJsonParseError::NoError);
-        QCOMPARE(doc.array().size(), 1);
-        QCOMPARE(doc.array().at(0).toString(), message);
-        // What the server echoes back reads as the same message.
+        QCOMPARE(doc.array(), QJsonArray{message});
         QCOMPARE(SockJSFrame::read(QLatin1Char('a') + QString::fromUtf8(doc.toJson(QJsonDocument::Compact))).messages,
                  QStringList{message});
     }
