@@ -1,6 +1,7 @@
 #include "presenterclient.h"
 
 #include "gzip.h"
+#include "gzip_p.h"
 #include "jsontemplate_p.h"
 #include "logging_p.h"
 #include "lzmacodec.h"
@@ -27,6 +28,7 @@
 
 const int PresenterClient::PING_TIMER = 60000;
 const int PresenterClient::NETREQUEST_TIMEOUT = 10000;
+const qint64 PresenterClient::DEFAULT_MAX_RESPONSE_SIZE = qint64(4) * 1024 * 1024;
 const QString PresenterClient::MULTIPART_BOUNDARY = QStringLiteral("----boundary");
 
 namespace {
@@ -52,13 +54,8 @@ QString fill(const char *tmpl, const QStringList &values)
     return Veltro::fillJsonTemplate(QString::fromLatin1(tmpl), values);
 }
 
-// Parses an answer; false when it is not JSON.
-bool parseAnswer(const QString &body, QJsonDocument *doc)
-{
-    QJsonParseError error;
-    *doc = QJsonDocument::fromJson(body.toUtf8(), &error);
-    return error.error == QJsonParseError::NoError;
-}
+// Marks a reply aborted for its size.
+const char TOO_LARGE[] = "veltroTooLarge";
 
 // A member value as text: strings as they are (an empty string stays non-null),
 // numbers in their shortest decimal form, booleans as "true"/"false", anything
@@ -160,6 +157,7 @@ void PresenterClient::doRequest(bool wait, const QUrl &url, const QByteArray &bo
                                           + uploadBoundary)
                                 : QStringLiteral("application/json; charset=UTF-8"));
     QNetworkReply *reply = networkAccessManager->post(request, body);
+    limitResponseSize(reply);
 
     RequestCallbacks callbacks;
     callbacks.success = success;
@@ -208,6 +206,45 @@ void PresenterClient::doRequest(bool wait, const QUrl &url, const QString &body,
     doRequest(wait, url, body.toUtf8(), success, failure, multipart);
 }
 
+void PresenterClient::limitResponseSize(QNetworkReply *reply)
+{
+    // Checked as the answer arrives (its declared length first), and the reply
+    // buffers no more than that, so an endless answer never fills memory.
+    const qint64 cap = maxResponseSize;
+    reply->setReadBufferSize(cap + 1);
+    auto check = [reply, cap](qint64 received, qint64 total) {
+        if ((received > cap || total > cap) && !reply->property(TOO_LARGE).toBool()) {
+            reply->setProperty(TOO_LARGE, true);
+            reply->abort();
+        }
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, [reply, check] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid())
+            check(0, length.toLongLong());
+    });
+    connect(reply, &QNetworkReply::downloadProgress, this, check);
+}
+
+void PresenterClient::setMaxResponseSize(qint64 bytes)
+{
+    maxResponseSize = qMax<qint64>(1, bytes);
+}
+
+bool PresenterClient::parseAnswer(const QString &body, QJsonDocument *doc) const
+{
+    // The answer being handled is parsed from its own bytes, without encoding
+    // its text again; the text is the fallback (bytes that are not UTF-8).
+    QJsonParseError error;
+    if (!answerBytes.isNull()) {
+        *doc = QJsonDocument::fromJson(answerBytes, &error);
+        if (error.error != QJsonParseError::IllegalUTF8String)
+            return error.error == QJsonParseError::NoError;
+    }
+    *doc = QJsonDocument::fromJson(body.toUtf8(), &error);
+    return error.error == QJsonParseError::NoError;
+}
+
 void PresenterClient::completeRequest(QNetworkReply *reply)
 {
     const RequestCallbacks callbacks = pendingRequests.take(reply);
@@ -240,24 +277,32 @@ void PresenterClient::slotRequestFinished(QNetworkReply *reply)
         }
     }
 
-    const QByteArray raw = reply->isOpen() ? reply->readAll() : QByteArray(); // an aborted reply is closed
-    QString body;
+    QByteArray raw = reply->isOpen() ? reply->readAll() : QByteArray(); // an aborted reply is closed
+    bool tooLarge = reply->property(TOO_LARGE).toBool();
     if (reply->rawHeader(QByteArrayLiteral("content-encoding")) == QByteArrayLiteral("gzip")) {
         qCDebug(lcClient).noquote() << "[REST Responze.gzip] Compressed size: " << raw.size();
-        body = QString::fromUtf8(gUncompress(raw));
-    } else {
-        body = QString::fromUtf8(raw);
+        bool inflatedTooLarge = false;
+        raw = Veltro::gUncompressLimited(raw, maxResponseSize, &inflatedTooLarge);
+        tooLarge = tooLarge || inflatedTooLarge;
     }
-    qCDebug(lcClient).noquote() << "[REST Response] " << body;
+    const QString body = QString::fromUtf8(raw);
+    qCDebug(lcClient).noquote() << "[REST Response] " << shortenedForLog(body);
 
     const auto it = pendingRequests.constFind(reply);
     const RequestCallbacks callbacks = it != pendingRequests.constEnd() ? *it : RequestCallbacks();
-    if (reply->error() != QNetworkReply::NoError) {
-        qCDebug(lcClient).noquote() << QStringLiteral("ERROR: %1\nRESPONSE: %2").arg(reply->errorString(), body);
+    answerBytes = raw;
+    if (reply->error() != QNetworkReply::NoError || tooLarge) {
+        qCDebug(lcClient).noquote()
+            << QStringLiteral("ERROR: %1\nRESPONSE: %2").arg(reply->errorString(), shortenedForLog(body));
         if (callbacks.failure)
             (this->*callbacks.failure)(reply, body);
     } else if (callbacks.success) {
         (this->*callbacks.success)(body);
+    }
+    answerBytes = QByteArray();
+    if (tooLarge) {
+        qCWarning(lcClient) << "[PresenterClient] Answer larger than" << maxResponseSize << "bytes refused";
+        lastError = QStringLiteral("ResponseTooLarge");
     }
     completeRequest(reply);
 }
@@ -419,10 +464,17 @@ void PresenterClient::loginSuccessResponse(QString body)
     }
     // An OAuth account that must register first is not signed in; the host
     // completes the registration data and calls doLoginWithOAuth again.
-    // The answer to a submitted registration is a plain sign-in answer, whatever its key says.
-    if (loggedIn && !submittingRegistration && !oauthProvider.isEmpty() && !oauthCode.isEmpty()
+    if (loggedIn && !oauthProvider.isEmpty() && !oauthCode.isEmpty()
         && message.contains(QLatin1String("registration"))) {
+        // A submit answered with the registration's own success ("registration.success")
+        // is a sign-in, or a service confirming the registration would send the user
+        // round for ever; one that still asks ("...success.registration...") is a failure.
+        if (submittingRegistration
+            && message.indexOf(QLatin1String("registration")) < message.indexOf(QLatin1String("success")))
+            return;
         loggedIn = false;
+        if (submittingRegistration)
+            lastError = message;
         const QString data = Veltro::topLevelMemberText(body, QStringLiteral("data"));
         if (!data.isNull())
             registrationData = data;
@@ -445,11 +497,15 @@ bool PresenterClient::doLoginWithOAuth(QString provider, QString code, QString &
         doRequest(true, serviceUrl(path), fill(OAUTH_LOGIN, {code, callbackUrl}),
                   &PresenterClient::loginSuccessResponse, &PresenterClient::loginFailureResponse, false);
     } else {
+        const QString submitted = regData;
         regData = Veltro::addSourceSystemMember(regData);
         submittingRegistration = true;
         doRequest(true, serviceUrl(QStringLiteral("/quorvane/register/oauth/submit")), regData,
                   &PresenterClient::loginSuccessResponse, &PresenterClient::loginFailureResponse, false);
         submittingRegistration = false;
+        // Asked again without new data: the host keeps what it sent, to try again.
+        if (!lastError.isNull() && registrationData.isNull())
+            registrationData = submitted;
     }
     if (loggedIn)
         pingTimer.start(PING_TIMER);
@@ -614,6 +670,7 @@ bool PresenterClient::startWebsocket(PresenterCollab **collabOut)
               QString::fromLatin1(EMPTY_OBJECT), &PresenterClient::getCollabUrlResponse);
     if (collabServerUrl.isEmpty()) {
         qCDebug(lcClient) << "ERROR: Failed to get collab server URL!";
+        lastError = QStringLiteral("CollabServerUrlMissing");
         return false;
     }
 
@@ -630,6 +687,7 @@ bool PresenterClient::startWebsocket(PresenterCollab **collabOut)
     // A refused start without an error key must not open a connection on no session.
     if (sessionToken.isEmpty()) {
         qCDebug(lcClient) << "[PresenterClient] ERROR: The session was not started!";
+        lastError = QStringLiteral("SessionTokenMissing");
         return false;
     }
 

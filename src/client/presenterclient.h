@@ -18,6 +18,7 @@
 
 class QAuthenticator;
 class QEventLoop;
+class QJsonDocument;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QUrl;
@@ -44,7 +45,8 @@ public:
     bool doLogin(QString userId, QString deviceId, QString deviceAccessToken);
     /// Signs in with an OAuth code; with a non-empty `registrationData` submits the
     /// completed registration instead. Returns false when refused or when the account
-    /// must register first, in which case `registrationData` receives the registration JSON.
+    /// must (still) register, in which case `registrationData` receives the registration
+    /// JSON (and, after a submit, getLastError() the service's key).
     bool doLoginWithOAuth(QString provider, QString code, QString &registrationData);
     /// Obtains a device access token by user id and password. Returns the token,
     /// or the previous one (possibly null) on failure.
@@ -69,6 +71,9 @@ public:
     void setHostAppVersion(QString version);
     /// The last error text; null when the last operation reported none.
     QString getLastError();
+    /// Largest answer body accepted, in bytes (after gzip inflation; default 4 MiB).
+    /// A longer answer is aborted and its request fails with "ResponseTooLarge" in getLastError().
+    void setMaxResponseSize(qint64 bytes);
 
     /// Creates a classroom session, signing in again first when needed. Returns
     /// false when not signed in or when the service refused; the code is then null.
@@ -77,7 +82,9 @@ public:
     bool doStartSession(QString name);
     /// Starts the created session live and opens a collaboration object on it, stored
     /// through `collab` (owned by this client). Returns false, creating nothing, when
-    /// there is no collaboration URL, the start was refused or no session token was issued.
+    /// there is no collaboration URL ("CollabServerUrlMissing" in getLastError()), the
+    /// start was refused (the service's error key) or no session token was issued
+    /// ("SessionTokenMissing").
     bool startWebsocket(PresenterCollab **collab);
     /// Requests the session's learner list (read it with getLearners()). Returns
     /// false without a request when no session is live.
@@ -161,6 +168,8 @@ private:
     };
 
     bool isErrorInErrorMsgKeys(const QVariant &response, QString &error);
+    bool parseAnswer(const QString &body, QJsonDocument *doc) const;
+    void limitResponseSize(QNetworkReply *reply);
     void commonFailure(const QString &body);
     QUrl serviceUrl(const QString &path) const;
     void completeRequest(QNetworkReply *reply);
@@ -168,6 +177,7 @@ private:
     static const int PING_TIMER;
     static const int NETREQUEST_TIMEOUT;
     static const QString MULTIPART_BOUNDARY;
+    static const qint64 DEFAULT_MAX_RESPONSE_SIZE;
 
     QTimer pingTimer;
     bool loggedIn = false;
@@ -199,4 +209,6 @@ private:
     QString loginUserId;                 // user id of the last sign-in call, for reLogin
     QString uploadBoundary;              // MULTIPART_BOUNDARY unless the file contains it
     bool submittingRegistration = false; // a registration submit is waiting for its answer
+    qint64 maxResponseSize = DEFAULT_MAX_RESPONSE_SIZE;
+    QByteArray answerBytes;              // the answer being handled, for parseAnswer
 };

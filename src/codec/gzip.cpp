@@ -11,8 +11,10 @@ QByteArray gUncompress(const QByteArray &data)
 
 namespace Veltro {
 
-QByteArray gUncompressLimited(const QByteArray &data, qint64 limit)
+QByteArray gUncompressLimited(const QByteArray &data, qint64 limit, bool *tooLarge)
 {
+    if (tooLarge)
+        *tooLarge = false;
     if (data.size() <= 4) {
         qCWarning(lcCodec) << "gUncompress: Input data is truncated";
         return QByteArray();
@@ -41,6 +43,8 @@ QByteArray gUncompressLimited(const QByteArray &data, qint64 limit)
         if (result.size() > limit) {
             // A decompression bomb, not an answer.
             qCWarning(lcCodec) << "gUncompress: Inflated data exceeds" << limit << "bytes";
+            if (tooLarge)
+                *tooLarge = true;
             inflateEnd(&strm);
             return QByteArray();
         }

@@ -10,7 +10,7 @@ namespace Veltro {
 constexpr qint64 GZIP_MAX_INFLATED_SIZE = qint64(64) * 1024 * 1024;
 
 /// gUncompress with an explicit limit on the inflated size: empty result when
-/// the data would inflate to more than `limit` bytes.
-QByteArray gUncompressLimited(const QByteArray &data, qint64 limit);
+/// the data would inflate to more than `limit` bytes (then `*tooLarge` is set).
+QByteArray gUncompressLimited(const QByteArray &data, qint64 limit, bool *tooLarge = nullptr);
 
 } // namespace Veltro

@@ -1,6 +1,9 @@
 #include "lzmacodec.h"
 #include "lzmacodec_p.h"
 
+#include <QJsonArray>
+#include <QJsonValue>
+
 #include <cstring>
 #include <limits>
 
@@ -294,6 +297,28 @@ char byteOf(const QVariant &v)
     }
 }
 
+// The same for a JSON element: no variant is made for it.
+char byteOf(const QJsonValue &v)
+{
+    if (v.isString()) {
+        bool ok = false;
+        const qlonglong n = v.toString().toLongLong(&ok);
+        return ok ? char(n & 0xFF) : char(0);
+    }
+    if (v.isBool())
+        return v.toBool() ? char(1) : char(0);
+    const double d = v.toDouble(); // 0 for null, arrays and objects
+    if (!(d > -9.2e18 && d < 9.2e18))
+        return 0;
+    return char(qint64(d) & 0xFF);
+}
+
+// A byte list longer than the cap is refused before its payload is built.
+bool plausibleListSize(qsizetype n)
+{
+    return n >= Veltro::LZMA_HEADER_SIZE + 1 && n <= Veltro::LZMA_MAX_DECODED_SIZE;
+}
+
 } // namespace
 
 bool LzmaDecompress64(const QString &base64, QString *out)
@@ -303,11 +328,22 @@ bool LzmaDecompress64(const QString &base64, QString *out)
 
 bool LzmaDecompressList(const QVariantList &bytes, QString *out)
 {
-    if (bytes.size() < Veltro::LZMA_HEADER_SIZE + 1)
+    if (!plausibleListSize(bytes.size()))
         return false;
     QByteArray payload(bytes.size(), Qt::Uninitialized);
     char *p = payload.data();
     for (const QVariant &v : bytes)
+        *p++ = byteOf(v);
+    return restore(payload, out);
+}
+
+bool LzmaDecompressList(const QJsonArray &bytes, QString *out)
+{
+    if (!plausibleListSize(bytes.size()))
+        return false;
+    QByteArray payload(bytes.size(), Qt::Uninitialized);
+    char *p = payload.data();
+    for (const QJsonValue v : bytes)
         *p++ = byteOf(v);
     return restore(payload, out);
 }

@@ -4,14 +4,23 @@
 //
 // Decoders accept any properties byte liblzma supports (lc + lp <= 4) and any
 // dictionary size, with or without an end marker, and refuse at once, without
-// allocating, a payload declaring more than 64 MiB or more than its length
-// could possibly restore to. Restored texts end at their first zero byte.
+// allocating, a payload declaring more than LZMA_MAX_DECODED_SIZE or more than
+// its length could possibly restore to; a stream of unknown size is stopped at
+// that cap. Restored texts end at their first zero byte.
 #pragma once
 
 #include "veltroclient_export.h"
 
 #include <QString>
 #include <QVariantList>
+
+class QJsonArray;
+
+namespace Veltro {
+/// Largest payload a decoder restores (16 MiB, far above any classroom
+/// message); also the longest byte list accepted.
+constexpr qint64 LZMA_MAX_DECODED_SIZE = qint64(16) * 1024 * 1024;
+} // namespace Veltro
 
 /// Compresses `text` (as UTF-8) into the 13-byte-header LZMA format and
 /// Base64-encodes it into `*out`. Returns false and leaves `*out` untouched on failure.
@@ -24,6 +33,10 @@ VELTROCLIENT_EXPORT bool LzmaDecompress64(const QString &base64, QString *out);
 /// Restores a text from a list of byte values (numbers; low 8 bits used, so
 /// signed values -128..127 work). Returns false and leaves `*out` untouched on failure.
 VELTROCLIENT_EXPORT bool LzmaDecompressList(const QVariantList &bytes, QString *out);
+
+/// As above, reading the byte values straight from a JSON array (numbers, or
+/// numeric texts). Returns false and leaves `*out` untouched on failure.
+VELTROCLIENT_EXPORT bool LzmaDecompressList(const QJsonArray &bytes, QString *out);
 
 /// Restores a text from a byte list written as text ("93,0,64,..." with or
 /// without brackets). Returns false and leaves `*out` untouched on failure.

@@ -13,10 +13,6 @@ namespace Veltro {
 /// four bytes the decoder ignores. The stream follows it.
 constexpr int LZMA_HEADER_SIZE = 13;
 
-/// Largest text a payload may restore to. A larger declared size is refused
-/// before anything is allocated.
-constexpr qint64 LZMA_MAX_DECODED_SIZE = qint64(64) * 1024 * 1024;
-
 /// The declared-size value meaning "unknown, ends with the end marker"
 /// (written by stand-alone encoders that stream, e.g. `xz --format=lzma`).
 constexpr quint32 LZMA_UNKNOWN_SIZE = 0xFFFFFFFFu;

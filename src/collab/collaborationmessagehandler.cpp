@@ -49,6 +49,22 @@ QString answerText(const QVariant &value)
     return QString::fromUtf8(value.toByteArray());
 }
 
+// What a restored list payload gives: an object as a map, other JSON as it is,
+// anything else as its Latin-1 bytes.
+QVariant restoredListValue(const QString &accumulated)
+{
+    qCDebug(lcCollab).noquote() << "[MessageHandler.Decompressed from List] " + shortenedForLog(accumulated);
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(accumulated.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError)
+        return QVariant(accumulated.toLatin1());
+    if (doc.isObject())
+        return doc.object().toVariantMap();
+    if (doc.isArray())
+        return doc.array().toVariantList();
+    return QVariant();
+}
+
 } // namespace
 
 CollaborationMessageHandler::CollaborationMessageHandler(QObject *parent)
@@ -73,14 +89,23 @@ CollaborationMessageHandler::~CollaborationMessageHandler() = default;
 
 void CollaborationMessageHandler::onHandleMessage(QString message)
 {
-    qCDebug(lcCollab).noquote() << "[MessageHandler]" << message << "\n";
+    qCDebug(lcCollab).noquote() << "[MessageHandler]" << shortenedForLog(message) << "\n";
 
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(message.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError)
         return;
 
-    const QVariantMap body = doc.object().toVariantMap().value(QStringLiteral("body")).toMap();
+    // A byte list stays a JSON array (decoded from it directly): a variant per
+    // element would cost many times the payload.
+    const QJsonObject bodyObject = doc.object().value(QLatin1String("body")).toObject();
+    QVariantMap body;
+    for (auto it = bodyObject.constBegin(); it != bodyObject.constEnd(); ++it) {
+        const QJsonValue v = it.value();
+        const bool byteList = it.key() == QLatin1String("data") && v.isArray() && !v.toArray().isEmpty()
+                              && !v.toArray().first().isString();
+        body.insert(it.key(), byteList ? QVariant::fromValue(v.toArray()) : v.toVariant());
+    }
 
     const QString action = body.value(QStringLiteral("action")).toString();
     if (!action.isNull()) {
@@ -119,13 +144,22 @@ QVariant CollaborationMessageHandler::decompressData(const QVariantMap &body) co
             qCDebug(lcCollab).noquote() << "[MessageHandler.Decompressed] FAILED to decompress, forwarding raw string!";
             return QVariant(text);
         }
-        qCDebug(lcCollab).noquote() << "[MessageHandler.Decompressed from String] " + restored;
+        qCDebug(lcCollab).noquote() << "[MessageHandler.Decompressed from String] " + shortenedForLog(restored);
         const QJsonDocument doc = QJsonDocument::fromJson(restored.toUtf8());
         if (doc.isObject())
             return doc.object().toVariantMap();
         return QVariant();
     }
 
+    QString accumulated;
+    if (kind == QMetaType::QJsonArray) {
+        // A byte list, as onHandleMessage keeps it.
+        if (!LzmaDecompressList(d.value<QJsonArray>(), &accumulated)) {
+            qCDebug(lcCollab).noquote() << "[MessageHandler.Decompressed] FAILED to decompress List!";
+            return QVariant();
+        }
+        return restoredListValue(accumulated);
+    }
     if (kind != QMetaType::QVariantList && kind != QMetaType::QStringList)
         return QVariant();
 
@@ -134,7 +168,6 @@ QVariant CollaborationMessageHandler::decompressData(const QVariantMap &body) co
     if (list.isEmpty())
         return QVariant();
 
-    QString accumulated;
     if (list.first().userType() == QMetaType::QString) {
         bool any = false;
         for (const QVariant &element : list) {
@@ -146,6 +179,11 @@ QVariant CollaborationMessageHandler::decompressData(const QVariantMap &body) co
                 accumulated += restored;
                 any = true;
             }
+            // The pieces together are held to the cap of a single payload.
+            if (accumulated.size() > Veltro::LZMA_MAX_DECODED_SIZE) {
+                qCDebug(lcCollab).noquote() << "[MessageHandler.Decompressed] FAILED to decompress List!";
+                return QVariant();
+            }
         }
         if (!any)
             return QVariant();
@@ -153,17 +191,7 @@ QVariant CollaborationMessageHandler::decompressData(const QVariantMap &body) co
         qCDebug(lcCollab).noquote() << "[MessageHandler.Decompressed] FAILED to decompress List!";
         return QVariant();
     }
-
-    qCDebug(lcCollab).noquote() << "[MessageHandler.Decompressed from List] " + accumulated;
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(accumulated.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError)
-        return QVariant(accumulated.toLatin1());
-    if (doc.isObject())
-        return doc.object().toVariantMap();
-    if (doc.isArray())
-        return doc.array().toVariantList();
-    return QVariant();
+    return restoredListValue(accumulated);
 }
 
 void CollaborationMessageHandler::onUnregister(const QVariantMap &body)
@@ -183,6 +211,11 @@ void CollaborationMessageHandler::onUnregister(const QVariantMap &body)
 void CollaborationMessageHandler::onJoin(const QVariantMap &body, const QVariant &data)
 {
     const QString from = body.value(QStringLiteral("from")).toString();
+    // Without a sender token there is nobody to answer or to see leave.
+    if (from.isEmpty()) {
+        qCDebug(lcCollab) << "[MessageHandler] Dropped a join without \"from\"";
+        return;
+    }
     const QVariantMap map = data.toMap();
     qCDebug(lcCollab).noquote() << "JOIN" << from;
     emit learnerJoin(Veltro::Learner(from, map.value(QStringLiteral("userName")).toString(),

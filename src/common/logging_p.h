@@ -6,9 +6,19 @@
 #pragma once
 
 #include <QLoggingCategory>
+#include <QString>
 
 Q_DECLARE_LOGGING_CATEGORY(lcClient)   // veltro.client  : REST requests, sign-in, sessions, upload
 Q_DECLARE_LOGGING_CATEGORY(lcSockJS)   // veltro.sockjs  : transports, XHR worker
 Q_DECLARE_LOGGING_CATEGORY(lcCollab)   // veltro.collab  : event bus, dispatch, polls, assessments
 Q_DECLARE_LOGGING_CATEGORY(lcModel)    // veltro.model   : data objects, JSON serializer
 Q_DECLARE_LOGGING_CATEGORY(lcCodec)    // veltro.codec   : LZMA and gzip codecs
+
+/// `text` for a log line: its first `max` characters and its full length, so
+/// that a peer's megabytes never cost megabytes again in the log.
+inline QString shortenedForLog(const QString &text, int max = 1024)
+{
+    if (text.size() <= max)
+        return text;
+    return text.left(max) + QStringLiteral("... (") + QString::number(text.size()) + QStringLiteral(" characters)");
+}

@@ -1,6 +1,7 @@
 #include "sockjsframe_p.h"
 
 #include "jsontemplate_p.h"
+#include "logging_p.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -25,19 +26,6 @@ bool parseArray(const QString &text, QJsonArray *out)
     return true;
 }
 
-QString valueText(const QJsonValue &v)
-{
-    if (v.isString())
-        return v.toString();
-    if (v.isArray())
-        return QString::fromUtf8(QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact));
-    if (v.isObject())
-        return QString::fromUtf8(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact));
-    // Scalars: reuse the writer so numbers and literals read as JSON does.
-    const QByteArray wrapped = QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(wrapped.mid(1, wrapped.size() - 2));
-}
-
 } // namespace
 
 SockJSFrame SockJSFrame::read(const QString &text)
@@ -60,8 +48,14 @@ SockJSFrame SockJSFrame::read(const QString &text)
         QJsonArray array;
         if (parseArray(text.mid(1), &array)) {
             frame.messages.reserve(array.size());
-            for (const QJsonValue v : array)
-                frame.messages.append(valueText(v));
+            for (const QJsonValue v : array) {
+                // Only strings are messages: anything else would reach the
+                // dispatcher as a bus frame nobody sent.
+                if (v.isString())
+                    frame.messages.append(v.toString());
+                else
+                    qCDebug(lcSockJS) << "[SockJSConnector] Dropped a non-text element of a message frame";
+            }
         }
     } else if (kind == QLatin1Char('c')) {
         frame.type = Close;

@@ -22,8 +22,8 @@ struct SockJSFrame
     QString closeReason;    ///< Close: the reason text
 
     /// Reads one frame text. An "a" frame whose JSON does not parse as an
-    /// array gives Messages with no elements; non-string elements are given
-    /// as their compact JSON text.
+    /// array gives Messages with no elements; elements that are not strings
+    /// are dropped (with a debug line).
     static SockJSFrame read(const QString &text);
 
     /// The text sent for one outgoing message: a JSON array holding the

@@ -139,7 +139,7 @@ bool SockJSXHRPolling::open(QString host, int port, bool useSsl, QString path, b
         baseUrl.chop(1);
 
     QTcpSocket *sock = useSsl ? new QSslSocket : new QTcpSocket;
-    sock->setProxy(systemProxy());
+    sock->setProxy(proxyForServer(host, port, useSsl, requestPath));
     auto *w = new SockJSXHRPollingWorker(nullptr, sock, host, port, useSsl, keepAlive);
     if (!w->connectToHost()) {
         qCDebug(lcSockJS) << "[SockJSXHRPolling]" << sock->errorString();
@@ -304,7 +304,7 @@ void SockJSXHRPolling::writeSend()
     }
     if (!sendSocket) {
         sendSocket = useSsl ? new QSslSocket(this) : new QTcpSocket(this);
-        sendSocket->setProxy(systemProxy());
+        sendSocket->setProxy(proxyForServer(host, port, useSsl, requestPath));
         connect(sendSocket, &QIODevice::readyRead, this, &SockJSXHRPolling::onSendReadyRead);
         connect(sendSocket, &QAbstractSocket::disconnected, this, &SockJSXHRPolling::onSendDisconnected);
         connect(sendSocket, &QAbstractSocket::errorOccurred, this, [this] {

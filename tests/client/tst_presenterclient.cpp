@@ -121,6 +121,8 @@ private Q_SLOTS:
     void redirects_data();
     void redirects();
     void gzipAnswers();
+    void oversizedAnswers_data();
+    void oversizedAnswers();
     void oauthRegistration_data();
     void oauthRegistration();
     void replyDuringNestedWait_data();
@@ -262,6 +264,32 @@ void tst_PresenterClient::gzipAnswers()
     QCOMPARE(client.doGetUserName(), ""); // not recognised: the compressed bytes are no JSON
 }
 
+void tst_PresenterClient::oversizedAnswers_data()
+{
+    QTest::addColumn<QByteArray>("reply"); // sent, then the connection closed
+    const QByteArray json = R"({"data":{"userLoginId":"big"},"pad":")" + QByteArray(2048, 'x') + R"("})";
+    QTest::newRow("declared length") << answer(200, json);
+    QTest::newRow("undeclared, up to the close") << "HTTP/1.1 200 X\r\nConnection: close\r\n\r\n" + json;
+    QTest::newRow("inflates past the cap") << answer(200, deflated(json), "Content-Encoding: gzip\r\n");
+}
+
+void tst_PresenterClient::oversizedAnswers()
+{
+    QFETCH(QByteArray, reply);
+    FakeService fake;
+    fake.handler = [&](const Request &, QTcpSocket *s) {
+        s->write(reply);
+        s->disconnectFromHost();
+        return QByteArray();
+    };
+    TestClient client(nullptr, fake.url());
+    client.setMaxResponseSize(1024);
+    QCOMPARE(client.doGetUserName(), QString());
+    QCOMPARE(client.getLastError(), "ResponseTooLarge");
+    client.setMaxResponseSize(4096);
+    QCOMPARE(client.doGetUserName(), "big");
+}
+
 void tst_PresenterClient::oauthRegistration_data()
 {
     QTest::addColumn<QByteArray>("body");
@@ -290,9 +318,10 @@ void tst_PresenterClient::oauthRegistration()
     QFETCH(QByteArray, submitted);
 
     FakeService fake;
+    bool askAgain = false;
     fake.handler = [&](const Request &r, QTcpSocket *) {
-        // The submit's own key may name the registration: it is a sign-in all the same.
-        return answer(200, r.path.endsWith("submit") ? R"({"infoMsgKeys":["registration.success"]})" : body);
+        // The submit's own key names the registration's success: it is a sign-in.
+        return answer(200, r.path.endsWith("submit") && !askAgain ? R"({"infoMsgKeys":["registration.success"]})" : body);
     };
     TestClient client(nullptr, fake.url());
     QString registration;
@@ -306,6 +335,12 @@ void tst_PresenterClient::oauthRegistration()
     // The device-token path hands over the same text when no token is issued.
     QCOMPARE(client.doGetOAuthAccessToken("brightid", "c", "dev", "Desk", registration), QString());
     QCOMPARE(registration, handed);
+
+    // A submit answered with the registration request again fails, handing the data back.
+    askAgain = true;
+    QVERIFY(!client.doLoginWithOAuth("brightid", "c", registration));
+    QCOMPARE(registration, handed);
+    QVERIFY(client.getLastError().contains("success") && client.getLastError().contains("registration"));
 }
 
 void tst_PresenterClient::replyDuringNestedWait_data()
@@ -417,13 +452,13 @@ void tst_PresenterClient::startRefusals_data()
     QTest::newRow("no user") << QByteArray("/quorvane/login/user") << 200 << QByteArray(R"({"data":{}})") << 1
                              << QString();
     QTest::newRow("no collab URL") << QByteArray("/quorvane/session/getcollabserverurl") << 200
-                                   << QByteArray(R"({"data":{}})") << 3 << QString();
+                                   << QByteArray(R"({"data":{}})") << 3 << "CollabServerUrlMissing";
     QTest::newRow("start refused with key") << QByteArray("/quorvane/session/start") << 409
                                             << QByteArray(R"({"errorMsgKeys":["error.closed"]})") << 5
                                             << "error.closed";
     // No key, no token: nothing to open a connection on.
     QTest::newRow("start refused without key") << QByteArray("/quorvane/session/start") << 500 << QByteArray("{}")
-                                               << 5 << QString();
+                                               << 5 << "SessionTokenMissing";
 }
 
 void tst_PresenterClient::startRefusals()

@@ -5,6 +5,7 @@
 #include "lzmacodec_p.h"
 #include "testdata.h"
 
+#include <QJsonArray>
 #include <QTextCodec>
 #include <QtTest>
 
@@ -74,13 +75,14 @@ QByteArray payload(const QByteArray &stream, quint32 declared, uint props = 0x5D
 QString restoreAll(const QByteArray &raw, bool *agree)
 {
     const QString sentinel = QStringLiteral("untouched");
-    QString a = sentinel, b = sentinel, c = sentinel, d = sentinel;
+    QString a = sentinel, b = sentinel, c = sentinel, d = sentinel, e = sentinel;
     const bool ok = LzmaDecompress64(QString::fromLatin1(raw.toBase64()), &a);
     const bool okList = LzmaDecompressList(signedBytes(raw), &b);
     const bool okText = LzmaDecompressText(byteListText(raw, true), &c);
     const bool okPlain = LzmaDecompressText(byteListText(raw, false), &d);
-    *agree = ok == okList && ok == okText && ok == okPlain && a == b && a == c && a == d
-            && (ok || a == sentinel);
+    const bool okJson = LzmaDecompressList(QJsonArray::fromVariantList(signedBytes(raw)), &e);
+    *agree = ok == okList && ok == okText && ok == okPlain && ok == okJson && a == b && a == c && a == d
+            && a == e && (ok || a == sentinel);
     return ok ? a : QString();
 }
 
@@ -201,6 +203,11 @@ void TestLzmaCodec::decoding_data()
                                          << QString::fromLatin1(noise);
     QTest::newRow("declared above the cap") << payload(noisy, quint32(Veltro::LZMA_MAX_DECODED_SIZE + 1)) << false
                                             << QString();
+    // A few KiB that would expand to 17 MiB: refused by its declared size, or
+    // stopped at the 16 MiB cap when the size is unknown.
+    const QByteArray bomb = rawStream(QByteArray(17 * 1024 * 1024, 'a'));
+    QTest::newRow("expands past 16 MiB") << payload(bomb, 17 * 1024 * 1024) << false << QString();
+    QTest::newRow("expands past 16 MiB, size unknown") << payload(bomb, 0xFFFFFFFFu) << false << QString();
 }
 
 void TestLzmaCodec::decoding()
@@ -339,8 +346,9 @@ void TestLzmaCodec::deviceSurrogatePairs()
 
 void TestLzmaCodec::densestStreamIsNotRefused()
 {
-    // The best ratio an encoder can reach: 273-byte matches of one byte.
-    const QByteArray zeros(32 * 1024 * 1024, 'z');
+    // The best ratio an encoder can reach: 273-byte matches of one byte, as
+    // large as a payload may be.
+    const QByteArray zeros(int(Veltro::LZMA_MAX_DECODED_SIZE), 'z');
     RawOptions dense;
     dense.niceLen = 273;
     dense.mode = LZMA_MODE_NORMAL;

@@ -232,6 +232,8 @@ private Q_SLOTS:
         QTest::newRow("body without action or type") << R"({"body":{"from":"x","data":"y"}})";
         QTest::newRow("type null") << R"({"body":{"type":null}})";
         QTest::newRow("type object") << R"({"body":{"type":{"a":1}}})";
+        QTest::newRow("join without from") << R"({"body":{"type":"join","data":"x"}})";
+        QTest::newRow("join with empty from") << R"({"body":{"type":"join","from":""}})";
         QTest::newRow("deep nesting") << QString(QStringLiteral("[")).repeated(5000);
         QTest::newRow("invalid utf8 escapes") << R"({"body":{"type":"\ud800"}})";
     }

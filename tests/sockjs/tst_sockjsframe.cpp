@@ -32,8 +32,8 @@ private slots:
                                                                  + QString::fromUtf8("\xF0\x9F\x98\x80")
                                                                  + QChar(0x2028)}
                                                   << 0;
-        QTest::newRow("non-string element as JSON") << "a[{\"k\":1},2]" << int(SockJSFrame::Messages)
-                                                    << QStringList{"{\"k\":1}", "2"} << 0;
+        QTest::newRow("only strings are messages") << "a[{\"body\":{\"type\":\"join\"}},\"x\",2,null,[\"y\"]]"
+                                                   << int(SockJSFrame::Messages) << QStringList{"x"} << 0;
         QTest::newRow("broken JSON gives nothing") << "a[\"x\"" << int(SockJSFrame::Messages) << QStringList() << 0;
         QTest::newRow("object instead of array") << "a{}" << int(SockJSFrame::Messages) << QStringList() << 0;
         QTest::newRow("close") << "c[3000,\"Go away!\"]" << int(SockJSFrame::Close) << QStringList() << 3000;
