@@ -191,9 +191,10 @@ QList<Row> rows()
                }};
     out << Row{QStringLiteral("rest-200MB-undeclared"), QStringLiteral("REST answer of 200 MB up to the close"), {},
                [](const QString &) { return runRest("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", 200 * MiB); }};
-    out << Row{QStringLiteral("rest-gzip-bomb"), QStringLiteral("REST answer gzip, inflating to 200 MB"), {},
-               [](const QString &) {
-                   const QByteArray gz = gzipOfZeros(200 * MiB);
+    out << Row{QStringLiteral("rest-gzip-bomb"), QStringLiteral("REST answer gzip, inflating to 200 MB"),
+               [](const QString &dir) { writeFile(dir + QStringLiteral("/rest-gzip-bomb"), gzipOfZeros(200 * MiB)); },
+               [](const QString &dir) {
+                   const QByteArray gz = readFile(dir + QStringLiteral("/rest-gzip-bomb"));
                    return runRest("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: "
                                       + QByteArray::number(gz.size()) + "\r\n\r\n",
                                   0, gz);

@@ -1,9 +1,6 @@
 #include "lzmacodec.h"
 #include "lzmacodec_p.h"
 
-#include <QJsonArray>
-#include <QJsonValue>
-
 #include <cstring>
 #include <limits>
 
@@ -297,22 +294,6 @@ char byteOf(const QVariant &v)
     }
 }
 
-// The same for a JSON element: no variant is made for it.
-char byteOf(const QJsonValue &v)
-{
-    if (v.isString()) {
-        bool ok = false;
-        const qlonglong n = v.toString().toLongLong(&ok);
-        return ok ? char(n & 0xFF) : char(0);
-    }
-    if (v.isBool())
-        return v.toBool() ? char(1) : char(0);
-    const double d = v.toDouble(); // 0 for null, arrays and objects
-    if (!(d > -9.2e18 && d < 9.2e18))
-        return 0;
-    return char(qint64(d) & 0xFF);
-}
-
 // A byte list longer than the cap is refused before its payload is built.
 bool plausibleListSize(qsizetype n)
 {
@@ -337,15 +318,9 @@ bool LzmaDecompressList(const QVariantList &bytes, QString *out)
     return restore(payload, out);
 }
 
-bool LzmaDecompressList(const QJsonArray &bytes, QString *out)
+bool LzmaDecompressBytes(const QByteArray &payload, QString *out)
 {
-    if (!plausibleListSize(bytes.size()))
-        return false;
-    QByteArray payload(bytes.size(), Qt::Uninitialized);
-    char *p = payload.data();
-    for (const QJsonValue v : bytes)
-        *p++ = byteOf(v);
-    return restore(payload, out);
+    return plausibleListSize(payload.size()) && restore(payload, out);
 }
 
 bool LzmaDecompressText(const QString &text, QString *out)
@@ -371,6 +346,8 @@ bool LzmaDecompressText(const QString &text, QString *out)
             continue;
         if (u == ',') {
             finish();
+            if (payload.size() > Veltro::LZMA_MAX_DECODED_SIZE)
+                return false; // as long as a byte list may be
         } else if (u >= '0' && u <= '9') {
             if (trailingSpace)
                 valid = false;

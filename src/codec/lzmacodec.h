@@ -14,8 +14,6 @@
 #include <QString>
 #include <QVariantList>
 
-class QJsonArray;
-
 namespace Veltro {
 /// Largest payload a decoder restores (16 MiB, far above any classroom
 /// message); also the longest byte list accepted.
@@ -34,9 +32,9 @@ VELTROCLIENT_EXPORT bool LzmaDecompress64(const QString &base64, QString *out);
 /// signed values -128..127 work). Returns false and leaves `*out` untouched on failure.
 VELTROCLIENT_EXPORT bool LzmaDecompressList(const QVariantList &bytes, QString *out);
 
-/// As above, reading the byte values straight from a JSON array (numbers, or
-/// numeric texts). Returns false and leaves `*out` untouched on failure.
-VELTROCLIENT_EXPORT bool LzmaDecompressList(const QJsonArray &bytes, QString *out);
+/// Restores a text from the payload bytes themselves (a byte list already read
+/// into bytes). Returns false and leaves `*out` untouched on failure.
+VELTROCLIENT_EXPORT bool LzmaDecompressBytes(const QByteArray &payload, QString *out);
 
 /// Restores a text from a byte list written as text ("93,0,64,..." with or
 /// without brackets). Returns false and leaves `*out` untouched on failure.

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "bytelist_p.h"
 #include "logging_p.h"
 #include "lzmacodec.h"
 
@@ -91,21 +92,34 @@ void CollaborationMessageHandler::onHandleMessage(QString message)
 {
     qCDebug(lcCollab).noquote() << "[MessageHandler]" << shortenedForLog(message) << "\n";
 
+    // A list of byte values is read from the text itself and kept as its bytes:
+    // as a JSON document, and then a variant per element, it would cost many
+    // times the payload. The rest of the frame is read as usual.
+    QString rest;
+    QByteArray listBytes;
+    bool tooLong = false;
+    const bool textList = Veltro::takeByteList(message, Veltro::LZMA_MAX_DECODED_SIZE, &rest, &listBytes, &tooLong);
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(message.toUtf8(), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson((textList ? rest : message).toUtf8(), &error);
     if (error.error != QJsonParseError::NoError)
         return;
 
-    // A byte list stays a JSON array (decoded from it directly): a variant per
-    // element would cost many times the payload.
     const QJsonObject bodyObject = doc.object().value(QLatin1String("body")).toObject();
     QVariantMap body;
     for (auto it = bodyObject.constBegin(); it != bodyObject.constEnd(); ++it) {
         const QJsonValue v = it.value();
-        const bool byteList = it.key() == QLatin1String("data") && v.isArray() && !v.toArray().isEmpty()
-                              && !v.toArray().first().isString();
-        body.insert(it.key(), byteList ? QVariant::fromValue(v.toArray()) : v.toVariant());
+        if (it.key() != QLatin1String("data")) {
+            body.insert(it.key(), v.toVariant());
+        } else if (textList) {
+            body.insert(it.key(), listBytes);
+        } else if (v.isArray() && !v.toArray().isEmpty() && !v.toArray().first().isString()) {
+            body.insert(it.key(), Veltro::byteListOf(v.toArray(), Veltro::LZMA_MAX_DECODED_SIZE, &tooLong));
+        } else {
+            body.insert(it.key(), v.toVariant());
+        }
     }
+    if (tooLong)
+        qCDebug(lcCollab) << "[MessageHandler] Byte list longer than" << Veltro::LZMA_MAX_DECODED_SIZE << "refused";
 
     const QString action = body.value(QStringLiteral("action")).toString();
     if (!action.isNull()) {
@@ -152,9 +166,9 @@ QVariant CollaborationMessageHandler::decompressData(const QVariantMap &body) co
     }
 
     QString accumulated;
-    if (kind == QMetaType::QJsonArray) {
-        // A byte list, as onHandleMessage keeps it.
-        if (!LzmaDecompressList(d.value<QJsonArray>(), &accumulated)) {
+    if (kind == QMetaType::QByteArray) {
+        // A list of byte values, as onHandleMessage keeps it.
+        if (!LzmaDecompressBytes(d.toByteArray(), &accumulated)) {
             qCDebug(lcCollab).noquote() << "[MessageHandler.Decompressed] FAILED to decompress List!";
             return QVariant();
         }

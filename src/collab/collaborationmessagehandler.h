@@ -32,7 +32,8 @@ Q_SIGNALS:
     /// Only ever emitted with false (a controller left).
     void controllerRegister(bool isRegister);
     void remoteControl(Veltro::RemoteControlMessage Signal);
-    /// A body of a type the handler does not know, with its restored payload.
+    /// A body of a type the handler does not know, with its restored payload (a
+    /// "data" list of byte values is in the body as the QByteArray of those bytes).
     void unhandledMessage(QVariantMap jsonMessage, QVariant data);
     /// A device asks for assessment question number questionId.
     void learnerGetQuestion(QString id, int questionId);

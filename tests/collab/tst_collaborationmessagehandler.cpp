@@ -3,6 +3,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "bytelist_p.h"
 #include "collabtestutil.h"
 #include "collaborationmessagehandler.h"
 #include "learner.h"
@@ -94,6 +95,42 @@ private Q_SLOTS:
         if (expected.isValid())
             QCOMPARE(got, expected);
         QCOMPARE(unhandled.at(0).at(0).toMap().value(QStringLiteral("type")).toString(), QStringLiteral("heavy"));
+    }
+
+    // A byte list read straight from the frame text, with the conversion the
+    // variant path applies, the last member of a name winning, and the cap.
+    void byteListFromText_data()
+    {
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("tooLong");
+        QTest::newRow("element kinds")
+            << R"({"body":{"type":"t","data":[93, -1,1.9,-1e3,"65",true,false,null,[7],{"a":8}]}})" << true
+            << QByteArray::fromHex("5dff0118410100000000") << false;
+        QTest::newRow("last body and data win")
+            << R"({"body":{"data":[1]},"body":{"data":[2],"from":"x","data":[3,4]}})" << true
+            << QByteArray::fromHex("0304") << false;
+        QTest::newRow("beyond the cap") << R"({"body":{"data":[1,2,3,4,5,6,7,8,9,10,11]}})" << true << QByteArray()
+                                        << true;
+        QTest::newRow("texts are pieces, not bytes") << R"({"body":{"data":["AAAA",1]}})" << false << QByteArray() << false;
+        QTest::newRow("broken list") << R"({"body":{"data":[1,,2]}})" << false << QByteArray() << false;
+        QTest::newRow("broken after the list") << R"({"body":{"data":[1]},})" << false << QByteArray() << false;
+    }
+    void byteListFromText()
+    {
+        QFETCH(QString, frame);
+        QFETCH(bool, taken);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, tooLong);
+        QString rest;
+        QByteArray got;
+        bool gotTooLong = false;
+        QCOMPARE(Veltro::takeByteList(frame, 10, &rest, &got, &gotTooLong), taken);
+        QCOMPARE(got, bytes);
+        QCOMPARE(gotTooLong, tooLong);
+        if (taken)
+            QVERIFY(QJsonDocument::fromJson(rest.toUtf8()).object().value("body").toObject().value("data").isNull());
     }
 
     void nullData()

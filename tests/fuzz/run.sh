@@ -9,7 +9,7 @@ build=$1 secs=${2:-60}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$build/fuzz-work
 seed=$work/seed
-mkdir -p "$work/artifacts" "$seed"/{fuzz_lzmadecompress64,fuzz_lzmadecompresslist,fuzz_lzmadecompresstext,fuzz_guncompress,fuzz_sockjsframe,fuzz_httpresponseparser,fuzz_restanswers}
+mkdir -p "$work/artifacts" "$seed"/{fuzz_lzmadecompress64,fuzz_lzmadecompresslist,fuzz_lzmadecompresstext,fuzz_guncompress,fuzz_sockjsframe,fuzz_httpresponseparser,fuzz_restanswers,fuzz_bytelist}
 
 # Codec seeds: payloads of the device encoder and of xz, an empty and a bracketed list.
 node -e '
@@ -31,6 +31,10 @@ printf 'c[3000,"Go away!"]' > "$seed/fuzz_sockjsframe/close"
 printf 'HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\no\n' > "$seed/fuzz_httpresponseparser/length"
 printf 'HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\no\n\r\n4\r\na[]\n\r\n0\r\n\r\n' > "$seed/fuzz_httpresponseparser/chunked"
 
+# Event-bus frames whose payload is a list of byte values.
+printf '{"type":"rec","body":{"type":"join","from":"d","data":[93,0,-128,1.5,"7",true,null,[1],{"a":2}]}}' > "$seed/fuzz_bytelist/list"
+printf '{"body":{"data":[1,2],"data":[3]},"body":{"from":"x","data":[-1e3,2E+2,0.5]}}' > "$seed/fuzz_bytelist/duplicates"
+
 # REST answers; the first byte picks the handler (see fuzz_restanswers.cpp).
 rest() { printf "$1" > "$seed/fuzz_restanswers/$2"; }
 rest '\000{"infoMsgKeys":["success"],"data":{"userLoginId":"t"}}' signin
@@ -40,6 +44,7 @@ rest '\010{"data":{"users":[{"mode":"learner","userToken":"u1","userName":"Ann",
 rest '\005{"data":{"sockJSProtocols":["websocket","xhr-polling"]}}' transports
 rest '\014{"errorMsgKeys":["error.login.invalid"]}' errorkeys
 
+export LSAN_OPTIONS=suppressions=$root/tests/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}
 for exe in "$build"/tests/fuzz/fuzz_*; do
   [ -f "$exe" ] && [ -x "$exe" ] || continue
   target=$(basename "$exe")
