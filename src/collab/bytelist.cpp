@@ -125,6 +125,20 @@ public:
             if (!digits())
                 return false;
         }
+        if (value && pos - start <= 18) {
+            // Plain integers, what devices send, without the general conversion.
+            bool plain = true;
+            qint64 v = 0;
+            for (int i = start + (s[start] == QLatin1Char('-') ? 1 : 0); i < pos && plain; ++i) {
+                const ushort c = s[i].unicode();
+                plain = c >= '0' && c <= '9';
+                v = v * 10 + (c - '0');
+            }
+            if (plain) {
+                *value = double(s[start] == QLatin1Char('-') ? -v : v);
+                return true;
+            }
+        }
         if (value) {
             char buf[64];
             const int len = pos - start;
