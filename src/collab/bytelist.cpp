@@ -3,7 +3,6 @@
 #include <QJsonArray>
 #include <QJsonValue>
 
-#include <cstdlib>
 
 namespace Veltro {
 
@@ -125,7 +124,7 @@ public:
             if (!digits())
                 return false;
         }
-        if (value && pos - start <= 18) {
+        if (pos - start <= 18) {
             // Plain integers, what devices send, without the general conversion.
             bool plain = true;
             qint64 v = 0;
@@ -135,23 +134,21 @@ public:
                 v = v * 10 + (c - '0');
             }
             if (plain) {
-                *value = double(s[start] == QLatin1Char('-') ? -v : v);
+                if (value)
+                    *value = double(s[start] == QLatin1Char('-') ? -v : v);
                 return true;
             }
         }
-        if (value) {
-            char buf[64];
-            const int len = pos - start;
-            if (len < int(sizeof buf)) {
-                for (int i = 0; i < len; ++i)
-                    buf[i] = char(s[start + i].unicode());
-                buf[len] = '\0';
-                *value = std::strtod(buf, nullptr);
-            } else {
-                *value = QString(s + start, len).toDouble();
-            }
-        }
-        return true;
+        // Converted as the JSON reader converts it, which refuses what does
+        // not fit a double.
+        QByteArray token(pos - start, Qt::Uninitialized);
+        for (int i = 0; i < token.size(); ++i)
+            token[i] = char(s[start + i].unicode());
+        bool ok = false;
+        const double d = token.toDouble(&ok);
+        if (value)
+            *value = d;
+        return ok;
     }
 
     bool digits()

@@ -115,6 +115,7 @@ private Q_SLOTS:
                                         << true;
         QTest::newRow("texts are pieces, not bytes") << R"({"body":{"data":["AAAA",1]}})" << false << QByteArray() << false;
         QTest::newRow("broken list") << R"({"body":{"data":[1,,2]}})" << false << QByteArray() << false;
+        QTest::newRow("number beyond a double") << R"({"body":{"data":[1,1e999]}})" << false << QByteArray() << false;
         QTest::newRow("broken after the list") << R"({"body":{"data":[1]},})" << false << QByteArray() << false;
     }
     void byteListFromText()
