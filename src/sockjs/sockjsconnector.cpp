@@ -134,20 +134,19 @@ bool SockJSConnector::openWebSocket()
     // Published for other code of the process, unless the host chose a proxy
     // of its own. With its scheme: a bare "host:port" reads back as a URL
     // whose scheme is the host, which breaks every later proxy lookup.
-    const QNetworkProxy system = systemProxy();
+    const QNetworkProxy proxy = systemProxy();
     if (!applicationProxySet() && !systemProxyString().isEmpty()) {
-        const QString host = system.hostName().contains(QLatin1Char(':'))
-            ? QLatin1Char('[') + system.hostName() + QLatin1Char(']') : system.hostName();
-        qputenv("http_proxy", ("http://" + host + QLatin1Char(':') + QString::number(system.port())).toLatin1());
+        const QString host = proxy.hostName().contains(QLatin1Char(':'))
+            ? QLatin1Char('[') + proxy.hostName() + QLatin1Char(']') : proxy.hostName();
+        qputenv("http_proxy", ("http://" + host + QLatin1Char(':') + QString::number(proxy.port())).toLatin1());
     }
-    const QNetworkProxy proxy = proxyForServer(host, port, useSsl, basePath);
 
     const QString url = webSocketUrl();
     qCDebug(lcSockJS) << "[SockJSConnector] Websocket url =" << url;
 
     openState = 0;
     webSocket = new QWebSocket(QString(), QWebSocketProtocol::Version13, nullptr);
-    webSocket->setProxy(proxy);
+    webSocket->setProxy(proxyForServer(host, port, useSsl, basePath));
     QWebSocket *const ws = webSocket;
     QEventLoop wait;
     QTimer limit;
