@@ -190,7 +190,8 @@ int main(int argc, char **argv)
     standin.waitForFinished(5000);
 
     QTextStream out(stdout);
-    out << (tls ? "HTTPS" : "HTTP") << " on loopback; microseconds per call; peer: Node's http client, kept-alive.\n"
+    out << (tls ? "HTTPS" : "HTTP") << " on loopback, Qt " << qVersion()
+        << "; microseconds per call; peer: Node's http client, kept-alive.\n"
         << "| call | n | ours median | ours p99 | peer median | peer p99 | median ratio | target <= 1.5 |\n"
         << "|---|---|---|---|---|---|---|---|\n";
     bool pass = true;

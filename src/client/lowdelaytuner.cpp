@@ -51,15 +51,6 @@ void forEachDescriptor(F f)
 } // namespace
 #endif
 
-bool LowDelayTuner::isActive()
-{
-#ifdef VELTRO_LOW_DELAY_TUNING
-    return true;
-#else
-    return false;
-#endif
-}
-
 void LowDelayTuner::setEndpoint(const QUrl &url)
 {
 #ifdef VELTRO_LOW_DELAY_TUNING
@@ -112,45 +103,88 @@ void LowDelayTuner::resolve(Endpoint *e)
     });
 }
 
+#ifdef VELTRO_LOW_DELAY_TUNING
+bool LowDelayTuner::isEndpoint(int fd) const
+{
+    sockaddr_storage peer;
+    socklen_t peerLength = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerLength) != 0)
+        return false;
+    quint16 port;
+    if (peer.ss_family == AF_INET)
+        port = ntohs(reinterpret_cast<const sockaddr_in *>(&peer)->sin_port);
+    else if (peer.ss_family == AF_INET6)
+        port = ntohs(reinterpret_cast<const sockaddr_in6 *>(&peer)->sin6_port);
+    else
+        return false;
+    const QHostAddress address(reinterpret_cast<const sockaddr *>(&peer));
+    for (const Endpoint *e : {&m_service, &m_proxy}) {
+        if (e->port != port)
+            continue;
+        for (const QHostAddress &a : e->addresses) {
+            if (a.isEqual(address, QHostAddress::TolerantConversion))
+                return true;
+        }
+    }
+    return false;
+}
+
+LowDelayTuner::Peer LowDelayTuner::examine(int fd, bool known) const
+{
+    // Fails at once for anything but a TCP socket.
+    int on = 0;
+    socklen_t length = sizeof on;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &length) != 0)
+        return Peer::Other;
+    // A known descriptor that still has the option is the same connection
+    // (or one that needs nothing); only a listing checks the peer of others.
+    if (on && known)
+        return Peer::Tuned;
+    if (!isEndpoint(fd))
+        return Peer::Other;
+    if (on)
+        return Peer::Tuned;
+    const int one = 1;
+    return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0 ? Peer::Changed : Peer::Other;
+}
+#endif
+
 int LowDelayTuner::tune()
 {
     int changed = 0;
 #ifdef VELTRO_LOW_DELAY_TUNING
     if (m_service.addresses.isEmpty() && m_proxy.addresses.isEmpty())
         return 0;
-    const auto matches = [](const Endpoint &e, const QHostAddress &address, quint16 port) {
-        if (e.port != port)
-            return false;
-        for (const QHostAddress &a : e.addresses) {
-            if (a.isEqual(address, QHostAddress::TolerantConversion))
-                return true;
+    bool rescan = ++m_sinceScan >= RESCAN_EVERY;
+    if (m_known.isEmpty()) {
+        if (m_skip > 0) {
+            --m_skip;
+            return 0;
         }
-        return false;
-    };
-    forEachDescriptor([&](int fd) {
-        // Fails at once for anything but a TCP socket.
-        int on = 0;
-        socklen_t length = sizeof on;
-        if (::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &length) != 0 || on)
-            return;
-        sockaddr_storage peer;
-        socklen_t peerLength = sizeof peer;
-        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerLength) != 0)
-            return;
-        quint16 port;
-        if (peer.ss_family == AF_INET)
-            port = ntohs(reinterpret_cast<const sockaddr_in *>(&peer)->sin_port);
-        else if (peer.ss_family == AF_INET6)
-            port = ntohs(reinterpret_cast<const sockaddr_in6 *>(&peer)->sin6_port);
-        else
-            return;
-        const QHostAddress address(reinterpret_cast<const sockaddr *>(&peer));
-        if (!matches(m_service, address, port) && !matches(m_proxy, address, port))
-            return;
-        const int one = 1;
-        if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0)
+        rescan = true;
+    }
+    for (int fd : qAsConst(m_known)) {
+        const Peer p = examine(fd, true);
+        if (p == Peer::Changed)
             ++changed;
+        else if (p == Peer::Other)
+            rescan = true; // closed, or the number now names another socket
+    }
+    if (!rescan)
+        return changed;
+    m_known.clear();
+    m_sinceScan = 0;
+    forEachDescriptor([&](int fd) {
+        const Peer p = examine(fd, false);
+        if (p == Peer::Changed)
+            ++changed;
+        if (p != Peer::Other)
+            m_known.append(fd);
     });
+    // Nothing connected to the endpoint (a failed request): list again
+    // after 1, 2, 4 ... calls rather than after every one.
+    m_backoff = m_known.isEmpty() ? qBound(1, m_backoff * 2, RESCAN_EVERY) : 0;
+    m_skip = m_backoff;
 #endif
     return changed;
 }

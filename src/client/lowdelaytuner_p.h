@@ -31,13 +31,15 @@ public:
     /// Sets the endpoint from the service URL (and the proxy the manager
     /// would use for it); host names are resolved in the background.
     void setEndpoint(const QUrl &url);
-    /// Sets TCP_NODELAY on connections to the endpoint that lack it. Cheap
-    /// enough to call after every reply; does nothing where it cannot apply.
-    /// Returns how many connections it changed.
+    /// Sets TCP_NODELAY on connections to the endpoint that lack it. Call
+    /// after every reply: it rechecks the connections it knows (one system
+    /// call each) and lists the process's descriptors only when one of them
+    /// has gone, and every RESCAN_EVERY calls. Does nothing where it cannot
+    /// apply. Returns how many connections it changed.
     int tune();
 
-    /// Whether this build needs and has the tuning (Qt 5 on Unix).
-    static bool isActive();
+    /// Calls between two listings of all descriptors while nothing changed.
+    static constexpr int RESCAN_EVERY = 32;
 
 private:
     struct Endpoint
@@ -47,10 +49,17 @@ private:
         QList<QHostAddress> addresses; // empty until resolved
         int lookupId = -1;
     };
+    enum class Peer { Other, Tuned, Changed };
     void resolve(Endpoint *e);
+    Peer examine(int fd, bool known) const;
+    bool isEndpoint(int fd) const;
 
     Endpoint m_service;
     Endpoint m_proxy;
+    QList<int> m_known;      // descriptors last found connected to the endpoint
+    int m_sinceScan = 0;     // calls since the last listing
+    int m_skip = 0;          // calls to let pass after a listing that found nothing
+    int m_backoff = 0;
 };
 
 } // namespace Veltro
