@@ -84,9 +84,9 @@ void LowDelayTuner::resolve(Endpoint *e)
         QHostInfo::abortHostLookup(e->lookupId);
     e->lookupId = -1;
     e->addresses.clear();
-    QHostAddress literal;
     if (e->host.isEmpty())
         return;
+    QHostAddress literal;
     if (literal.setAddress(e->host)) {
         e->addresses.append(literal);
         return;
