@@ -1,13 +1,14 @@
 // The peer of bench_rest: Node's own HTTP client (one kept-alive connection)
-// posting what PresenterClient posts, with the same headers, to the same
-// stand-in.
-//   node peer_http.js <server> <rounds> <warm-up> <upload rounds>
-// Prints one JSON line per call: {"name","median","p99","n"} (microseconds).
+// posting what PresenterClient posts, with the same headers and bodies, to the
+// same stand-in.
+//   node peer_http.js <server> <call> <rounds> <warm-up>
+// <call> is one of bench_rest's row names. Signs in (untimed), then prints
+// {"name","times":[microseconds per call]} for the rounds after the warm-up.
 'use strict';
 const http = require('http');
 const https = require('https');
 
-const [server, rounds, warm, uploadRounds] = [process.argv[2], +process.argv[3], +process.argv[4], +process.argv[5]];
+const [server, call, rounds, warm] = [process.argv[2], process.argv[3], +process.argv[4], +process.argv[5]];
 const u = new URL(server);
 const lib = u.protocol === 'https:' ? https : http;
 const agent = new lib.Agent({ keepAlive: true, maxSockets: 1 });
@@ -34,46 +35,25 @@ function post(path, body, contentType) {
   });
 }
 
-async function timed(name, n, warmUp, before, call, after) {
-  const times = [];
-  for (let i = 0; i < warmUp + n; i++) {
-    if (before)
-      await before();
-    const t0 = process.hrtime.bigint();
-    await call();
-    const dt = Number(process.hrtime.bigint() - t0) / 1000;
-    if (after)
-      await after();
-    if (i >= warmUp)
-      times.push(dt);
-  }
-  times.sort((a, b) => a - b);
-  console.log(JSON.stringify({ name, n, median: times[Math.floor(times.length / 2)],
-                               p99: times[Math.min(times.length - 1, Math.floor(times.length * 0.99))] }));
-}
+const login = JSON.stringify({ userId: 'teacher', password: 'veltro', sourceSystem: 'Nimbra' });
+const boundary = '----boundary';
+// Byte for byte the body PresenterClient::doUploadResource builds.
+const value = (name, v, last) => `Content-Disposition: form-data; name=${name}\r\n`
+  + `Content-Type: text/plain; charset=utf-8\r\n\r\n${v}\r\n--${boundary}${last ? '--' : ''}\r\n\r\n`;
+const upload = Buffer.concat([
+  Buffer.from(`--${boundary}\r\nContent-Disposition: form-data; name=files; filename="bench.bin"\r\n\r\n`),
+  Buffer.alloc(1024 * 1024, 'v'),
+  Buffer.from(`\r\n--${boundary}\r\n\r\n` + value('isTemporary', 'true', false)
+              + value('clientProvidedGUID', 'false', true))]);
+let code = '', token = '';
 
-(async () => {
-  const login = JSON.stringify({ userId: 'teacher', password: 'veltro', sourceSystem: 'Nimbra' });
-  await post('/quorvane/login/submit', login);
-  await timed('doLogin', rounds, warm, null, () => post('/quorvane/login/submit', login));
-  await timed('doGetUserName', rounds, warm, null, () => post('/quorvane/login/user', '{}'));
-
-  const boundary = '----boundary';
-  const file = Buffer.alloc(1024 * 1024, 'v');
-  // Byte for byte the body PresenterClient::doUploadResource builds.
-  const value = (name, v, last) => `Content-Disposition: form-data; name=${name}\r\n`
-    + `Content-Type: text/plain; charset=utf-8\r\n\r\n${v}\r\n--${boundary}${last ? '--' : ''}\r\n\r\n`;
-  const upload = Buffer.concat([
-    Buffer.from(`--${boundary}\r\nContent-Disposition: form-data; name=files; filename="bench.bin"\r\n\r\n`),
-    file,
-    Buffer.from(`\r\n--${boundary}\r\n\r\n` + value('isTemporary', 'true', false)
-                + value('clientProvidedGUID', 'false', true))]);
-  await timed('doUploadResource 1 MiB', uploadRounds, Math.min(warm, 5), null,
-              () => post('/quorvane/resource/uploadResourceFile', upload,
-                         'multipart/form-data; charset=UTF-8; boundary=' + boundary));
-
-  let code = '', token = '';
-  await timed('startWebsocket (4 requests)', uploadRounds, Math.min(warm, 5),
+// name -> [before (untimed), call (timed), after (untimed)]
+const calls = {
+  'doLogin': [null, () => post('/quorvane/login/submit', login), null],
+  'doGetUserName': [null, () => post('/quorvane/login/user', '{}'), null],
+  'doUploadResource 1 MiB': [null, () => post('/quorvane/resource/uploadResourceFile', upload,
+                                               'multipart/form-data; charset=UTF-8; boundary=' + boundary), null],
+  'startWebsocket (4 requests)': [
     async () => { code = (await post('/quorvane/session/create', '{}')).data.sessionCode; },
     async () => {
       const url = (await post('/quorvane/session/getcollabserverurl', '{}')).data.url;
@@ -84,7 +64,25 @@ async function timed(name, n, warmUp, before, call, after) {
         { userName: 'SessionStarter', sessionCode: code, mode: 'presenter', deviceName: 'teacher_SessionStarter',
           deviceType: 'presenter' }));
     },
-    async () => { await post('/quorvane/session/stop', JSON.stringify({ sessionToken: token })); });
+    async () => { await post('/quorvane/session/stop', JSON.stringify({ sessionToken: token })); }],
+};
+
+(async () => {
+  const [before, fn, after] = calls[call];
+  await post('/quorvane/login/submit', login);
+  const times = [];
+  for (let i = 0; i < warm + rounds; i++) {
+    if (before)
+      await before();
+    const t0 = process.hrtime.bigint();
+    await fn();
+    const dt = Number(process.hrtime.bigint() - t0) / 1000;
+    if (after)
+      await after();
+    if (i >= warm)
+      times.push(dt);
+  }
   agent.destroy();
+  console.log(JSON.stringify({ name: call, times }));
   process.exit(0);
 })().catch((e) => { console.error(String(e && e.stack || e)); process.exit(1); });
