@@ -30,6 +30,11 @@ function timeUs(fn, minMs) {
 const result = {};
 for (const input of inputs) {
   const signed = Array.from(Buffer.from(input.payload, 'base64'), (b) => (b > 127 ? b - 256 : b));
+  // The devices must restore our payload (whatever match finder wrote it).
+  if (LZMA.decompress(signed) !== input.text) {
+    console.error(input.name + ': LZMA-JS did not restore our payload');
+    process.exit(1);
+  }
   let size = 0;
   const compressUs = timeUs(() => { size = LZMA.compress(input.text, 1).length; }, 100);
   const decompressUs = timeUs(() => LZMA.decompress(signed), 100);

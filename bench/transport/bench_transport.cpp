@@ -1,7 +1,9 @@
 // Round-trip latency and burst rate of our three SockJS transports against
-// the stand-in's echo endpoint, next to sockjs-client on WebSocket (the peer)
-// in the same run. Build in Release with -DVELTRO_BUILD_BENCH=ON; run
+// the stand-in's echo endpoint, next to the devices' sockjs-client (under
+// Node) on the same three transports, in the same run. Build in Release with
+// -DVELTRO_BUILD_BENCH=ON; run
 //   build/<dir>/bench/transport/bench_transport [--rounds N] [--warmup N] [--burst N]
+//                                              [--only websocket|xhr-streaming|xhr-polling] [--peer 0]
 // It starts its own stand-in (node sim/server.js) and prints a table and the
 // target ratios.
 #include "sockjsconnector.h"
@@ -110,9 +112,15 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false"));
     int rounds = 1000, warmup = 100, burst = 2000;
+    QString only; // e.g. "xhr-streaming": our transports and peers of that name only
+    bool withPeer = true; // --peer 0 leaves the peer out (for profiling our side)
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--rounds"))
+        if (args[i] == QLatin1String("--only"))
+            only = args[i + 1];
+        else if (args[i] == QLatin1String("--peer"))
+            withPeer = args[i + 1] != QLatin1String("0");
+        else if (args[i] == QLatin1String("--rounds"))
             rounds = args[i + 1].toInt();
         else if (args[i] == QLatin1String("--warmup"))
             warmup = args[i + 1].toInt();
@@ -137,24 +145,28 @@ int main(int argc, char **argv)
 
     QList<Result> results;
     const QList<QPair<SockJSProtocol, QString>> transports = {
-        {WEBSOCKET, QStringLiteral("ours websocket")},
-        {XHR_STREAMING, QStringLiteral("ours xhr-streaming")},
-        {XHR_POLLING, QStringLiteral("ours xhr-polling")}};
+        {WEBSOCKET, QStringLiteral("websocket")},
+        {XHR_STREAMING, QStringLiteral("xhr-streaming")},
+        {XHR_POLLING, QStringLiteral("xhr-polling")}};
     for (int size : {64, 4096}) {
-        for (const auto &tr : transports)
-            results << measure(echo, tr.first, tr.second, size, rounds, warmup, burst);
+        for (const auto &tr : transports) {
+            if (only.isEmpty() || only == tr.second)
+                results << measure(echo, tr.first, QStringLiteral("ours ") + tr.second, size, rounds, warmup, burst);
+        }
     }
 
     QProcess peer;
-    peer.start(node, {QStringLiteral(VELTRO_SOURCE_DIR "/bench/transport/peer_sockjs_client.js"), simDir, echo,
-                      QString::number(rounds), QString::number(warmup), QString::number(burst)});
-    peer.waitForFinished(300000);
+    peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (withPeer)
+        peer.start(node, {QStringLiteral(VELTRO_SOURCE_DIR "/bench/transport/peer_sockjs_client.js"), simDir, echo,
+                      QString::number(rounds), QString::number(warmup), QString::number(burst), only});
+    peer.waitForFinished(600000);
     for (const QByteArray &line : peer.readAllStandardOutput().split('\n')) {
         const QJsonObject o = QJsonDocument::fromJson(line).object();
         if (o.isEmpty())
             continue;
         Result r;
-        r.name = o.value(QStringLiteral("name")).toString(QStringLiteral("sockjs-client websocket"));
+        r.name = o.value(QStringLiteral("name")).toString();
         r.size = o.value(QStringLiteral("size")).toInt();
         r.median = o.value(QStringLiteral("median")).toDouble();
         r.p99 = o.value(QStringLiteral("p99")).toDouble();
@@ -175,25 +187,44 @@ int main(int argc, char **argv)
                        .arg(r.median, 0, 'f', 1).arg(r.p99, 0, 'f', 1)
                        .arg(r.rate > 0 ? QString::number(r.rate, 'f', 0) : QStringLiteral("-"));
     }
-    auto find = [&](const QString &name, int size) {
+    auto find = [&](const QString &name, int size, bool rate = false) {
         for (const Result &r : qAsConst(results)) {
             if (r.name == name && r.size == size && r.ok)
-                return r.median;
+                return rate ? r.rate : r.median;
         }
         return 0.0;
     };
+    // One line per target: the ratio, the bound and whether it is met; a
+    // target whose rows were not measured (--only, a failed row) counts as not met.
     bool pass = true;
+    auto target = [&](const QString &what, double num, double den, bool atMost, double bound) {
+        const double ratio = num > 0 && den > 0 ? num / den : 0;
+        const bool met = ratio > 0 && (atMost ? ratio <= bound : ratio >= bound);
+        pass = pass && met;
+        out << QStringLiteral("%1 = %2 (target %3 %4): %5\n")
+                   .arg(what)
+                   .arg(ratio, 0, 'f', 2)
+                   .arg(atMost ? QStringLiteral("<=") : QStringLiteral(">="))
+                   .arg(bound)
+                   .arg(met ? QStringLiteral("met") : QStringLiteral("NOT met"));
+    };
     for (int size : {64, 4096}) {
+        const QString at = QStringLiteral(" at %1 B").arg(size);
         const double ws = find(QStringLiteral("ours websocket"), size);
-        const double peerWs = find(QStringLiteral("sockjs-client websocket"), size);
-        const double st = find(QStringLiteral("ours xhr-streaming"), size);
-        const double po = find(QStringLiteral("ours xhr-polling"), size);
-        const double r1 = peerWs > 0 ? ws / peerWs : 0, r2 = ws > 0 ? st / ws : 0, r3 = ws > 0 ? po / ws : 0;
-        out << QStringLiteral("size %1: ours ws / sockjs-client ws = %2 (target <= 1.2); "
-                              "xhr-streaming / ws = %3, xhr-polling / ws = %4 (targets <= 3)\n")
-                   .arg(size).arg(r1, 0, 'f', 2).arg(r2, 0, 'f', 2).arg(r3, 0, 'f', 2);
-        pass = pass && r1 > 0 && r1 <= 1.2 && r2 > 0 && r2 <= 3 && r3 > 0 && r3 <= 3;
+        target(QStringLiteral("median ours websocket / sockjs-client websocket") + at, ws,
+               find(QStringLiteral("sockjs-client websocket"), size), true, 1.2);
+        for (const QString &xhr : {QStringLiteral("xhr-streaming"), QStringLiteral("xhr-polling")}) {
+            const double ours = find(QStringLiteral("ours ") + xhr, size);
+            target(QStringLiteral("median ours %1 / ours websocket").arg(xhr) + at, ours, ws, true, 3);
+            target(QStringLiteral("median ours %1 / sockjs-client %1").arg(xhr) + at, ours,
+                   find(QStringLiteral("sockjs-client ") + xhr, size), true, 0.5);
+        }
     }
+    const double streamingBurst = find(QStringLiteral("ours xhr-streaming"), 4096, true);
+    target(QStringLiteral("burst ours xhr-streaming / ours websocket at 4096 B"), streamingBurst,
+           find(QStringLiteral("ours websocket"), 4096, true), false, 0.5);
+    target(QStringLiteral("burst ours xhr-streaming / ours xhr-polling at 4096 B"), streamingBurst,
+           find(QStringLiteral("ours xhr-polling"), 4096, true), false, 1);
     out << (pass ? "targets met\n" : "targets NOT met\n");
     return 0;
 }

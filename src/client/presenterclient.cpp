@@ -4,6 +4,7 @@
 #include "gzip_p.h"
 #include "jsontemplate_p.h"
 #include "logging_p.h"
+#include "lowdelaytuner_p.h"
 #include "lzmacodec.h"
 #include "presentercollab.h"
 #include "randomstring.h"
@@ -122,6 +123,7 @@ PresenterClient::PresenterClient(QObject *parent, QString serverAddress)
     connect(networkAccessManager, &QNetworkAccessManager::authenticationRequired, this,
             &PresenterClient::authenticationRequired);
     connect(&pingTimer, &QTimer::timeout, this, &PresenterClient::onPingTimer);
+    lowDelay = new Veltro::LowDelayTuner(this);
 }
 
 PresenterClient::~PresenterClient()
@@ -156,6 +158,7 @@ void PresenterClient::doRequest(bool wait, const QUrl &url, const QByteArray &bo
                       multipart ? QString(QStringLiteral("multipart/form-data; charset=UTF-8; boundary=")
                                           + uploadBoundary)
                                 : QStringLiteral("application/json; charset=UTF-8"));
+    lowDelay->setEndpoint(url);
     QNetworkReply *reply = networkAccessManager->post(request, body);
     limitResponseSize(reply);
 
@@ -258,6 +261,9 @@ void PresenterClient::completeRequest(QNetworkReply *reply)
 
 void PresenterClient::slotRequestFinished(QNetworkReply *reply)
 {
+    // A connection the manager opened for this request now exists; later
+    // requests on it must not wait on Nagle's algorithm.
+    lowDelay->tune();
     QUrl target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
     if (!target.isEmpty()) {
         target = reply->url().resolved(target); // a relative Location names the same origin

@@ -23,6 +23,9 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class QUrl;
 class PresenterCollab;
+namespace Veltro {
+class LowDelayTuner;
+}
 
 class VELTROCLIENT_EXPORT PresenterClient : public QObject
 {
@@ -193,6 +196,7 @@ private:
     QString server;
     QList<Veltro::Learner> learners;
     QNetworkAccessManager *networkAccessManager = nullptr;
+    Veltro::LowDelayTuner *lowDelay = nullptr; // Qt 5: keeps the manager's requests from waiting on Nagle
     QHash<QNetworkReply *, RequestCallbacks> pendingRequests;
     QPointer<PresenterCollab> collab; // guarded: a host that deletes it anyway must not crash the stop
     QString userId;

@@ -101,7 +101,7 @@ bool LzmaCoder::encode(const char *data, qsizetype size, QByteArray *out)
     opt.lp = 0;
     opt.pb = 2;
     opt.mode = LZMA_MODE_FAST;
-    opt.mf = LZMA_MF_HC4;
+    opt.mf = m_matchFinder;
     opt.nice_len = 32;
     opt.depth = 16;
     // Plain LZMA1 always ends the stream with the end marker.

@@ -26,6 +26,12 @@ const QString OUTGOING_OPEN = QStringLiteral("[\n");
 const QString OUTGOING_CLOSE = QStringLiteral("\n]\n");
 constexpr unsigned long THREAD_WAIT_MS = 10000;
 constexpr int SEND_DRAIN_MS = 3000;
+// Texts merged into one "/xhr_send" post stop short of this many characters
+// (a single longer text goes alone). Servers gather a post's body before
+// parsing it, some by copying all of it so far on every arrival, so one
+// merged post of a whole burst (megabytes) costs them time in the square of
+// its size; posts of this size keep that negligible.
+constexpr int MAX_MERGED_POST = 64 * 1024;
 
 } // namespace
 
@@ -269,7 +275,8 @@ void SockJSXHRPolling::postNextSend()
     if (body.startsWith(OUTGOING_OPEN) && body.endsWith(OUTGOING_CLOSE)) {
         while (!pendingSends.isEmpty()) {
             const QString &next = pendingSends.first();
-            if (!next.startsWith(OUTGOING_OPEN) || !next.endsWith(OUTGOING_CLOSE))
+            if (!next.startsWith(OUTGOING_OPEN) || !next.endsWith(OUTGOING_CLOSE)
+                || body.size() + next.size() > MAX_MERGED_POST)
                 break;
             body.chop(OUTGOING_CLOSE.size());
             body += QStringLiteral(",\n") + next.midRef(OUTGOING_OPEN.size());

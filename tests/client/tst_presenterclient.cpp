@@ -1,6 +1,7 @@
 // PresenterClient against an in-process HTTP fake, where exact bytes and the
 // order of replies matter.
 #include "presenterclient.h"
+#include "lowdelaytuner_p.h"
 #include "lzmacodec.h"
 #include "presentercollab.h"
 #include "testdata.h"
@@ -132,6 +133,7 @@ private Q_SLOTS:
     void startRefusals();
     void upload_data();
     void upload();
+    void lowDelayOnServiceConnectionsOnly();
 };
 
 void tst_PresenterClient::requestBodies_data()
@@ -539,6 +541,34 @@ void tst_PresenterClient::upload()
     body = R"({"data":{}})";
     QVERIFY(!client.doUploadResource(fileName, data, &id, &path));
     QCOMPARE(id, "42");
+}
+
+
+// Qt 5 leaves Nagle's algorithm on for the manager's connections; the tuner
+// turns it off on connections to the service's endpoint and on no others.
+void tst_PresenterClient::lowDelayOnServiceConnectionsOnly()
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0) || !defined(Q_OS_UNIX)
+    QSKIP("the tuning applies to Qt 5 on Unix only");
+#else
+    QTcpServer service, other;
+    QVERIFY(service.listen(QHostAddress::LocalHost, 0));
+    QVERIFY(other.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket toService, toOther;
+    toService.connectToHost(QHostAddress::LocalHost, service.serverPort());
+    toOther.connectToHost(QHostAddress::LocalHost, other.serverPort());
+    QVERIFY(toService.waitForConnected(5000) && toOther.waitForConnected(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(service.hasPendingConnections(), 5000);
+    QTcpSocket *accepted = service.nextPendingConnection();
+
+    Veltro::LowDelayTuner tuner;
+    tuner.setEndpoint(QUrl(QStringLiteral("http://127.0.0.1:%1/quorvane").arg(service.serverPort())));
+    QCOMPARE(tuner.tune(), 1);
+    QCOMPARE(toService.socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
+    QCOMPARE(toOther.socketOption(QAbstractSocket::LowDelayOption).toInt(), 0);
+    QCOMPARE(accepted->socketOption(QAbstractSocket::LowDelayOption).toInt(), 0); // its peer is not the service
+    QCOMPARE(tuner.tune(), 0);
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_PresenterClient)

@@ -1,0 +1,266 @@
+// Latency of PresenterClient's blocking REST calls against the stand-in,
+// next to Node's own HTTP client (one kept-alive connection) posting the same
+// bodies with the same headers to the same stand-in in the same run. Build in
+// Release with -DVELTRO_BUILD_BENCH=ON; run
+//   build/<dir>/bench/rest/bench_rest [--rounds N] [--warmup N] [--upload-rounds N] [--tls]
+// It starts its own stand-in (node sim/server.js), runs ours and the peer in
+// alternating batches, prints a table of medians and 99th percentiles, each
+// call's ratio to the peer and whether the target (median at most 1.5 times
+// the peer's) is met. Never a test.
+#include "presentercollab.h"
+#include "lowdelaytuner_p.h"
+#include "presenterclient.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QStandardPaths>
+#include <QTextStream>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+struct Result
+{
+    QString name;
+    int n = 0;
+    double median = 0; // microseconds
+    double p99 = 0;
+};
+
+double percentile(std::vector<double> v, double q)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(double(v.size()) * q))];
+}
+
+// Appends the times of `n` calls of `call` (which returns the microseconds it
+// measured itself, or a negative value on failure) to `times`, `before` and
+// `after` untimed around each. False on a failure.
+bool sample(std::vector<double> *times, int n, const std::function<double()> &call,
+            const std::function<void()> &before = {}, const std::function<void()> &after = {})
+{
+    for (int i = 0; i < n; ++i) {
+        if (before)
+            before();
+        const double us = call();
+        if (after)
+            after();
+        if (us < 0)
+            return false;
+        times->push_back(us);
+    }
+    return true;
+}
+
+double usSince(const QElapsedTimer &t)
+{
+    return double(t.nsecsElapsed()) / 1000.0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false"));
+    int rounds = 200, warmup = 20, uploadRounds = 30;
+    bool tls = false;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        const QString next = i + 1 < args.size() ? args[i + 1] : QString();
+        if (args[i] == QLatin1String("--rounds"))
+            rounds = next.toInt(), ++i;
+        else if (args[i] == QLatin1String("--warmup"))
+            warmup = next.toInt(), ++i;
+        else if (args[i] == QLatin1String("--upload-rounds"))
+            uploadRounds = next.toInt(), ++i;
+        else if (args[i] == QLatin1String("--tls"))
+            tls = true;
+    }
+
+    const QString simDir = QStringLiteral(VELTRO_SOURCE_DIR "/sim");
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    QStringList standinArgs = {simDir + QStringLiteral("/server.js"), QStringLiteral("--port"), QStringLiteral("0"),
+                               QStringLiteral("--ignore-stdin"), QStringLiteral("--max-lifetime"),
+                               QStringLiteral("900")};
+    if (tls)
+        standinArgs << QStringLiteral("--tls");
+    QProcess standin;
+    standin.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    standin.start(node, standinArgs);
+    QElapsedTimer t;
+    t.start();
+    while (!standin.canReadLine() && t.elapsed() < 20000)
+        standin.waitForReadyRead(200);
+    const QJsonObject info = QJsonDocument::fromJson(standin.readLine()).object();
+    const QString server = info.value(QStringLiteral("server")).toString();
+    if (server.isEmpty()) {
+        std::fprintf(stderr, "stand-in did not start\n");
+        return 1;
+    }
+    if (tls) {
+        // Trust the stand-in's throw-away CA, as a host configures its own.
+        QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+        conf.setCaCertificates(conf.caCertificates()
+                               + QSslCertificate::fromPath(info.value(QStringLiteral("caFile")).toString()));
+        QSslConfiguration::setDefaultConfiguration(conf);
+    }
+
+    // Ours and the peer take turns in batches, so that other load on the
+    // machine falls on both alike; the first calls of each side are warm-up.
+    constexpr int BATCHES = 5;
+    PresenterClient client(nullptr, server);
+    if (!client.doLogin(QStringLiteral("teacher"), QStringLiteral("veltro"))) {
+        std::fprintf(stderr, "sign-in failed: %s\n", qPrintable(client.getLastError()));
+        return 1;
+    }
+    QElapsedTimer clock;
+    const QByteArray file(1024 * 1024, 'v');
+    // The four requests of startWebsocket: from the call to the handling of
+    // the fourth answer (the collaboration connection opens after that).
+    int answered = 100;
+    double fourth = -1;
+    QObject::connect(&client, &PresenterClient::requestProcessed, [&] {
+        if (++answered == 4)
+            fourth = usSince(clock);
+    });
+    struct Call
+    {
+        QString name;
+        int rounds;
+        std::function<double()> call;
+        std::function<void()> before, after;
+    };
+    const QList<Call> calls = {
+        {QStringLiteral("doLogin"), rounds,
+         [&] {
+             clock.start();
+             return client.doLogin(QStringLiteral("teacher"), QStringLiteral("veltro")) ? usSince(clock) : -1.0;
+         }, {}, {}},
+        {QStringLiteral("doGetUserName"), rounds,
+         [&] {
+             clock.start();
+             return client.doGetUserName().isEmpty() ? -1.0 : usSince(clock);
+         }, {}, {}},
+        {QStringLiteral("doUploadResource 1 MiB"), uploadRounds,
+         [&] {
+             QString id;
+             clock.start();
+             return client.doUploadResource(QStringLiteral("bench.bin"), file, &id, nullptr) ? usSince(clock) : -1.0;
+         }, {}, {}},
+        {QStringLiteral("startWebsocket (4 requests)"), uploadRounds,
+         [&] {
+             PresenterCollab *collab = nullptr;
+             answered = 0;
+             fourth = -1;
+             clock.start();
+             const bool ok = client.startWebsocket(&collab);
+             answered = 100;
+             return ok ? fourth : -1.0;
+         },
+         [&] { client.doStartSession(); },
+         [&] {
+             client.doStopSession();
+             // Let the collaboration connection finish closing, untimed, so
+             // that its teardown does not overlap the next round's requests.
+             QEventLoop settle;
+             QTimer::singleShot(100, &settle, &QEventLoop::quit);
+             settle.exec();
+         }},
+    };
+    // Reference, not a target: the access manager alone (tuned as the client
+    // tunes it), posting what doGetUserName posts; the floor Qt sets.
+    QNetworkAccessManager bare;
+    Veltro::LowDelayTuner bareTuner;
+    const QUrl userUrl(server + QStringLiteral("/quorvane/login/user"));
+    auto barePost = [&] {
+        QNetworkRequest request(userUrl);
+        request.setRawHeader(QByteArrayLiteral("accept-encoding"), QByteArrayLiteral("identity"));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json; charset=UTF-8"));
+        clock.start();
+        bareTuner.setEndpoint(userUrl);
+        QNetworkReply *reply = bare.post(request, QByteArrayLiteral("{}"));
+        QEventLoop wait;
+        QObject::connect(reply, &QNetworkReply::finished, &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+        const bool ok = reply->error() == QNetworkReply::NoError && !reply->readAll().isEmpty();
+        bareTuner.tune();
+        const double us = usSince(clock);
+        reply->deleteLater();
+        return ok ? us : -1.0;
+    };
+    QList<QPair<Result, Result>> rows; // ours, peer
+    const QList<Call> allCalls = calls + QList<Call>{{QStringLiteral("doGetUserName"), rounds, barePost, {}, {}}};
+    for (const Call &c : allCalls) {
+        std::vector<double> oursTimes, peerTimes;
+        const int perBatch = qMax(1, c.rounds / BATCHES);
+        const int warm = qMin(warmup, qMax(1, perBatch / 2));
+        bool ok = true;
+        for (int b = 0; b < BATCHES && ok; ++b) {
+            std::vector<double> discard;
+            ok = sample(&discard, b == 0 ? warm : 0, c.call, c.before, c.after)
+                && sample(&oursTimes, perBatch, c.call, c.before, c.after);
+            QProcess peer;
+            peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            peer.start(node, {QStringLiteral(VELTRO_SOURCE_DIR "/bench/rest/peer_http.js"), server, c.name,
+                              QString::number(perBatch), QString::number(warm)});
+            peer.waitForFinished(600000);
+            const QJsonArray times =
+                QJsonDocument::fromJson(peer.readAllStandardOutput()).object().value(QStringLiteral("times")).toArray();
+            for (const QJsonValue v : times)
+                peerTimes.push_back(v.toDouble());
+        }
+        if (!ok)
+            std::fprintf(stderr, "%s failed\n", qPrintable(c.name));
+        const QString name = &c == &allCalls.last() ? QStringLiteral("(reference: bare QNetworkAccessManager post)") : c.name;
+        rows.append({Result{name, ok ? int(oursTimes.size()) : 0, percentile(oursTimes, 0.5), percentile(oursTimes, 0.99)},
+                     Result{c.name, int(peerTimes.size()), percentile(peerTimes, 0.5), percentile(peerTimes, 0.99)}});
+    }
+    standin.terminate();
+    standin.waitForFinished(5000);
+
+    QTextStream out(stdout);
+    out << (tls ? "HTTPS" : "HTTP") << " on loopback, Qt " << qVersion()
+        << "; microseconds per call; peer: Node's http client, kept-alive.\n"
+        << "| call | n | ours median | ours p99 | peer median | peer p99 | median ratio | target <= 1.5 |\n"
+        << "|---|---|---|---|---|---|---|---|\n";
+    bool pass = true;
+    for (const auto &row : qAsConst(rows)) {
+        const Result &r = row.first;
+        const Result &p = row.second;
+        const double ratio = p.median > 0 && r.n > 0 ? r.median / p.median : 0;
+        const bool reference = r.name.startsWith(QLatin1Char('('));
+        const bool met = ratio > 0 && ratio <= 1.5;
+        if (!reference)
+            pass = pass && met;
+        out << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 |\n")
+                   .arg(r.name)
+                   .arg(r.n)
+                   .arg(r.median, 0, 'f', 0)
+                   .arg(r.p99, 0, 'f', 0)
+                   .arg(p.median, 0, 'f', 0)
+                   .arg(p.p99, 0, 'f', 0)
+                   .arg(ratio, 0, 'f', 2)
+                   .arg(reference ? QStringLiteral("-") : met ? QStringLiteral("met") : QStringLiteral("NOT met"));
+    }
+    out << (pass ? "targets met\n" : "targets NOT met\n");
+    return 0;
+}
