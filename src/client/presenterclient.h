@@ -78,6 +78,8 @@ public:
     /// Starts the created session live and opens a collaboration object on it, stored
     /// through `collab` (owned by this client). Returns false, creating nothing, when
     /// there is no collaboration URL, the start was refused or no session token was issued.
+    /// An earlier collaboration object's connection ends quietly (no goodbye to
+    /// the devices, no signal); it stays for the host to delete.
     bool startWebsocket(PresenterCollab **collab);
     /// Requests the session's learner list (read it with getLearners()). Returns
     /// false without a request when no session is live.
