@@ -2,7 +2,7 @@
 # Builds the live-connection soak in Release and prints one row per transport.
 #   bench/soak/run.sh                                  30 learners, 10000 frames, 20 cuts
 #   LEARNERS=10 FRAMES=2000 CUTS=5 TRANSPORTS=websocket bench/soak/run.sh
-#   BUILD_DIR (default build/bench), RATE (frames/s, default 250), SEED (default 1)
+#   BUILD_DIR (default build/bench), RATE (frames/s, default 100), SEED (default 1)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build/bench}
@@ -16,7 +16,7 @@ echo "|---|---|---|---|---|---|---|---|---|---|"
 status=0
 for t in $transports; do
   line=$("$build/bench/soak/veltro-bench-soak" --transport "$t" --learners "${LEARNERS:-30}" --frames "${FRAMES:-10000}" \
-         --cuts "${CUTS:-20}" --rate "${RATE:-250}" --seed "${SEED:-1}" | tail -n 1) || status=1
+         --cuts "${CUTS:-20}" --rate "${RATE:-100}" --seed "${SEED:-1}" | tail -n 1) || status=1
   if [ -z "$line" ]; then echo "| $t | failed | | | | | | | | |"; status=1; continue; fi
   printf '%s' "$line" | node -e '
     let s = ""; process.stdin.on("data", d => s += d).on("end", () => {

@@ -56,7 +56,7 @@ int main(int argc, char **argv)
     opt("learners", "Simulated learners.", "30");
     opt("frames", "Frames the presenter sends (every 100th a poll the devices answer).", "10000");
     opt("cuts", "Times the presenter's link is cut.", "20");
-    opt("rate", "Frames per second.", "250");
+    opt("rate", "Frames per second.", "100");
     opt("seed", "Seed of the cut moments.", "1");
     opt("timeout", "Longest wait for the end, seconds.", "300");
     parser.addHelpOption();
@@ -69,8 +69,7 @@ int main(int argc, char **argv)
     const int timeoutMs = parser.value(QStringLiteral("timeout")).toInt() * 1000;
     QRandomGenerator random(parser.value(QStringLiteral("seed")).toUInt());
 
-    auto sim = BenchSim::launch(QStringLiteral(VELTRO_NODE), QStringLiteral(VELTRO_SOURCE_DIR "/sim/server.js"),
-                                {QStringLiteral("--heartbeat"), QStringLiteral("1000")});
+    auto sim = BenchSim::launch(QStringLiteral(VELTRO_NODE), QStringLiteral(VELTRO_SOURCE_DIR "/sim/server.js"), {});
     if (!sim)
         return fail(QStringLiteral("the stand-in service did not start"));
     const quint16 simPort = quint16(QUrl(sim->server()).port());
@@ -85,7 +84,6 @@ int main(int argc, char **argv)
     PresenterCollab *collab = nullptr;
     if (!client.startWebsocket(&collab) || !collab)
         return fail(QStringLiteral("startWebsocket failed"));
-    collab->setDeadLinkLimit(4000);
     collab->setAutoReconnect(true);
     if (!waitUntil(20000, [&] { return collab->isConnected(); }))
         return fail(QStringLiteral("no live connection"));

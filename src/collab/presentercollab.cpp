@@ -237,9 +237,14 @@ void PresenterCollab::setDeadLinkLimit(int ms)
 void PresenterCollab::setAutoReconnect(bool on)
 {
     d->autoReconnect = on;
-    if (!on) {
+    if (on)
+        return;
+    d->held.clear();
+    if (d->retryTimer.isActive()) {
+        // Turned off while waiting to reconnect: the connection is over.
         d->retryTimer.stop();
-        d->held.clear();
+        d->active = false;
+        emit connectionClosed(false);
     }
 }
 

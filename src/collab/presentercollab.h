@@ -58,7 +58,8 @@ public:
     /// is treated as dropped. 0 turns the check off; the default is 60000.
     void setDeadLinkLimit(int ms);
     /// Re-opens a connection that ends for any reason but close() or the
-    /// inactivity check, holding frames published meanwhile. Off by default.
+    /// inactivity check, holding frames published meanwhile. Off by default;
+    /// turned off while waiting to reconnect, connectionClosed(false) follows.
     void setAutoReconnect(bool on);
     /// Backoff of the reconnection: first wait and the cap of later waits
     /// (each drawn from the upper half of its doubling step). Defaults 500, 30000.

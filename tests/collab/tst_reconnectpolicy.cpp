@@ -28,7 +28,7 @@ private Q_SLOTS:
             << QList<int>{1000, 1000, 0, 5000} << QList<int>{100, 3000, 4400}
             << QList<double>{0, 0, 0.999} << QList<int>{500, 500, -1};
         QTest::newRow("no overflow after many attempts")
-            << QList<int>{500, 30000, 0, 0} << QVector<int>(70, 0).toList() << QVector<double>(70, 0.0).toList()
+            << QList<int>{500, 30000, 0, 0} << QList<int>{} << QList<double>{}
             << [] { QList<int> e{250, 500, 1000, 2000, 4000, 8000}; while (e.size() < 70) e << 15000; return e; }();
     }
     void backoff()
@@ -37,6 +37,12 @@ private Q_SLOTS:
         QFETCH(QList<int>, times);
         QFETCH(QList<double>, draws);
         QFETCH(QList<int>, expected);
+        if (times.isEmpty()) {   // as many as expected, all at 0 with draw 0
+            for (int i = 0; i < expected.size(); ++i) {
+                times << 0;
+                draws << 0.0;
+            }
+        }
         ReconnectBackoff b;
         b.setDelays(config[0], config[1]);
         b.setLimits(config[2], config[3]);
