@@ -292,6 +292,13 @@ void SockJSConnector::onTextMessageReceived(QString message)
         if (!m_connected) {
             m_connected = true;
             emit connected();
+        } else if (!closing) {
+            // An XHR receive side that reconnected after the server had ended
+            // the session gets a new session under the same id, without the
+            // old one's registrations: the session we had is over.
+            qCWarning(lcSockJS) << "[SockJSConnector] The server opened a new session: the old one is gone";
+            releaseTransport();
+            emit closed(bClosedForInactivity);
         }
         break;
     case Veltro::SockJSFrame::Messages: {

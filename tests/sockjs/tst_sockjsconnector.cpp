@@ -263,8 +263,21 @@ private slots:
             QVERIFY2(path.match(QString::fromLatin1(r.path)).hasMatch(), r.path.constData());
     }
 
-    // A close frame from the server ends the session on every transport.
-    void serverClosesSession_data() { addTransportRows(); }
+    // A close frame from the server ends the session on every transport, and
+    // so does a second open frame (the server lost the session and opened a
+    // new one under the same id, on an XHR receive side that reconnected).
+    void serverClosesSession_data()
+    {
+        QTest::addColumn<QList<SockJSProtocol>>("protocols");
+        QTest::addColumn<QByteArray>("frame");
+        for (const QByteArray &frame : {QByteArray("c[3000,\"Go away!\"]"), QByteArray("o")}) {
+            QTest::newRow(QByteArray("websocket " + frame).constData()) << ALL << frame;
+            QTest::newRow(QByteArray("xhr-streaming " + frame).constData())
+                << QList<SockJSProtocol>{XHR_STREAMING, WEBSOCKET} << frame;
+            QTest::newRow(QByteArray("xhr-polling " + frame).constData())
+                << QList<SockJSProtocol>{XHR_POLLING, WEBSOCKET} << frame;
+        }
+    }
 
     void serverClosesSession()
     {
@@ -283,7 +296,8 @@ private slots:
         QCOMPARE(c.transport(), int(protocols.first()));
         for (int i = requests; i < fake.requests.size(); ++i)
             QCOMPARE(fake.requests.at(i).path.split('/').value(4), fake.requests.first().path.split('/').value(4));
-        fake.push("c[3000,\"Go away!\"]");
+        QFETCH(QByteArray, frame);
+        fake.push(frame);
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
         QCOMPARE(closed.first().first().toBool(), false);
         QVERIFY(!c.isConnected());
