@@ -51,8 +51,9 @@ private:
     friend class PresenterCollab;
     explicit PresenterCollabPrivate(PresenterCollab *q) : q(q) {}
 
-    // Whether a frame the host publishes now is held for the next connection.
-    bool holding() const { return autoReconnect && active && !linkUp; }
+    // Whether a frame the host publishes now is held for the next connection:
+    // also while a transport the server has ended is still winding down.
+    bool holding() const { return autoReconnect && active && (!linkUp || !transport->isConnected()); }
     void hold(const QString &frame);
     void flushHeld();
     void scheduleRetry();
