@@ -251,6 +251,36 @@ bool PresenterRun::startLive(QString *detail, QString *error)
             [this](const Veltro::Learner &l) { noteLearner(l, true); });
     connect(collab, &PresenterCollab::learnerUnregister, this, &PresenterRun::onLeave);
     connect(collab, &PresenterCollab::learnerPollResponse, this, &PresenterRun::onResponse);
+    // A school network drops links: the connection comes back by itself, and
+    // the service's list tells who joined while this end could not hear it.
+    collab->setAutoReconnect(true);
+    connect(collab, &PresenterCollab::reconnecting, this, [this](int attempt, int delayMs) {
+        if (!m_linkDown)
+            m_out << "   live connection lost\n";
+        m_linkDown = true;
+        m_out << QStringLiteral("   reconnecting (attempt %1 in %2 ms)\n").arg(attempt).arg(delayMs);
+        m_out.flush();
+    });
+    connect(collab, &PresenterCollab::connected, this, [this] {
+        if (!m_linkDown)
+            return;
+        m_linkDown = false;
+        m_out << "   live connection back\n";
+        m_out.flush();
+        // Not from inside the connection's own signal: the list request blocks.
+        QTimer::singleShot(0, this, [this] {
+            const QSet<QString> before(m_learners.keyBegin(), m_learners.keyEnd());
+            mergeServiceLearners();
+            QStringList names;
+            for (auto it = m_learners.cbegin(); it != m_learners.cend(); ++it)
+                if (!before.contains(it.key()))
+                    names << it.value();
+            names.sort();
+            m_out << (names.isEmpty() ? QStringLiteral("   nobody joined meanwhile\n")
+                                      : QStringLiteral("   joined meanwhile: %1\n").arg(names.join(QStringLiteral(", "))));
+            m_out.flush();
+        });
+    });
     connect(collab, &PresenterCollab::connectionClosed, this, [this](bool inactivity) {
         m_connectionClosed = true;
         m_out << (inactivity ? "   live connection closed for inactivity\n" : "   live connection closed\n");

@@ -90,6 +90,7 @@ private:
 
     PresenterClient *m_client = nullptr;
     QPointer<PresenterCollab> m_collab;
+    bool m_linkDown = false;   // between a drop and the connection's return
     PresenterAssessment *m_assessment = nullptr;
     bool m_connectionClosed = false;
 

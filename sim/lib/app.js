@@ -36,7 +36,8 @@ class StandInApp {
     this.switches = new Switches({ gzip: !!opts.gzip, basicAuth: opts.basicAuth || null });
     this.service = new Service({
       transports: this.opts.transports || TRANSPORTS.slice(),
-      urls: () => this.urls,
+      // A front end (a proxy in a test) may stand between presenters and the bus.
+      urls: () => Object.assign({}, this.urls, this.switches.values.collabUrl ? { collab: this.switches.values.collabUrl } : {}),
       counters: this.counters,
       log: this.log,
     });
@@ -68,7 +69,8 @@ class StandInApp {
       s.on('close', () => this.sockets.delete(s));
     });
     this.sockjsConns = new Set();
-    for (const sjs of [this.bus.createServer('/collab/eventbus'), createEchoServer('/echo/eventbus', this.log)]) {
+    const hb = this.opts.heartbeat;
+    for (const sjs of [this.bus.createServer('/collab/eventbus', hb), createEchoServer('/echo/eventbus', this.log, hb)]) {
       sjs.on('connection', (conn) => {
         if (!conn)
           return;

@@ -7,7 +7,7 @@ const TRANSPORTS = ['websocket', 'xhr-streaming', 'xhr-polling'];
 const USAGE = `usage: node sim/server.js [--port N] [--host 127.0.0.1] [--learners N] [--tls]
        [--transports websocket,xhr-streaming,xhr-polling] [--answer-delay MIN,MAX]
        [--shape base64|list|text|random] [--gzip] [--basic-auth USER:PASSWORD]
-       [--ignore-stdin] [--max-lifetime SECONDS]
+       [--ignore-stdin] [--max-lifetime SECONDS] [--heartbeat MS]
 `;
 
 function intArg(name, v, min, max) {
@@ -19,7 +19,7 @@ function intArg(name, v, min, max) {
 // Throws an Error with a reason on a bad command line.
 function parseArgs(argv) {
   const o = { port: 0, host: '127.0.0.1', learners: 0, tls: false, transports: null,
-    answerDelay: [200, 2000], shape: 'random', gzip: false, basicAuth: null, ignoreStdin: false, maxLifetime: 0 };
+    answerDelay: [200, 2000], shape: 'random', gzip: false, basicAuth: null, ignoreStdin: false, maxLifetime: 0, heartbeat: 25000 };
   for (let i = 0; i < argv.length; i++) {
     let a = argv[i];
     let value;
@@ -43,6 +43,7 @@ function parseArgs(argv) {
     case '--gzip': o.gzip = true; break;
     case '--ignore-stdin': o.ignoreStdin = true; break;
     case '--max-lifetime': o.maxLifetime = intArg(a, next(), 0, 7 * 24 * 3600); break;
+    case '--heartbeat': o.heartbeat = intArg(a, next(), 50, 600000); break;
     case '--transports': {
       const list = next().split(',').map((s) => s.trim()).filter(Boolean);
       const bad = list.find((t) => !TRANSPORTS.includes(t));

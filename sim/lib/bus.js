@@ -27,8 +27,8 @@ class Bus {
   }
 
   // Creates the sockjs server for `prefix`; call installHandlers on it.
-  createServer(prefix) {
-    const server = sockjs.createServer({ prefix, log: sockjsLog(this.log) });
+  createServer(prefix, heartbeatMs) {
+    const server = sockjs.createServer({ prefix, log: sockjsLog(this.log), heartbeat_delay: heartbeatMs || 25000 });
     server.on('connection', (conn) => this.attach(conn));
     return server;
   }
@@ -200,6 +200,25 @@ class Bus {
     }
   }
 
+  // Ends the SockJS sessions of the presenters of `sessionToken` (as a
+  // server that restarts or sheds load does); returns how many.
+  dropPresenters(sessionToken) {
+    let n = 0;
+    for (const c of Array.from(this.clients)) {
+      if (c.kind === 'presenter' && c.sessions.has(sessionToken)) {
+        c.conn.close(3000, 'Dropped by control');
+        n++;
+      }
+    }
+    return n;
+  }
+
+  // How many connections are registered on `address`.
+  registrations(address) {
+    const set = this.registry.get(address);
+    return set ? set.size : 0;
+  }
+
   closeAll() {
     for (const list of this.addressWaiters.values())
       for (const w of list)
@@ -217,8 +236,8 @@ function sockjsLog(log) {
   };
 }
 
-function createEchoServer(prefix, log) {
-  const server = sockjs.createServer({ prefix, log: sockjsLog(log) });
+function createEchoServer(prefix, log, heartbeatMs) {
+  const server = sockjs.createServer({ prefix, log: sockjsLog(log), heartbeat_delay: heartbeatMs || 25000 });
   server.on('connection', (conn) => {
     if (conn)
       conn.on('data', (msg) => conn.write(msg));

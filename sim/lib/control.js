@@ -114,6 +114,13 @@ function controlRouter(app) {
     return { ok: true };
   });
 
+  route('post', '/presenter/drop', (req, body) => {
+    need(typeof body.sessionToken === 'string' && body.sessionToken, 'sessionToken must be a text');
+    return { dropped: app.bus.dropPresenters(body.sessionToken) };
+  });
+
+  route('get', '/registrations', (req) => ({ count: app.bus.registrations(String(req.query.address)) }));
+
   route('get', '/records', (req) => {
     const d = app.devices.get(String(req.query.token));
     need(d, 'no device with token ' + req.query.token, 404);

@@ -8,7 +8,7 @@ const zlib = require('zlib');
 const NON_JSON_PAGE = '<html><head><title>Maintenance</title></head><body>Service page</body></html>';
 
 function defaults() {
-  return { gzip: false, redirect: null, hang: [], fail: {}, nonJson: [], basicAuth: null };
+  return { gzip: false, redirect: null, hang: [], fail: {}, nonJson: [], basicAuth: null, collabUrl: null };
 }
 
 class Switches {
@@ -58,6 +58,11 @@ class Switches {
             return 'fail entries need an integer status 100..599';
         }
         next.fail = JSON.parse(JSON.stringify(v));
+        break;
+      case 'collabUrl':
+        if (v !== null && (typeof v !== 'string' || !/^https?:\/\//.test(v)))
+          return 'collabUrl must be null or an http(s) URL';
+        next.collabUrl = v;
         break;
       case 'basicAuth':
         if (v !== null && (typeof v !== 'object' || typeof v.user !== 'string' || typeof v.password !== 'string'))

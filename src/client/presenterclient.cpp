@@ -7,6 +7,7 @@
 #include "lowdelaytuner_p.h"
 #include "lzmacodec.h"
 #include "presentercollab.h"
+#include "presentercollab_p.h"
 #include "randomstring.h"
 #include "registration_p.h"
 #include "veltrocollabmessage.h"
@@ -703,9 +704,11 @@ bool PresenterClient::startWebsocket(PresenterCollab **collabOut)
     qCDebug(lcClient).noquote() << sessionToken;
     qCDebug(lcClient).noquote() << collabServerUrl;
 
-    // The host may still hold the earlier object, so it is closed but not deleted.
+    // The service hands out the same session token again, so the earlier
+    // object's goodbye would send every device away: its connection ends
+    // quietly instead. The host may still hold it, so it is not deleted.
     if (collab)
-        collab->close();
+        PresenterCollabPrivate::get(collab)->endQuietly();
     collab = new PresenterCollab(this, collabServerUrl, sessionCode, sessionToken, userToken);
     collab->open(sockJSProtocols);
     if (collabOut)

@@ -88,6 +88,8 @@ public:
     /// there is no collaboration URL ("CollabServerUrlMissing" in getLastError()), the
     /// start was refused (the service's error key) or no session token was issued
     /// ("SessionTokenMissing").
+    /// An earlier collaboration object's connection ends quietly (no goodbye to
+    /// the devices, no signal); it stays for the host to delete.
     bool startWebsocket(PresenterCollab **collab);
     /// Requests the session's learner list (read it with getLearners()). Returns
     /// false without a request when no session is live.

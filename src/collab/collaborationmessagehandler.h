@@ -43,6 +43,7 @@ protected Q_SLOTS:
     void onHandleMessage(QString message);
 
 private:
+    friend class PresenterCollab;   // feeds it frames, leaving out the presenter's own
     using ActionHandler = void (CollaborationMessageHandler::*)(const QVariantMap &body);
     using TypeHandler = void (CollaborationMessageHandler::*)(const QVariantMap &body, const QVariant &data);
 

@@ -1,5 +1,9 @@
 #include "presentercollab.h"
+#include "presentercollab_p.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
 #include <QUrl>
 #include <QUuid>
 
@@ -108,6 +112,31 @@ QPair<QString, QString> generatedOption(OrdinalType::ORDINAL_TYPE ordinalType, i
 const int PresenterCollab::PING_TIMER = 60000;
 const int PresenterCollab::HEAVY_BYTE_THRESHOLD = 524288;
 
+namespace {
+
+// The library's transport: the SockJS connector.
+class ConnectorTransport : public CollabTransport
+{
+public:
+    explicit ConnectorTransport(SockJSConnector *c) : connector(c) {}
+    void open(const QUrl &url, const QList<int> &protocols) override
+    {
+        QList<SockJSProtocol> list;
+        for (int value : protocols)
+            list.append(static_cast<SockJSProtocol>(value));
+        connector->open(url, list);
+    }
+    void send(const QString &frame, bool bIsPing) override { connector->send(frame, bIsPing); }
+    bool isConnected() const override { return connector->isConnected(); }
+    void close() override { connector->close(); }
+    void setDeadLinkLimit(int ms) override { connector->setDeadLinkLimit(ms); }
+
+private:
+    SockJSConnector *connector;
+};
+
+} // namespace
+
 PresenterCollab::PresenterCollab(QObject *parent, QString serverUrl, QString sessionCode,
                                  QString sessionToken, QString userToken)
     : QObject(parent)
@@ -115,15 +144,32 @@ PresenterCollab::PresenterCollab(QObject *parent, QString serverUrl, QString ses
     , sessionCode(std::move(sessionCode))
     , sessionToken(std::move(sessionToken))
     , userToken(std::move(userToken))
-    , pingIntervalMs(PING_TIMER)
+    , d(new PresenterCollabPrivate(this))
 {
     connector = new SockJSConnector(this);
+    d->transport = std::make_unique<ConnectorTransport>(connector);
     connect(connector, &SockJSConnector::connected, this, &PresenterCollab::onConnected);
     connect(connector, &SockJSConnector::closed, this, &PresenterCollab::onClosed);
+    connect(connector, &SockJSConnector::openFailed, this, [this] {
+        if (d->autoReconnect && d->active && !d->quiet)
+            d->scheduleRetry();
+    });
 
     msgHandler = new CollaborationMessageHandler(this);
-    // onHandleMessage is protected; the connection is made by name.
-    connect(connector, SIGNAL(sockJSMessage(QString)), msgHandler, SLOT(onHandleMessage(QString)));
+    // The presenter listens on the session address it broadcasts to; its own
+    // bodies coming back are not news (a host mirroring a remote "pause"
+    // would loop). Only frames that mention its token are looked into.
+    connect(connector, &SockJSConnector::sockJSMessage, this, [this](const QString &message) {
+        if (!this->userToken.isEmpty() && message.contains(this->userToken)) {
+            const QJsonValue from = QJsonDocument::fromJson(message.toUtf8())
+                                        .object().value(QStringLiteral("body")).toObject().value(QStringLiteral("from"));
+            if (from.isString() && from.toString() == this->userToken) {
+                qCDebug(lcCollab).noquote() << "[PresenterCollab] Own message ignored";
+                return;
+            }
+        }
+        msgHandler->onHandleMessage(message);
+    });
 
     connect(msgHandler, &CollaborationMessageHandler::learnerPollResponse, this, &PresenterCollab::learnerPollResponse);
     connect(msgHandler, &CollaborationMessageHandler::learnerJoin, this, &PresenterCollab::learnerJoin);
@@ -133,14 +179,21 @@ PresenterCollab::PresenterCollab(QObject *parent, QString serverUrl, QString ses
     connect(msgHandler, &CollaborationMessageHandler::unhandledMessage, this, &PresenterCollab::unhandledMessage);
 
     connect(&pingTimer, &QTimer::timeout, this, &PresenterCollab::onPingTimer);
+    d->retryTimer.setSingleShot(true);
+    connect(&d->retryTimer, &QTimer::timeout, this, [this] { d->retry(); });
+    d->clock.start();
 }
 
-PresenterCollab::~PresenterCollab() = default;
+PresenterCollab::~PresenterCollab()
+{
+    // The transport wrapper goes first; the connector goes with the children.
+    delete d;
+}
 
 void PresenterCollab::open()
 {
     qCDebug(lcCollab).noquote() << "Connecting to collaboration server (default):" << serverUrl;
-    openTransport(QUrl(serverUrl), defaultProtocols);
+    d->openTransport(defaultProtocols);
 }
 
 void PresenterCollab::open(QStringList protocols)
@@ -152,57 +205,138 @@ void PresenterCollab::open(QStringList protocols)
         qCDebug(lcCollab).noquote() << "[SockJSConnector] No protocols specified. Using defaults.";
         list = defaultProtocols;
     }
-    openTransport(QUrl(serverUrl), list);
+    d->openTransport(list);
 }
 
 void PresenterCollab::close()
 {
+    const bool reconnecting = d->autoReconnect && d->active;
+    d->active = false;
+    d->retryTimer.stop();
+    if (d->held.size())
+        qCDebug(lcCollab).noquote() << "[PresenterCollab] Closed with" << d->held.size() << "held frames discarded";
+    d->held.clear();
     publishMessage(sessionToken, QStringLiteral("disconnect"), EMPTY_JSON_STRING);
     pingTimer.stop();
-    if (isTransportConnected())
-        closeTransport();
+    // While reconnecting, an attempt may be under way without being connected yet.
+    if (d->transport->isConnected() || reconnecting) {
+        d->closeRequested = true;
+        d->transport->close();
+    }
+    d->linkUp = false;
 }
+
+bool PresenterCollab::isConnected() const { return d->linkUp; }
+
+void PresenterCollab::setDeadLinkLimit(int ms)
+{
+    d->deadLinkLimitMs = qMax(0, ms);
+    d->transport->setDeadLinkLimit(d->deadLinkLimitMs);
+}
+
+void PresenterCollab::setAutoReconnect(bool on)
+{
+    d->autoReconnect = on;
+    if (on)
+        return;
+    d->held.clear();
+    if (d->retryTimer.isActive()) {
+        // Turned off while waiting to reconnect: the connection is over.
+        d->retryTimer.stop();
+        d->active = false;
+        emit connectionClosed(false);
+    }
+}
+
+void PresenterCollab::setReconnectDelays(int initialMs, int maxMs) { d->backoff.setDelays(initialMs, maxMs); }
+void PresenterCollab::setReconnectLimits(int maxAttempts, int maxTotalMs) { d->backoff.setLimits(maxAttempts, maxTotalMs); }
+qint64 PresenterCollab::droppedFrameCount() const { return d->held.dropped(); }
 
 void PresenterCollab::sendPing()
 {
-    sendFrame(PING_FRAME, true);
+    d->transport->send(PING_FRAME, true);
 }
 
 QString PresenterCollab::getSessionToken() const { return sessionToken; }
 CollaborationMessageHandler *PresenterCollab::getMsgHandler() const { return msgHandler; }
 QString PresenterCollab::getPollId() const { return pollId; }
 
-void PresenterCollab::openTransport(const QUrl &url, const QList<int> &protocols)
-{
-    QList<SockJSProtocol> list;
-    for (int value : protocols)
-        list.append(static_cast<SockJSProtocol>(value));
-    connector->open(url, list);
-}
+// ---- private side -----------------------------------------------------------
 
-void PresenterCollab::closeTransport()
-{
-    connector->close();
-}
-
-void PresenterCollab::sendFrame(const QString &frame, bool bIsPing)
-{
-    connector->send(frame, bIsPing);
-}
-
-bool PresenterCollab::isTransportConnected() const
-{
-    return connector->isConnected();
-}
-
-void PresenterCollab::setPingInterval(int ms)
+void PresenterCollabPrivate::setPingInterval(int ms)
 {
     pingIntervalMs = ms;
-    if (pingTimer.isActive())
-        pingTimer.start(pingIntervalMs);
+    if (q->pingTimer.isActive())
+        q->pingTimer.start(pingIntervalMs);
 }
 
-int PresenterCollab::pingInterval() const { return pingIntervalMs; }
+void PresenterCollabPrivate::openTransport(const QList<int> &list)
+{
+    protocols = list;
+    active = true;
+    quiet = false;
+    closeRequested = false;
+    retryTimer.stop();
+    backoff.reset();
+    transport->setDeadLinkLimit(deadLinkLimitMs);
+    transport->open(QUrl(q->serverUrl), protocols);
+}
+
+void PresenterCollabPrivate::endQuietly()
+{
+    quiet = true;
+    active = false;
+    retryTimer.stop();
+    held.clear();
+    q->pingTimer.stop();
+    linkUp = false;
+    transport->close();
+}
+
+void PresenterCollabPrivate::hold(const QString &frame)
+{
+    if (held.push(frame) > 0)
+        qCWarning(lcCollab).noquote() << "[PresenterCollab] Outgoing hold full: oldest frames dropped, total"
+                                      << held.dropped();
+}
+
+void PresenterCollabPrivate::flushHeld()
+{
+    const QStringList frames = held.takeAll();
+    if (!frames.isEmpty())
+        qCDebug(lcCollab).noquote() << "[PresenterCollab] Sending" << frames.size() << "frames held while down";
+    for (const QString &f : frames)
+        transport->send(f, false);
+}
+
+void PresenterCollabPrivate::scheduleRetry()
+{
+    const int delay = backoff.next(clock.elapsed(), QRandomGenerator::global()->generateDouble());
+    if (delay < 0) {
+        giveUp();
+        return;
+    }
+    qCDebug(lcCollab).noquote() << "[PresenterCollab] Link down; attempt" << backoff.attempt() << "in" << delay << "ms";
+    retryTimer.start(delay);
+    emit q->reconnecting(backoff.attempt(), delay);
+}
+
+void PresenterCollabPrivate::retry()
+{
+    if (!active || !autoReconnect || quiet)
+        return;
+    // The connector draws a new SockJS session id for every open.
+    transport->open(QUrl(q->serverUrl), protocols);
+}
+
+void PresenterCollabPrivate::giveUp()
+{
+    qCWarning(lcCollab).noquote() << "[PresenterCollab] Reconnection given up after" << backoff.attempt()
+                                  << "attempts;" << held.size() << "held frames discarded";
+    active = false;
+    held.clear();
+    emit q->connectionClosed(false);
+}
 
 QString PresenterCollab::resolveAddress(const QString &address) const
 {
@@ -211,7 +345,7 @@ QString PresenterCollab::resolveAddress(const QString &address) const
 
 void PresenterCollab::publishMessage(QString address, QString type, QString data)
 {
-    if (!isTransportConnected()) {
+    if (!d->holding() && !d->transport->isConnected()) {
         qCDebug(lcCollab).noquote() << "[PresenterCollab] SockJS socket not connected!";
         return;
     }
@@ -219,7 +353,10 @@ void PresenterCollab::publishMessage(QString address, QString type, QString data
     LzmaCompress64(data, &compressed);
     const QString frame = fillJsonTemplate(PUBLISH_ENVELOPE_TEMPLATE,
                                            {resolveAddress(address), userToken, type, compressed});
-    sendFrame(frame, false);
+    if (d->holding())
+        d->hold(frame);
+    else
+        d->transport->send(frame, false);
 }
 
 void PresenterCollab::publishMessage64(QString address, QString type, QString data)
@@ -243,27 +380,52 @@ void PresenterCollab::publishMessage(QString address, VeltroCollabMessage *messa
     const QString body = JsonSerializer::serializeToJson(message);
     const QString frame = fillJsonTemplate(PUBLISH_BODY_TEMPLATE, {resolveAddress(address), body});
     qCDebug(lcCollab).noquote() << "TRANSMIT: " + frame;
-    sendFrame(frame, false);
+    if (d->holding())
+        d->hold(frame);
+    else
+        d->transport->send(frame, false);
 }
 
 void PresenterCollab::onConnected()
 {
-    sendFrame(fillJsonTemplate(REGISTER_TEMPLATE, {sessionToken}), false);
-    sendFrame(fillJsonTemplate(REGISTER_TEMPLATE, {sessionToken + QStringLiteral(".presenter")}), false);
-    sendFrame(fillJsonTemplate(REGISTER_TEMPLATE, {sessionToken + QStringLiteral(".presenter.") + userToken}),
-              false);
-    pingTimer.start(pingIntervalMs);
+    if (d->quiet)
+        return;
+    d->transport->send(fillJsonTemplate(REGISTER_TEMPLATE, {sessionToken}), false);
+    d->transport->send(fillJsonTemplate(REGISTER_TEMPLATE, {sessionToken + QStringLiteral(".presenter")}), false);
+    d->transport->send(
+        fillJsonTemplate(REGISTER_TEMPLATE, {sessionToken + QStringLiteral(".presenter.") + userToken}), false);
+    d->linkUp = true;
+    d->backoff.reset();
+    d->retryTimer.stop();
+    d->flushHeld();
+    pingTimer.start(d->pingIntervalMs);
+    emit connected();
 }
 
 void PresenterCollab::onClosed(bool bClosedForInactivity)
 {
     pingTimer.stop();
+    d->linkUp = false;
+    if (d->quiet)
+        return;
+    if (d->closeRequested) {
+        d->closeRequested = false;
+        emit connectionClosed(bClosedForInactivity);
+        return;
+    }
+    // The inactivity check ends the session on the host's behalf, like close().
+    if (d->autoReconnect && d->active && !bClosedForInactivity) {
+        d->scheduleRetry();
+        return;
+    }
+    d->active = false;
+    d->held.clear();
     emit connectionClosed(bClosedForInactivity);
 }
 
 void PresenterCollab::onPingTimer()
 {
-    sendFrame(PING_FRAME, true);
+    d->transport->send(PING_FRAME, true);
 }
 
 // ---- polls ----------------------------------------------------------------

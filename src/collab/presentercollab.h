@@ -19,6 +19,7 @@
 
 class SockJSConnector;
 class CollaborationMessageHandler;
+class PresenterCollabPrivate;
 
 namespace Veltro {
 class QuestionBase;
@@ -47,8 +48,28 @@ public:
     /// are skipped, and a list naming nothing known falls back to all three.
     void open(QStringList protocols);
     /// Publishes "disconnect" to the session, stops pinging and closes the
-    /// connection if it is open. Does not emit connectionClosed.
+    /// connection if it is open. Does not emit connectionClosed itself; it
+    /// stops any reconnection and discards frames held for one.
     void close();
+
+    /// True from connected() until the connection ends.
+    bool isConnected() const;
+    /// A connection that has received nothing (heartbeats included) for `ms`
+    /// is treated as dropped. 0 turns the check off; the default is 60000.
+    void setDeadLinkLimit(int ms);
+    /// Re-opens a connection that ends for any reason but close() or the
+    /// inactivity check, holding frames published meanwhile. Off by default;
+    /// turned off while waiting to reconnect, connectionClosed(false) follows.
+    void setAutoReconnect(bool on);
+    /// Backoff of the reconnection: first wait and the cap of later waits
+    /// (each drawn from the upper half of its doubling step). Defaults 500, 30000.
+    void setReconnectDelays(int initialMs, int maxMs);
+    /// Gives up after `maxAttempts` attempts or `maxTotalMs` since the drop,
+    /// 0 meaning no limit; then connectionClosed(false). Defaults 0 and 1800000.
+    void setReconnectLimits(int maxAttempts, int maxTotalMs);
+    /// Frames held while the link was down and dropped, oldest first, because
+    /// the hold (1000 frames or 16 MiB) was full.
+    qint64 droppedFrameCount() const;
 
     /// Sends one ping frame, connected or not.
     void sendPing();
@@ -119,7 +140,8 @@ public:
     void removeLearner(QString deviceId);
 
 Q_SIGNALS:
-    /// The connection ended; true when it was closed for inactivity.
+    /// The connection ended; true when it was closed for inactivity. With
+    /// reconnection on, emitted only when it gives up (or after close()).
     void connectionClosed(bool bClosedForInactivity);
     void learnerPollResponse(QString deviceId, QString pollId, int responseTime, QString answer);
     void learnerJoin(Veltro::Learner learner);
@@ -127,24 +149,16 @@ Q_SIGNALS:
     void controllerRegister(bool isRegister);
     void remoteControl(Veltro::RemoteControlMessage signal);
     void unhandledMessage(QVariantMap jsonMessage, QVariant data);
+    /// The connection is open and registered on the session's addresses
+    /// (each time: after open() and after every reconnection).
+    void connected();
+    /// The link dropped and attempt number `attempt` follows in `delayMs`.
+    void reconnecting(int attempt, int delayMs);
 
 protected Q_SLOTS:
     void onConnected();
     void onClosed(bool bClosedForInactivity);
     void onPingTimer();
-
-protected:
-    // Transport seam: the connector is reached only through these four, so a
-    // subclass can capture frames and fake the connection without a network.
-    // Protocols are the transport values (1 websocket, 2 xhr-streaming,
-    // 4 xhr-polling) in the order to try.
-    virtual void openTransport(const QUrl &url, const QList<int> &protocols);
-    virtual void sendFrame(const QString &frame, bool bIsPing);
-    virtual bool isTransportConnected() const;
-    virtual void closeTransport();
-    /// Ping interval in milliseconds (60000 unless changed, e.g. by tests).
-    void setPingInterval(int ms);
-    int pingInterval() const;
 
 private:
     QString getCardImageRef(bool cssUrl);
@@ -163,5 +177,6 @@ private:
     QString cardImageUrl;
     SockJSConnector *connector = nullptr;
     CollaborationMessageHandler *msgHandler = nullptr;
-    int pingIntervalMs;
+    friend class PresenterCollabPrivate;
+    PresenterCollabPrivate *d;
 };

@@ -60,14 +60,20 @@ int SockJSConnector::transport() const
 
 void SockJSConnector::open(QUrl url, QList<SockJSProtocol> protocolList)
 {
-    // A transport left from an earlier session is let go silently, so that
-    // two transports never run at once.
-    destroyWebSocket();
-    if (xhrTransport) {
-        xhrTransport->disconnect(this);
-        xhrTransport->close();
-        xhrTransport->deleteLater();
-        xhrTransport = nullptr;
+    QPointer<SockJSConnector> self(this);
+    if (attempting || ((webSocket || xhrTransport) && !closing)) {
+        // Replacing a working transport behind the owner's back would leave
+        // it believing in a link that is gone; it closes first.
+        qCDebug(lcSockJS) << "[SockJSConnector] Already open: close() it before opening again";
+        return;
+    }
+    if (webSocket || xhrTransport) {
+        // A close() whose end has not arrived yet: the transport is let go of
+        // now, so its end is reported now, once.
+        releaseTransport();
+        emit closed(bClosedForInactivity);
+        if (!self || webSocket || xhrTransport || attempting)
+            return;   // the owner opened again from its slot
     }
     m_connected = false;
     lastActivity = now();
@@ -99,11 +105,79 @@ void SockJSConnector::open(QUrl url, QList<SockJSProtocol> protocolList)
     protocols = protocolList;
     sessionId = randomString(8);
 
-    QPointer<SockJSConnector> self(this);
+    attempting = true;
+    bool up = false;
     while (self && protocolIndex < protocols.size() && !closing) {
-        if (tryNextProtocol())
+        if (tryNextProtocol()) {
+            up = true;
             break;
+        }
     }
+    if (!self)
+        return;
+    attempting = false;
+    if (!up && !closing) {
+        qCDebug(lcSockJS) << "[SockJSConnector] No transport came up";
+        emit openFailed();
+    }
+}
+
+void SockJSConnector::releaseTransport()
+{
+    destroyWebSocket();
+    if (xhrTransport) {
+        xhrTransport->disconnect(this);
+        xhrTransport->close();
+        xhrTransport->deleteLater();
+        xhrTransport = nullptr;
+    }
+    m_connected = false;
+    if (deadLinkTimer)
+        deadLinkTimer->stop();
+}
+
+void SockJSConnector::setDeadLinkLimit(int ms)
+{
+    deadLinkLimitMs = qMax(0, ms);
+    if (webSocket || xhrTransport)
+        armDeadLinkCheck();
+}
+
+void SockJSConnector::armDeadLinkCheck()
+{
+    if (deadLinkLimitMs <= 0) {
+        if (deadLinkTimer)
+            deadLinkTimer->stop();
+        return;
+    }
+    if (!deadLinkTimer) {
+        deadLinkTimer = new QTimer(this);
+        connect(deadLinkTimer, &QTimer::timeout, this, &SockJSConnector::checkDeadLink);
+    }
+    // A few checks per limit: the end is noticed at most a quarter late.
+    deadLinkTimer->start(qBound(20, deadLinkLimitMs / 4, 5000));
+}
+
+void SockJSConnector::transportUp()
+{
+    lastFrame.start();
+    armDeadLinkCheck();
+}
+
+void SockJSConnector::checkDeadLink()
+{
+    if (closing || (!webSocket && !xhrTransport)) {
+        deadLinkTimer->stop();
+        return;
+    }
+    const qint64 silent = lastFrame.elapsed();
+    if (deadLinkLimitMs <= 0 || silent < deadLinkLimitMs)
+        return;
+    // A half-open connection says nothing: no close, no error. Tear it down
+    // without a goodbye (nothing would carry it) and report the drop.
+    qCWarning(lcSockJS) << "[SockJSConnector] No frame for" << silent << "ms: the link is dead";
+    releaseTransport();
+    emit closed(bClosedForInactivity);
 }
 
 bool SockJSConnector::tryNextProtocol()
@@ -174,6 +248,7 @@ bool SockJSConnector::openWebSocket()
         qCDebug(lcSockJS) << "[SockJSConnector] CONNECTED via Websocket";
         disconnect(ws, &QWebSocket::disconnected, this, &SockJSConnector::openstate2);
         connect(ws, &QWebSocket::disconnected, this, &SockJSConnector::onClosed);
+        transportUp();
         if (ws->state() == QAbstractSocket::UnconnectedState)
             transportClosed(ws);   // it already went away while we waited
         return true;
@@ -198,6 +273,7 @@ bool SockJSConnector::openXhr(bool streaming)
         return false;
     }
     m_transport = streaming ? XHR_STREAMING : XHR_POLLING;
+    transportUp();
     qCDebug(lcSockJS).noquote() << "[SockJSConnector] CONNECTED via xhr_"
                                    + (streaming ? QStringLiteral("streaming") : QStringLiteral("polling"));
     return true;
@@ -209,12 +285,20 @@ void SockJSConnector::onTextMessageReceived(QString message)
     QObject *from = sender();
     if (from && from != webSocket && from != xhrTransport)
         return;
+    lastFrame.restart();
     const Veltro::SockJSFrame frame = Veltro::SockJSFrame::read(message);
     switch (frame.type) {
     case Veltro::SockJSFrame::Open:
         if (!m_connected) {
             m_connected = true;
             emit connected();
+        } else if (!closing) {
+            // An XHR receive side that reconnected after the server had ended
+            // the session gets a new session under the same id, without the
+            // old one's registrations: the session we had is over.
+            qCWarning(lcSockJS) << "[SockJSConnector] The server opened a new session: the old one is gone";
+            releaseTransport();
+            emit closed(bClosedForInactivity);
         }
         break;
     case Veltro::SockJSFrame::Messages: {
@@ -286,6 +370,8 @@ void SockJSConnector::transportClosed(QObject *from)
         xhrTransport->deleteLater();
         xhrTransport = nullptr;
     }
+    if (deadLinkTimer)
+        deadLinkTimer->stop();
     emit closed(bClosedForInactivity);
 }
 

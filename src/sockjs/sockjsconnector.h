@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -33,7 +34,11 @@ public:
     /// Starts a session with the server at `url`, trying `protocols` in order.
     /// Blocks while the attempts run (WebSocket at most 30 s in a local event
     /// loop, XHR at most 30 s per socket connect). The outcome is reported by
-    /// connected()/closed(); when every attempt fails nothing is emitted.
+    /// connected()/closed(); when every attempt fails only openFailed() is emitted.
+    /// On a live connector (attempting, transport up or connected) it does
+    /// nothing but log "[SockJSConnector] Already open"; close() first. After a
+    /// close() whose end has not been reported yet, that end is reported by
+    /// closed() before the new session starts.
     void open(QUrl url, QList<SockJSProtocol> protocols);
     /// Sends one event-bus frame text over the current transport; without a
     /// transport the text is dropped. Non-ping sends count as activity.
@@ -44,6 +49,10 @@ public:
     bool isConnected() const;
     /// The SockJSProtocol value of the transport in use, 0 when there is none.
     int transport() const;
+    /// A transport that has delivered no frame (heartbeats included) for `ms`
+    /// is taken for dead: torn down and reported by closed(false). 0 turns the
+    /// check off; the default is 60000 (the server sends a heartbeat every 25 s).
+    void setDeadLinkLimit(int ms);
 
     /// Clock used by the inactivity check; tests replace it to step time
     /// forward. A null function restores the system clock.
@@ -58,6 +67,8 @@ signals:
     void error(int errorCode);
     /// The session is over; true when the inactivity check ended it.
     void closed(bool bClosedForInactivity);
+    /// open() tried every transport of its list and none came up.
+    void openFailed();
 
 protected slots:
     void onConnected();
@@ -73,6 +84,10 @@ private:
     bool openXhr(bool streaming);
     void destroyWebSocket();
     void transportClosed(QObject *from);
+    void transportUp();
+    void armDeadLinkCheck();
+    void releaseTransport();
+    void checkDeadLink();
     QString webSocketUrl() const;
     QDateTime now() const;
 
@@ -93,5 +108,9 @@ private:
     QWebSocket *webSocket = nullptr;
     int openState = 0;
     int m_transport = 0;
+    bool attempting = false;
+    int deadLinkLimitMs = 60000;
+    QTimer *deadLinkTimer = nullptr;
+    QElapsedTimer lastFrame;
     std::function<QDateTime()> clock;
 };

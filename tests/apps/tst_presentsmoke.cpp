@@ -60,6 +60,14 @@ private Q_SLOTS:
                                  40000);
         const auto m = QRegularExpression(QStringLiteral("session code (\\d+)")).match(out);
         QVERIFY2(m.hasMatch(), qPrintable(out));
+        // The service drops the presenter's connection: the program says so and gets it back.
+        const QString token = sim->control("GET", QStringLiteral("/sessions/") + m.captured(1))
+                                  .object().value(QStringLiteral("sessionToken")).toString();
+        QVERIFY(sim->control("POST", QStringLiteral("/presenter/drop"), {{"sessionToken", token}})
+                    .object().value(QStringLiteral("dropped")).toInt() == 1);
+        QTRY_VERIFY_WITH_TIMEOUT(out.contains(QStringLiteral("nobody joined meanwhile")), 20000);
+        QVERIFY2(out.contains(QStringLiteral("live connection lost\n   reconnecting (attempt 1 in ")), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("live connection back")), qPrintable(out));
         QCOMPARE(sim->addLearners(m.captured(1), learners, transport, {{"answerDelay", QJsonArray{50, 400}}}).size(),
                  learners);
         finish(p);

@@ -126,15 +126,19 @@ void tst_ClientService::fullFlow()
                               .object().value("learners").toArray().first().toObject().value("token").toString();
     QVERIFY(!token.isEmpty());
 
-    // Once the first collaboration object is live, a second start closes it:
-    // the learners are told to disconnect. The object itself stays.
+    // Once the first collaboration object is live, a second start ends its
+    // connection quietly: no goodbye, no signal, the learners stay and hear
+    // the new object. The earlier object itself stays.
     QTRY_VERIFY_WITH_TIMEOUT((first->publishMessage("probe", "p"), received(shared, token, "probe")), 15000);
     QPointer<PresenterCollab> earlier(first);
+    QSignalSpy firstClosed(first, &PresenterCollab::connectionClosed);
     PresenterCollab *second = nullptr;
     QVERIFY(client.startWebsocket(&second));
     QVERIFY(second && second != first);
-    QTRY_VERIFY_WITH_TIMEOUT(received(shared, token, "disconnect"), 15000);
-    QVERIFY(!earlier.isNull());
+    QTRY_VERIFY_WITH_TIMEOUT((second->publishMessage("again", "p"), received(shared, token, "again")), 15000);
+    QVERIFY(!received(shared, token, "disconnect"));
+    QVERIFY(!earlier.isNull() && !first->isConnected());
+    QCOMPARE(firstClosed.count(), 0);
 
     QVERIFY(client.doStopSession());
     QVERIFY(shared->control("GET", "/sessions/" + code).object().value("stopped").toBool());

@@ -12,6 +12,7 @@
 
 #include "lzmacodec.h"
 #include "presentercollab.h"
+#include "presentercollab_p.h"
 #include "testdata.h"
 
 struct SentFrame
@@ -20,9 +21,20 @@ struct SentFrame
     bool ping;
 };
 
-// Captures every frame handed to the connector and fakes its state.
+// Captures every frame handed to the transport and fakes its state.
 class RecordingCollab : public PresenterCollab
 {
+    struct Transport : CollabTransport
+    {
+        RecordingCollab *c;
+        explicit Transport(RecordingCollab *c) : c(c) {}
+        void open(const QUrl &, const QList<int> &protocols) override { c->opens << protocols; }
+        void send(const QString &frame, bool bIsPing) override { c->frames.append({frame, bIsPing}); }
+        bool isConnected() const override { return c->fakeConnected; }
+        void close() override { ++c->transportCloses; }
+        void setDeadLinkLimit(int) override {}
+    };
+
 public:
     explicit RecordingCollab(const QString &sessionToken = QStringLiteral("S1"),
                              const QString &userToken = QStringLiteral("U1"),
@@ -30,6 +42,7 @@ public:
         : PresenterCollab(nullptr, QStringLiteral("http://127.0.0.1:9/collab"), sessionCode, sessionToken,
                           userToken)
     {
+        priv()->setTransport(std::make_unique<Transport>(this));
     }
 
     QList<SentFrame> frames;
@@ -39,8 +52,9 @@ public:
 
     using PresenterCollab::onClosed;
     using PresenterCollab::onConnected;
-    using PresenterCollab::pingInterval;
-    using PresenterCollab::setPingInterval;
+    PresenterCollabPrivate *priv() { return PresenterCollabPrivate::get(this); }
+    void setPingInterval(int ms) { priv()->setPingInterval(ms); }
+    int pingInterval() { return priv()->pingInterval(); }
 
     /// The non-ping frames, parsed.
     QList<QJsonObject> published() const
@@ -51,12 +65,6 @@ public:
                 out << QJsonDocument::fromJson(f.text.toUtf8()).object();
         return out;
     }
-
-protected:
-    void openTransport(const QUrl &, const QList<int> &protocols) override { opens << protocols; }
-    void sendFrame(const QString &frame, bool bIsPing) override { frames.append({frame, bIsPing}); }
-    bool isTransportConnected() const override { return fakeConnected; }
-    void closeTransport() override { ++transportCloses; }
 };
 
 inline QString compress64(const QString &text)

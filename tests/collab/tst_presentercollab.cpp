@@ -9,6 +9,7 @@
 #include "polltype.h"
 #include "questionmultichoice.h"
 #include "questionyesno.h"
+#include "sockjsconnector.h"
 #include "veltrocollabmessage.h"
 
 using namespace Veltro;
@@ -142,6 +143,66 @@ private Q_SLOTS:
         QCOMPARE(closed.count(), 0);
         QTest::qWait(100);
         QCOMPARE(c.frames.size(), 1);
+    }
+
+    // With reconnection on, a drop is retried after the backoff; what the host
+    // publishes meanwhile (pings aside) goes out in order right after the
+    // registration.
+    void reconnectionHoldsFrames()
+    {
+        RecordingCollab c;
+        c.setReconnectDelays(10, 10);
+        c.setAutoReconnect(true);
+        QSignalSpy up(&c, &PresenterCollab::connected);
+        QSignalSpy retrying(&c, &PresenterCollab::reconnecting);
+        QSignalSpy closed(&c, &PresenterCollab::connectionClosed);
+        c.open(QStringList{QStringLiteral("xhr-polling")});
+        c.onConnected();
+        QVERIFY(c.isConnected());
+        c.fakeConnected = false;
+        c.onClosed(false);
+        QVERIFY(!c.isConnected());
+        QCOMPARE(retrying.count(), 1);
+        QCOMPARE(retrying.at(0).at(0).toInt(), 1);
+        c.frames.clear();
+        c.publishMessage(QStringLiteral("first"), QStringLiteral("1"));
+        c.sendPing();
+        c.startPoll(PollType::TEXT, OrdinalType::GENERIC);
+        QCOMPARE(c.frames.size(), 1);
+        QVERIFY(c.frames.at(0).ping);
+        QTRY_COMPARE_WITH_TIMEOUT(c.opens.size(), 2, 5000);
+        QCOMPARE(c.opens.at(1), QList<int>{4});
+        c.fakeConnected = true;
+        c.frames.clear();
+        c.onConnected();
+        QCOMPARE(up.count(), 2);
+        const QList<QJsonObject> sent = c.published();
+        QCOMPARE(sent.size(), 5);
+        QCOMPARE(sent.at(2).value(QStringLiteral("address")).toString(), QStringLiteral("S1.presenter.U1"));
+        QCOMPARE(bodyOf(sent.at(3)).value(QStringLiteral("type")).toString(), QStringLiteral("first"));
+        QCOMPARE(bodyOf(sent.at(4)).value(QStringLiteral("type")).toString(), QStringLiteral("questionStart"));
+
+        // Turned off while waiting: no attempt, the connection is reported over.
+        c.fakeConnected = false;
+        c.onClosed(false);
+        c.setAutoReconnect(false);
+        QCOMPARE(closed.count(), 1);
+        QTest::qWait(100);
+        QCOMPARE(c.opens.size(), 2);
+        QCOMPARE(retrying.count(), 2);
+    }
+
+    // The presenter's own broadcasts coming back are not dispatched.
+    void ownBroadcastsIgnored()
+    {
+        RecordingCollab c;
+        QSignalSpy control(&c, &PresenterCollab::remoteControl);
+        auto *connector = c.findChild<SockJSConnector *>();
+        for (const QString &from : {QStringLiteral("U1"), QStringLiteral("D7")})
+            emit connector->sockJSMessage(deliveredFrame(
+                {{"from", from}, {"type", "pause"}, {"data", QVariantList{compress64(QStringLiteral("\"p\""))}}}));
+        QCOMPARE(control.count(), 1);
+        QCOMPARE(control.at(0).at(0).value<RemoteControlMessage>().from, QStringLiteral("D7"));
     }
 
     void openProtocols_data()

@@ -38,32 +38,48 @@ StandIn *StandIn::shared()
 std::unique_ptr<StandIn> StandIn::launch(const QStringList &args, int timeoutMs)
 {
     std::unique_ptr<StandIn> s(new StandIn);
-    s->m_process = std::make_unique<QProcess>();
-    s->m_process->setProcessChannelMode(QProcess::SeparateChannels);
-    s->m_process->setReadChannel(QProcess::StandardOutput);
-    QStringList all{sourcePath(QStringLiteral("sim/server.js")), QStringLiteral("--port"), QStringLiteral("0"),
-                    QStringLiteral("--max-lifetime"), QStringLiteral("900")};
-    all += args;
-    s->m_process->start(QStringLiteral(VELTRO_NODE), all);
-    if (!s->m_process->waitForStarted(timeoutMs))
+    s->m_args = args;
+    if (!s->start(QStringList{QStringLiteral("--port"), QStringLiteral("0")} + args, timeoutMs))
         return nullptr;
+    return s;
+}
+
+bool StandIn::relaunch(int timeoutMs)
+{
+    if (!m_process)
+        return false;
+    const QString port = QString::number(m_info.value(QStringLiteral("port")).toInt());
+    return start(QStringList{QStringLiteral("--port"), port} + m_args, timeoutMs);
+}
+
+bool StandIn::start(const QStringList &args, int timeoutMs)
+{
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::SeparateChannels);
+    m_process->setReadChannel(QProcess::StandardOutput);
+    QStringList all{sourcePath(QStringLiteral("sim/server.js")), QStringLiteral("--max-lifetime"),
+                    QStringLiteral("900")};
+    all += args;
+    m_process->start(QStringLiteral(VELTRO_NODE), all);
+    if (!m_process->waitForStarted(timeoutMs))
+        return false;
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < timeoutMs) {
-        if (s->m_process->canReadLine()) {
-            const QJsonObject o = QJsonDocument::fromJson(s->m_process->readLine()).object();
+        if (m_process->canReadLine()) {
+            const QJsonObject o = QJsonDocument::fromJson(m_process->readLine()).object();
             if (o.contains(QStringLiteral("control"))) {
-                s->m_info = o;
-                return s;
+                m_info = o;
+                return true;
             }
             continue;
         }
-        if (s->m_process->state() == QProcess::NotRunning)
+        if (m_process->state() == QProcess::NotRunning)
             break;
-        s->m_process->waitForReadyRead(200);
+        m_process->waitForReadyRead(200);
     }
-    qWarning("stand-in did not start: %s", s->m_process->readAllStandardError().constData());
-    return nullptr;
+    qWarning("stand-in did not start: %s", m_process->readAllStandardError().constData());
+    return false;
 }
 
 StandIn::~StandIn()

@@ -60,12 +60,17 @@ public:
 
     /// Kills a launched service at once, as a crash would; no-op for the shared one.
     void kill();
+    /// Starts a launched service again after kill(), with its arguments and on
+    /// its port; false when it did not become ready within `timeoutMs`.
+    bool relaunch(int timeoutMs = 20000);
 
     /// Path of a file under the source tree.
     static QString sourcePath(const QString &relative);
 
 private:
     StandIn() = default;
+    bool start(const QStringList &args, int timeoutMs);
     QJsonObject m_info;
+    QStringList m_args;
     std::unique_ptr<QProcess> m_process;
 };

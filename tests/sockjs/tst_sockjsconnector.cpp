@@ -206,11 +206,16 @@ private slots:
         for (int i = 0; i < special.size(); ++i)
             QVERIFY2(messages.at(i).first().toString() == special.at(i), qPrintable(QString::number(i)));
 
+        // Opened again while its close is still under way: the old session's
+        // end is reported once, at once, and a new session starts.
         c.close();
         QVERIFY(!c.isConnected());
-        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
+        c.open(QUrl(echoUrl()), protocols);
+        QCOMPARE(closed.size(), 1);
         QCOMPARE(closed.first().first().toBool(), false);
-        QCOMPARE(connected.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 2, 10000);
+        c.close();
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 2, 10000);
         QCOMPARE(c.transport(), 0);
     }
 
@@ -260,8 +265,21 @@ private slots:
             QVERIFY2(path.match(QString::fromLatin1(r.path)).hasMatch(), r.path.constData());
     }
 
-    // A close frame from the server ends the session on every transport.
-    void serverClosesSession_data() { addTransportRows(); }
+    // A close frame from the server ends the session on every transport, and
+    // so does a second open frame (the server lost the session and opened a
+    // new one under the same id, on an XHR receive side that reconnected).
+    void serverClosesSession_data()
+    {
+        QTest::addColumn<QList<SockJSProtocol>>("protocols");
+        QTest::addColumn<QByteArray>("frame");
+        for (const QByteArray &frame : {QByteArray("c[3000,\"Go away!\"]"), QByteArray("o")}) {
+            QTest::newRow(QByteArray("websocket " + frame).constData()) << ALL << frame;
+            QTest::newRow(QByteArray("xhr-streaming " + frame).constData())
+                << QList<SockJSProtocol>{XHR_STREAMING, WEBSOCKET} << frame;
+            QTest::newRow(QByteArray("xhr-polling " + frame).constData())
+                << QList<SockJSProtocol>{XHR_POLLING, WEBSOCKET} << frame;
+        }
+    }
 
     void serverClosesSession()
     {
@@ -273,7 +291,15 @@ private slots:
         QSignalSpy closed(&c, &SockJSConnector::closed);
         c.open(QUrl(fake.url()), protocols);
         QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
-        fake.push("c[3000,\"Go away!\"]");
+        // Opening a live connector does nothing: same transport, same session.
+        const int requests = fake.requests.size();
+        c.open(QUrl(fake.url()), protocols);
+        QVERIFY(c.isConnected());
+        QCOMPARE(c.transport(), int(protocols.first()));
+        for (int i = requests; i < fake.requests.size(); ++i)
+            QCOMPARE(fake.requests.at(i).path.split('/').value(4), fake.requests.first().path.split('/').value(4));
+        QFETCH(QByteArray, frame);
+        fake.push(frame);
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
         QCOMPARE(closed.first().first().toBool(), false);
         QVERIFY(!c.isConnected());

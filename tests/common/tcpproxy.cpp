@@ -1,0 +1,86 @@
+#include "tcpproxy.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+struct TcpProxy::Pair
+{
+    QTcpSocket *client = nullptr;
+    QTcpSocket *upstream = nullptr;
+    QByteArray pending;   // client bytes that came before the upstream connected
+    bool silent = false;
+};
+
+TcpProxy::TcpProxy(quint16 targetPort)
+    : target(targetPort)
+{
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [this] { accept(); });
+    server.listen(QHostAddress::LocalHost, 0);
+}
+
+TcpProxy::~TcpProxy()
+{
+    for (const auto &p : pairs) {
+        delete p->client;
+        delete p->upstream;
+    }
+}
+
+void TcpProxy::silence()
+{
+    for (const auto &p : pairs)
+        p->silent = true;
+}
+
+void TcpProxy::dropAll()
+{
+    for (const auto &p : pairs) {
+        p->silent = true;   // nothing more either way
+        p->client->abort();
+        p->upstream->abort();
+    }
+}
+
+void TcpProxy::relay(Pair *p, QTcpSocket *from, QTcpSocket *to)
+{
+    const QByteArray data = from->readAll();
+    if (p->silent || data.isEmpty())
+        return;   // a silent link swallows everything
+    if (to == p->upstream && to->state() != QAbstractSocket::ConnectedState)
+        p->pending += data;
+    else
+        to->write(data);
+}
+
+void TcpProxy::accept()
+{
+    while (QTcpSocket *client = server.nextPendingConnection()) {
+        ++acceptedCount;
+        auto p = std::make_shared<Pair>();
+        Pair *raw = p.get();
+        client->setParent(nullptr);
+        p->client = client;
+        p->upstream = new QTcpSocket;
+        pairs.append(p);
+        QTcpSocket *up = p->upstream;
+        QObject::connect(client, &QTcpSocket::readyRead, client, [raw, client, up] { relay(raw, client, up); });
+        QObject::connect(up, &QTcpSocket::readyRead, up, [raw, client, up] { relay(raw, up, client); });
+        QObject::connect(up, &QTcpSocket::connected, up, [raw, up] {
+            up->write(raw->pending);
+            raw->pending.clear();
+        });
+        // An end on one side ends the other, unless the link is silent: then
+        // nobody is told, as with a connection lost on the way.
+        auto ended = [raw](QTcpSocket *other) {
+            if (!raw->silent && other->state() != QAbstractSocket::UnconnectedState)
+                other->disconnectFromHost();
+        };
+        QObject::connect(client, &QTcpSocket::disconnected, up, [ended, up] { ended(up); });
+        QObject::connect(up, &QTcpSocket::disconnected, client, [ended, client] { ended(client); });
+        QObject::connect(up, &QAbstractSocket::errorOccurred, client, [raw, client, up] {
+            if (up->state() == QAbstractSocket::UnconnectedState && !raw->silent)
+                client->disconnectFromHost();   // refused: the client learns at once
+        });
+        up->connectToHost(QHostAddress::LocalHost, target);
+    }
+}

@@ -1,0 +1,151 @@
+// The live connection through faults of a school network, on each transport:
+// a link gone silent, the server dropping the presenter, the service process
+// restarted; frames published while down, giving up, and close() while
+// waiting. The presenter reaches the service's event bus through a proxy
+// (the service reports the proxy's address), the devices directly.
+#include <QtTest>
+
+#include "livetestutil.h"
+#include "tcpproxy.h"
+
+namespace {
+
+enum Fault { Silence, ServerDrop, Restart, HeldPoll, GiveUp, CloseWhileWaiting };
+
+const int DEAD_LINK_MS = 1500;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Fault)
+
+class TestLiveReconnect : public QObject
+{
+    Q_OBJECT
+
+    // Private: it is killed and restarted, and its heartbeat is short enough
+    // for a short dead-link limit.
+    std::unique_ptr<StandIn> sim;
+
+    bool presenterRegistered(const QString &address) const
+    {
+        return sim->control("GET", QStringLiteral("/registrations?address=") + QUrl::toPercentEncoding(address))
+                   .object().value(QStringLiteral("count")).toInt() > 0;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        registerLiveTypes();
+        sim = StandIn::launch({QStringLiteral("--ignore-stdin"), QStringLiteral("--heartbeat"), QStringLiteral("300")});
+        QVERIFY(sim);
+    }
+
+    void reconnection_data()
+    {
+        QTest::addColumn<QString>("transport");
+        QTest::addColumn<Fault>("fault");
+        const QList<QPair<const char *, Fault>> faults{
+            {"silent link", Silence}, {"server drops the presenter", ServerDrop},
+            {"service restarted", Restart}, {"poll published while down", HeldPoll},
+            {"gives up after the attempt limit", GiveUp}, {"close() while waiting", CloseWhileWaiting}};
+        for (const QString &t : allTransports())
+            for (const auto &f : faults)
+                QTest::newRow(qPrintable(t + QStringLiteral(": ") + QLatin1String(f.first))) << t << f.second;
+    }
+
+    void reconnection()
+    {
+        QFETCH(QString, transport);
+        QFETCH(Fault, fault);
+        TcpProxy proxy(quint16(sim->info().value(QStringLiteral("port")).toInt()));
+        QVERIFY(proxy.port());
+        QVERIFY(sim->setSwitches({{"collabUrl", QStringLiteral("http://127.0.0.1:%1/collab").arg(proxy.port())}}));
+        LiveSession live;
+        const QString err = live.start(sim.get(), transport);
+        QVERIFY2(err.isEmpty(), qPrintable(err));
+        const QString device = live.addLearners(1).at(0).toObject().value(QStringLiteral("token")).toString();
+        QVERIFY(!device.isEmpty());
+
+        PresenterCollab *c = live.collab;
+        c->setDeadLinkLimit(DEAD_LINK_MS);
+        c->setReconnectDelays(100, 400);
+        c->setReconnectLimits(fault == GiveUp ? 2 : 0, 0);
+        c->setAutoReconnect(true);
+        QSignalSpy up(c, &PresenterCollab::connected);
+        QSignalSpy retrying(c, &PresenterCollab::reconnecting);
+        QSignalSpy closed(c, &PresenterCollab::connectionClosed);
+        // Published at the moment the drop is reported, so surely while down.
+        if (fault == HeldPoll) {
+            connect(c, &PresenterCollab::reconnecting, c, [c](int attempt) {
+                if (attempt == 1)
+                    c->startPoll(Veltro::PollType::MULTIPLE, Veltro::OrdinalType::ALPHA_UPPER, 3);
+            });
+        }
+
+        switch (fault) {
+        case Silence:
+            proxy.silence();
+            break;
+        case ServerDrop:
+        case HeldPoll:
+            QVERIFY(sim->control("POST", QStringLiteral("/presenter/drop"), {{"sessionToken", live.token}})
+                        .object().value(QStringLiteral("dropped")).toInt() >= 1);
+            break;
+        default:
+            sim->kill();
+            break;
+        }
+        // The drop is noticed within the dead-link limit and a margin.
+        QTRY_VERIFY_WITH_TIMEOUT(retrying.size() >= 1, DEAD_LINK_MS + 3000);
+        QVERIFY(!c->isConnected());
+
+        if (fault == GiveUp) {
+            QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, LIVE_WAIT_MS);
+            QCOMPARE(closed.at(0).at(0).toBool(), false);
+            QCOMPARE(retrying.size(), 2);
+        } else if (fault == CloseWhileWaiting) {
+            c->close();
+        } else if (fault == Restart) {
+            QTRY_VERIFY_WITH_TIMEOUT(retrying.size() >= 2, LIVE_WAIT_MS);   // an attempt failed meanwhile
+            QVERIFY(sim->relaunch());
+        }
+        if (fault == GiveUp || fault == CloseWhileWaiting) {
+            if (!sim->relaunch())
+                QFAIL("stand-in did not restart");
+            // Nothing more happens: well past the longest wait, no attempt came.
+            QTest::qWait(1500);
+            QCOMPARE(up.size(), 0);
+            QCOMPARE(closed.size(), fault == GiveUp ? 1 : 0);
+            QCOMPARE(retrying.size(), fault == GiveUp ? 2 : 1);
+            QVERIFY(!presenterRegistered(live.token));
+            live.client.reset();   // its session is gone with the old process
+            return;
+        }
+
+        QTRY_COMPARE_WITH_TIMEOUT(up.size(), 1, LIVE_WAIT_MS);
+        QVERIFY(c->isConnected());
+        QCOMPARE(closed.size(), 0);
+        if (fault == Restart) {
+            QTRY_VERIFY_WITH_TIMEOUT(presenterRegistered(live.token + QStringLiteral(".presenter")), LIVE_WAIT_MS);
+            live.client.reset();
+            return;
+        }
+        // What went out after the reconnection (and the poll held before it)
+        // reaches the device once, in order.
+        if (fault != HeldPoll)
+            c->startPoll(Veltro::PollType::MULTIPLE, Veltro::OrdinalType::ALPHA_UPPER, 3);
+        c->stopPoll();
+        QCOMPARE(live.waitForRecords(device, QStringLiteral("pollStop")).size(), 1);
+        QStringList seen;
+        for (const QJsonValue &r : sim->records(device)) {
+            const QString type = r.toObject().value(QStringLiteral("type")).toString();
+            if (type == QLatin1String("questionStart") || type == QLatin1String("pollStop"))
+                seen << type;
+        }
+        QCOMPARE(seen, (QStringList{QStringLiteral("questionStart"), QStringLiteral("pollStop")}));
+        QCOMPARE(c->droppedFrameCount(), qint64(0));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLiveReconnect)
+#include "tst_livereconnect.moc"
