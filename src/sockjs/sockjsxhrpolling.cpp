@@ -272,7 +272,7 @@ void SockJSXHRPolling::postNextSend()
             if (!next.startsWith(OUTGOING_OPEN) || !next.endsWith(OUTGOING_CLOSE))
                 break;
             body.chop(OUTGOING_CLOSE.size());
-            body += QStringLiteral(",\n") + next.midRef(OUTGOING_OPEN.size());
+            body += QStringLiteral(",\n") + QStringView(next).mid(OUTGOING_OPEN.size());
             pendingSends.removeFirst();
         }
     }
