@@ -48,7 +48,7 @@ QStringList Tally::optionsNamed(const QString &answer) const
             int best = 0;
             QString bestId;
             for (const TallyOption &o : m_options) {
-                if (o.id.size() > best && part.midRef(pos, o.id.size()) == o.id) {
+                if (o.id.size() > best && QStringView(part).mid(pos, o.id.size()) == o.id) {
                     best = o.id.size();
                     bestId = o.id;
                 }

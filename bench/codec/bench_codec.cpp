@@ -283,12 +283,12 @@ int main(int argc, char **argv)
             [&] { Veltro::LzmaCoder fresh; fresh.decode(in.ours.constData(), in.ours.size(), &out); },
             [&] { LzmaDecompress64(b64, &s); },
         });
-        const Row sdk{ "LZMA SDK", c[0], d[0], sdkPayload.size() };
-        const Row reused{ "ours (kept coder)", c[1], d[1], in.ours.size() };
-        const Row fresh{ "ours (fresh coder)", c[2], d[2], in.ours.size() };
-        const Row api{ "ours (text API)", c[3], d[3], in.ours.size() };
+        const Row sdk{ "LZMA SDK", c[0], d[0], int(sdkPayload.size()) };
+        const Row reused{ "ours (kept coder)", c[1], d[1], int(in.ours.size()) };
+        const Row fresh{ "ours (fresh coder)", c[2], d[2], int(in.ours.size()) };
+        const Row api{ "ours (text API)", c[3], d[3], int(in.ours.size()) };
         // Decoding does not depend on the match finder; the fresh coder's time is shown.
-        const Row hc4{ "ours HC4 (fresh)", c[4], d[2], hc4Payload.size() };
+        const Row hc4{ "ours HC4 (fresh)", c[4], d[2], int(hc4Payload.size()) };
 
         Row js{ "LZMA-JS (node)", 0, 0, 0 };
         const QJsonObject j = jsResult.value(QString::fromLatin1(in.name)).toObject();

@@ -3,6 +3,7 @@
 // endpoints, control interface and the simulated devices, on one port.
 
 const http = require('http');
+const http2 = require('http2');
 const https = require('https');
 const express = require('express');
 const { Service } = require('./service');
@@ -58,7 +59,15 @@ class StandInApp {
     app.use((req, res) => res.status(404).json({ errorMsgKeys: ['error.notFound'] }));
     if (this.opts.tls) {
       this.tls = tls.generateCertificates();
-      this.server = https.createServer({ key: this.tls.key, cert: this.tls.cert }, app);
+      // Offers HTTP/2 in the TLS handshake, as public front ends do, yet speaks
+      // HTTP/1.1 only: a client that takes up the offer is answered 505.
+      this.server = http2.createSecureServer({ key: this.tls.key, cert: this.tls.cert, allowHTTP1: true },
+        (req, res) => {
+          if (req.httpVersionMajor !== 2)
+            return app(req, res);
+          res.writeHead(505, { 'content-type': 'application/json' });
+          res.end(JSON.stringify({ errorMsgKeys: ['error.http2'] }));
+        });
     } else {
       this.server = http.createServer(app);
     }

@@ -47,7 +47,7 @@ bool readString(const QString &s, int &pos, QString *decoded)
             if (pos + 4 > s.size())
                 return false;
             bool ok = false;
-            const ushort code = s.midRef(pos, 4).toUShort(&ok, 16);
+            const ushort code = QStringView(s).mid(pos, 4).toUShort(&ok, 16);
             if (!ok)
                 return false;
             if (decoded)

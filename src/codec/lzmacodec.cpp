@@ -281,7 +281,7 @@ bool restore(const QByteArray &payload, QString *out)
 // finite number (a double out of range would otherwise be undefined to convert).
 char byteOf(const QVariant &v)
 {
-    switch (int(v.type())) {
+    switch (v.userType()) {
     case QMetaType::Double:
     case QMetaType::Float: {
         const double d = v.toDouble();

@@ -2,11 +2,53 @@
 
 #include "logging_p.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QMetaProperty>
 #include <QObject>
 
 namespace Veltro {
+
+namespace {
+
+// A value as JSON, converted as QJsonValue::fromVariant does, except that
+// 64-bit integers become doubles at every level: Qt 5 writes them so (rounded
+// past 2^53, as every JSON peer reads them), Qt 6 would write all digits.
+QJsonValue toJsonValue(const QVariant &value)
+{
+    switch (value.userType()) {
+    case QMetaType::LongLong:
+        return double(value.toLongLong());
+    case QMetaType::ULongLong:
+        return double(value.toULongLong());
+    case QMetaType::QVariantMap: {
+        QJsonObject object;
+        const QVariantMap map = value.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            object.insert(it.key(), toJsonValue(it.value()));
+        return object;
+    }
+    case QMetaType::QVariantHash: {
+        QJsonObject object;
+        const QVariantHash hash = value.toHash();
+        for (auto it = hash.cbegin(); it != hash.cend(); ++it)
+            object.insert(it.key(), toJsonValue(it.value()));
+        return object;
+    }
+    case QMetaType::QVariantList: {
+        QJsonArray array;
+        const QVariantList list = value.toList();
+        for (const QVariant &element : list)
+            array.append(toJsonValue(element));
+        return array;
+    }
+    default:
+        return QJsonValue::fromVariant(value);
+    }
+}
+
+} // namespace
 
 QStringList JsonSerializer::getIgnorePropertiesList()
 {
@@ -73,7 +115,8 @@ QString JsonSerializer::serializeToJson(const QObject *object)
 
 QString JsonSerializer::serializeToJson(const QVariantMap &map)
 {
-    const QString text = QString::fromUtf8(QJsonDocument::fromVariant(map).toJson(QJsonDocument::Indented));
+    const QJsonDocument doc(toJsonValue(map).toObject());
+    const QString text = QString::fromUtf8(doc.toJson(QJsonDocument::Indented));
     if (text.isEmpty())
         qCDebug(lcModel).noquote().nospace() << "[JsonSerializer] ERROR: ";
     return text;

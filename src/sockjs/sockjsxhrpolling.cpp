@@ -279,7 +279,7 @@ void SockJSXHRPolling::postNextSend()
                 || body.size() + next.size() > MAX_MERGED_POST)
                 break;
             body.chop(OUTGOING_CLOSE.size());
-            body += QStringLiteral(",\n") + next.midRef(OUTGOING_OPEN.size());
+            body += QStringLiteral(",\n") + QStringView(next).mid(OUTGOING_OPEN.size());
             pendingSends.removeFirst();
         }
     }

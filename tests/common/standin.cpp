@@ -107,6 +107,7 @@ QJsonDocument StandIn::control(const QByteArray &method, const QString &path, co
     QNetworkAccessManager nam;
     QNetworkRequest req(QUrl(controlUrl() + path));
     req.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    req.setAttribute(QNetworkRequest::Http2AllowedAttribute, false); // the service speaks HTTP/1.1 only
     const QString caFile = m_info.value(QStringLiteral("caFile")).toString();
     if (!caFile.isEmpty()) {
         // A --tls instance: trust its generated authority for the control calls.

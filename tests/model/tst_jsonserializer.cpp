@@ -65,6 +65,14 @@ private slots:
                               "        \"two\"\n    ],\n    \"c\": null\n}\n");
         QTest::newRow("empty containers") << QVariantMap{{"l", QVariantList()}, {"m", QVariantMap()}}
                                           << QStringLiteral("{\n    \"l\": [\n    ],\n    \"m\": {\n    }\n}\n");
+        // Numbers as Qt 5 writes them, in every build: shortest form, integral
+        // doubles without a point, 64-bit integers as doubles, no NaN.
+        QTest::newRow("numbers")
+            << QVariantMap{{"d", 0.1}, {"e", 1e21}, {"f", 1.5f}, {"i", 3.0}, {"l", qint64(9007199254740993LL)},
+                           {"m", QVariantList{quint64(9007199254740993ULL)}}, {"n", qQNaN()}, {"z", -0.0}}
+            << QStringLiteral("{\n    \"d\": 0.1,\n    \"e\": 1e+21,\n    \"f\": 1.5,\n    \"i\": 3,\n"
+                              "    \"l\": 9007199254740992,\n    \"m\": [\n        9007199254740992\n    ],\n"
+                              "    \"n\": null,\n    \"z\": 0\n}\n");
         QTest::newRow("utf-8 text") << QVariantMap{{"t", QStringLiteral("\u00e9\u6f22")}}
                                     << QStringLiteral("{\n    \"t\": \"\u00e9\u6f22\"\n}\n");
     }

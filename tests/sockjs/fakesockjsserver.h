@@ -180,8 +180,8 @@ private:
                 if (line.toLower().startsWith("sec-websocket-key:"))
                     key = line.mid(18).trimmed();
             }
-            const QByteArray accept = QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11",
-                                                               QCryptographicHash::Sha1).toBase64();
+            const QByteArray keyed = key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
+            const QByteArray accept = QCryptographicHash::hash(keyed, QCryptographicHash::Sha1).toBase64();
             s->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                      "Sec-WebSocket-Accept: " + accept + "\r\n\r\n");
             if (wsMode == WebSocketMode::CloseBeforeOpen) {

@@ -1,5 +1,6 @@
 // Uses the installed library the way a host does: umbrella header, exported
-// codec functions. Exit code 0 when a text survives the round trip.
+// codec functions. Exit code 0 when a text survives the round trip; prints the
+// Qt version it runs on.
 #include <veltroclient/veltroclient.h>
 
 #include <cstdio>
@@ -12,6 +13,6 @@ int main()
         std::fprintf(stderr, "round trip failed\n");
         return 1;
     }
-    std::printf("ok %d\n", int(payload.size()));
+    std::printf("ok %d qt %s\n", int(payload.size()), qVersion());
     return 0;
 }
