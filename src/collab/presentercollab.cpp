@@ -251,6 +251,7 @@ void PresenterCollab::setAutoReconnect(bool on)
 void PresenterCollab::setReconnectDelays(int initialMs, int maxMs) { d->backoff.setDelays(initialMs, maxMs); }
 void PresenterCollab::setReconnectLimits(int maxAttempts, int maxTotalMs) { d->backoff.setLimits(maxAttempts, maxTotalMs); }
 qint64 PresenterCollab::droppedFrameCount() const { return d->held.dropped(); }
+void PresenterCollab::setMaxIncomingFrameSize(qint64 bytes) { connector->setMaxFrameSize(bytes); }
 
 void PresenterCollab::sendPing()
 {

@@ -67,6 +67,9 @@ public:
     /// Gives up after `maxAttempts` attempts or `maxTotalMs` since the drop,
     /// 0 meaning no limit; then connectionClosed(false). Defaults 0 and 1800000.
     void setReconnectLimits(int maxAttempts, int maxTotalMs);
+    /// Bound of one frame received from the server, in bytes (default 8 MiB),
+    /// for connections opened from now on; a larger frame drops the connection.
+    void setMaxIncomingFrameSize(qint64 bytes);
     /// Frames held while the link was down and dropped, oldest first, because
     /// the hold (1000 frames or 16 MiB) was full.
     qint64 droppedFrameCount() const;

@@ -109,13 +109,14 @@ bool HttpResponseParser::bodyBytes(const char *data, qsizetype size, QVector<Eve
     qsizetype start = 0;
     while (start < size) {
         const char *nl = static_cast<const char *>(memchr(data + start, '\n', size - start));
+        const qsizetype end = nl ? nl - data : size;
+        // Complete or not: a frame that arrives whole in one read counts too.
+        if (m_frame.size() + (end - start) > m_maxFrame)
+            return fail(QStringLiteral("frame exceeds %1 bytes").arg(m_maxFrame));
         if (!nl) {
-            if (m_frame.size() + (size - start) > MAX_PENDING_BYTES)
-                return fail(QStringLiteral("frame exceeds %1 bytes").arg(MAX_PENDING_BYTES));
             m_frame.append(data + start, size - start);
             return true;
         }
-        const qsizetype end = nl - data;
         Event ev;
         ev.kind = Event::Frame;
         if (m_frame.isEmpty()) {
@@ -291,7 +292,7 @@ bool HttpResponseParser::feed(const char *data, qsizetype size, QVector<Event> *
             if (ext >= 0)
                 line.truncate(ext);
             qint64 chunkSize = 0;
-            if (!parseUnsigned(line.trimmed(), 16, &chunkSize) || chunkSize > MAX_PENDING_BYTES) {
+            if (!parseUnsigned(line.trimmed(), 16, &chunkSize) || chunkSize > m_maxFrame) {
                 ok = fail(QStringLiteral("bad chunk size"));
                 break;
             }

@@ -116,6 +116,10 @@ void SockJSConnector::open(QUrl url, QList<SockJSProtocol> protocolList)
     if (!self)
         return;
     attempting = false;
+    // What arrived while the caller was still waiting for open() is
+    // delivered from the event loop, once the caller holds what it opened.
+    if (incomingHead < incoming.size())
+        scheduleDelivery();
     if (!up && !closing) {
         qCDebug(lcSockJS) << "[SockJSConnector] No transport came up";
         emit openFailed();
@@ -141,6 +145,16 @@ void SockJSConnector::setDeadLinkLimit(int ms)
     deadLinkLimitMs = qMax(0, ms);
     if (webSocket || xhrTransport)
         armDeadLinkCheck();
+}
+
+void SockJSConnector::setMaxFrameSize(qint64 bytes)
+{
+    maxFrameSize = qMax<qint64>(1024, bytes);
+}
+
+void SockJSConnector::setSendTimeout(int ms)
+{
+    sendTimeoutMs = qMax(1, ms);
 }
 
 void SockJSConnector::armDeadLinkCheck()
@@ -220,6 +234,9 @@ bool SockJSConnector::openWebSocket()
 
     openState = 0;
     webSocket = new QWebSocket(QString(), QWebSocketProtocol::Version13, nullptr);
+    // Qt's own bounds are about 2 GB: a peer could make it buffer that much.
+    webSocket->setMaxAllowedIncomingFrameSize(quint64(maxFrameSize));
+    webSocket->setMaxAllowedIncomingMessageSize(quint64(maxFrameSize));
     webSocket->setProxy(proxyForServer(host, port, useSsl, basePath));
     QWebSocket *const ws = webSocket;
     QEventLoop wait;
@@ -263,6 +280,8 @@ bool SockJSConnector::openXhr(bool streaming)
         xhrTransport->deleteLater();
     xhrTransport = new SockJSXHRPolling(this);
     SockJSXHRPolling *const xhr = xhrTransport;
+    xhr->setMaxFrameSize(maxFrameSize);
+    xhr->setSendTimeout(sendTimeoutMs);
     // Connected first: frames may be delivered as soon as the thread runs.
     connect(xhr, &SockJSXHRPolling::textMessageReceived, this, &SockJSConnector::onTextMessageReceived);
     connect(xhr, &SockJSXHRPolling::connectionClosed, this, &SockJSConnector::onClosed);
@@ -285,6 +304,10 @@ void SockJSConnector::onTextMessageReceived(QString message)
     QObject *from = sender();
     if (from && from != webSocket && from != xhrTransport)
         return;
+    // After the server's close frame or the owner's close() nothing more is
+    // news, even if the transport had already read it.
+    if (closing)
+        return;
     lastFrame.restart();
     const Veltro::SockJSFrame frame = Veltro::SockJSFrame::read(message);
     switch (frame.type) {
@@ -301,15 +324,15 @@ void SockJSConnector::onTextMessageReceived(QString message)
             emit closed(bClosedForInactivity);
         }
         break;
-    case Veltro::SockJSFrame::Messages: {
-        QPointer<SockJSConnector> self(this);
-        for (const QString &m : frame.messages) {
-            emit sockJSMessage(m);
-            if (!self || closing)
-                return;
+    case Veltro::SockJSFrame::Messages:
+        if (incomingHead >= incoming.size()) {
+            incoming = std::move(frame.messages);   // no copy of a large frame's list
+            incomingHead = 0;
+        } else {
+            incoming += frame.messages;
         }
+        deliverIncoming();
         break;
-    }
     case Veltro::SockJSFrame::Close:
         // The server ended the session: end the transport as well, and report
         // it as a closure rather than trying the next transport.
@@ -321,6 +344,49 @@ void SockJSConnector::onTextMessageReceived(QString message)
     default:
         break;
     }
+}
+
+void SockJSConnector::deliverIncoming()
+{
+    // Inside open() the caller does not hold what it opened yet; a delivery
+    // already running (a slot of ours in a nested event loop) keeps the order.
+    if (attempting || delivering)
+        return;
+    QPointer<SockJSConnector> self(this);
+    delivering = true;
+    QElapsedTimer slice;
+    slice.start();
+    while (incomingHead < incoming.size()) {
+        if (slice.elapsed() >= DELIVERY_SLICE_MS) {
+            // A burst is handed over a slice at a time, so the host's event
+            // loop (timers, input, other sockets) runs in between.
+            scheduleDelivery();
+            break;
+        }
+        const QString message = std::move(incoming[incomingHead++]);
+        emit sockJSMessage(message);
+        if (!self)
+            return;
+    }
+    if (incomingHead >= incoming.size()) {
+        incoming.clear();
+        incomingHead = 0;
+    }
+    delivering = false;
+}
+
+void SockJSConnector::scheduleDelivery()
+{
+    if (deliveryScheduled)
+        return;
+    deliveryScheduled = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            deliveryScheduled = false;
+            deliverIncoming();
+        },
+        Qt::QueuedConnection);
 }
 
 void SockJSConnector::send(QString message, bool bIsPing)
@@ -389,6 +455,9 @@ void SockJSConnector::close()
 {
     closing = true;
     m_connected = false;
+    // Messages received but not yet delivered go with the session.
+    incoming.clear();
+    incomingHead = 0;
     if (webSocket) {
         // A proper close handshake, cut short if the peer does not answer;
         // its end is reported through onClosed like any other closure.

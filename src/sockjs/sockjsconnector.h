@@ -9,6 +9,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -26,6 +27,12 @@ class SockJSConnector : public QObject
     Q_OBJECT
 
 public:
+    /// Default bound of one incoming SockJS frame (a WebSocket message, or a
+    /// frame of an XHR response), in bytes.
+    static constexpr qint64 DEFAULT_MAX_FRAME_SIZE = 8 * 1024 * 1024;
+    /// Longest run of message deliveries before the host's event loop gets a turn.
+    static constexpr int DELIVERY_SLICE_MS = 5;
+
     /// Creates an idle connector (no transport, not connected).
     explicit SockJSConnector(QObject *parent);
     /// Closes a connected session first.
@@ -53,6 +60,13 @@ public:
     /// is taken for dead: torn down and reported by closed(false). 0 turns the
     /// check off; the default is 60000 (the server sends a heartbeat every 25 s).
     void setDeadLinkLimit(int ms);
+    /// Bound of one incoming frame in bytes for the transports opened from now
+    /// on (values below 1 KiB are raised to it); a larger frame drops the
+    /// transport, which is reported by closed(false).
+    void setMaxFrameSize(qint64 bytes);
+    /// How long an "/xhr_send" post may take (XHR transports opened from now
+    /// on); one that takes longer drops the transport. Default 30000.
+    void setSendTimeout(int ms);
 
     /// Clock used by the inactivity check; tests replace it to step time
     /// forward. A null function restores the system clock.
@@ -61,7 +75,9 @@ public:
 signals:
     /// The SockJS open frame arrived; the session can carry messages.
     void connected();
-    /// One element of a SockJS message frame (one event-bus frame).
+    /// One element of a SockJS message frame (one event-bus frame). Never
+    /// emitted inside open(), nor once close() was called or the server's
+    /// close frame arrived; long bursts are delivered a slice at a time.
     void sockJSMessage(QString message);
     /// Declared for the owner's interface; never emitted.
     void error(int errorCode);
@@ -87,6 +103,8 @@ private:
     void transportUp();
     void armDeadLinkCheck();
     void releaseTransport();
+    void deliverIncoming();
+    void scheduleDelivery();
     void checkDeadLink();
     QString webSocketUrl() const;
     QDateTime now() const;
@@ -113,4 +131,11 @@ private:
     QTimer *deadLinkTimer = nullptr;
     QElapsedTimer lastFrame;
     std::function<QDateTime()> clock;
+    qint64 maxFrameSize = DEFAULT_MAX_FRAME_SIZE;
+    int sendTimeoutMs = 30000;
+    // Messages received but not yet delivered, from incomingHead on, in order.
+    QStringList incoming;
+    int incomingHead = 0;
+    bool delivering = false;
+    bool deliveryScheduled = false;
 };

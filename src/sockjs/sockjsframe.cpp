@@ -16,10 +16,12 @@ namespace {
 // Outgoing messages: a one-string array in the server's expected layout.
 const QString OUTGOING_TEMPLATE = QStringLiteral("[\n    \"%0\"\n]\n");
 
+// The JSON array that follows the frame's type letter (read without another
+// copy of the whole text: a frame can be megabytes).
 bool parseArray(const QString &text, QJsonArray *out)
 {
     QJsonParseError err;
-    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &err);
+    const QJsonDocument doc = QJsonDocument::fromJson(QStringView(text).mid(1).toUtf8(), &err);
     if (err.error != QJsonParseError::NoError || !doc.isArray())
         return false;
     *out = doc.array();
@@ -46,7 +48,7 @@ SockJSFrame SockJSFrame::read(const QString &text)
     } else if (kind == QLatin1Char('a')) {
         frame.type = Messages;
         QJsonArray array;
-        if (parseArray(text.mid(1), &array)) {
+        if (parseArray(text, &array)) {
             frame.messages.reserve(array.size());
             for (const QJsonValue v : array) {
                 // Only strings are messages: anything else would reach the
@@ -60,7 +62,7 @@ SockJSFrame SockJSFrame::read(const QString &text)
     } else if (kind == QLatin1Char('c')) {
         frame.type = Close;
         QJsonArray array;
-        if (parseArray(text.mid(1), &array)) {
+        if (parseArray(text, &array)) {
             frame.closeCode = array.at(0).toInt();
             frame.closeReason = array.at(1).toString();
         }

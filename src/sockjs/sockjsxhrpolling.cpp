@@ -6,6 +6,7 @@
 #include "wakepipe_p.h"
 #include "xhrrequest.h"
 
+#include <QElapsedTimer>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
 #include <QPointer>
@@ -17,6 +18,10 @@
 
 #include <deque>
 #include <mutex>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
 
 namespace {
 
@@ -32,6 +37,21 @@ constexpr int SEND_DRAIN_MS = 3000;
 // merged post of a whole burst (megabytes) costs them time in the square of
 // its size; posts of this size keep that negligible.
 constexpr int MAX_MERGED_POST = 64 * 1024;
+
+// True when the peer has already ended a connection that still looks open
+// here (its close not yet handled by the event loop): a request written now
+// would be lost without an answer.
+bool peerHasClosed(const QAbstractSocket *socket)
+{
+#ifdef Q_OS_UNIX
+    char c;
+    const auto fd = socket->socketDescriptor();
+    return fd >= 0 && ::recv(int(fd), &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+#else
+    Q_UNUSED(socket)
+    return false;
+#endif
+}
 
 } // namespace
 
@@ -184,6 +204,7 @@ bool SockJSXHRPolling::open(QString host, int port, bool useSsl, QString path, b
             [mb] { mb->post({Item::Finished, nullptr, {}, {}}); }, Qt::DirectConnection);
     connect(workerThread, &QThread::started, worker, &SockJSXHRPollingWorker::process);
 
+    worker->setMaxFrameSize(maxFrameSize);
     workerThread->start(QThread::InheritPriority);
     pollQueuedAhead = false;
     poll();
@@ -194,8 +215,21 @@ void SockJSXHRPolling::drainMailbox()
 {
     const std::shared_ptr<Mailbox> mb = mailbox;
     QPointer<SockJSXHRPolling> self(this);
+    QElapsedTimer slice;
+    slice.start();
     Mailbox::Item item;
     while (self && mb->take(&item)) {
+        if (slice.elapsed() >= DELIVERY_SLICE_MS) {
+            // A burst is handled a slice at a time so the event loop runs in
+            // between; the item taken goes back to the front, the mailbox
+            // stays marked as scheduled, and this drain carries on next turn.
+            {
+                std::lock_guard<std::mutex> lock(mb->mutex);
+                mb->items.push_front(std::move(item));
+            }
+            QMetaObject::invokeMethod(this, &SockJSXHRPolling::drainMailbox, Qt::QueuedConnection);
+            return;
+        }
         switch (item.kind) {
         case Mailbox::Item::Headers:
             onReceivedHeadersResponse(item.request, item.headers);
@@ -295,14 +329,34 @@ void SockJSXHRPolling::postNextSend()
     sendRequest = (QStringLiteral("POST ") + requestPath + QStringLiteral("/xhr_send HTTP/1.1\r\n") + headers
                    + QStringLiteral("\r\n")).toUtf8()
         + bodyBytes;
-    sendRetried = false;
     writeSend();
+}
+
+void SockJSXHRPolling::setSendTimeout(int ms)
+{
+    sendTimeoutMs = qMax(1, ms);
 }
 
 void SockJSXHRPolling::writeSend()
 {
     sendAnswered = false;
     sendParser.reset();
+    if (!sendTimer) {
+        sendTimer = new QTimer(this);
+        sendTimer->setSingleShot(true);
+        connect(sendTimer, &QTimer::timeout, this, &SockJSXHRPolling::onSendTimeout);
+    }
+    sendTimer->start(sendTimeoutMs);
+    if (sendSocket
+        && (sendSocket->state() == QAbstractSocket::ClosingState
+            || (sendSocket->state() == QAbstractSocket::ConnectedState && peerHasClosed(sendSocket)))) {
+        // A keep-alive connection the server let go of while idle: found
+        // before the write, so the post goes on a fresh connection instead.
+        sendSocket->disconnect(this);
+        sendSocket->abort();
+        sendSocket->deleteLater();
+        sendSocket = nullptr;
+    }
     if (sendSocket && sendSocket->state() == QAbstractSocket::ConnectedState
         && (!useSsl || static_cast<QSslSocket *>(sendSocket)->isEncrypted())) {
         sendSocket->write(sendRequest);   // a single write per request
@@ -366,19 +420,37 @@ void SockJSXHRPolling::onSendDisconnected()
 {
     if (sendRequest.isEmpty())
         return;
-    // A keep-alive connection the server let go of while idle: the post never
-    // reached it, so it is written once more on a fresh connection.
-    if (!sendAnswered && !sendRetried) {
-        sendRetried = true;
-        QMetaObject::invokeMethod(this, &SockJSXHRPolling::writeSend, Qt::QueuedConnection);
-        return;
-    }
+    // Never written again: once written, the server may have read the post
+    // even though no answer came (a reset on the way, a server that died
+    // after reading), and a frame must not arrive twice.
     qCDebug(lcSockJS) << "[SockJSXHRPolling] xhr_send error: " << sendSocket->errorString();
     sendFinished();
 }
 
+void SockJSXHRPolling::onSendTimeout()
+{
+    if (sendRequest.isEmpty())
+        return;
+    qCWarning(lcSockJS) << "[SockJSXHRPolling] xhr_send not answered within" << sendTimeoutMs
+                        << "ms: dropping the connection";
+    // Everything queued behind it would wait for ever as well; the owner
+    // learns of the drop through connectionClosed() and may start afresh.
+    sendRequest.clear();
+    pendingSends.clear();
+    if (sendSocket) {
+        sendSocket->disconnect(this);
+        sendSocket->abort();
+        sendSocket->deleteLater();
+        sendSocket = nullptr;
+    }
+    closed = true;
+    stopWorker();
+}
+
 void SockJSXHRPolling::sendFinished()
 {
+    if (sendTimer)
+        sendTimer->stop();
     sendRequest.clear();
     sendParser.reset();
     postNextSend();
@@ -428,7 +500,9 @@ void SockJSXHRPolling::storeCookies(const QStringMap &headers)
 void SockJSXHRPolling::onReceivedMessageResponse(XHRRequest *request, QString message)
 {
     Q_UNUSED(request)
-    qCDebug(lcSockJS).noquote() << "[SockJSXHRPolling] RECEIVED:" << message;
+    if (closed)
+        return;   // read before close() but handled after it: not news any more
+    qCDebug(lcSockJS).noquote() << "[SockJSXHRPolling] RECEIVED:" << shortenedForLog(message);
     emit textMessageReceived(message);
 }
 

@@ -20,6 +20,7 @@
 class QNetworkCookieJar;
 class QTcpSocket;
 class QThread;
+class QTimer;
 class SockJSXHRPollingWorker;
 class XHRRequest;
 
@@ -28,6 +29,11 @@ class SockJSXHRPolling : public QObject
     Q_OBJECT
 
 public:
+    /// Default bound of an "/xhr_send" post, from its write to its answer.
+    static constexpr int SEND_TIMEOUT_MS = 30000;
+    /// Longest run of handling received frames before the event loop gets a turn.
+    static constexpr int DELIVERY_SLICE_MS = 5;
+
     /// Creates the cookie jar; nothing is opened.
     explicit SockJSXHRPolling(QObject *parent);
     /// Stops the worker and waits (bounded) for its thread to end.
@@ -40,10 +46,18 @@ public:
     bool open(QString host, int port, bool useSsl, QString path, bool streaming);
     /// Posts one outgoing SockJS text to "/xhr_send". Texts sent while a post
     /// is under way are merged into the next post, so they arrive in order.
+    /// Each text reaches the server at most once: a post is written again only
+    /// when its connection was found closed before the write.
     void send(QString message);
     /// Refuses further requests and tells the worker to stop; connectionClosed()
     /// follows when it has.
     void close();
+    /// Bound of one received frame in bytes, for the next open(); a larger
+    /// frame drops the receive connection (which is then opened again).
+    void setMaxFrameSize(qint64 bytes) { maxFrameSize = bytes; }
+    /// A post not answered within `ms` drops this transport: texts not yet
+    /// posted are discarded and connectionClosed() follows. Default SEND_TIMEOUT_MS.
+    void setSendTimeout(int ms);
 
     /// "/" and the session path, as named on the request line.
     QString getRequestPath() const { return requestPath; }
@@ -78,6 +92,7 @@ private:
     void postNextSend();
     void writeSend();
     void sendFinished();
+    void onSendTimeout();
     void shutDownWorker();
     void stopWorker();
     void storeCookies(const QStringMap &headers);
@@ -107,7 +122,9 @@ private:
     Veltro::HttpResponseParser sendParser;
     QByteArray sendRequest;      // the post under way, empty when none
     bool sendAnswered = false;   // response bytes of the post under way arrived
-    bool sendRetried = false;
+    QTimer *sendTimer = nullptr;
+    int sendTimeoutMs = SEND_TIMEOUT_MS;
+    qint64 maxFrameSize = Veltro::HttpResponseParser::MAX_PENDING_BYTES;
     // close() waits for sends already handed over (a goodbye) before it ends the receive side.
     bool stopWhenSent = false;
 };

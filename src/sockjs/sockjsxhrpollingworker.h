@@ -49,6 +49,8 @@ public:
     /// Any thread. False (request neither written nor released) when stopping,
     /// when the queue lock is not obtained within 1 s, or the queue is full.
     bool enqueue(XHRRequest *request);
+    /// Bound of one received frame; call before the worker thread starts.
+    void setMaxFrameSize(qint64 bytes) { parser.setMaxFrameBytes(bytes); }
     /// Asks the loop to end; it does so promptly. Any thread.
     void stop();
     bool isStopping() const { return closing.load(); }

@@ -16,6 +16,9 @@ class FakeSockJSServer : public QObject
 
 public:
     enum class WebSocketMode { Refuse, CloseBeforeOpen, Open };
+    /// What an "/xhr_send" post gets: an answer; nothing; a reset once read;
+    /// an answer, then the connection closed.
+    enum class SendMode { Answer, Ignore, Reset, AnswerAndClose };
 
     struct Request
     {
@@ -30,6 +33,9 @@ public:
     bool answerPollsAtOnce = false; // every /xhr gets "h" immediately
     int pollStatus = 200;
     QByteArray firstPollRaw;        // when set, the first /xhr is answered with these bytes
+    QList<QByteArray> withOpen;     // frames written together with the WebSocket's open frame
+    int wsFragment = 0;             // when set, WebSocket messages go in fragments of this size
+    SendMode sendMode = SendMode::Answer;
     QHash<int, QByteArray> bytesByConnection;   // everything received, per connection
     QList<Request> requests;
     int connections = 0;
@@ -66,19 +72,24 @@ public:
 
     /// Sends a frame on the receiving side: the open WebSocket, the
     /// streaming response, or the held poll (which it completes).
-    void push(const QByteArray &frame)
+    void push(const QByteArray &frame) { push(QList<QByteArray>{frame}); }
+    /// Sends frames in one write (on XHR in one chunk, one response).
+    void push(const QList<QByteArray> &frames)
     {
+        QByteArray lines;
+        for (const QByteArray &f : frames)
+            lines += ws ? wsText(f) : f + "\n";
         if (ws) {
-            writeWsText(ws, frame);
+            ws->write(lines);
         } else if (stream) {
-            writeChunk(stream, frame + "\n");
+            writeChunk(stream, lines);
         } else if (heldPoll) {
             QTcpSocket *s = heldPoll;
             heldPoll = nullptr;
-            writeChunk(s, frame + "\n");
+            writeChunk(s, lines);
             s->write("0\r\n\r\n");
         } else {
-            pending.append(frame);
+            pending.append(frames);
         }
     }
     /// Ends the streaming response cleanly.
@@ -105,19 +116,31 @@ private:
     {
         s->write(QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n");
     }
-    static void writeWsText(QTcpSocket *s, const QByteArray &payload)
+    static QByteArray wsFrame(char opcode, bool fin, const QByteArray &payload)
     {
         QByteArray f;
-        f.append(char(0x81));
-        if (payload.size() < 126) {
-            f.append(char(payload.size()));
+        f.append(char((fin ? 0x80 : 0) | opcode));
+        const quint64 n = quint64(payload.size());
+        if (n < 126) {
+            f.append(char(n));
         } else {
-            f.append(char(126));
-            f.append(char((payload.size() >> 8) & 0xff));
-            f.append(char(payload.size() & 0xff));
+            const int bytes = n < 65536 ? 2 : 8;
+            f.append(char(bytes == 2 ? 126 : 127));
+            for (int i = bytes - 1; i >= 0; --i)
+                f.append(char((n >> (8 * i)) & 0xff));
         }
-        s->write(f + payload);
+        return f + payload;
     }
+    QByteArray wsText(const QByteArray &payload) const
+    {
+        if (wsFragment <= 0 || payload.size() <= wsFragment)
+            return wsFrame(0x1, true, payload);
+        QByteArray out;
+        for (int at = 0; at < payload.size(); at += wsFragment)
+            out += wsFrame(at ? 0x0 : 0x1, at + wsFragment >= payload.size(), payload.mid(at, wsFragment));
+        return out;
+    }
+    void writeWsText(QTcpSocket *s, const QByteArray &payload) const { s->write(wsText(payload)); }
     QByteArray responseHead(int status, bool chunkedBody, int contentLength = 0) const
     {
         QByteArray h = "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Status") + "\r\n";
@@ -189,12 +212,23 @@ private:
                 return;
             }
             ws = s;
-            writeWsText(s, "o");
+            QByteArray open = wsText("o");
+            for (const QByteArray &f : qAsConst(withOpen))
+                open += wsText(f);
+            s->write(open);
             return;
         }
         if (r.path.endsWith("/xhr_send")) {
+            if (sendMode == SendMode::Ignore)
+                return;
+            if (sendMode == SendMode::Reset) {
+                s->abort();
+                return;
+            }
             s->write("HTTP/1.1 204 No Content\r\n" + (setCookie.isEmpty() ? QByteArray() : "Set-Cookie: " + setCookie + "\r\n")
                      + "\r\n");
+            if (sendMode == SendMode::AnswerAndClose)
+                s->disconnectFromHost();
             return;
         }
         if (r.path.endsWith("/xhr_streaming")) {
@@ -232,10 +266,10 @@ private:
 
     void flushPending()
     {
-        const QList<QByteArray> frames = pending;
+        const QList<QList<QByteArray>> groups = pending;
         pending.clear();
-        for (const QByteArray &f : frames)
-            push(f);
+        for (const QList<QByteArray> &g : groups)
+            push(g);
     }
 
     QTcpServer server;
@@ -245,5 +279,5 @@ private:
     QPointer<QTcpSocket> stream;
     QPointer<QTcpSocket> heldPoll;
     bool streamOpened = false;
-    QList<QByteArray> pending;
+    QList<QList<QByteArray>> pending;
 };

@@ -179,16 +179,29 @@ private slots:
         QCOMPARE(trace(ev), (QStringList{"H204", "E"}));
     }
 
+    // A frame over the bound is refused, whether it trickles in or arrives
+    // whole in one read.
+    void oversizedFrameRefused_data()
+    {
+        QTest::addColumn<int>("block");
+        QTest::newRow("in blocks") << 1024;
+        QTest::newRow("whole, in one read") << 70 * 1024;
+    }
+
     void oversizedFrameRefused()
     {
+        QFETCH(int, block);
         HttpResponseParser p;
+        p.setMaxFrameBytes(64 * 1024);
         QVector<Event> ev;
         QVERIFY(p.feed(QByteArray("HTTP/1.0 200 OK\r\n\r\n"), &ev));
-        const QByteArray block(1024 * 1024, 'a');
+        ev.clear();
+        const QByteArray bytes = QByteArray(70 * 1024, 'a') + '\n';
         bool ok = true;
-        for (qint64 sent = 0; ok && sent <= HttpResponseParser::MAX_PENDING_BYTES; sent += block.size())
-            ok = p.feed(block, &ev);
+        for (int sent = 0; ok && sent < bytes.size(); sent += block)
+            ok = p.feed(bytes.mid(sent, block), &ev);
         QVERIFY(!ok);
+        QVERIFY(ev.isEmpty());
         QVERIFY(p.pendingBytes().isEmpty());   // memory given back
     }
 

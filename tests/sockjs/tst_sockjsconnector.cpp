@@ -268,6 +268,7 @@ private slots:
     // A close frame from the server ends the session on every transport, and
     // so does a second open frame (the server lost the session and opened a
     // new one under the same id, on an XHR receive side that reconnected).
+    // Frames read behind it are not delivered.
     void serverClosesSession_data()
     {
         QTest::addColumn<QList<SockJSProtocol>>("protocols");
@@ -289,6 +290,7 @@ private slots:
         SockJSConnector c(nullptr);
         QSignalSpy connected(&c, &SockJSConnector::connected);
         QSignalSpy closed(&c, &SockJSConnector::closed);
+        QSignalSpy messages(&c, &SockJSConnector::sockJSMessage);
         c.open(QUrl(fake.url()), protocols);
         QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
         // Opening a live connector does nothing: same transport, same session.
@@ -299,13 +301,123 @@ private slots:
         for (int i = requests; i < fake.requests.size(); ++i)
             QCOMPARE(fake.requests.at(i).path.split('/').value(4), fake.requests.first().path.split('/').value(4));
         QFETCH(QByteArray, frame);
-        fake.push(frame);
+        fake.push({frame, "a[\"join 1\"]", "a[\"join 2\"]", "a[\"join 3\"]", "a[\"join 4\"]", "a[\"join 5\"]"});
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
         QCOMPARE(closed.first().first().toBool(), false);
         QVERIFY(!c.isConnected());
         const int polls = fake.requestsEndingWith("/xhr").size();
         QVERIFY(!closed.wait(300));
         QCOMPARE(fake.requestsEndingWith("/xhr").size(), polls);   // no polling of a dead session
+        QCOMPARE(messages.size(), 0);
+    }
+
+    // After close() nothing more is delivered, not even what was already read
+    // in the same burst.
+    void closeDropsQueuedFrames_data() { addTransportRows(); }
+
+    void closeDropsQueuedFrames()
+    {
+        QFETCH(QList<SockJSProtocol>, protocols);
+        FakeSockJSServer fake;
+        fake.wsMode = FakeSockJSServer::WebSocketMode::Open;
+        SockJSConnector c(nullptr);
+        QSignalSpy connected(&c, &SockJSConnector::connected);
+        QSignalSpy closed(&c, &SockJSConnector::closed);
+        QStringList got;
+        connect(&c, &SockJSConnector::sockJSMessage, &c, [&](const QString &m) {
+            got << m;
+            c.close();
+        });
+        c.open(QUrl(fake.url()), protocols);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
+        fake.push({"a[\"1\",\"2\"]", "a[\"3\"]", "a[\"4\"]"});
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
+        QVERIFY(!closed.wait(200));
+        QCOMPARE(got, QStringList{QStringLiteral("1")});
+    }
+
+    // What the server sends with the WebSocket's open frame, in the same read
+    // as the handshake, reaches a slot connected after open() returned.
+    void framesWithOpenWaitForReturn()
+    {
+        FakeSockJSServer fake;
+        fake.wsMode = FakeSockJSServer::WebSocketMode::Open;
+        fake.withOpen = {"a[\"join\"]"};
+        SockJSConnector c(nullptr);
+        c.open(QUrl(fake.url()), {WEBSOCKET});
+        QSignalSpy messages(&c, &SockJSConnector::sockJSMessage);
+        QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 10000);
+        QCOMPARE(messages.first().first().toString(), QStringLiteral("join"));
+        QVERIFY(c.isConnected());
+    }
+
+    // A burst is delivered whole and in order, but a slice at a time: the
+    // event loop runs before the last message of the frame is delivered.
+    void burstDeliveredInSlices_data() { addTransportRows(); }
+
+    void burstDeliveredInSlices()
+    {
+        QFETCH(QList<SockJSProtocol>, protocols);
+        FakeSockJSServer fake;
+        fake.wsMode = FakeSockJSServer::WebSocketMode::Open;
+        SockJSConnector c(nullptr);
+        QSignalSpy connected(&c, &SockJSConnector::connected);
+        c.open(QUrl(fake.url()), protocols);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
+        const int n = 200000;
+        QByteArray frame = "a[\"0\"";
+        for (int i = 1; i < n; ++i)
+            frame += ",\"" + QByteArray::number(i) + '"';
+        frame += ']';
+        int delivered = 0;
+        int deliveredWhenLoopRan = -1;
+        bool inOrder = true;
+        connect(&c, &SockJSConnector::sockJSMessage, &c, [&](const QString &m) {
+            inOrder = inOrder && m.toInt() == delivered;
+            if (delivered++ == 0)
+                QTimer::singleShot(0, &c, [&] { deliveredWhenLoopRan = delivered; });
+        });
+        fake.push(frame);
+        QTRY_COMPARE_WITH_TIMEOUT(delivered, n, 30000);
+        QVERIFY(inOrder);
+        QVERIFY2(deliveredWhenLoopRan > 0 && deliveredWhenLoopRan < n, qPrintable(QString::number(deliveredWhenLoopRan)));
+    }
+
+    // A frame over the bound is refused before it is held whole: on WebSocket
+    // (one frame, or one message of many fragments) the connection is dropped
+    // and reported; on XHR the receive connection is opened again.
+    void frameBound_data()
+    {
+        QTest::addColumn<QList<SockJSProtocol>>("protocols");
+        QTest::addColumn<int>("fragment");
+        QTest::newRow("websocket frame") << ALL << 0;
+        QTest::newRow("websocket message in fragments") << ALL << 4096;
+        QTest::newRow("xhr-streaming") << QList<SockJSProtocol>{XHR_STREAMING} << 0;
+    }
+
+    void frameBound()
+    {
+        QFETCH(QList<SockJSProtocol>, protocols);
+        QFETCH(int, fragment);
+        FakeSockJSServer fake;
+        fake.wsMode = FakeSockJSServer::WebSocketMode::Open;
+        fake.wsFragment = fragment;
+        SockJSConnector c(nullptr);
+        c.setMaxFrameSize(64 * 1024);
+        QSignalSpy connected(&c, &SockJSConnector::connected);
+        QSignalSpy closed(&c, &SockJSConnector::closed);
+        QSignalSpy messages(&c, &SockJSConnector::sockJSMessage);
+        c.open(QUrl(fake.url()), protocols);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
+        fake.push("a[\"" + QByteArray(100 * 1024, 'x') + "\"]");
+        if (protocols.first() == WEBSOCKET) {
+            QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
+            QCOMPARE(closed.first().first().toBool(), false);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(fake.requestsEndingWith("/xhr_streaming").size(), 2, 10000);
+            QCOMPARE(closed.size(), 0);
+        }
+        QCOMPARE(messages.size(), 0);
     }
 
     // The server process killed mid-session (a graceful shutdown is covered
