@@ -11,8 +11,13 @@
 #include "collaborationmessagehandler.h"
 #include "lzmacodec.h"
 #include "presenterclient.h"
+#include "presentercollab.h"
+#include "sockjsconnector.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QEventLoop>
+#include <QTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -34,11 +39,19 @@ namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
 
+// The peak resident size of this process image. (Not getrusage(): its
+// maximum carries over from the parent that forked the row's process, whose
+// prepared inputs would mask every smaller peak.)
 double peakRssMiB()
 {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_maxrss) / 1024.0; // ru_maxrss is in KiB on Linux
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;   // in kB
+    }
+    return -1;
 }
 
 // CPU time used so far: on a shared machine the wall-clock stall overstates it.
@@ -175,6 +188,190 @@ QString runRest(const QByteArray &head, qint64 bodySize, const QByteArray &body 
     return QStringLiteral("user \"%1\", error %2").arg(name.left(20), client.getLastError());
 }
 
+QByteArray wsHeader(int opcode, bool fin, qint64 size)
+{
+    QByteArray h(1, char((fin ? 0x80 : 0) | opcode));
+    const int bytes = size < 126 ? 0 : size < 65536 ? 2 : 8;
+    h += char(bytes == 0 ? size : bytes == 2 ? 126 : 127);
+    for (int i = bytes - 1; i >= 0; --i)
+        h += char((size >> (8 * i)) & 0xff);
+    return h;
+}
+
+QByteArray httpChunk(const QByteArray &data)
+{
+    return QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n";
+}
+
+// A collaboration server for one session, on WebSocket or XHR streaming. Its
+// receive side gets the open frame, then `head`, `count` copies of `chunk`
+// (written as the socket drains, so this side holds little) and `tail`, all
+// framed for the transport; posts are answered, later receive requests held.
+struct CollabPeer
+{
+    QTcpServer server;
+    QByteArray head, chunk, tail;
+    qint64 count = 0;
+    int receiveRequests = 0;
+    std::function<void()> written;   // after the peer handed `head` to its socket
+
+    CollabPeer()
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, [this] {
+            QTcpSocket *s = server.nextPendingConnection();
+            auto buf = std::make_shared<QByteArray>();
+            QObject::connect(s, &QTcpSocket::readyRead, [this, s, buf] {
+                *buf += s->readAll();
+                while (!s->property("ws").toBool()) {   // a WebSocket's own frames are not read
+                    while (buf->startsWith("\r\n"))   // the receive request's empty body ends in one more
+                        buf->remove(0, 2);
+                    const int end = buf->indexOf("\r\n\r\n");
+                    if (end < 0)
+                        return;
+                    const QByteArray headText = buf->left(end);
+                    qint64 length = 0;
+                    QByteArray key;
+                    for (const QByteArray &line : headText.split('\n')) {
+                        if (line.toLower().startsWith("content-length:"))
+                            length = line.mid(15).trimmed().toLongLong();
+                        if (line.toLower().startsWith("sec-websocket-key:"))
+                            key = line.mid(18).trimmed();
+                    }
+                    if (buf->size() < end + 4 + length)
+                        return;
+                    buf->remove(0, int(end + 4 + length));
+                    answer(s, headText.split(' ').value(1), key);
+                }
+                buf->clear();
+            });
+        });
+    }
+
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/collab").arg(server.serverPort()); }
+
+    void answer(QTcpSocket *s, const QByteArray &path, const QByteArray &key)
+    {
+        if (path.endsWith("/xhr_send")) {
+            s->write("HTTP/1.1 204 No Content\r\n\r\n");
+            return;
+        }
+        if (++receiveRequests > 1)
+            return;
+        QByteArray start;
+        if (path.endsWith("/websocket")) {
+            const QByteArray accept =
+                QCryptographicHash::hash(QByteArray(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11"), QCryptographicHash::Sha1).toBase64();
+            start = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                    "Sec-WebSocket-Accept: " + accept + "\r\n\r\n" + wsHeader(1, true, 1) + "o";
+            s->setProperty("ws", true);
+        } else {
+            start = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + httpChunk(QByteArray(2048, 'h') + "\n")
+                + httpChunk("o\n");
+        }
+        s->write(start + head);
+        if (written)
+            written();
+        auto sent = std::make_shared<qint64>(0);
+        auto pump = [this, s, sent] {
+            while (*sent < count && s->bytesToWrite() < 4 * MiB) {
+                s->write(chunk);
+                if (++*sent == count)
+                    s->write(tail);
+            }
+        };
+        QObject::connect(s, &QTcpSocket::bytesWritten, pump);
+        pump();
+    }
+};
+
+// One collaboration session on `transport` against a peer sending what
+// `setUp` gives it: reports the messages and joins delivered, how it ended,
+// and the longest the event loop went without a turn.
+QString runCollab(const QString &transport, int expected, const std::function<void(CollabPeer &)> &setUp)
+{
+    CollabPeer peer;
+    setUp(peer);
+    PresenterCollab collab(nullptr, peer.url(), QStringLiteral("C1"), QStringLiteral("S1"), QStringLiteral("presenter-1"));
+    auto *connector = collab.findChild<SockJSConnector *>();
+    int messages = 0, joins = 0;
+    bool closed = false;
+    QObject::connect(connector, &SockJSConnector::sockJSMessage, [&] { ++messages; });
+    QObject::connect(&collab, &PresenterCollab::learnerJoin, [&] { ++joins; });
+    QObject::connect(&collab, &PresenterCollab::connectionClosed, [&] { closed = true; });
+    QElapsedTimer t;
+    QElapsedTimer sinceTick;
+    qint64 longestBlock = 0;
+    // The peer shares this thread: the time it takes to hand over its bytes is not the library's.
+    peer.written = [&] { sinceTick.restart(); };
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longestBlock = qMax(longestBlock, sinceTick.restart());
+    });
+    t.start();
+    sinceTick.start();
+    tick.start(1);
+    collab.open({transport});
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if ((expected > 0 && messages >= expected) || closed || peer.receiveRequests > 1 || t.elapsed() > 120000)
+            loop.quit();
+    });
+    check.start(5);
+    loop.exec();
+    const QString end = closed ? QStringLiteral("connection dropped") : peer.receiveRequests > 1
+        ? QStringLiteral("receive connection opened again") : messages >= expected ? QStringLiteral("delivered")
+                                                                              : QStringLiteral("timed out");
+    return QStringLiteral("%1 after %2 ms; %3 messages, %4 joins; longest loop block %5 ms")
+        .arg(end).arg(t.elapsed()).arg(messages).arg(joins).arg(longestBlock);
+}
+
+// A SockJS "a" frame of empty messages, `size` bytes long: the most list
+// entries a frame of that size can carry.
+QByteArray tinyMessagesFrame(qint64 size)
+{
+    QByteArray f = "a[\"\"";
+    f.reserve(int(size));
+    while (f.size() + 4 <= size)
+        f += ",\"\"";
+    return f + ']';
+}
+
+qint64 tinyMessagesCount(qint64 size)
+{
+    qint64 n = 1;
+    for (qint64 at = 4; at + 4 <= size; at += 3)
+        ++n;
+    return n;
+}
+
+// A SockJS "a" frame holding event-bus frames (JSON-escaped as strings).
+QByteArray messagesFrame(const QList<QByteArray> &busFrames)
+{
+    QByteArray f = "a[";
+    for (const QByteArray &b : busFrames) {
+        if (f.size() > 2)
+            f += ',';
+        f += '"' + QByteArray(b).replace('"', "\\\"") + '"';
+    }
+    return f + ']';
+}
+
+// A join whose payload (random letters, compressed) fills a frame of just
+// under `size` bytes.
+QByteArray joinFrameOfSize(qint64 size)
+{
+    qint64 n = size;
+    for (;;) {
+        const QByteArray user = R"({"userName":")" + letters(n) + R"(","deviceType":"tablet"})";
+        const QByteArray frame = messagesFrame({busFrame("join", '"' + compressed(user) + '"')});
+        if (frame.size() <= size)
+            return frame;
+        n -= frame.size() - size + 1024;
+    }
+}
+
 struct Row
 {
     QString name;
@@ -226,6 +423,72 @@ QList<Row> rows()
             list += ',' + piece;
         return busFrame("join", list + ']');
     });
+
+    // The live connection: frames over the bound, frames just under it, a burst.
+    const qint64 cap = SockJSConnector::DEFAULT_MAX_FRAME_SIZE;
+    auto transportRow = [](const QString &name, const QString &input, const QString &transport, int expected,
+                           std::function<void(CollabPeer &, const QString &dir)> setUp,
+                           std::function<void(const QString &dir)> prepare = {}) {
+        return Row{name, input, prepare, [=](const QString &dir) {
+                       return runCollab(transport, expected, [&](CollabPeer &p) { setUp(p, dir); });
+                   }};
+    };
+    const QString ws = QStringLiteral("websocket"), xhr = QStringLiteral("xhr-streaming");
+    out << transportRow(QStringLiteral("ws-200MB-frame"), QStringLiteral("WebSocket text frame of 200 MB"), ws, 0,
+                        [](CollabPeer &p, const QString &) {
+                            p.head = wsHeader(1, true, 200 * MiB);
+                            p.chunk = QByteArray(int(MiB), 'x');
+                            p.count = 200;
+                        });
+    out << transportRow(QStringLiteral("ws-100MB-a-frame"),
+                        QStringLiteral("\"a\" frame of 100 MB on WebSocket, 1 MiB fragments"), ws, 0,
+                        [](CollabPeer &p, const QString &) {
+                            p.head = wsHeader(1, false, 3) + "a[\"";
+                            p.chunk = wsHeader(0, false, MiB) + QByteArray(int(MiB), 'x');
+                            p.count = 100;
+                            p.tail = wsHeader(0, true, 2) + "\"]";
+                        });
+    out << transportRow(QStringLiteral("xhr-100MB-a-frame"), QStringLiteral("\"a\" frame of 100 MB on XHR streaming"),
+                        xhr, 0, [](CollabPeer &p, const QString &) {
+                            p.head = httpChunk("a[\"");
+                            p.chunk = httpChunk(QByteArray(int(MiB), 'x'));
+                            p.count = 100;
+                            p.tail = httpChunk("\"]\n");
+                        });
+    const QList<QPair<QString, QString>> both{{ws, QStringLiteral("ws")}, {xhr, QStringLiteral("xhr")}};
+    for (const auto &t : both) {
+        const QString tiny = t.second + QStringLiteral("-cap-tiny");
+        const QString join = t.second + QStringLiteral("-cap-join");
+        const bool onWs = t.first == ws;
+        auto frameHead = [onWs](const QByteArray &frame) {
+            return onWs ? wsHeader(1, true, frame.size()) + frame : httpChunk(frame + '\n');
+        };
+        out << transportRow(tiny, QStringLiteral("\"a\" frame of empty messages, just under the bound, ") + t.second,
+                            t.first, int(tinyMessagesCount(cap - 64)), [cap, frameHead](CollabPeer &p, const QString &) {
+                                p.head = frameHead(tinyMessagesFrame(cap - 64));
+                            });
+        out << transportRow(join, QStringLiteral("join filling a frame just under the bound, ") + t.second, t.first, 1,
+                            [join, frameHead](CollabPeer &p, const QString &dir) {
+                                p.head = frameHead(readFile(dir + QLatin1Char('/') + join));
+                            },
+                            [join, cap](const QString &dir) { writeFile(dir + QLatin1Char('/') + join, joinFrameOfSize(cap - 64)); });
+    }
+    out << transportRow(QStringLiteral("xhr-burst-100k"), QStringLiteral("100,000 joins in a burst on XHR streaming"),
+                        xhr, 100000, [](CollabPeer &p, const QString &dir) {
+                            p.head = readFile(dir + QStringLiteral("/xhr-burst-100k"));
+                        },
+                        [](const QString &dir) {
+                            const QByteArray payload = '"' + compressed(R"({"userName":"Ann","deviceType":"tablet"})") + '"';
+                            // 1,000 frames of 100 messages, as a server flushes a backlog.
+                            QByteArray all;
+                            for (int f = 0; f < 1000; ++f) {
+                                QList<QByteArray> frames;
+                                for (int i = f * 100; i < (f + 1) * 100; ++i)
+                                    frames << busFrame("join", payload).replace("dev-1", QByteArray("dev-" + QByteArray::number(i)));
+                                all += httpChunk(messagesFrame(frames) + '\n');
+                            }
+                            writeFile(dir + QStringLiteral("/xhr-burst-100k"), all);
+                        });
     return out;
 }
 
@@ -261,6 +524,7 @@ int main(int argc, char **argv)
         if (r.prepare)
             r.prepare(dir.path());
         QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(app.applicationFilePath(), {QStringLiteral("--row"), r.name, dir.path()});
         child.waitForFinished(600000);
         const QStringList f = QString::fromUtf8(child.readAllStandardOutput()).trimmed().split(QLatin1Char('\t'));

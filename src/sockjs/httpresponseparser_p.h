@@ -17,10 +17,11 @@ public:
     /// Largest header block accepted; a longer one is a protocol error.
     static constexpr int MAX_HEADER_BYTES = 16 * 1024;
     /// Default bound of one frame (and of a chunk's declared size): a larger
-    /// frame is a protocol error rather than unbounded memory. Each byte of a
-    /// frame costs about fourteen more on its way to the handler (text forms,
-    /// the JSON reader, the message list), so 8 MiB keeps any single frame
-    /// well under a quarter gigabyte (bench/hostile measures it).
+    /// frame is a protocol error rather than unbounded memory. On its way to
+    /// the handler a frame byte costs up to about 25 more at the peak (text
+    /// forms, the JSON reader, the message list: a frame of empty messages),
+    /// about 14 for one large payload, so 8 MiB keeps any single frame under
+    /// a quarter gigabyte (bench/hostile measures both).
     static constexpr qint64 MAX_PENDING_BYTES = 8 * 1024 * 1024;
 
     struct Event
