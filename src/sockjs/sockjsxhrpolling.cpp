@@ -424,6 +424,11 @@ void SockJSXHRPolling::onSendDisconnected()
     // even though no answer came (a reset on the way, a server that died
     // after reading), and a frame must not arrive twice.
     qCDebug(lcSockJS) << "[SockJSXHRPolling] xhr_send error: " << sendSocket->errorString();
+    // The next post gets a fresh connection; this one reports nothing more
+    // (an error and a disconnection can both arrive for one end).
+    sendSocket->disconnect(this);
+    sendSocket->deleteLater();
+    sendSocket = nullptr;
     sendFinished();
 }
 

@@ -9,7 +9,7 @@ build=$1 secs=${2:-60}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$build/fuzz-work
 seed=$work/seed
-mkdir -p "$work/artifacts" "$seed"/{fuzz_lzmadecompress64,fuzz_lzmadecompresslist,fuzz_lzmadecompresstext,fuzz_guncompress,fuzz_sockjsframe,fuzz_httpresponseparser,fuzz_restanswers,fuzz_bytelist}
+mkdir -p "$work/artifacts" "$seed"/{fuzz_lzmadecompress64,fuzz_lzmadecompresslist,fuzz_lzmadecompresstext,fuzz_guncompress,fuzz_sockjsframe,fuzz_httpresponseparser,fuzz_restanswers,fuzz_bytelist,fuzz_incoming}
 
 # Codec seeds: payloads of the device encoder and of xz, an empty and a bracketed list.
 node -e '
@@ -34,6 +34,25 @@ printf 'HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\no\n\r\n4\r\na[
 # Event-bus frames whose payload is a list of byte values.
 printf '{"type":"rec","body":{"type":"join","from":"d","data":[93,0,-128,1.5,"7",true,null,[1],{"a":2}]}}' > "$seed/fuzz_bytelist/list"
 printf '{"body":{"data":[1,2],"data":[3]},"body":{"from":"x","data":[-1e3,2E+2,0.5]}}' > "$seed/fuzz_bytelist/duplicates"
+
+# Frames of the live connection as a transport hands them over: a learner's
+# join whose payload is Base64 text, a list of signed byte values, and that
+# list as a text; an answer, a departure, the open and the close frame.
+node -e '
+const L = require(process.argv[1]); const fs = require("fs"); const d = process.argv[2] + "/fuzz_incoming";
+const bytes = (o) => L.compress(JSON.stringify(o), 1).map((x) => (x > 127 ? x - 256 : x));
+const b64 = (o) => Buffer.from(bytes(o).map((x) => x & 255)).toString("base64");
+const bus = (body) => JSON.stringify({type: "rec", address: "S1.presenter", body: body});
+const frame = (...m) => "a" + JSON.stringify(m);
+const user = {userName: "Ann", deviceType: "tablet"};
+fs.writeFileSync(`${d}/join-base64`, frame(bus({type: "join", from: "dev-1", data: b64(user)})));
+fs.writeFileSync(`${d}/join-bytelist`, frame(bus({type: "join", from: "dev-1", data: bytes(user)})));
+fs.writeFileSync(`${d}/join-bytelist-text`, frame(bus({type: "join", from: "dev-1", data: JSON.stringify(bytes(user))})));
+fs.writeFileSync(`${d}/answer`, frame(bus({type: "pollResponse", from: "dev-2",
+  data: b64({pollId: "p1", responseTime: 1500, blob: {pick: ["A", "C"]}})}), bus({type: "pause", from: "ctl-1", data: ""})));
+fs.writeFileSync(`${d}/unregister`, frame(bus({action: "unregister", client: {token: "dev-1", type: "user"}})));
+fs.writeFileSync(`${d}/open`, "o");
+fs.writeFileSync(`${d}/close`, "c[3000,\"Go away!\"]");' "$root/sim/node_modules/lzma" "$seed"
 
 # REST answers; the first byte picks the handler (see fuzz_restanswers.cpp).
 rest() { printf "$1" > "$seed/fuzz_restanswers/$2"; }

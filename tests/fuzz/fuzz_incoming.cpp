@@ -1,0 +1,60 @@
+// libFuzzer target: the whole incoming path of the live connection. Each
+// input is one SockJS frame text as a transport hands it over; it goes
+// through the connector's frame reader and delivery, the presenter's
+// own-message filter and the message handler to the signals, whose
+// arguments are read. Every input meets a fresh session object.
+#include "learner.h"
+#include "presentercollab.h"
+#include "remotecontrolmessage.h"
+#include "sockjsconnector.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+namespace {
+
+volatile qsizetype sink;
+
+void read(const QString &s) { sink = sink + s.size(); }
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    static QCoreApplication app(*argc, *argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false\nveltro.*.warning=false"));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    PresenterCollab collab(nullptr, QStringLiteral("http://127.0.0.1:9/collab"), QStringLiteral("C1"),
+                           QStringLiteral("S1"), QStringLiteral("presenter-1"));
+    QObject::connect(&collab, &PresenterCollab::learnerJoin, [](const Veltro::Learner &l) {
+        read(l.userToken);
+        read(l.userName);
+        read(l.deviceType);
+    });
+    QObject::connect(&collab, &PresenterCollab::learnerPollResponse, [](const QString &d, const QString &p, int, const QString &a) {
+        read(d);
+        read(p);
+        read(a);
+    });
+    QObject::connect(&collab, &PresenterCollab::learnerUnregister, read);
+    QObject::connect(&collab, &PresenterCollab::remoteControl, [](const Veltro::RemoteControlMessage &m) {
+        read(m.from);
+        read(m.type);
+        read(m.data.toString());
+    });
+    QObject::connect(&collab, &PresenterCollab::unhandledMessage, [](const QVariantMap &body, const QVariant &d) {
+        sink = sink + body.size() + d.toByteArray().size();
+    });
+
+    auto *connector = collab.findChild<SockJSConnector *>();
+    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
+    QMetaObject::invokeMethod(connector, "onTextMessageReceived", Qt::DirectConnection, Q_ARG(QString, text));
+    // A long frame is delivered in slices: let them run.
+    for (int i = 0; i < 64; ++i)
+        QCoreApplication::sendPostedEvents();
+    return 0;
+}
