@@ -514,7 +514,7 @@ void PresenterCollab::publishMessage(QString address, VeltroCollabMessage *messa
     message->setdata(QVariantList{PENDING_PAYLOAD});
     const QString body = JsonSerializer::serializeToJson(message);
     message->setdata(plain);
-    const int at = body.indexOf(PENDING_PAYLOAD);
+    const auto at = body.indexOf(PENDING_PAYLOAD);
     // The body is the frame template's last value, followed only by "}".
     QString head = fillJsonTemplate(PUBLISH_BODY_TEMPLATE, {resolveAddress(address), body.left(at)});
     head.chop(1);

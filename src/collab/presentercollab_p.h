@@ -66,7 +66,7 @@ private:
     friend class PresenterCollab;
     explicit PresenterCollabPrivate(PresenterCollab *q)
         : q(q)
-        , outgoing(q, [this] { sendReady(); })
+        , outgoing([this] { sendReady(); })
     {
     }
 

@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 
+class WakePipe;
+
 class PublishQueue
 {
 public:
@@ -21,10 +23,10 @@ public:
         int kind; // the publisher's own tag, handed back with the frame
     };
 
-    /// `owner` lives on the publishing thread; `ready` runs there, by queued
-    /// invocation, each time a background compression has finished (never
-    /// after the queue is destroyed).
-    PublishQueue(QObject *owner, std::function<void()> ready);
+    /// Create on the publishing thread; `ready` runs there, from its event
+    /// loop, after background compressions have finished (never after the
+    /// queue is destroyed).
+    explicit PublishQueue(std::function<void()> ready);
     /// Forgets every frame; a compression under way finishes unseen.
     ~PublishQueue();
     PublishQueue(const PublishQueue &) = delete;
@@ -45,8 +47,9 @@ public:
     /// Forgets every frame; compressions not started yet are skipped.
     void clear();
 
+    struct Job; // one background compression
+
 private:
-    struct Job;
     struct Channel;
     struct Entry
     {
@@ -57,5 +60,6 @@ private:
     QList<Frame> take(bool wait);
 
     std::shared_ptr<Channel> channel;
+    std::unique_ptr<WakePipe> wake;
     std::deque<Entry> entries;
 };
