@@ -189,24 +189,32 @@ public:
     }
     void send(const QString &frame, bool bIsPing) override
     {
+        const qint64 cpu0 = threadCpuNs();
         QElapsedTimer t;
         t.start();
         connector->send(frame, bIsPing);
         longestSendNs = qMax(longestSendNs, t.nsecsElapsed());
+        longestSendCpuNs = qMax(longestSendCpuNs, threadCpuNs() - cpu0);
     }
     bool isConnected() const override { return connector->isConnected(); }
     void close() override { connector->close(); }
     void setDeadLinkLimit(int ms) override { connector->setDeadLinkLimit(ms); }
     qint64 longestSendNs = 0;
+    qint64 longestSendCpuNs = 0;
 
 private:
     SockJSConnector *connector;
 };
 
+struct Timings
+{
+    QList<qint64> wall, cpu; // nanoseconds per call: elapsed, and this thread's CPU time
+};
+
 struct EchoRun
 {
-    QList<qint64> poll, image, lesson, notice;
-    qint64 longestSendNs = 0;
+    Timings poll, image, lesson, notice;
+    qint64 longestSendNs = 0, longestSendCpuNs = 0;
     int pollChars = 0, imageChars = 0, lessonChars = 0;
     bool inOrder = false;
     QStringList firstMismatch;
@@ -256,11 +264,13 @@ EchoRun echoRounds(const QString &echoUrl, int threshold, int rounds)
     lesson.setinstructions(QStringLiteral("Read the passage, then answer."));
 
     QStringList expected;
-    auto timed_call = [](QList<qint64> &into, auto &&call) {
+    auto timed_call = [](Timings &into, auto &&call) {
+        const qint64 cpu0 = threadCpuNs();
         QElapsedTimer t;
         t.start();
         call();
-        into << t.nsecsElapsed();
+        into.wall << t.nsecsElapsed();
+        into.cpu << threadCpuNs() - cpu0;
     };
     for (int i = 0; i < rounds; ++i) {
         timed_call(r.poll, [&] { collab.startPoll(Veltro::PollType::MULTIPLE, Veltro::OrdinalType::ALPHA_UPPER, 4, 1); });
@@ -277,6 +287,7 @@ EchoRun echoRounds(const QString &echoUrl, int threshold, int rounds)
     if (!r.inOrder)
         r.firstMismatch = echoed;
     r.longestSendNs = timed->longestSendNs;
+    r.longestSendCpuNs = timed->longestSendCpuNs;
     PresenterCollabPrivate::get(&collab)->endQuietly();
     return r;
 }
@@ -305,14 +316,20 @@ int main(int argc, char **argv)
     const EchoRun before = echoRounds(echo, CALLER, rounds);
     const EchoRun now = echoRounds(echo, PresenterCollabPrivate::DEFAULT_BACKGROUND_THRESHOLD, rounds);
 
-    out() << "## Longest time inside one publish, " << rounds << " rounds over the echo endpoint (WebSocket)\n\n"
-          << "| publish | payload chars | longest (ms) | median (ms) | all on the caller's thread: longest (ms) | ratio | target < 5 ms |\n"
-          << "|---|---|---|---|---|---|---|\n";
-    auto row = [&](const char *name, int chars, const QList<qint64> &a, const QList<qint64> &b) {
-        const double l = longest(a), lb = longest(b);
+    out() << "## Time inside one publish, " << rounds << " rounds over the echo endpoint (WebSocket)\n\n"
+          << "Elapsed time counts any moment the thread waited for a core on this shared machine; CPU time is the "
+             "thread's own work. The target is judged on the longest elapsed time.\n\n"
+          << "| publish | payload chars | longest elapsed (ms) | median elapsed (ms) | longest CPU (ms) | "
+             "all on the caller's thread: longest elapsed (ms) | longest CPU (ms) | ratio (elapsed) | ratio (CPU) | "
+             "target < 5 ms |\n"
+          << "|---|---|---|---|---|---|---|---|---|---|\n";
+    auto row = [&](const char *name, int chars, const Timings &a, const Timings &b) {
+        const double l = longest(a.wall), lb = longest(b.wall), c = longest(a.cpu), cb = longest(b.cpu);
         out() << "| " << name << " | " << chars << " | " << QString::number(l, 'f', 2) << " | "
-              << QString::number(median(a), 'f', 2) << " | " << QString::number(lb, 'f', 2) << " | "
-              << QString::number(lb > 0 ? l / lb : 0, 'f', 3) << " | " << (l < 5 ? "met" : "MISSED") << " |\n";
+              << QString::number(median(a.wall), 'f', 2) << " | " << QString::number(c, 'f', 2) << " | "
+              << QString::number(lb, 'f', 2) << " | " << QString::number(cb, 'f', 2) << " | "
+              << QString::number(lb > 0 ? l / lb : 0, 'f', 3) << " | " << QString::number(cb > 0 ? c / cb : 0, 'f', 3)
+              << " | " << (l < 5 ? "met" : "MISSED") << " |\n";
         return l < 5;
     };
     bool met = row("poll (startPoll)", now.pollChars, now.poll, before.poll);
@@ -326,7 +343,8 @@ int main(int argc, char **argv)
         out() << "received: " << now.firstMismatch.join(QLatin1Char(',')) << "\n";
     out() << "Longest hand-over of one frame to the connection (SockJS framing + WebSocket write, on the "
              "caller's thread when the frame is sent): "
-          << QString::number(ms(now.longestSendNs), 'f', 2) << " ms\n";
+          << QString::number(ms(now.longestSendNs), 'f', 2) << " ms elapsed, "
+          << QString::number(ms(now.longestSendCpuNs), 'f', 2) << " ms CPU\n";
     out() << "Targets: " << (met && now.inOrder ? "met" : "not met") << "\n";
     out().flush();
     return met && now.inOrder ? 0 : 3;
