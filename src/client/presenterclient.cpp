@@ -794,8 +794,11 @@ bool PresenterClient::doStopSession()
         qCDebug(lcClient) << "[PresenterClient] No session to stop!";
         return false;
     }
-    if (collab)
+    if (collab) {
         collab->close();
+        // The session ends after what was published into it has left.
+        PresenterCollabPrivate::get(collab)->drain();
+    }
     doRequest(true, serviceUrl(QStringLiteral("/quorvane/session/stop")), fill(SESSION_TOKEN_BODY, {sessionToken}),
               nullptr);
     qCDebug(lcClient) << "[PresenterClient] Stopping session, closing websocket...";

@@ -76,6 +76,10 @@ private:
 /// Raw bytes to the 13-byte-header format. Returns false, `*out` untouched, on failure.
 bool lzmaEncodeWithHeader(const QByteArray &data, QByteArray *out);
 
+/// LzmaCompress64 through a coder the caller keeps between messages, so its
+/// buffers are allocated once (a worker thread keeps one for its lifetime).
+bool lzmaCompress64(Veltro::LzmaCoder &coder, const QString &text, QString *out);
+
 /// The 13-byte-header format to raw bytes (the QByteArray keeps its own
 /// terminating zero). Returns false, `*out` untouched, on failure.
 bool lzmaDecodeWithHeader(const QByteArray &data, QByteArray *out);

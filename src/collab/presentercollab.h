@@ -30,6 +30,8 @@ class VeltroCollabMessage;
 /// addresses once connected, pings every minute, publishes polls, questions,
 /// cards and state, and relays incoming learner and controller messages as
 /// signals. Operations return nothing; failures show only in the debug log.
+/// Large payloads are compressed on a worker thread, so a publish returns at
+/// once; frames still leave in the order they were published.
 class VELTROCLIENT_EXPORT PresenterCollab : public QObject
 {
     Q_OBJECT
@@ -38,7 +40,8 @@ public:
     /// Creates the session object, wired but not connected.
     PresenterCollab(QObject *parent, QString serverUrl, QString sessionCode,
                     QString sessionToken, QString userToken);
-    /// Sends nothing; connector and handler go with it as children.
+    /// Sends nothing, unless a close() still waits for a compression: then
+    /// waits for it and completes the close. Connector and handler go with it.
     ~PresenterCollab() override;
 
     /// Connects with all transports (websocket, xhr-streaming, xhr-polling).
@@ -48,8 +51,9 @@ public:
     /// are skipped, and a list naming nothing known falls back to all three.
     void open(QStringList protocols);
     /// Publishes "disconnect" to the session, stops pinging and closes the
-    /// connection if it is open. Does not emit connectionClosed itself; it
-    /// stops any reconnection and discards frames held for one.
+    /// connection if it is open, once the frames published before are sent
+    /// (the disconnect last). Does not emit connectionClosed itself; it stops
+    /// any reconnection and discards frames held for one.
     void close();
 
     /// True from connected() until the connection ends.
@@ -91,7 +95,8 @@ public:
     void publishMessage64(QString address, QString type, QString data);
     /// Publishes to the session address.
     void publishMessage(QString type, QString data);
-    /// Publishes a message object in the body form; the caller keeps it.
+    /// Publishes a message object in the body form; the caller keeps it (a
+    /// payload compressed in the background leaves its `data` uncompiled).
     /// Handed to the connector even when not connected.
     void publishMessage(QString address, Veltro::VeltroCollabMessage *message);
 

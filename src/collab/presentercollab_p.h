@@ -9,10 +9,13 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 
+#include "lzmacodec_p.h"
 #include "outgoingqueue_p.h"
 #include "presentercollab.h"
+#include "publishqueue_p.h"
 #include "reconnectbackoff_p.h"
 
 class SockJSConnector;
@@ -46,10 +49,41 @@ public:
     /// "disconnect" is published, connectionClosed is not emitted and no
     /// reconnection follows. The object stays usable for open().
     void endQuietly();
+    /// Payloads longer than this many characters are compressed on the worker
+    /// thread; shorter ones on the caller's (see DEFAULT_BACKGROUND_THRESHOLD).
+    void setBackgroundThreshold(int chars) { backgroundThreshold = chars; }
+    /// Waits for the compressions still under way and sends (or holds) their
+    /// frames in order; a close() waiting for them then completes. Blocks.
+    void drain();
+    /// True while published frames wait in line behind a compression.
+    bool framesInLine() const { return !outgoing.isEmpty(); }
+
+    /// Below this a payload compresses faster on the caller's thread than the
+    /// hand-over to the worker costs (measured by bench/classroom's publish).
+    static const int DEFAULT_BACKGROUND_THRESHOLD;
 
 private:
     friend class PresenterCollab;
-    explicit PresenterCollabPrivate(PresenterCollab *q) : q(q) {}
+    explicit PresenterCollabPrivate(PresenterCollab *q)
+        : q(q)
+        , outgoing([this] { sendReady(); })
+    {
+    }
+
+    // What a frame is, for its way out: envelope frames are dropped when the
+    // link is down and not held; body frames go to the transport regardless.
+    enum FrameKind { EnvelopeFrame, BodyFrame };
+    // A payload text of `size` characters, or the recipe for one: building a
+    // large image's data URL is itself worth doing on the worker.
+    using TextMaker = std::function<QString()>;
+    // Publishes in the envelope form (checks and address as publishMessage).
+    void publishEnvelope(const QString &address, const QString &type, qsizetype size, const TextMaker &data);
+    // Queues head + compressed text + tail behind what was published before.
+    void publish(const QString &head, qsizetype size, const TextMaker &text, const QString &tail, FrameKind kind);
+    void publishFrame(QString frame, FrameKind kind);
+    void deliver(const QString &frame, int kind);
+    void sendReady();
+    void finishClose();
 
     // Whether a frame the host publishes now is held for the next connection:
     // also while a transport the server has ended is still winding down.
@@ -70,9 +104,15 @@ private:
     bool linkUp = false;          // registered on the session's addresses
     bool closeRequested = false;  // close() asked the transport to end
     bool quiet = false;           // ended by endQuietly()
+    bool closeWhenSent = false;   // close() waits for frames still compressing
+    int backgroundThreshold = DEFAULT_BACKGROUND_THRESHOLD;
+    // Kept for the small payloads compressed on the caller's thread: a fresh
+    // coder costs more to set up than such a payload takes to compress.
+    Veltro::LzmaCoder coder;
     QList<int> protocols;
     ReconnectBackoff backoff;
     OutgoingQueue held;
     QTimer retryTimer;
     QElapsedTimer clock;
+    PublishQueue outgoing; // in front of `held`: frames enter the hold in publish order
 };

@@ -1,24 +1,30 @@
 #include "jsontemplate_p.h"
 
+#include <algorithm>
+
 namespace Veltro {
 
 QString jsonEscape(const QString &text)
 {
+    const auto special = [](QChar c) { return c == QLatin1Char('"') || c == QLatin1Char('\\') || c.unicode() < 0x20; };
+    const QChar *begin = text.constData();
+    const QChar *end = begin + text.size();
+    const QChar *p = std::find_if(begin, end, special);
     // Fast path: the values the library inserts (tokens, ids, Base64) need nothing.
-    bool clean = true;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('\\') || c.unicode() < 0x20) {
-            clean = false;
-            break;
-        }
-    }
-    if (clean)
+    if (p == end)
         return text;
 
+    // Runs between escapes are copied whole: a frame of a megabyte or more
+    // (an image card) passes through here on its way out.
     QString out;
-    out.reserve(text.size() + 8);
-    for (const QChar c : text) {
-        switch (c.unicode()) {
+    out.reserve(text.size() + text.size() / 8 + 16);
+    const QChar *run = begin;
+    for (; p != end; ++p) {
+        if (!special(*p))
+            continue;
+        out.append(run, int(p - run));
+        run = p + 1;
+        switch (p->unicode()) {
         case '"': out += QLatin1String("\\\""); break;
         case '\\': out += QLatin1String("\\\\"); break;
         case '\b': out += QLatin1String("\\b"); break;
@@ -27,19 +33,20 @@ QString jsonEscape(const QString &text)
         case '\r': out += QLatin1String("\\r"); break;
         case '\t': out += QLatin1String("\\t"); break;
         default:
-            if (c.unicode() < 0x20)
-                out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-            else
-                out += c;
+            out += QStringLiteral("\\u%1").arg(p->unicode(), 4, 16, QLatin1Char('0'));
         }
     }
+    out.append(run, int(end - run));
     return out;
 }
 
 QString fillJsonTemplate(const QString &tmpl, const QStringList &values)
 {
+    qsizetype valueChars = 0;
+    for (const QString &v : values)
+        valueChars += v.size();
     QString out;
-    out.reserve(tmpl.size() + 64);
+    out.reserve(int(tmpl.size() + valueChars + 64));
     bool inString = false;   // inside a JSON string literal of the template
     bool escaped = false;    // previous template character was a backslash inside a string
     const int n = tmpl.size();

@@ -10,6 +10,8 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <limits>
+
 #include "lzmacodec.h"
 #include "presentercollab.h"
 #include "presentercollab_p.h"
@@ -29,9 +31,19 @@ class RecordingCollab : public PresenterCollab
         RecordingCollab *c;
         explicit Transport(RecordingCollab *c) : c(c) {}
         void open(const QUrl &, const QList<int> &protocols) override { c->opens << protocols; }
-        void send(const QString &frame, bool bIsPing) override { c->frames.append({frame, bIsPing}); }
+        void send(const QString &frame, bool bIsPing) override
+        {
+            c->frames.append({frame, bIsPing});
+            if (c->alsoTo)
+                c->alsoTo->append({frame, bIsPing});
+        }
         bool isConnected() const override { return c->fakeConnected; }
-        void close() override { ++c->transportCloses; }
+        void close() override
+        {
+            ++c->transportCloses;
+            if (c->alsoTo)
+                c->alsoTo->append({QStringLiteral("(closed)"), false});
+        }
         void setDeadLinkLimit(int) override {}
     };
 
@@ -43,12 +55,16 @@ public:
                           userToken)
     {
         priv()->setTransport(std::make_unique<Transport>(this));
+        // Frames are there as soon as a publish returns; tests of the order
+        // across background compressions set a threshold themselves.
+        priv()->setBackgroundThreshold(std::numeric_limits<int>::max());
     }
 
     QList<SentFrame> frames;
     bool fakeConnected = true;
     int transportCloses = 0;
     QList<QList<int>> opens;
+    QList<SentFrame> *alsoTo = nullptr; // outlives the object: what it sent, then "(closed)"
 
     using PresenterCollab::onClosed;
     using PresenterCollab::onConnected;
@@ -63,6 +79,16 @@ public:
         for (const SentFrame &f : frames)
             if (!f.ping)
                 out << QJsonDocument::fromJson(f.text.toUtf8()).object();
+        return out;
+    }
+    /// The message types of the published frames, registrations as "register".
+    QStringList publishedTypes() const
+    {
+        QStringList out;
+        for (const QJsonObject &f : published())
+            out << (f.value(QStringLiteral("type")) == QLatin1String("publish")
+                        ? f.value(QStringLiteral("body")).toObject().value(QStringLiteral("type")).toString()
+                        : f.value(QStringLiteral("type")).toString());
         return out;
     }
 };

@@ -26,6 +26,9 @@ class TestPresenterCollab : public QObject
 
     static QJsonObject bodyOf(const QJsonObject &frame) { return frame.value(QStringLiteral("body")).toObject(); }
 
+    // A payload far above the size compressed on the caller's thread.
+    static QString largeJson() { return QLatin1Char('"') + QString(200000, QLatin1Char('b')) + QLatin1Char('"'); }
+
 private Q_SLOTS:
     // ---- frames and addresses ---------------------------------------------
 
@@ -143,6 +146,136 @@ private Q_SLOTS:
         QCOMPARE(closed.count(), 0);
         QTest::qWait(100);
         QCOMPARE(c.frames.size(), 1);
+    }
+
+    // Wherever payloads are compressed, frames leave in publish order (pings
+    // aside), byte for byte as when all is done on the caller's thread, and
+    // close() sends its "disconnect" last and only then closes.
+    void publishOrder_data()
+    {
+        QTest::addColumn<int>("threshold");
+        QTest::newRow("large payloads in the background") << PresenterCollabPrivate::DEFAULT_BACKGROUND_THRESHOLD;
+        QTest::newRow("every payload in the background") << -1;
+    }
+    void publishOrder()
+    {
+        QFETCH(int, threshold);
+        auto run = [](RecordingCollab &c) {
+            c.publishMessage(QStringLiteral("first"), QStringLiteral(R"("a")"));
+            c.setCardImage(QByteArray(420000, 'x'));
+            c.showImageCard(true); // "heavy", then the large "showCard"
+            c.sendPing();
+            c.publishMessage(QStringLiteral("second"), QStringLiteral(R"("b")"));
+            {
+                VeltroCollabMessage large; // gone before its payload is compressed
+                large.settype(QStringLiteral("dialogShow"));
+                large.setdata(QVariantMap{{QStringLiteral("text"), largeJson()}});
+                c.publishMessage(QStringLiteral(".learner"), &large);
+            }
+            VeltroCollabMessage small;
+            small.settype(QStringLiteral("tiny"));
+            small.setdata(QVariantMap{{QStringLiteral("n"), 1}});
+            c.publishMessage(QStringLiteral("S1"), &small);
+            c.close();
+        };
+        RecordingCollab reference;
+        reference.priv()->setBackgroundThreshold(std::numeric_limits<int>::max());
+        run(reference);
+        QCOMPARE(reference.publishedTypes(), (QStringList{"first", "heavy", "showCard", "second", "dialogShow", "tiny",
+                                                          "disconnect"}));
+
+        RecordingCollab c;
+        QList<SentFrame> sent;
+        c.alsoTo = &sent;
+        c.priv()->setBackgroundThreshold(threshold);
+        run(c);
+        QVERIFY(c.priv()->framesInLine());
+        QCOMPARE(c.transportCloses, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(c.transportCloses, 1, 30000);
+        QCOMPARE(sent.last().text, QStringLiteral("(closed)"));
+        QStringList expected, got;
+        for (const SentFrame &f : reference.frames)
+            if (!f.ping)
+                expected << f.text;
+        for (const SentFrame &f : c.frames)
+            if (!f.ping)
+                got << f.text;
+        QCOMPARE(got, expected);
+        QCOMPARE(c.frames.size(), got.size() + 1);
+    }
+
+    // With reconnection on, frames whose compression ends while the link is
+    // down are held with the others in publish order and follow the
+    // registration; one still compressing then follows them. With it off, an
+    // envelope frame finishing after a drop is dropped as when published
+    // then; a message object is handed over regardless.
+    void backgroundFramesAcrossDrops()
+    {
+        RecordingCollab c;
+        c.priv()->setBackgroundThreshold(-1);
+        c.setReconnectDelays(60000, 60000);
+        c.setAutoReconnect(true);
+        c.open();
+        c.onConnected();
+        c.frames.clear();
+        c.publishMessage(QStringLiteral("before"), largeJson());
+        c.fakeConnected = false;
+        c.onClosed(false);
+        c.publishMessage(QStringLiteral("down"), QStringLiteral(R"("x")"));
+        QTRY_VERIFY_WITH_TIMEOUT(!c.priv()->framesInLine(), 30000);
+        QVERIFY(c.frames.isEmpty());
+        c.publishMessage(QStringLiteral("late"), largeJson());
+        c.fakeConnected = true;
+        c.onConnected();
+        QTRY_VERIFY_WITH_TIMEOUT(!c.priv()->framesInLine(), 30000);
+        QCOMPARE(c.publishedTypes(), (QStringList{"register", "register", "register", "before", "down", "late"}));
+        QCOMPARE(restoredText(c.published().at(3)), largeJson());
+
+        c.setAutoReconnect(false);
+        c.frames.clear();
+        c.publishMessage(QStringLiteral("envelope"), largeJson());
+        VeltroCollabMessage object;
+        object.settype(QStringLiteral("object"));
+        object.setdata(QVariantMap{{QStringLiteral("text"), largeJson()}});
+        c.publishMessage(QStringLiteral("S1"), &object);
+        c.fakeConnected = false;
+        c.onClosed(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!c.priv()->framesInLine(), 30000);
+        QCOMPARE(c.publishedTypes(), QStringList{"object"});
+    }
+
+    // Deleted while a compression runs: nothing is sent afterwards, unless a
+    // close() was waiting for it, which then completes first.
+    void deletionWhileCompressing_data()
+    {
+        QTest::addColumn<bool>("closeFirst");
+        QTest::addColumn<QStringList>("sent");
+        QTest::newRow("open") << false << QStringList{};
+        QTest::newRow("closed") << true << QStringList{"large", "disconnect", "(closed)"};
+    }
+    void deletionWhileCompressing()
+    {
+        QFETCH(bool, closeFirst);
+        QFETCH(QStringList, sent);
+        QList<SentFrame> frames;
+        auto *c = new RecordingCollab;
+        c->alsoTo = &frames;
+        c->priv()->setBackgroundThreshold(PresenterCollabPrivate::DEFAULT_BACKGROUND_THRESHOLD);
+        c->publishMessage(QStringLiteral("large"), largeJson());
+        if (closeFirst)
+            c->close();
+        delete c;
+        // The worker takes jobs in turn: once this one is done, so is the first.
+        RecordingCollab next;
+        next.priv()->setBackgroundThreshold(-1);
+        next.publishMessage(QStringLiteral("next"), QStringLiteral(R"("x")"));
+        QTRY_COMPARE_WITH_TIMEOUT(next.frames.size(), 1, 30000);
+        QStringList types;
+        for (const SentFrame &f : frames)
+            types << (f.ping ? QStringLiteral("ping")
+                             : bodyOf(QJsonDocument::fromJson(f.text.toUtf8()).object())
+                                   .value(QStringLiteral("type")).toString(f.text));
+        QCOMPARE(types, sent);
     }
 
     // With reconnection on, a drop is retried after the backoff; what the host
