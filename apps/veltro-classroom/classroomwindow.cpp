@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 QPushButton *button(const QString &text, const char *name, QWidget *parent)
@@ -39,6 +41,33 @@ QProgressBar *busyBar(const char *name, QWidget *parent)
     bar->setMaximumHeight(10);
     bar->setVisible(false);
     return bar;
+}
+
+// "Learner 2" before "Learner 10": runs of digits compare as numbers.
+bool naturalLess(const QString &a, const QString &b)
+{
+    int i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a.at(i).isDigit() && b.at(j).isDigit()) {
+            int ei = i, ej = j;
+            while (ei < a.size() && a.at(ei).isDigit())
+                ++ei;
+            while (ej < b.size() && b.at(ej).isDigit())
+                ++ej;
+            const QString x = a.mid(i, ei - i), y = b.mid(j, ej - j);
+            if (x.size() != y.size() || x != y)
+                return x.size() != y.size() ? x.size() < y.size() : x < y;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        const int c = QString::compare(a.mid(i, 1), b.mid(j, 1), Qt::CaseInsensitive);
+        if (c != 0)
+            return c < 0;
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
 }
 
 } // namespace
@@ -71,14 +100,17 @@ ClassroomWindow::ClassroomWindow(QWidget *parent)
     m_signInStatus->setWordWrap(true);
     m_signInBusy = busyBar("signInBusy", signInPage);
     auto *title = new QLabel(QStringLiteral("<h2>Veltro Classroom</h2>Sign in to start a live class."), signInPage);
+    auto *box = new QVBoxLayout;
+    box->addWidget(title);
+    box->addLayout(form);
+    box->addWidget(m_signIn, 0, Qt::AlignRight);
+    box->addWidget(m_signInBusy);
+    box->addWidget(m_signInStatus);
+    auto *boxWidget = new QWidget(signInPage);
+    boxWidget->setLayout(box);
+    boxWidget->setFixedWidth(460);
     auto *signInLayout = new QVBoxLayout(signInPage);
-    signInLayout->addStretch();
-    signInLayout->addWidget(title);
-    signInLayout->addLayout(form);
-    signInLayout->addWidget(m_signIn, 0, Qt::AlignRight);
-    signInLayout->addWidget(m_signInBusy);
-    signInLayout->addWidget(m_signInStatus);
-    signInLayout->addStretch();
+    signInLayout->addWidget(boxWidget, 0, Qt::AlignCenter);
     m_pages->addWidget(signInPage);
 
     // Page 2: the live class.
@@ -108,7 +140,6 @@ ClassroomWindow::ClassroomWindow(QWidget *parent)
     m_learnerCount->setObjectName(QStringLiteral("learnerCount"));
     m_learners = new QListWidget(learnerBox);
     m_learners->setObjectName(QStringLiteral("learners"));
-    m_learners->setSortingEnabled(true);
     auto *learnerLayout = new QVBoxLayout(learnerBox);
     learnerLayout->addWidget(m_learnerCount);
     learnerLayout->addWidget(m_learners);
@@ -160,10 +191,8 @@ ClassroomWindow::ClassroomWindow(QWidget *parent)
                         &ClassroomController::pollChanged, &ClassroomController::connectionChanged})
         connect(m_controller, signal, this, &ClassroomWindow::refresh);
     connect(m_controller, &ClassroomController::busyChanged, this, [this](bool busy) {
-        if (busy) {
-            m_status->clear();
-            m_signInStatus->clear();
-        }
+        if (busy)
+            m_error.clear();
         refresh();
         // A close asked for during the call: carried out once it returned,
         // from the event loop rather than from inside this signal.
@@ -219,8 +248,8 @@ void ClassroomWindow::closeEvent(QCloseEvent *event)
 
 void ClassroomWindow::showError(const QString &message)
 {
-    (m_controller->stage() == ClassroomController::Stage::SignedOut ? m_signInStatus : m_status)
-        ->setText(QStringLiteral("<span style='color:#b00020'>%1</span>").arg(message.toHtmlEscaped()));
+    m_error = QStringLiteral("<span style='color:#b00020'>%1</span>").arg(message.toHtmlEscaped());
+    refresh();
 }
 
 void ClassroomWindow::refresh()
@@ -244,11 +273,11 @@ void ClassroomWindow::refresh()
         else
             QApplication::restoreOverrideCursor();
     }
-    if (busy || m_closePending) {
-        const QString text = m_closePending ? QStringLiteral("Closing when this step ends: %1").arg(c->busyText())
-                                            : c->busyText();
-        (c->stage() == Stage::SignedOut ? m_signInStatus : m_status)->setText(text);
-    }
+    QString status = m_error;
+    if (busy)
+        status = m_closePending ? QStringLiteral("Closing when this step ends: %1").arg(c->busyText()) : c->busyText();
+    m_signInStatus->setText(c->stage() == Stage::SignedOut ? status : QString());
+    m_status->setText(c->stage() == Stage::SignedOut ? QString() : status);
 
     const bool live = c->stage() == Stage::Live;
     m_code->setText(live ? c->sessionCode() : QStringLiteral("------"));
@@ -260,9 +289,10 @@ void ClassroomWindow::refresh()
 
     const auto learners = c->learners();
     m_learnerCount->setText(QStringLiteral("%1 joined").arg(learners.size()));
+    QStringList names = learners.values();
+    std::sort(names.begin(), names.end(), naturalLess);
     m_learners->clear();
-    for (const QString &name : learners)
-        m_learners->addItem(name);
+    m_learners->addItems(names);
 
     const Poll poll = c->pollState();
     const bool running = poll == Poll::Running || poll == Poll::Paused;

@@ -42,6 +42,7 @@ private:
     bool m_closePending = false;  // a close asked for during a blocking call
     bool m_shuttingDown = false;  // closing: stopping the session and signing out
     bool m_cursorSet = false;
+    QString m_error;  // the last failure, until the next call starts
     QStackedWidget *m_pages;
     QLineEdit *m_server, *m_user, *m_password;
     QPushButton *m_signIn;
