@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "credentials.h"
 #include "presentconfig.h"
 #include "presenterrun.h"
 
@@ -34,6 +35,23 @@ int main(int argc, char **argv)
     case ParseOutcome::Run:
         break;
     }
+
+    const PasswordChoice password =
+        choosePassword(config.password, config.passwordFile, qgetenv("VELTRO_PASSWORD"), isatty(STDIN_FILENO));
+    if (!password.warning.isEmpty())
+        err << "veltro-present: warning: " << password.warning << "\n";
+    config.password = password.password;
+    if (password.source == PasswordChoice::Prompt)
+        config.password = promptPassword(QStringLiteral("Password for %1 at %2: ").arg(config.user, config.server));
+    if (!password.error.isEmpty() || config.password.isEmpty()) {
+        err << "veltro-present: "
+            << (!password.error.isEmpty() ? password.error
+                                          : QStringLiteral("no password: set VELTRO_PASSWORD, give --password-file "
+                                                           "FILE, or run on a terminal to be asked"))
+            << "\n";
+        return 2;
+    }
+    err.flush();
 
     // The library's per-frame debug lines would bury the tally; they stay
     // available with --verbose (and QT_LOGGING_RULES still wins over this).

@@ -89,8 +89,12 @@ ParseOutcome parsePresentArguments(const QStringList &arguments, PresentConfig *
         {QStringLiteral("server"), QStringLiteral("Address of the classroom service."),
          QStringLiteral("URL"), defaults.server},
         {QStringLiteral("user"), QStringLiteral("Teacher's user id."), QStringLiteral("NAME"), defaults.user},
-        {QStringLiteral("password"), QStringLiteral("Teacher's password."), QStringLiteral("PASSWORD"),
-         defaults.password},
+        {QStringLiteral("password"),
+         QStringLiteral("Teacher's password (others can read it in the process list: prefer the prompt, "
+                        "VELTRO_PASSWORD or --password-file)."),
+         QStringLiteral("PASSWORD")},
+        {QStringLiteral("password-file"), QStringLiteral("File whose first line is the teacher's password."),
+         QStringLiteral("FILE")},
         {QStringLiteral("transport"),
          QStringLiteral("Live connection transport(s), comma separated: websocket, xhr-streaming, "
                         "xhr-polling (default: the service's list)."),
@@ -149,11 +153,18 @@ ParseOutcome parsePresentArguments(const QStringList &arguments, PresentConfig *
         return ParseOutcome::Error;
     }
     c.user = parser.value(QStringLiteral("user"));
-    c.password = parser.value(QStringLiteral("password"));
     if (c.user.isEmpty()) {
         *message = QStringLiteral("--user must not be empty");
         return ParseOutcome::Error;
     }
+    if (parser.isSet(QStringLiteral("password"))) {
+        c.password = parser.value(QStringLiteral("password"));
+        if (c.password.isEmpty()) {
+            *message = QStringLiteral("--password must not be empty");
+            return ParseOutcome::Error;
+        }
+    }
+    c.passwordFile = parser.value(QStringLiteral("password-file"));
 
     if (parser.isSet(QStringLiteral("transport"))) {
         const QStringList parts = parser.values(QStringLiteral("transport")).join(QLatin1Char(','))

@@ -13,7 +13,10 @@ struct PresentConfig
 {
     QString server = QStringLiteral("http://127.0.0.1:8080");
     QString user = QStringLiteral("teacher");
-    QString password = QStringLiteral("veltro");
+    /// Given with --password (null otherwise); see choosePassword() for the other sources.
+    QString password;
+    /// Given with --password-file.
+    QString passwordFile;
     /// Transport names in the order to try; empty means the tenant's list.
     QStringList transports;
     /// The poll as named on the command line ("multiple", "true-false", ...).

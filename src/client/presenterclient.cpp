@@ -22,6 +22,7 @@
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QUrl>
@@ -54,6 +55,25 @@ const char EMPTY_OBJECT[] = "{}";
 QString fill(const char *tmpl, const QStringList &values)
 {
     return Veltro::fillJsonTemplate(QString::fromLatin1(tmpl), values);
+}
+
+// A REST answer for the log: the text value of every member whose name
+// speaks of a token, password or secret is replaced by "***", unless the host
+// turned on veltro.client.verbose. Only the part that is logged is masked; a
+// value cut off at the end of it is masked as well.
+QString answerForLog(const QString &body)
+{
+    if (lcClientVerbose().isDebugEnabled())
+        return shortenedForLog(body);
+    static const QRegularExpression secret(
+        QStringLiteral(R"re(("[^"\\]*(?:token|password|secret)[^"\\]*"\s*:\s*)"(?:[^"\\]|\\.)*(?:"|\\?$))re"),
+        QRegularExpression::CaseInsensitiveOption);
+    const int max = 1024;
+    QString masked = body.left(max);
+    masked.replace(secret, QStringLiteral(R"(\1"***")"));
+    if (body.size() > max)
+        masked += QStringLiteral("... (") + QString::number(body.size()) + QStringLiteral(" characters)");
+    return masked;
 }
 
 // Marks a reply aborted for its size.
@@ -296,14 +316,14 @@ void PresenterClient::slotRequestFinished(QNetworkReply *reply)
         tooLarge = tooLarge || inflatedTooLarge;
     }
     const QString body = QString::fromUtf8(raw);
-    qCDebug(lcClient).noquote() << "[REST Response] " << shortenedForLog(body);
+    qCDebug(lcClient).noquote() << "[REST Response] " << answerForLog(body);
 
     const auto it = pendingRequests.constFind(reply);
     const RequestCallbacks callbacks = it != pendingRequests.constEnd() ? *it : RequestCallbacks();
     answerBytes = raw;
     if (reply->error() != QNetworkReply::NoError || tooLarge) {
         qCDebug(lcClient).noquote()
-            << QStringLiteral("ERROR: %1\nRESPONSE: %2").arg(reply->errorString(), shortenedForLog(body));
+            << QStringLiteral("ERROR: %1\nRESPONSE: %2").arg(reply->errorString(), answerForLog(body));
         if (callbacks.failure)
             (this->*callbacks.failure)(reply, body);
     } else if (callbacks.success) {
@@ -704,7 +724,7 @@ bool PresenterClient::startWebsocket(PresenterCollab **collabOut)
     doRequest(true, serviceUrl(QStringLiteral("/quorvane/classroom/session/join")),
               fill(PRESENTER_JOIN, {sessionCode, userId}), &PresenterClient::sessionJoinResponse);
 
-    qCDebug(lcClient).noquote() << sessionToken;
+    qCDebug(lcClientVerbose).noquote() << sessionToken;
     qCDebug(lcClient).noquote() << collabServerUrl;
 
     // The service hands out the same session token again, so the earlier

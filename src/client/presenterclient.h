@@ -27,6 +27,7 @@ namespace Veltro {
 class LowDelayTuner;
 }
 
+/// The host's handle on the classroom service: sign-in, sessions, learners and upload, each a blocking request.
 class VELTROCLIENT_EXPORT PresenterClient : public QObject
 {
     Q_OBJECT
@@ -121,20 +122,28 @@ Q_SIGNALS:
     void requestProcessed();
 
 protected Q_SLOTS:
+    /// Handles a finished reply: follows a redirect or runs the request's answer handler.
     void slotRequestFinished(QNetworkReply *reply);
+    /// Sends the keep-alive request.
     void onPingTimer();
+    /// Logs the certificate chain of a TLS error (diagnosis only).
     void slotSslErrors(QNetworkReply *reply, QList<QSslError> errors);
+    /// Answers an HTTP authentication challenge with the credentials of checkServer().
     void authenticationRequired(QNetworkReply *reply, QAuthenticator *authenticator);
 
 protected:
+    /// Handles the body of a successful answer.
     using SuccessHandler = void (PresenterClient::*)(QString body);
+    /// Handles a failed reply and its body.
     using FailureHandler = void (PresenterClient::*)(QNetworkReply *reply, QString body);
 
     /// Posts `body` to `url`; with `wait` blocks (user input excluded) until this
     /// request's own reply is handled or NETREQUEST_TIMEOUT ms pass, then aborts it.
     void doRequest(bool wait, const QUrl &url, const QByteArray &body, SuccessHandler success,
                    FailureHandler failure, bool multipart);
+    /// As above, with a text body and the common failure handling.
     void doRequest(bool wait, const QUrl &url, const QString &body, SuccessHandler success);
+    /// As above, with a text body.
     void doRequest(bool wait, const QUrl &url, const QString &body, SuccessHandler success,
                    FailureHandler failure, bool multipart);
 
@@ -144,20 +153,35 @@ protected:
     void reLogin();
 
     // Answer handlers.
+    /// Notes that the service answered checkServer().
     void serverCheckResponse(QString body);
+    /// Reads a sign-in answer: signed in when its first info key says "success".
     void loginSuccessResponse(QString body);
+    /// Reads a refused sign-in: the error key goes to getLastError().
     void loginFailureResponse(QNetworkReply *reply, QString body);
+    /// Reads a refused session request: the error key goes to getLastError().
     void sessionFailureResponse(QNetworkReply *reply, QString body);
+    /// Reads a refused session start: the error key goes to getLastError().
     void sessionStartFailureResponse(QNetworkReply *reply, QString body);
+    /// Reads the sign-out answer.
     void logoutResponse(QString body);
+    /// Reads "data"."deviceAccessToken".
     void getDeviceAccessTokenResponse(QString body);
+    /// Reads "data"."userLoginId".
     void userNameResponse(QString body);
+    /// Reads "data"."sessionCode".
     void sessionSuccessResponse(QString body);
+    /// Reads "data"."url", the collaboration server.
     void getCollabUrlResponse(QString body);
+    /// Reads "data"."sockJSProtocols", the tenant's transports.
     void getTenantFeatureDetailsResponse(QString body);
+    /// Reads "data"."sessionToken".
     void sessionStartSuccessResponse(QString body);
+    /// Reads "data"."userToken", the presenter's token.
     void sessionJoinResponse(QString body);
+    /// Reads "data"."users" into getLearners().
     void getLearnersResponse(QString body);
+    /// Reads "data"."id", the uploaded resource.
     void uploadResourceResponse(QString body);
 
     /// Test seam: the keep-alive timer (its interval may be shortened).

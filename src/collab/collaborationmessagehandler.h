@@ -27,10 +27,13 @@ public:
 Q_SIGNALS:
     /// A poll or question answer; responseTime in whole seconds.
     void learnerPollResponse(QString deviceId, QString pollId, int responseTime, QString answer);
+    /// A learner's device joined the session.
     void learnerJoin(Veltro::Learner learner);
+    /// A learner's device (its token) left the session.
     void learnerUnregister(QString deviceId);
     /// Only ever emitted with false (a controller left).
     void controllerRegister(bool isRegister);
+    /// A remote-controller device sent a command.
     void remoteControl(Veltro::RemoteControlMessage Signal);
     /// A body of a type the handler does not know, with its restored payload (a
     /// "data" list of byte values is in the body as the QByteArray of those bytes).

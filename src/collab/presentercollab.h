@@ -151,11 +151,18 @@ Q_SIGNALS:
     /// The connection ended; true when it was closed for inactivity. With
     /// reconnection on, emitted only when it gives up (or after close()).
     void connectionClosed(bool bClosedForInactivity);
+    /// A device answered a poll or question (`pollId`: the poll id or the
+    /// question's id); `responseTime` in whole seconds.
     void learnerPollResponse(QString deviceId, QString pollId, int responseTime, QString answer);
+    /// A learner's device joined the session.
     void learnerJoin(Veltro::Learner learner);
+    /// A learner's device (its token) left the session.
     void learnerUnregister(QString deviceId);
+    /// A remote controller left (only ever false).
     void controllerRegister(bool isRegister);
+    /// A remote-controller device sent a command.
     void remoteControl(Veltro::RemoteControlMessage signal);
+    /// A message of a type the library does not know, with its restored payload.
     void unhandledMessage(QVariantMap jsonMessage, QVariant data);
     /// The connection is open and registered on the session's addresses
     /// (each time: after open() and after every reconnection).
@@ -164,8 +171,11 @@ Q_SIGNALS:
     void reconnecting(int attempt, int delayMs);
 
 protected Q_SLOTS:
+    /// The transport is open: registers on the session's addresses.
     void onConnected();
+    /// The transport ended: reconnects or reports connectionClosed().
     void onClosed(bool bClosedForInactivity);
+    /// Sends the event-bus ping that keeps the session alive.
     void onPingTimer();
 
 private:

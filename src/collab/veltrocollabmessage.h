@@ -15,11 +15,11 @@ namespace Veltro {
 class VELTROCLIENT_EXPORT VeltroCollabMessage : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QString from READ getfrom WRITE setfrom)
-    Q_PROPERTY(QString type READ gettype WRITE settype)
-    Q_PROPERTY(QString version READ getversion WRITE setversion)
-    Q_PROPERTY(QString sourceSystem READ getsourceSystem WRITE setsourceSystem)
-    Q_PROPERTY(QVariant data READ getdata WRITE setdata)
+    Q_PROPERTY(QString from READ getfrom WRITE setfrom) ///< JSON member "from".
+    Q_PROPERTY(QString type READ gettype WRITE settype) ///< JSON member "type".
+    Q_PROPERTY(QString version READ getversion WRITE setversion) ///< JSON member "version".
+    Q_PROPERTY(QString sourceSystem READ getsourceSystem WRITE setsourceSystem) ///< JSON member "sourceSystem".
+    Q_PROPERTY(QVariant data READ getdata WRITE setdata) ///< JSON member "data".
 
 public:
     /// Protocol version every message carries unless the sender changes it ("3.0.0").
@@ -50,11 +50,11 @@ public:
     void compileData();
 
 public Q_SLOTS:
-    void setfrom(QString from);
-    void settype(QString type);
-    void setversion(QString version);
-    void setsourceSystem(QString sourceSystem);
-    void setdata(QVariant data);
+    void setfrom(QString from); ///< Stores "from" as given.
+    void settype(QString type); ///< Stores "type" as given.
+    void setversion(QString version); ///< Stores "version" as given.
+    void setsourceSystem(QString sourceSystem); ///< Stores "sourceSystem" as given.
+    void setdata(QVariant data); ///< Stores "data" as given.
     /// Sets the object to serialize as payload; the message does not own it.
     void setdataobject(QObject *dataObject);
 

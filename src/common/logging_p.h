@@ -13,6 +13,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcSockJS)   // veltro.sockjs  : transports, XHR worke
 Q_DECLARE_LOGGING_CATEGORY(lcCollab)   // veltro.collab  : event bus, dispatch, polls, assessments
 Q_DECLARE_LOGGING_CATEGORY(lcModel)    // veltro.model   : data objects, JSON serializer
 Q_DECLARE_LOGGING_CATEGORY(lcCodec)    // veltro.codec   : LZMA and gzip codecs
+// veltro.client.verbose: off by default; when a host turns its debug output
+// on, REST answers and tokens are logged unmasked (for debugging a service).
+Q_DECLARE_LOGGING_CATEGORY(lcClientVerbose)
 
 /// `text` for a log line: its first `max` characters and its full length, so
 /// that a peer's megabytes never cost megabytes again in the log.

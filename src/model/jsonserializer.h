@@ -14,6 +14,7 @@ class QObject;
 
 namespace Veltro {
 
+/// Turns a QObject into JSON text through its readable Qt properties.
 class VELTROCLIENT_EXPORT JsonSerializer
 {
 public:

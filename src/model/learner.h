@@ -8,6 +8,7 @@
 
 namespace Veltro {
 
+/// A learner as the session reports it; travels by value in signals.
 class VELTROCLIENT_EXPORT Learner
 {
 public:
@@ -21,14 +22,16 @@ public:
     /// returns its meta-type id.
     static int registerMetaType();
 
-    QString userToken;
-    QString userName;
-    QString deviceType;
+    QString userToken;  ///< The learner device's token (the device id in answers and departures).
+    QString userName;   ///< The name the learner gave.
+    QString deviceType; ///< The kind of device, as the device reports it.
 
+    /// True when all three fields are equal.
     friend bool operator==(const Learner &a, const Learner &b)
     {
         return a.userToken == b.userToken && a.userName == b.userName && a.deviceType == b.deviceType;
     }
+    /// True when any field differs.
     friend bool operator!=(const Learner &a, const Learner &b) { return !(a == b); }
 };
 

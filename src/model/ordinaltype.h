@@ -8,9 +8,11 @@
 
 namespace Veltro {
 
+/// Kinds of option labels an activity shows, with their wire strings.
 class VELTROCLIENT_EXPORT OrdinalType
 {
 public:
+    /// The kinds of option label, in the order of their wire values (0 to 10).
     enum ORDINAL_TYPE {
         TRUE_FALSE = 0,
         YES_NO,

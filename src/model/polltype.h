@@ -9,9 +9,11 @@
 
 namespace Veltro {
 
+/// Kinds of activity a presenter can send, with their wire strings and activity-type identifiers.
 class VELTROCLIENT_EXPORT PollType
 {
 public:
+    /// The kinds of activity, in the order of their wire values (0 to 9).
     enum POLL_TYPE {
         TRUE_FALSE = 0,
         YES_NO_OTHER,

@@ -13,22 +13,24 @@
 
 namespace Veltro {
 
+/// Root of the question classes; every field is a Qt property named as its JSON key.
 class VELTROCLIENT_EXPORT QuestionBase : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QString id READ getID WRITE setID)
+    Q_PROPERTY(QString id READ getID WRITE setID) ///< JSON member "id".
+    /// JSON member "questionSetMode".
     Q_PROPERTY(QString questionSetMode READ getquestionSetMode WRITE setquestionSetMode)
-    Q_PROPERTY(int questionNumber READ getquestionNumber WRITE setquestionNumber)
-    Q_PROPERTY(QString type READ getType WRITE setType)
-    Q_PROPERTY(QVariantMap activityType READ getactivityType WRITE setactivityType)
-    Q_PROPERTY(QObject* feedBack READ getfeedBack WRITE setfeedBack)
-    Q_PROPERTY(QString instructions READ getinstructions WRITE setinstructions)
-    Q_PROPERTY(QString passage READ getpassage WRITE setpassage)
-    Q_PROPERTY(QObject* card READ getcard WRITE setcard)
-    Q_PROPERTY(QString hint READ gethint WRITE sethint)
-    Q_PROPERTY(bool math READ getmath WRITE setmath)
-    Q_PROPERTY(bool hasNext READ gethasNext WRITE sethasNext)
-    Q_PROPERTY(bool navigable READ getnavigable WRITE setnavigable)
+    Q_PROPERTY(int questionNumber READ getquestionNumber WRITE setquestionNumber) ///< JSON member "questionNumber".
+    Q_PROPERTY(QString type READ getType WRITE setType) ///< JSON member "type".
+    Q_PROPERTY(QVariantMap activityType READ getactivityType WRITE setactivityType) ///< JSON member "activityType".
+    Q_PROPERTY(QObject* feedBack READ getfeedBack WRITE setfeedBack) ///< JSON member "feedBack".
+    Q_PROPERTY(QString instructions READ getinstructions WRITE setinstructions) ///< JSON member "instructions".
+    Q_PROPERTY(QString passage READ getpassage WRITE setpassage) ///< JSON member "passage".
+    Q_PROPERTY(QObject* card READ getcard WRITE setcard) ///< JSON member "card".
+    Q_PROPERTY(QString hint READ gethint WRITE sethint) ///< JSON member "hint".
+    Q_PROPERTY(bool math READ getmath WRITE setmath) ///< JSON member "math".
+    Q_PROPERTY(bool hasNext READ gethasNext WRITE sethasNext) ///< JSON member "hasNext".
+    Q_PROPERTY(bool navigable READ getnavigable WRITE setnavigable) ///< JSON member "navigable".
 
 public:
     /// Creates a question with a random 8-character id, a new feedback block
@@ -44,40 +46,40 @@ public:
     /// 99 more retries). Does nothing when the feedback block is null.
     virtual void setPriorAnswer(const QString &answer);
 
-    QString getID() const { return m_id; }
-    QString getquestionSetMode() const { return m_questionSetMode; }
-    int getquestionNumber() const { return m_questionNumber; }
-    QVariantMap getactivityType() const { return m_activityType; }
-    QObject *getfeedBack() const;
-    QString getinstructions() const { return m_instructions; }
-    QString getpassage() const { return m_passage; }
-    QObject *getcard() const { return m_card; }
-    QString gethint() const { return m_hint; }
-    bool getmath() const { return m_math; }
-    bool gethasNext() const { return m_hasNext; }
-    bool getnavigable() const { return m_navigable; }
+    QString getID() const { return m_id; } ///< Returns "id".
+    QString getquestionSetMode() const { return m_questionSetMode; } ///< Returns "questionSetMode".
+    int getquestionNumber() const { return m_questionNumber; } ///< Returns "questionNumber".
+    QVariantMap getactivityType() const { return m_activityType; } ///< Returns "activityType".
+    QObject *getfeedBack() const; ///< Returns "feedBack".
+    QString getinstructions() const { return m_instructions; } ///< Returns "instructions".
+    QString getpassage() const { return m_passage; } ///< Returns "passage".
+    QObject *getcard() const { return m_card; } ///< Returns "card".
+    QString gethint() const { return m_hint; } ///< Returns "hint".
+    bool getmath() const { return m_math; } ///< Returns "math".
+    bool gethasNext() const { return m_hasNext; } ///< Returns "hasNext".
+    bool getnavigable() const { return m_navigable; } ///< Returns "navigable".
 
     /// Returns the stored feedback block (null if the host stored a non-feedback object).
     QuestionFeedback *feedback() const { return m_feedBack; }
 
 public Q_SLOTS:
-    void setID(const QString &v) { m_id = v; }
-    void setquestionSetMode(const QString &v) { m_questionSetMode = v; }
-    void setquestionNumber(int v) { m_questionNumber = v; }
-    void setType(const QString &v) { m_type = v; }
-    void setactivityType(const QVariantMap &v) { m_activityType = v; }
+    void setID(const QString &v) { m_id = v; } ///< Stores "id" as given.
+    void setquestionSetMode(const QString &v) { m_questionSetMode = v; } ///< Stores "questionSetMode" as given.
+    void setquestionNumber(int v) { m_questionNumber = v; } ///< Stores "questionNumber" as given.
+    void setType(const QString &v) { m_type = v; } ///< Stores "type" as given.
+    void setactivityType(const QVariantMap &v) { m_activityType = v; } ///< Stores "activityType" as given.
     /// Stores the feedback block; the replaced one is not deleted.
     void setfeedBack(Veltro::QuestionFeedback *feedback) { m_feedBack = feedback; }
     /// Stores `object` if it is a QuestionFeedback, otherwise null.
     void setfeedBack(QObject *object);
-    void setinstructions(const QString &v) { m_instructions = v; }
-    void setpassage(const QString &v) { m_passage = v; }
+    void setinstructions(const QString &v) { m_instructions = v; } ///< Stores "instructions" as given.
+    void setpassage(const QString &v) { m_passage = v; } ///< Stores "passage" as given.
     /// Stores any object as the card (e.g. a Card); the replaced one is not deleted.
     void setcard(QObject *v) { m_card = v; }
-    void sethint(const QString &v) { m_hint = v; }
-    void setmath(bool v) { m_math = v; }
-    void sethasNext(bool v) { m_hasNext = v; }
-    void setnavigable(bool v) { m_navigable = v; }
+    void sethint(const QString &v) { m_hint = v; } ///< Stores "hint" as given.
+    void setmath(bool v) { m_math = v; } ///< Stores "math" as given.
+    void sethasNext(bool v) { m_hasNext = v; } ///< Stores "hasNext" as given.
+    void setnavigable(bool v) { m_navigable = v; } ///< Stores "navigable" as given.
 
 protected:
     /// Allows 99 more retries in the feedback block; nothing else.

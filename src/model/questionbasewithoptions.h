@@ -14,11 +14,12 @@
 
 namespace Veltro {
 
+/// A question with answer options, option-label metadata and prior answers.
 class VELTROCLIENT_EXPORT QuestionBaseWithOptions : public QuestionBase
 {
     Q_OBJECT
-    Q_PROPERTY(QObject* metadata READ getmetadata WRITE setmetadata)
-    Q_PROPERTY(QVariantList activityOptions READ getactivityOptions)
+    Q_PROPERTY(QObject* metadata READ getmetadata WRITE setmetadata) ///< JSON member "metadata".
+    Q_PROPERTY(QVariantList activityOptions READ getactivityOptions) ///< JSON member "activityOptions".
 
 public:
     /// Creates a question with new, empty metadata (a child) and no options.

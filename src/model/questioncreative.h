@@ -6,6 +6,7 @@
 
 namespace Veltro {
 
+/// A creative question with options; created by the host only.
 class VELTROCLIENT_EXPORT QuestionCreative : public QuestionBaseWithOptions
 {
     // No meta-object of its own: peers see the base class name and properties.

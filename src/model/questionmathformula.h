@@ -6,6 +6,7 @@
 
 namespace Veltro {
 
+/// A math-formula question.
 class VELTROCLIENT_EXPORT QuestionMathFormula : public QuestionBase
 {
     // No meta-object of its own: peers see the base class name and properties.

@@ -8,9 +8,11 @@
 
 namespace Veltro {
 
+/// A multiple-choice question.
 class VELTROCLIENT_EXPORT QuestionMultiChoice : public QuestionBaseWithOptions
 {
     Q_OBJECT
+    /// JSON member "numberOfCorrectOptions".
     Q_PROPERTY(int numberOfCorrectOptions READ getnumberOfCorrectOptions WRITE setnumberOfCorrectOptions)
 
 public:
@@ -22,9 +24,10 @@ public:
     /// Records one option answer per character ("AD" gives options A and D).
     void setPriorAnswer(const QString &answer) override;
 
-    int getnumberOfCorrectOptions() const { return m_numberOfCorrectOptions; }
+    int getnumberOfCorrectOptions() const { return m_numberOfCorrectOptions; } ///< Returns "numberOfCorrectOptions".
 
 public Q_SLOTS:
+    /// Stores "numberOfCorrectOptions" as given.
     void setnumberOfCorrectOptions(int v) { m_numberOfCorrectOptions = v; }
 
 private:

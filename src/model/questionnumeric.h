@@ -8,10 +8,11 @@
 
 namespace Veltro {
 
+/// A numeric-answer question.
 class VELTROCLIENT_EXPORT QuestionNumeric : public QuestionBase
 {
     Q_OBJECT
-    Q_PROPERTY(int noOfDecimals READ getnoOfDecimals WRITE setnoOfDecimals)
+    Q_PROPERTY(int noOfDecimals READ getnoOfDecimals WRITE setnoOfDecimals) ///< JSON member "noOfDecimals".
 
 public:
     /// Creates a numeric question with no decimals; see QuestionBase for the common fields.
@@ -20,10 +21,10 @@ public:
     /// Returns "number".
     QString getType() const override;
 
-    int getnoOfDecimals() const { return m_noOfDecimals; }
+    int getnoOfDecimals() const { return m_noOfDecimals; } ///< Returns "noOfDecimals".
 
 public Q_SLOTS:
-    void setnoOfDecimals(int v) { m_noOfDecimals = v; }
+    void setnoOfDecimals(int v) { m_noOfDecimals = v; } ///< Stores "noOfDecimals" as given.
 
 private:
     int m_noOfDecimals = 0;

@@ -6,6 +6,7 @@
 
 namespace Veltro {
 
+/// A scale question: learners pick a point on a labelled scale.
 class VELTROCLIENT_EXPORT QuestionScale : public QuestionBaseWithOptions
 {
     // No meta-object of its own: peers see the base class name and properties.

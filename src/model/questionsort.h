@@ -6,6 +6,7 @@
 
 namespace Veltro {
 
+/// A sort question: learners order the options.
 class VELTROCLIENT_EXPORT QuestionSort : public QuestionBaseWithOptions
 {
     // No meta-object of its own: peers see the base class name and properties.

@@ -8,10 +8,11 @@
 
 namespace Veltro {
 
+/// A free-text question.
 class VELTROCLIENT_EXPORT QuestionText : public QuestionBase
 {
     Q_OBJECT
-    Q_PROPERTY(int maxChars READ getmaxChars WRITE setmaxChars)
+    Q_PROPERTY(int maxChars READ getmaxChars WRITE setmaxChars) ///< JSON member "maxChars".
 
 public:
     /// Creates a text question without a length limit; see QuestionBase for the common fields.
@@ -20,10 +21,10 @@ public:
     /// Returns "text".
     QString getType() const override;
 
-    int getmaxChars() const { return m_maxChars; }
+    int getmaxChars() const { return m_maxChars; } ///< Returns "maxChars".
 
 public Q_SLOTS:
-    void setmaxChars(int v) { m_maxChars = v; }
+    void setmaxChars(int v) { m_maxChars = v; } ///< Stores "maxChars" as given.
 
 private:
     int m_maxChars = 0;

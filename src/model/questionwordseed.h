@@ -6,6 +6,7 @@
 
 namespace Veltro {
 
+/// A word-seed question; created by the host only.
 class VELTROCLIENT_EXPORT QuestionWordSeed : public QuestionBase
 {
     // No meta-object of its own: peers see the base class name and properties.

@@ -6,6 +6,7 @@
 
 namespace Veltro {
 
+/// A yes/no(/other) or true/false question.
 class VELTROCLIENT_EXPORT QuestionYesNo : public QuestionBaseWithOptions
 {
     Q_OBJECT

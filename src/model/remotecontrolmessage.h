@@ -9,6 +9,7 @@
 
 namespace Veltro {
 
+/// A command from a remote-controller device; travels by value in signals.
 class VELTROCLIENT_EXPORT RemoteControlMessage
 {
 public:
@@ -22,14 +23,16 @@ public:
     /// returns its meta-type id.
     static int registerMetaType();
 
-    QString from;
-    QString type;
-    QVariant data;
+    QString from;  ///< The sending controller's address.
+    QString type;  ///< The command.
+    QVariant data; ///< The command's data, as sent.
 
+    /// True when all three fields are equal.
     friend bool operator==(const RemoteControlMessage &a, const RemoteControlMessage &b)
     {
         return a.from == b.from && a.type == b.type && a.data == b.data;
     }
+    /// True when any field differs.
     friend bool operator!=(const RemoteControlMessage &a, const RemoteControlMessage &b) { return !(a == b); }
 };
 

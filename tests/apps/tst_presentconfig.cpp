@@ -2,6 +2,7 @@
 // arguments that must be refused before anything touches the network.
 #include <QtTest>
 
+#include "credentials.h"
 #include "presentconfig.h"
 
 class TestPresentConfig : public QObject
@@ -22,7 +23,6 @@ private Q_SLOTS:
         QCOMPARE(parse({}, &c, &msg), ParseOutcome::Run);
         QCOMPARE(c.server, QStringLiteral("http://127.0.0.1:8080"));
         QCOMPARE(c.user, QStringLiteral("teacher"));
-        QCOMPARE(c.password, QStringLiteral("veltro"));
         QVERIFY(c.transports.isEmpty());
         QCOMPARE(c.pollType, Veltro::PollType::MULTIPLE);
         QCOMPARE(c.ordinalType, Veltro::OrdinalType::ALPHA_UPPER);
@@ -115,6 +115,7 @@ private Q_SLOTS:
         QTest::newRow("unknown option") << QStringList{"--learners", "30"} << "learners";
         QTest::newRow("stray argument") << QStringList{"now"} << "now";
         QTest::newRow("empty user") << QStringList{"--user", ""} << "--user";
+        QTest::newRow("empty password") << QStringList{"--password="} << "--password";
     }
 
     void refused()
@@ -125,6 +126,59 @@ private Q_SLOTS:
         QString msg;
         QCOMPARE(parse(args, &c, &msg), ParseOutcome::Error);
         QVERIFY2(msg.contains(mentions), qPrintable(msg));
+    }
+
+    void passwordSources_data()
+    {
+        QTest::addColumn<QString>("argument"); // "-": --password not given
+        QTest::addColumn<QByteArray>("fileText"); // empty: no --password-file; "-": a file that is missing
+        QTest::addColumn<QByteArray>("environment");
+        QTest::addColumn<bool>("terminal");
+        QTest::addColumn<int>("source");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("says"); // in the warning, or in the error when source is Missing
+
+        using P = PasswordChoice;
+        QTest::newRow("file: first line, before the environment")
+            << "-" << QByteArray("s3cret \r\nnext") << QByteArray("env") << true << int(P::File) << "s3cret " << "";
+        QTest::newRow("argument warned") << "pw" << QByteArray() << QByteArray("env") << true << int(P::Argument)
+                                         << "pw" << "process list";
+        QTest::newRow("environment") << "-" << QByteArray() << QByteArray("env") << true << int(P::Environment)
+                                     << "env" << "";
+        QTest::newRow("terminal asks") << "-" << QByteArray() << QByteArray() << true << int(P::Prompt) << "" << "";
+        QTest::newRow("nothing to go on") << "-" << QByteArray() << QByteArray() << false << int(P::Missing) << "" << "";
+        QTest::newRow("both options") << "pw" << QByteArray("x") << QByteArray() << false << int(P::Missing) << ""
+                                      << "not both";
+        QTest::newRow("missing file") << "-" << QByteArray("-") << QByteArray() << true << int(P::Missing) << ""
+                                      << "cannot read";
+        QTest::newRow("empty first line") << "-" << QByteArray("\npw") << QByteArray() << true << int(P::Missing) << ""
+                                          << "no password";
+    }
+
+    void passwordSources()
+    {
+        QFETCH(QString, argument);
+        QFETCH(QByteArray, fileText);
+        QFETCH(QByteArray, environment);
+        QFETCH(bool, terminal);
+        QFETCH(int, source);
+        QFETCH(QString, password);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        QString file;
+        if (!fileText.isEmpty()) {
+            file = dir.filePath(QStringLiteral("password"));
+            QFile f(file);
+            QVERIFY(fileText == "-" || (f.open(QIODevice::WriteOnly) && f.write(fileText) == fileText.size()));
+            f.close();
+            QVERIFY(fileText == "-" || f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        }
+        const PasswordChoice c =
+            choosePassword(argument == QLatin1String("-") ? QString() : argument, file, environment, terminal);
+        QCOMPARE(int(c.source), source);
+        QCOMPARE(c.password, password);
+        QCOMPARE((source == PasswordChoice::Missing ? c.error : c.warning).contains(says), true);
+        QCOMPARE(c.warning.isEmpty(), says.isEmpty() || source == PasswordChoice::Missing);
     }
 
     void helpListsEveryPollKind()

@@ -12,8 +12,14 @@ class TestPresentSmoke : public QObject
 
 private:
     // Starts the program with `args` and collects what it prints.
-    void start(QProcess &p, QString *output, const QStringList &args)
+    // The stand-in's password comes from the environment unless `password` says otherwise.
+    void start(QProcess &p, QString *output, const QStringList &args, const QString &password = "veltro")
     {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("VELTRO_PASSWORD"));
+        if (!password.isEmpty())
+            env.insert(QStringLiteral("VELTRO_PASSWORD"), password);
+        p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
         connect(&p, &QProcess::readyReadStandardOutput, this,
                 [&p, output] { *output += QString::fromUtf8(p.readAllStandardOutput()); });
@@ -94,6 +100,7 @@ private Q_SLOTS:
         start(p, &out, {"--server", sim->server(), "--password", "not-the-password"});
         finish(p);
         QVERIFY2(p.exitCode() == 1, qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("warning: a password given with --password")), qPrintable(out));
         QVERIFY2(out.contains(QRegularExpression(QStringLiteral("sign in\\n\\s+FAILED"))), qPrintable(out));
         QVERIFY2(!out.contains(QStringLiteral("create session")), qPrintable(out));
         QVERIFY2(out.contains(QStringLiteral("\nFAILED\n")), qPrintable(out));
@@ -126,14 +133,29 @@ private Q_SLOTS:
         }
     }
 
-    void badArgumentsRefusedBeforeAnyRequest()
+    void refusedBeforeAnyRequest_data()
     {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("password"); // VELTRO_PASSWORD, empty: unset
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("bad argument") << QStringList{"--poll", "essay"} << "veltro" << "essay";
+        // Standard input is no terminal here: nothing to prompt on.
+        QTest::newRow("no password anywhere") << QStringList{"--server", "http://127.0.0.1:9"} << ""
+                                              << "VELTRO_PASSWORD";
+    }
+
+    void refusedBeforeAnyRequest()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, password);
+        QFETCH(QString, mentions);
         QProcess p;
         QString out;
-        start(p, &out, {"--poll", "essay"});
+        start(p, &out, args, password);
         finish(p);
         QCOMPARE(p.exitCode(), 2);
-        QVERIFY2(out.contains(QStringLiteral("essay")), qPrintable(out));
+        QVERIFY2(out.contains(mentions), qPrintable(out));
+        QVERIFY2(!out.contains(QStringLiteral("sign in")), qPrintable(out));
     }
 };
 

@@ -134,6 +134,8 @@ private Q_SLOTS:
     void upload_data();
     void upload();
     void lowDelayOnServiceConnectionsOnly();
+    void secretsMaskedInTheLog_data();
+    void secretsMaskedInTheLog();
 };
 
 void tst_PresenterClient::requestBodies_data()
@@ -569,6 +571,63 @@ void tst_PresenterClient::lowDelayOnServiceConnectionsOnly()
     QCOMPARE(accepted->socketOption(QAbstractSocket::LowDelayOption).toInt(), 0); // its peer is not the service
     QCOMPARE(tuner.tune(), 0);
 #endif
+}
+
+namespace {
+QStringList capturedLog;
+void captureLog(QtMsgType, const QMessageLogContext &, const QString &text) { capturedLog << text; }
+} // namespace
+
+void tst_PresenterClient::secretsMaskedInTheLog_data()
+{
+    QTest::addColumn<bool>("verbose"); // veltro.client.verbose on
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QStringList>("logged");
+    QTest::addColumn<QStringList>("notLogged");
+    const QStringList secrets{"tok-1", "ut-1", "dat-1"};
+    QTest::newRow("masked") << false << universal << QStringList{R"("sessionToken":"***")", "123456"} << secrets;
+    QTest::newRow("verbose category shows them") << true << universal << secrets << QStringList();
+    // The log keeps the first 1024 characters: a token cut off there is still masked.
+    const QByteArray pad(960, 'p'); // the token's value starts just before character 1024
+    QTest::newRow("token cut by the log's bound")
+        << false << QByteArray(R"({"infoMsgKeys":["success"],"pad":")" + pad + R"(","deviceAccessToken":"secret-secret-secret"})")
+        << QStringList{"deviceAccessToken\":\"***"} << QStringList{"secret-"};
+}
+
+void tst_PresenterClient::secretsMaskedInTheLog()
+{
+    QFETCH(bool, verbose);
+    QFETCH(QByteArray, answer);
+    QFETCH(QStringList, logged);
+    QFETCH(QStringList, notLogged);
+
+    FakeService fake;
+    fake.handler = [&](const Request &, QTcpSocket *) { return ::answer(200, answer); };
+    static bool verboseOn;
+    verboseOn = verbose;
+    const auto previousFilter = QLoggingCategory::installFilter([](QLoggingCategory *category) {
+        const bool ours = qstrcmp(category->categoryName(), "veltro.client") == 0;
+        const bool verboseCategory = qstrcmp(category->categoryName(), "veltro.client.verbose") == 0;
+        if (ours || verboseCategory)
+            category->setEnabled(QtDebugMsg, ours || verboseOn);
+    });
+    capturedLog.clear();
+    const QtMessageHandler previousHandler = qInstallMessageHandler(captureLog);
+    {
+        TestClient client(nullptr, fake.url());
+        QVERIFY(client.doLogin("teacher", "pw"));
+        if (answer == universal)
+            QVERIFY(client.doStartSession() && client.startWebsocket(nullptr));
+    }
+    qInstallMessageHandler(previousHandler);
+    QLoggingCategory::installFilter(previousFilter);
+
+    const QString log = capturedLog.join(QLatin1Char('\n'));
+    QVERIFY(log.contains(QLatin1String("[REST Response]")));
+    for (const QString &text : logged)
+        QVERIFY2(log.contains(text), qPrintable(text));
+    for (const QString &text : notLogged)
+        QVERIFY2(!log.contains(text), qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(tst_PresenterClient)
