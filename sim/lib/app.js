@@ -13,6 +13,9 @@ const { Device, TRANSPORTS } = require('./device');
 const { controlRouter } = require('./control');
 const tls = require('./tls');
 
+// How long after a session stops its simulated devices leave (see leaveSession).
+const SESSION_END_GRACE_MS = 200;
+
 const COUNTER_NAMES = ['malformed', 'published', 'delivered', 'registered', 'pings', 'answers', 'joins',
   'connections', 'disconnects', 'deviceConnections', 'requests'];
 
@@ -194,11 +197,16 @@ class StandInApp {
     }
   }
 
+  // A stopped session's devices leave a little later, as the end reaches real
+  // devices through the collaboration server: what the presenter published
+  // just before the stop (its "disconnect") is still delivered first.
   leaveSession(session) {
-    for (const d of this.devices.values()) {
-      if (d.opts.sessionCode === session.code)
-        d.leave(false);
-    }
+    setTimeout(() => {
+      for (const d of this.devices.values()) {
+        if (d.opts.sessionCode === session.code)
+          d.leave(false);
+      }
+    }, SESSION_END_GRACE_MS);
   }
 
   async stop() {

@@ -36,6 +36,9 @@ const QString PresenterClient::MULTIPART_BOUNDARY = QStringLiteral("----boundary
 
 namespace {
 
+// The longest doStopSession waits for the live connection's goodbye to be read.
+constexpr int STOP_GOODBYE_WAIT_MS = 3000;
+
 // Request bodies. Values go in through Veltro::fillJsonTemplate only.
 const char PASSWORD_LOGIN[] = R"({"userId":"%0","password":"%1","sourceSystem":"Nimbra"})";
 const char DEVICE_LOGIN[] =
@@ -816,8 +819,11 @@ bool PresenterClient::doStopSession()
     }
     if (collab) {
         collab->close();
-        // The session ends after what was published into it has left.
+        // The session ends after what was published into it has left, and
+        // after the server has read it: the stop request travels on another
+        // connection and could otherwise overtake the devices' "disconnect".
         PresenterCollabPrivate::get(collab)->drain();
+        PresenterCollabPrivate::get(collab)->waitClosed(STOP_GOODBYE_WAIT_MS);
     }
     doRequest(true, serviceUrl(QStringLiteral("/quorvane/session/stop")), fill(SESSION_TOKEN_BODY, {sessionToken}),
               nullptr);

@@ -1,6 +1,7 @@
 #include "presentercollab.h"
 #include "presentercollab_p.h"
 
+#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
@@ -417,6 +418,19 @@ void PresenterCollabPrivate::drain()
         deliver(f.text, f.kind);
     if (closeWhenSent)
         finishClose();
+}
+
+void PresenterCollabPrivate::waitClosed(int ms)
+{
+    if (!closeRequested)
+        return;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(q, &PresenterCollab::connectionClosed, &loop, &QEventLoop::quit);
+    timer.start(ms);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void PresenterCollabPrivate::finishClose()

@@ -55,6 +55,10 @@ public:
     /// Waits for the compressions still under way and sends (or holds) their
     /// frames in order; a close() waiting for them then completes. Blocks.
     void drain();
+    /// Waits at most `ms` for the connection a close() ended to be over, so the
+    /// server has read everything sent before the goodbye; returns at once when
+    /// no close is under way. Runs a nested event loop (user input excluded).
+    void waitClosed(int ms);
     /// True while published frames wait in line behind a compression.
     bool framesInLine() const { return !outgoing.isEmpty(); }
 
