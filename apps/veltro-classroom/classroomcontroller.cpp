@@ -106,22 +106,11 @@ bool ClassroomController::startPoll(const QString &kindName)
         return false;
     // The poll's question is a new child of the collaboration object; answers
     // name its id (or the poll id), and its options are what devices show.
-    const auto before = m_collab->findChildren<Veltro::QuestionBase *>(QString(), Qt::FindDirectChildrenOnly);
-    m_collab->startPoll(kind->pollType, kind->ordinalType, kind->defaultOptions, 1);
-    m_pollIds = {m_collab->getPollId()};
-    QVector<TallyOption> options;
-    const auto after = m_collab->findChildren<Veltro::QuestionBase *>(QString(), Qt::FindDirectChildrenOnly);
-    for (Veltro::QuestionBase *q : after) {
-        if (before.contains(q))
-            continue;
-        m_pollIds.insert(q->getID());
-        if (auto *withOptions = qobject_cast<Veltro::QuestionBaseWithOptions *>(q)) {
-            for (const QVariant &v : withOptions->getactivityOptions()) {
-                const QVariantMap m = v.toMap();
-                options.append({m.value(QStringLiteral("id")).toString(), m.value(QStringLiteral("optionText")).toString()});
-            }
-        }
-    }
+    m_pollIds.clear();
+    const QVector<TallyOption> options = startPollAndReadOptions(m_collab, [&] {
+        m_collab->startPoll(kind->pollType, kind->ordinalType, kind->defaultOptions, 1);
+    }, &m_pollIds);
+    m_pollIds.insert(m_collab->getPollId());
     if (options.isEmpty())
         m_tally = Tally();
     else

@@ -397,24 +397,12 @@ bool PresenterRun::runPoll(QString *detail, QString *error)
     // The question the poll sends is a new child of the session object; its
     // id comes back with the answers in place of the poll id, and its
     // options are what the devices show.
-    const auto before = m_collab->findChildren<Veltro::QuestionBase *>(QString(), Qt::FindDirectChildrenOnly);
     m_pollClock.start();
     m_phase = Phase::Poll;
-    m_collab->startPoll(m_config.pollType, m_config.ordinalType, m_config.options, m_config.correctOptions);
+    const QVector<TallyOption> options = startPollAndReadOptions(m_collab, [&] {
+        m_collab->startPoll(m_config.pollType, m_config.ordinalType, m_config.options, m_config.correctOptions);
+    }, &m_pollIds);
     m_pollIds.insert(m_collab->getPollId());
-    QVector<TallyOption> options;
-    const auto after = m_collab->findChildren<Veltro::QuestionBase *>(QString(), Qt::FindDirectChildrenOnly);
-    for (Veltro::QuestionBase *q : after) {
-        if (before.contains(q))
-            continue;
-        m_pollIds.insert(q->getID());
-        if (auto *withOptions = qobject_cast<Veltro::QuestionBaseWithOptions *>(q)) {
-            for (const QVariant &v : withOptions->getactivityOptions()) {
-                const QVariantMap m = v.toMap();
-                options.append({m.value(QStringLiteral("id")).toString(), m.value(QStringLiteral("optionText")).toString()});
-            }
-        }
-    }
     const Tally::Mode mode = m_config.pollType == Veltro::PollType::SORT ? Tally::Mode::FirstPick : Tally::Mode::Choice;
     m_tally = Tally(mode, options);
     if (m_tally.answered() == 0 && mode == Tally::Mode::FirstPick && !options.isEmpty())

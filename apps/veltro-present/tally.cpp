@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "questionbase.h"
+#include "questionbasewithoptions.h"
+
 Tally::Tally(Mode mode, QVector<TallyOption> options)
     : m_mode(options.isEmpty() ? Mode::FreeText : mode), m_options(std::move(options))
 {
@@ -180,4 +183,24 @@ QString redrawInPlace(int previousLines, const QStringList &lines)
         out += QStringLiteral("\x1b[%1A").arg(leftover);
     }
     return out;
+}
+
+QVector<TallyOption> startPollAndReadOptions(QObject *collab, const std::function<void()> &startPoll, QSet<QString> *ids)
+{
+    const auto before = collab->findChildren<Veltro::QuestionBase *>(QString(), Qt::FindDirectChildrenOnly);
+    startPoll();
+    QVector<TallyOption> options;
+    const auto after = collab->findChildren<Veltro::QuestionBase *>(QString(), Qt::FindDirectChildrenOnly);
+    for (Veltro::QuestionBase *q : after) {
+        if (before.contains(q))
+            continue;
+        ids->insert(q->getID());
+        if (auto *withOptions = qobject_cast<Veltro::QuestionBaseWithOptions *>(q)) {
+            for (const QVariant &v : withOptions->getactivityOptions()) {
+                const QVariantMap m = v.toMap();
+                options.append({m.value(QStringLiteral("id")).toString(), m.value(QStringLiteral("optionText")).toString()});
+            }
+        }
+    }
+    return options;
 }

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include <functional>
 
 /// One answer option as the devices show it.
 struct TallyOption
@@ -77,3 +80,11 @@ ResponseStats summarize(QVector<double> values);
 /// rewritten; lines left over from a longer previous block are cleared.
 /// The cursor ends below the new block.
 QString redrawInPlace(int previousLines, const QStringList &lines);
+
+class QObject;
+
+/// Runs `startPoll` (which publishes a poll through the collaboration object
+/// `collab`) and returns the options of the questions it added as children
+/// of `collab`, as devices show them; their ids, which answers name instead
+/// of the poll id, go into `ids`. Empty for a poll without options.
+QVector<TallyOption> startPollAndReadOptions(QObject *collab, const std::function<void()> &startPoll, QSet<QString> *ids);
