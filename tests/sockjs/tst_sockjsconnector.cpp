@@ -195,24 +195,29 @@ private slots:
 
     // A close frame from the server ends the session on every transport, and
     // so does a second open frame (the server lost the session and opened a
-    // new one under the same id, on an XHR receive side that reconnected).
-    // Frames read behind it are not delivered.
-    void serverClosesSession_data()
+    // new one under the same id, on an XHR receive side that reconnected), and
+    // close() called from the first message's slot. Frames read behind the
+    // end, even in the same burst, are not delivered.
+    void sessionEnds_data()
     {
         QTest::addColumn<Protocols>("protocols");
-        QTest::addColumn<QByteArray>("frame");
-        for (const QByteArray &frame : {QByteArray("c[3000,\"Go away!\"]"), QByteArray("o")}) {
-            QTest::addRow("websocket %s", frame.constData()) << ALL << frame;
-            QTest::addRow("xhr-streaming %s", frame.constData()) << Protocols{XHR_STREAMING, WEBSOCKET} << frame;
-            QTest::addRow("xhr-polling %s", frame.constData()) << Protocols{XHR_POLLING, WEBSOCKET} << frame;
+        QTest::addColumn<QByteArray>("frame");   // empty: the host closes on the first message
+        const QList<QPair<const char *, Protocols>> transports{{"websocket", ALL},
+                                                               {"xhr-streaming", {XHR_STREAMING, WEBSOCKET}},
+                                                               {"xhr-polling", {XHR_POLLING, WEBSOCKET}}};
+        for (const auto &t : transports) {
+            for (const char *frame : {"c[3000,\"Go away!\"]", "o", ""})
+                QTest::addRow("%s %s", t.first, *frame ? frame : "close()") << t.second << QByteArray(frame);
         }
     }
-    void serverClosesSession()
+    void sessionEnds()
     {
         QFETCH(Protocols, protocols);
         QFETCH(QByteArray, frame);
         FakeSockJSServer fake(Mode::Open);
         Conn x;
+        if (frame.isEmpty())
+            connect(&x.c, &SockJSConnector::sockJSMessage, &x.c, &SockJSConnector::close);
         QVERIFY(x.open(fake.url(), protocols));
         // Opening a live connector does nothing: same transport, same session.
         const int requests = fake.requests.size();
@@ -221,34 +226,14 @@ private slots:
         QCOMPARE(x.c.transport(), int(protocols.first()));
         for (int i = requests; i < fake.requests.size(); ++i)
             QCOMPARE(fake.requests.at(i).path.split('/').value(4), fake.requests.first().path.split('/').value(4));
-        fake.push({frame, "a[\"join 1\"]", "a[\"join 2\"]", "a[\"join 3\"]"});
+        fake.push({frame.isEmpty() ? "a[\"1\",\"2\"]" : frame, "a[\"3\"]", "a[\"4\"]"});
         QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 10000);
         QCOMPARE(x.closed.first().first().toBool(), false);
         QVERIFY(!x.c.isConnected());
         const int polls = fake.requestsEndingWith("/xhr").size();
         QVERIFY(!x.closed.wait(300));
         QCOMPARE(fake.requestsEndingWith("/xhr").size(), polls);   // no polling of a dead session
-        QCOMPARE(x.messages.size(), 0);
-    }
-
-    // After close() nothing more is delivered, not even what was already read
-    // in the same burst.
-    void closeDropsQueuedFrames_data() { addTransportRows(); }
-    void closeDropsQueuedFrames()
-    {
-        QFETCH(Protocols, protocols);
-        FakeSockJSServer fake(Mode::Open);
-        Conn x;
-        QStringList got;
-        connect(&x.c, &SockJSConnector::sockJSMessage, &x.c, [&](const QString &m) {
-            got << m;
-            x.c.close();
-        });
-        QVERIFY(x.open(fake.url(), protocols));
-        fake.push({"a[\"1\",\"2\"]", "a[\"3\"]", "a[\"4\"]"});
-        QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 10000);
-        QVERIFY(!x.closed.wait(200));
-        QCOMPARE(got, QStringList{QStringLiteral("1")});
+        QCOMPARE(x.messages.size(), frame.isEmpty() ? 1 : 0);
     }
 
     // What the server sends with the WebSocket's open frame, in the same read
