@@ -1,15 +1,11 @@
 #include "standin.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslCertificate>
 #include <QSslConfiguration>
-#include <QTimer>
 #include <QtTest>
 
 QString StandIn::sourcePath(const QString &relative)
@@ -63,20 +59,20 @@ bool StandIn::start(const QStringList &args, int timeoutMs)
     m_process->start(QStringLiteral(VELTRO_NODE), all);
     if (!m_process->waitForStarted(timeoutMs))
         return false;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < timeoutMs) {
-        if (m_process->canReadLine()) {
-            const QJsonObject o = QJsonDocument::fromJson(m_process->readLine()).object();
-            if (o.contains(QStringLiteral("control"))) {
-                m_info = o;
-                return true;
-            }
-            continue;
+    // The ready line is the first one naming the control interface.
+    QJsonObject ready;
+    (void)QTest::qWaitFor([&] {
+        m_process->waitForReadyRead(50);
+        while (ready.isEmpty() && m_process->canReadLine()) {
+            ready = QJsonDocument::fromJson(m_process->readLine()).object();
+            if (!ready.contains(QStringLiteral("control")))
+                ready = {};
         }
-        if (m_process->state() == QProcess::NotRunning)
-            break;
-        m_process->waitForReadyRead(200);
+        return !ready.isEmpty() || m_process->state() == QProcess::NotRunning;
+    }, timeoutMs);
+    if (!ready.isEmpty()) {
+        m_info = ready;
+        return true;
     }
     qWarning("stand-in did not start: %s", m_process->readAllStandardError().constData());
     return false;
@@ -118,13 +114,7 @@ QJsonDocument StandIn::control(const QByteArray &method, const QString &path, co
     QNetworkReply *reply = method == "GET"
         ? nam.get(req)
         : nam.sendCustomRequest(req, method, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(timeoutMs);
-    loop.exec();
+    (void)QTest::qWaitFor([reply] { return reply->isFinished(); }, timeoutMs);
     if (status)
         *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     QJsonDocument doc;
@@ -154,16 +144,12 @@ QJsonArray StandIn::records(const QString &token) const
         .object().value(QStringLiteral("records")).toArray();
 }
 
-bool StandIn::setSwitches(const QJsonObject &switches) const
+static bool posted(const StandIn *s, const QString &path, const QJsonObject &body)
 {
     int status = 0;
-    control("POST", QStringLiteral("/switches"), switches, 15000, &status);
+    s->control("POST", path, body, 15000, &status);
     return status == 200;
 }
 
-bool StandIn::reset() const
-{
-    int status = 0;
-    control("POST", QStringLiteral("/reset"), {}, 15000, &status);
-    return status == 200;
-}
+bool StandIn::setSwitches(const QJsonObject &switches) const { return posted(this, QStringLiteral("/switches"), switches); }
+bool StandIn::reset() const { return posted(this, QStringLiteral("/reset"), {}); }

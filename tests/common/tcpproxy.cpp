@@ -46,10 +46,17 @@ void TcpProxy::relay(Pair *p, QTcpSocket *from, QTcpSocket *to)
     const QByteArray data = from->readAll();
     if (p->silent || data.isEmpty())
         return;   // a silent link swallows everything
-    if (to == p->upstream && to->state() != QAbstractSocket::ConnectedState)
-        p->pending += data;
-    else
+    if (to != p->upstream || to->state() == QAbstractSocket::ConnectedState) {
         to->write(data);
+        return;
+    }
+    p->pending += data;
+    const int end = p->pending.indexOf("\r\n\r\n");
+    if (target || to->state() != QAbstractSocket::UnconnectedState || end < 0 || !p->pending.startsWith("CONNECT "))
+        return;
+    lastTarget = p->pending.mid(8, p->pending.indexOf(' ', 8) - 8);
+    p->pending.remove(0, end + 4);
+    to->connectToHost(QHostAddress::LocalHost, quint16(lastTarget.mid(lastTarget.lastIndexOf(':') + 1).toUInt()));
 }
 
 void TcpProxy::accept()
@@ -63,9 +70,11 @@ void TcpProxy::accept()
         p->upstream = new QTcpSocket;
         pairs.append(p);
         QTcpSocket *up = p->upstream;
-        QObject::connect(client, &QTcpSocket::readyRead, client, [raw, client, up] { relay(raw, client, up); });
-        QObject::connect(up, &QTcpSocket::readyRead, up, [raw, client, up] { relay(raw, up, client); });
-        QObject::connect(up, &QTcpSocket::connected, up, [raw, up] {
+        QObject::connect(client, &QTcpSocket::readyRead, client, [this, raw, client, up] { relay(raw, client, up); });
+        QObject::connect(up, &QTcpSocket::readyRead, up, [this, raw, client, up] { relay(raw, up, client); });
+        QObject::connect(up, &QTcpSocket::connected, up, [this, raw, client, up] {
+            if (!target)
+                client->write("HTTP/1.1 200 Connection established\r\n\r\n");
             up->write(raw->pending);
             raw->pending.clear();
         });
@@ -81,6 +90,7 @@ void TcpProxy::accept()
             if (up->state() == QAbstractSocket::UnconnectedState && !raw->silent)
                 client->disconnectFromHost();   // refused: the client learns at once
         });
-        up->connectToHost(QHostAddress::LocalHost, target);
+        if (target)
+            up->connectToHost(QHostAddress::LocalHost, target);
     }
 }

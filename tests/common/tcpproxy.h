@@ -16,7 +16,9 @@ class QTcpSocket;
 class TcpProxy
 {
 public:
-    /// Listens at once; port() is 0 when it could not.
+    /// Listens at once; port() is 0 when it could not. With `targetPort` 0 it
+    /// is an HTTP CONNECT proxy: each client names its target in a CONNECT
+    /// request, and every host name is taken to mean this machine.
     explicit TcpProxy(quint16 targetPort);
     ~TcpProxy();
 
@@ -27,14 +29,17 @@ public:
     void dropAll();
     /// Number of client connections accepted so far.
     int accepted() const { return acceptedCount; }
+    /// The "host:port" of the last CONNECT request.
+    QByteArray connectTarget() const { return lastTarget; }
 
 private:
     struct Pair;
     void accept();
-    static void relay(Pair *p, QTcpSocket *from, QTcpSocket *to);
+    void relay(Pair *p, QTcpSocket *from, QTcpSocket *to);
 
     QTcpServer server;
     quint16 target;
     QList<std::shared_ptr<Pair>> pairs;
     int acceptedCount = 0;
+    QByteArray lastTarget;
 };

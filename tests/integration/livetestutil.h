@@ -3,12 +3,12 @@
 // joined through its control interface, and the messages they received.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 
 #include "collaborationmessagehandler.h"
@@ -22,9 +22,11 @@
 
 const int LIVE_WAIT_MS = 20000;
 
-inline QStringList allTransports()
+inline void addTransportRows()
 {
-    return {QStringLiteral("websocket"), QStringLiteral("xhr-streaming"), QStringLiteral("xhr-polling")};
+    QTest::addColumn<QString>("transport");
+    for (const char *t : {"websocket", "xhr-streaming", "xhr-polling"})
+        QTest::newRow(t) << QString::fromLatin1(t);
 }
 
 inline void registerLiveTypes()
@@ -32,6 +34,8 @@ inline void registerLiveTypes()
     Veltro::Learner::registerMetaType();
     Veltro::RemoteControlMessage::registerMetaType();
 }
+
+inline QString str(const QJsonObject &o, const char *key) { return o.value(QLatin1String(key)).toString(); }
 
 struct LiveSession
 {
@@ -41,12 +45,10 @@ struct LiveSession
     QString code;
     QString token;
 
-    bool connected() const { return collab && collab->isConnected(); }
-
     // Publishes a probe to `address` and waits for it to come back: proves the
     // presenter is registered there and the server has handled all it sent before.
     // Written as another sender: the presenter ignores its own bodies.
-    bool probe(const QString &address, int timeoutMs = LIVE_WAIT_MS)
+    bool probe(const QString &address)
     {
         QSignalSpy spy(collab, &PresenterCollab::unhandledMessage);
         const QString type = QStringLiteral("probe-") + QString::number(QDateTime::currentMSecsSinceEpoch());
@@ -55,21 +57,15 @@ struct LiveSession
         const QJsonObject frame{{"type", "publish"},
                                 {"address", address.startsWith(QLatin1Char('.')) ? token + address : address},
                                 {"body", QJsonObject{{"from", "probe"}, {"type", type}, {"data", QJsonArray{data}}}}};
-        QElapsedTimer clock;
-        clock.start();
-        bool sent = false;
-        while (clock.elapsed() < timeoutMs) {
-            if (!sent && connected()) {
-                collab->findChild<SockJSConnector *>()->send(
-                    QString::fromUtf8(QJsonDocument(frame).toJson(QJsonDocument::Compact)), false);
-                sent = true;
-            }
-            for (const auto &args : spy)
-                if (args.at(0).toMap().value(QStringLiteral("type")).toString() == type)
-                    return true;
-            spy.wait(50);
-        }
-        return false;
+        if (!QTest::qWaitFor([this] { return collab->isConnected(); }, LIVE_WAIT_MS))
+            return false;
+        collab->findChild<SockJSConnector *>()->send(
+            QString::fromUtf8(QJsonDocument(frame).toJson(QJsonDocument::Compact)), false);
+        return QTest::qWaitFor([&] {
+            return std::any_of(spy.begin(), spy.end(), [&](const QList<QVariant> &args) {
+                return args.at(0).toMap().value(QStringLiteral("type")).toString() == type;
+            });
+        }, LIVE_WAIT_MS);
     }
 
     // Signs in, creates and starts a session on `transport` and waits until the
@@ -85,69 +81,55 @@ struct LiveSession
         if (!client->doStartSession())
             return QStringLiteral("session create failed");
         code = client->getSessionCode();
-        if (!transport.isEmpty())
-            client->setSockJSOverrideProtocols({transport});
+        client->setSockJSOverrideProtocols({transport});
         if (!client->startWebsocket(&collab) || !collab)
             return QStringLiteral("startWebsocket failed: ") + client->getLastError();
         token = client->getSessionToken();
-        if (!probe(QStringLiteral(".presenter")))
-            return QStringLiteral("collaboration object did not connect and register over ") + transport;
-        return QString();
+        return probe(QStringLiteral(".presenter")) ? QString() : QStringLiteral("not registered over ") + transport;
     }
 
-    QJsonArray addLearners(int count, const QStringList &names = {}, const QString &deviceType = QString(),
-                           const QString &shape = QStringLiteral("random"))
+    // Joins `count` learners (named `names` when given) and returns their tokens.
+    QStringList addLearners(int count, const QStringList &names = {})
     {
-        QJsonObject extra{{"shape", shape}, {"answerDelay", QJsonArray{20, 60}}};
+        QJsonObject extra{{"shape", "random"}, {"answerDelay", QJsonArray{20, 60}}, {"deviceType", "tablet"}};
         if (!names.isEmpty())
             extra.insert(QStringLiteral("names"), QJsonArray::fromStringList(names));
-        if (!deviceType.isEmpty())
-            extra.insert(QStringLiteral("deviceType"), deviceType);
-        return standIn->addLearners(code, count, QStringLiteral("websocket"), extra);
+        QStringList out;
+        for (const QJsonValue &v : standIn->addLearners(code, count, QStringLiteral("websocket"), extra))
+            out << str(v.toObject(), "token");
+        return out;
     }
 
-    QString addController()
+    // Calls the service's control interface for this session; returns the answer.
+    QJsonObject control(const QString &path, QJsonObject body = {}) const
     {
-        return standIn->control("POST", QStringLiteral("/controller"),
-                                QJsonObject{{"sessionCode", code}, {"transport", "websocket"}}, LIVE_WAIT_MS)
-            .object().value(QStringLiteral("token")).toString();
-    }
-
-    bool controllerSend(const QString &type, const QJsonValue &data, const QString &shape)
-    {
-        return standIn->control("POST", QStringLiteral("/controller/send"),
-                                QJsonObject{{"sessionCode", code}, {"type", type}, {"data", data}, {"shape", shape}})
-            .object().value(QStringLiteral("ok")).toBool();
+        body.insert(QStringLiteral("sessionCode"), code);
+        return standIn->control("POST", path, body, LIVE_WAIT_MS).object();
     }
 
     // The records of one message type that a device has received so far.
     QList<QJsonObject> recordsOfType(const QString &deviceToken, const QString &type) const
     {
         QList<QJsonObject> out;
-        for (const QJsonValue &r : standIn->records(deviceToken))
-            if (r.toObject().value(QStringLiteral("type")).toString() == type)
+        for (const QJsonValue &r : standIn->records(deviceToken)) {
+            if (str(r.toObject(), "type") == type)
                 out << r.toObject();
+        }
         return out;
     }
 
     // Waits until the device has received `count` messages of `type`; returns them.
-    QList<QJsonObject> waitForRecords(const QString &deviceToken, const QString &type, int count = 1,
-                                      int timeoutMs = LIVE_WAIT_MS) const
+    QList<QJsonObject> waitForRecords(const QString &deviceToken, const QString &type, int count = 1) const
     {
-        QElapsedTimer clock;
-        clock.start();
         QList<QJsonObject> got;
-        while (clock.elapsed() < timeoutMs) {
-            got = recordsOfType(deviceToken, type);
-            if (got.size() >= count)
-                break;
-            QTest::qWait(50);
-        }
+        (void)QTest::qWaitFor([&] { return (got = recordsOfType(deviceToken, type)).size() >= count; }, LIVE_WAIT_MS);
         return got;
     }
 
-    QJsonObject sessionInfo() const
+    // Whether the device is still connected to the service.
+    bool deviceConnected(const QString &deviceToken) const
     {
-        return standIn->control("GET", QStringLiteral("/sessions/") + code).object();
+        return standIn->control("GET", QStringLiteral("/records?token=") + deviceToken)
+            .object().value(QStringLiteral("connected")).toBool();
     }
 };

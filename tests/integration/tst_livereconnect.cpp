@@ -48,9 +48,10 @@ private Q_SLOTS:
             {"silent link", Silence}, {"server drops the presenter", ServerDrop},
             {"service restarted", Restart}, {"poll published while down", HeldPoll},
             {"gives up after the attempt limit", GiveUp}, {"close() while waiting", CloseWhileWaiting}};
-        for (const QString &t : allTransports())
+        for (const char *t : {"websocket", "xhr-streaming", "xhr-polling"}) {
             for (const auto &f : faults)
-                QTest::newRow(qPrintable(t + QStringLiteral(": ") + QLatin1String(f.first))) << t << f.second;
+                QTest::addRow("%s: %s", t, f.first) << QString::fromLatin1(t) << f.second;
+        }
     }
 
     void reconnection()
@@ -63,7 +64,7 @@ private Q_SLOTS:
         LiveSession live;
         const QString err = live.start(sim.get(), transport);
         QVERIFY2(err.isEmpty(), qPrintable(err));
-        const QString device = live.addLearners(1).at(0).toObject().value(QStringLiteral("token")).toString();
+        const QString device = live.addLearners(1).value(0);
         QVERIFY(!device.isEmpty());
 
         PresenterCollab *c = live.collab;
@@ -137,11 +138,9 @@ private Q_SLOTS:
         c->stopPoll();
         QCOMPARE(live.waitForRecords(device, QStringLiteral("pollStop")).size(), 1);
         QStringList seen;
-        for (const QJsonValue &r : sim->records(device)) {
-            const QString type = r.toObject().value(QStringLiteral("type")).toString();
-            if (type == QLatin1String("questionStart") || type == QLatin1String("pollStop"))
-                seen << type;
-        }
+        for (const QJsonValue &r : sim->records(device))
+            seen << str(r.toObject(), "type");
+        seen = seen.filter(QRegularExpression(QStringLiteral("^(questionStart|pollStop)$")));
         QCOMPARE(seen, (QStringList{QStringLiteral("questionStart"), QStringLiteral("pollStop")}));
         QCOMPARE(c->droppedFrameCount(), qint64(0));
     }

@@ -10,6 +10,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <utility>
+
 class FakeSockJSServer : public QObject
 {
     Q_OBJECT
@@ -28,7 +30,7 @@ public:
         int connection;    // ordinal of the TCP connection it came on
     };
 
-    WebSocketMode wsMode = WebSocketMode::Refuse;
+    WebSocketMode wsMode;
     QByteArray setCookie;          // Set-Cookie sent on every response, when set
     bool answerPollsAtOnce = false; // every /xhr gets "h" immediately
     int pollStatus = 200;
@@ -40,12 +42,12 @@ public:
     QList<Request> requests;
     int connections = 0;
 
-    FakeSockJSServer()
+    explicit FakeSockJSServer(WebSocketMode mode = WebSocketMode::Refuse)
+        : wsMode(mode)
     {
         connect(&server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *s = server.nextPendingConnection()) {
-                ++connections;
-                s->setProperty("ordinal", connections);
+                s->setProperty("ordinal", ++connections);
                 connect(s, &QTcpSocket::readyRead, this, [this, s] { onData(s); });
                 connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
                 sockets.append(s);
@@ -70,10 +72,9 @@ public:
         return out;
     }
 
-    /// Sends a frame on the receiving side: the open WebSocket, the
-    /// streaming response, or the held poll (which it completes).
-    void push(const QByteArray &frame) { push(QList<QByteArray>{frame}); }
-    /// Sends frames in one write (on XHR in one chunk, one response).
+    /// Sends frames in one write on the receiving side: the open WebSocket,
+    /// the streaming response (one chunk), or the held poll (which it
+    /// completes); kept for the next receive request when there is none.
     void push(const QList<QByteArray> &frames)
     {
         QByteArray lines;
@@ -84,14 +85,14 @@ public:
         } else if (stream) {
             writeChunk(stream, lines);
         } else if (heldPoll) {
-            QTcpSocket *s = heldPoll;
+            writeChunk(heldPoll, lines);
+            heldPoll->write("0\r\n\r\n");
             heldPoll = nullptr;
-            writeChunk(s, lines);
-            s->write("0\r\n\r\n");
         } else {
             pending.append(frames);
         }
     }
+    void push(const QByteArray &frame) { push(QList<QByteArray>{frame}); }
     /// Ends the streaming response cleanly.
     void endStream()
     {
@@ -106,9 +107,13 @@ public:
             if (s)
                 s->abort();
         }
-        ws = nullptr;
-        stream = nullptr;
-        heldPoll = nullptr;
+        ws = stream = heldPoll = nullptr;
+    }
+    /// Stops listening and drops every connection: the server is gone.
+    void stop()
+    {
+        server.close();
+        dropAll();
     }
 
 private:
@@ -118,17 +123,12 @@ private:
     }
     static QByteArray wsFrame(char opcode, bool fin, const QByteArray &payload)
     {
-        QByteArray f;
-        f.append(char((fin ? 0x80 : 0) | opcode));
+        QByteArray f(1, char((fin ? 0x80 : 0) | opcode));
         const quint64 n = quint64(payload.size());
-        if (n < 126) {
-            f.append(char(n));
-        } else {
-            const int bytes = n < 65536 ? 2 : 8;
-            f.append(char(bytes == 2 ? 126 : 127));
-            for (int i = bytes - 1; i >= 0; --i)
-                f.append(char((n >> (8 * i)) & 0xff));
-        }
+        const int bytes = n < 126 ? 0 : n < 65536 ? 2 : 8;
+        f.append(char(bytes == 0 ? n : bytes == 2 ? 126 : 127));
+        for (int i = bytes - 1; i >= 0; --i)
+            f.append(char((n >> (8 * i)) & 0xff));
         return f + payload;
     }
     QByteArray wsText(const QByteArray &payload) const
@@ -140,18 +140,22 @@ private:
             out += wsFrame(at ? 0x0 : 0x1, at + wsFragment >= payload.size(), payload.mid(at, wsFragment));
         return out;
     }
-    void writeWsText(QTcpSocket *s, const QByteArray &payload) const { s->write(wsText(payload)); }
-    QByteArray responseHead(int status, bool chunkedBody, int contentLength = 0) const
+    QByteArray cookieLine() const { return setCookie.isEmpty() ? QByteArray() : "Set-Cookie: " + setCookie + "\r\n"; }
+    QByteArray responseHead(int status, int contentLength = -1) const
     {
-        QByteArray h = "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Status") + "\r\n";
-        h += "Content-Type: application/javascript; charset=UTF-8\r\n";
-        if (!setCookie.isEmpty())
-            h += "Set-Cookie: " + setCookie + "\r\n";
-        if (chunkedBody)
-            h += "Transfer-Encoding: chunked\r\n";
-        else
-            h += "Content-Length: " + QByteArray::number(contentLength) + "\r\n";
-        return h + "\r\n";
+        return "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Status")
+            + "\r\nContent-Type: application/javascript; charset=UTF-8\r\n" + cookieLine()
+            + (contentLength < 0 ? QByteArray("Transfer-Encoding: chunked")
+                                 : "Content-Length: " + QByteArray::number(contentLength))
+            + "\r\n\r\n";
+    }
+    static QByteArray header(const QByteArray &head, const QByteArray &name)
+    {
+        for (const QByteArray &line : head.split('\n')) {
+            if (line.toLower().startsWith(QByteArray(name + ':')))
+                return line.mid(name.size() + 1).trimmed();
+        }
+        return {};
     }
 
     void onData(QTcpSocket *s)
@@ -160,53 +164,34 @@ private:
         const QByteArray in = s->readAll();
         bytesByConnection[s->property("ordinal").toInt()] += in;
         buf += in;
-        if (s == ws)
-            return;   // client WebSocket frames are not read
-        for (;;) {
+        while (s != ws) {   // client WebSocket frames are not read
             while (buf.startsWith("\r\n"))
                 buf.remove(0, 2);
-            const int end = buf.indexOf("\r\n\r\n");
-            if (end < 0)
+            const int end = buf.indexOf("\r\n\r\n") + 4;
+            const QByteArray head = buf.left(end);
+            const int length = header(head, "content-length").toInt();
+            if (end < 4 || buf.size() < end + length)
                 return;
-            const QByteArray head = buf.left(end + 4);
-            int length = 0;
-            for (const QByteArray &line : head.split('\n')) {
-                if (line.toLower().startsWith("content-length:"))
-                    length = line.mid(15).trimmed().toInt();
-            }
-            if (buf.size() < end + 4 + length)
-                return;
-            Request r;
-            r.raw = buf.left(end + 4 + length);
-            r.body = buf.mid(end + 4, length);
-            const QList<QByteArray> first = head.left(head.indexOf("\r\n")).split(' ');
-            r.path = first.value(1);
-            r.connection = s->property("ordinal").toInt();
-            buf.remove(0, end + 4 + length);
+            const Request r{head.split(' ').value(1), buf.left(end + length), buf.mid(end, length),
+                            s->property("ordinal").toInt()};
+            buf.remove(0, end + length);
             requests.append(r);
-            handle(s, r, head);
-            if (s == ws)
-                return;
+            handle(s, r.path, head);
         }
     }
 
-    void handle(QTcpSocket *s, const Request &r, const QByteArray &head)
+    void handle(QTcpSocket *s, const QByteArray &path, const QByteArray &head)
     {
-        if (r.path.endsWith("/websocket")) {
+        if (path.endsWith("/websocket")) {
             if (wsMode == WebSocketMode::Refuse) {
                 s->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
                 s->disconnectFromHost();
                 return;
             }
-            QByteArray key;
-            for (const QByteArray &line : head.split('\n')) {
-                if (line.toLower().startsWith("sec-websocket-key:"))
-                    key = line.mid(18).trimmed();
-            }
-            const QByteArray keyed = key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
-            const QByteArray accept = QCryptographicHash::hash(keyed, QCryptographicHash::Sha1).toBase64();
+            const QByteArray keyed = header(head, "sec-websocket-key") + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
             s->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                     "Sec-WebSocket-Accept: " + accept + "\r\n\r\n");
+                     "Sec-WebSocket-Accept: " + QCryptographicHash::hash(keyed, QCryptographicHash::Sha1).toBase64()
+                     + "\r\n\r\n");
             if (wsMode == WebSocketMode::CloseBeforeOpen) {
                 s->disconnectFromHost();
                 return;
@@ -216,58 +201,42 @@ private:
             for (const QByteArray &f : qAsConst(withOpen))
                 open += wsText(f);
             s->write(open);
-            return;
-        }
-        if (r.path.endsWith("/xhr_send")) {
-            if (sendMode == SendMode::Ignore)
-                return;
-            if (sendMode == SendMode::Reset) {
+        } else if (path.endsWith("/xhr_send")) {
+            if (sendMode == SendMode::Reset)
                 s->abort();
+            if (sendMode == SendMode::Ignore || sendMode == SendMode::Reset)
                 return;
-            }
-            s->write("HTTP/1.1 204 No Content\r\n" + (setCookie.isEmpty() ? QByteArray() : "Set-Cookie: " + setCookie + "\r\n")
-                     + "\r\n");
+            s->write("HTTP/1.1 204 No Content\r\n" + cookieLine() + "\r\n");
             if (sendMode == SendMode::AnswerAndClose)
                 s->disconnectFromHost();
-            return;
-        }
-        if (r.path.endsWith("/xhr_streaming")) {
-            s->write(responseHead(200, true));
+        } else if (path.endsWith("/xhr_streaming")) {
+            s->write(responseHead(200));
             writeChunk(s, QByteArray(2048, 'h') + "\n");
             if (!streamOpened)
                 writeChunk(s, "o\n");   // the open frame comes on the first stream only
             streamOpened = true;
             stream = s;
             flushPending();
-            return;
-        }
-        if (r.path.endsWith("/xhr")) {
-            if (pollStatus != 200) {
-                s->write(responseHead(pollStatus, false, 9) + "Not found");
-                return;
-            }
-            const int polls = requestsEndingWith("/xhr").size();
-            if (polls == 1 && !firstPollRaw.isEmpty()) {
-                s->write(firstPollRaw);
-                return;
-            }
-            s->write(responseHead(200, true));
-            if (polls == 1 || answerPollsAtOnce) {
-                writeChunk(s, polls == 1 ? QByteArray("o\n") : QByteArray("h\n"));
-                s->write("0\r\n\r\n");
-                return;
-            }
+        } else if (!path.endsWith("/xhr")) {
+            s->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+        } else if (pollStatus != 200) {
+            s->write(responseHead(pollStatus, 9) + "Not found");
+        } else if (requestsEndingWith("/xhr").size() == 1 && !firstPollRaw.isEmpty()) {
+            s->write(firstPollRaw);
+        } else if (requestsEndingWith("/xhr").size() == 1 || answerPollsAtOnce) {
+            s->write(responseHead(200));
+            writeChunk(s, requestsEndingWith("/xhr").size() == 1 ? QByteArray("o\n") : QByteArray("h\n"));
+            s->write("0\r\n\r\n");
+        } else {
+            s->write(responseHead(200));
             heldPoll = s;
             flushPending();
-            return;
         }
-        s->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
     }
 
     void flushPending()
     {
-        const QList<QList<QByteArray>> groups = pending;
-        pending.clear();
+        const QList<QList<QByteArray>> groups = std::exchange(pending, {});
         for (const QList<QByteArray> &g : groups)
             push(g);
     }
