@@ -47,6 +47,20 @@ inline QString restoredText(const QJsonObject &frame)
 // The restored data parsed as a JSON object; empty when it is none.
 inline QJsonObject restoredJson(const QJsonObject &frame) { return parsed(restoredText(frame)); }
 
+inline QString compress64(const QString &text)
+{
+    QString out;
+    LzmaCompress64(text, &out);
+    return out;
+}
+
+// The frame of a publish with `data` as its payload, from the test's user "U1".
+inline QString envelopeText(const QString &address, const QString &type, const QString &data)
+{
+    return QStringLiteral(R"({"type":"publish","address":"%1","body":{"from":"U1","type":"%2","data":["%3"]}})")
+        .arg(address, type, compress64(data));
+}
+
 // Captures every frame handed to the transport and fakes its state.
 class RecordingCollab : public PresenterCollab
 {
@@ -108,6 +122,28 @@ public:
         const QList<QJsonObject> p = published();
         return restoredJson(p.value(i < 0 ? p.size() + i : i));
     }
+    /// Each published frame as "address type payload" (the restored text;
+    /// without `payload`, "address type"). An envelope frame that is not byte
+    /// for byte the template's text is marked with a leading "!".
+    QStringList sent(bool payload = true) const
+    {
+        QStringList out;
+        for (const SentFrame &f : frames) {
+            const QJsonObject o = parsed(f.text);
+            if (f.ping)
+                continue;
+            if (o.value(QStringLiteral("type")) != QLatin1String("publish")) {
+                out << jstr(o, QStringLiteral("address")) + QLatin1Char(' ') + jstr(o, QStringLiteral("type"));
+                continue;
+            }
+            const QString address = jstr(o, QStringLiteral("address")), type = jstr(o, QStringLiteral("body.type"));
+            const bool envelope = jat(o, QStringLiteral("body")).toObject().keys() == QStringList{"data", "from", "type"};
+            const bool exact = !envelope || f.text == envelopeText(address, type, restoredText(o));
+            out << (exact ? QString() : QStringLiteral("!")) + address + QLatin1Char(' ') + type
+                       + (payload ? QLatin1Char(' ') + restoredText(o) : QString());
+        }
+        return out;
+    }
     /// The message types of the published frames, registrations as "register".
     QStringList publishedTypes() const
     {
@@ -118,13 +154,6 @@ public:
         return out;
     }
 };
-
-inline QString compress64(const QString &text)
-{
-    QString out;
-    LzmaCompress64(text, &out);
-    return out;
-}
 
 // Compressed payload bytes as the signed byte values a device may send.
 inline QVariantList signedByteList(const QString &text)
