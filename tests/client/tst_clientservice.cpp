@@ -54,6 +54,11 @@ QByteArray fetch(const QString &url)
     return data;
 }
 
+QJsonObject redirectTo(const QString &scheme, const QString &host, const QJsonValue &port)
+{
+    return {{"redirect", QJsonObject{{"scheme", scheme}, {"host", host}, {"port", port}}}};
+}
+
 bool received(const StandIn *s, const QString &token, const QString &type)
 {
     for (const QJsonValue &r : s->records(token))
@@ -193,20 +198,16 @@ void tst_ClientService::misbehavingService_data()
     QTest::addColumn<bool>("signedIn");
     QTest::addColumn<QString>("error");
     QTest::addColumn<bool>("redirected"); // to the shared service
-
+    auto fail = [](int status, const QJsonValue &body) {
+        return QJsonObject{{"fail", QJsonObject{{"/quorvane/login/submit", QJsonObject{{"status", status}, {"body", body}}}}}};
+    };
     QTest::newRow("gzip") << QJsonObject{{"gzip", true}} << true << QString() << false;
     QTest::newRow("redirect") << QJsonObject() << true << QString() << true;
-    QTest::newRow("error key") << QJsonObject{{"fail", QJsonObject{{"/quorvane/login/submit",
-                                                                    QJsonObject{{"status", 403},
-                                                                                {"body", QJsonObject{{"errorMsgKeys", QJsonArray{"error.locked"}}}}}}}}}
-                               << false << "error.locked" << false;
-    QTest::newRow("key without error")
-        << QJsonObject{{"fail", QJsonObject{{"/quorvane/login/submit",
-                                             QJsonObject{{"status", 403}, {"body", QJsonObject{{"errorMsgKeys", QJsonArray{"locked"}}}}}}}}}
-        << false << QString() << false;
-    QTest::newRow("error page") << QJsonObject{{"fail", QJsonObject{{"/quorvane/login/submit",
-                                                                     QJsonObject{{"status", 502}, {"body", "Bad gateway"}}}}}}
-                                << false << QString() << false;
+    QTest::newRow("error key") << fail(403, QJsonObject{{"errorMsgKeys", QJsonArray{"error.locked"}}}) << false
+                               << "error.locked" << false;
+    QTest::newRow("key without error") << fail(403, QJsonObject{{"errorMsgKeys", QJsonArray{"locked"}}}) << false
+                                       << QString() << false;
+    QTest::newRow("error page") << fail(502, "Bad gateway") << false << QString() << false;
     QTest::newRow("not JSON") << QJsonObject{{"nonJson", QJsonArray{"/quorvane", "/quorvane/login/submit"}}} << false
                               << QString() << false;
 }
@@ -219,8 +220,7 @@ void tst_ClientService::misbehavingService()
     QFETCH(bool, redirected);
 
     if (redirected)
-        switches = {{"redirect", QJsonObject{{"scheme", "http"}, {"host", "127.0.0.1"},
-                                             {"port", shared->info().value("port")}}}};
+        switches = redirectTo("http", "127.0.0.1", shared->info().value("port"));
     setSwitches(switches);
     TestClient client(nullptr, own->server());
     QCOMPARE(client.checkServer(QString(), QString()), !switches.contains("nonJson"));
@@ -291,17 +291,12 @@ void tst_ClientService::tls()
     QVERIFY(trusted.getLastError().isNull());
 
     // From https a redirect to http is not followed: the 3xx answer is handled as it is.
-    QVERIFY(!secure->control("POST", "/switches",
-                             {{"redirect", QJsonObject{{"scheme", "http"}, {"host", "127.0.0.1"},
-                                                       {"port", shared->info().value("port")}}}})
-                 .isNull());
+    QVERIFY(secure->setSwitches(redirectTo("http", "127.0.0.1", shared->info().value("port"))));
     QVERIFY(trusted.checkServer(QString(), QString())); // its body is JSON
     QCOMPARE(trusted.getServer(), secure->server());
     // One to https elsewhere is.
     const int port = secure->info().value("port").toInt();
-    QVERIFY(!secure->control("POST", "/switches",
-                             {{"redirect", QJsonObject{{"scheme", "https"}, {"host", "localhost"}, {"port", port}}}})
-                 .isNull());
+    QVERIFY(secure->setSwitches(redirectTo("https", "localhost", port)));
     QVERIFY(trusted.checkServer(QString(), QString()));
     QCOMPARE(trusted.getServer(), QStringLiteral("https://localhost:%1").arg(port));
 }
