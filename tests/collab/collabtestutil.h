@@ -144,15 +144,6 @@ public:
         }
         return out;
     }
-    /// The message types of the published frames, registrations as "register".
-    QStringList publishedTypes() const
-    {
-        QStringList out;
-        for (const QJsonObject &f : published())
-            out << (f.value(QStringLiteral("type")) == QLatin1String("publish") ? jstr(f, QStringLiteral("body.type"))
-                                                                                : jstr(f, QStringLiteral("type")));
-        return out;
-    }
 };
 
 // Compressed payload bytes as the signed byte values a device may send.

@@ -173,8 +173,8 @@ private Q_SLOTS:
         };
         RecordingCollab reference;
         run(reference);
-        QCOMPARE(reference.publishedTypes(),
-                 (QStringList{"first", "heavy", "showCard", "second", "dialogShow", "tiny", "disconnect"}));
+        QCOMPARE(reference.sent(false), (QStringList{"S1 first", "S1.learner heavy", "S1.learner showCard", "S1 second",
+                                                     "S1.learner dialogShow", "S1 tiny", "S1 disconnect"}));
 
         RecordingCollab c;
         QList<SentFrame> sent;
@@ -213,7 +213,8 @@ private Q_SLOTS:
         c.fakeConnected = true;
         c.onConnected();
         QTRY_VERIFY_WITH_TIMEOUT(!c.priv()->framesInLine(), 30000);
-        QCOMPARE(c.publishedTypes(), (QStringList{"register", "register", "register", "before", "down", "late"}));
+        QCOMPARE(c.sent(false), (QStringList{"S1 register", "S1.presenter register", "S1.presenter.U1 register",
+                                             "S1 before", "S1 down", "S1 late"}));
         QCOMPARE(restoredText(c.published().at(3)), largeJson());
 
         c.setAutoReconnect(false);
@@ -223,7 +224,7 @@ private Q_SLOTS:
         c.fakeConnected = false;
         c.onClosed(false);
         QTRY_VERIFY_WITH_TIMEOUT(!c.priv()->framesInLine(), 30000);
-        QCOMPARE(c.publishedTypes(), QStringList{"object"});
+        QCOMPARE(c.sent(false), QStringList{"S1 object"});
     }
 
     // Deleted while a compression runs: nothing is sent afterwards, unless a
@@ -289,8 +290,8 @@ private Q_SLOTS:
         c.frames.clear();
         c.onConnected();
         QCOMPARE(up.count(), 2);
-        QCOMPARE(c.publishedTypes(), (QStringList{"register", "register", "register", "first", "questionStart"}));
-        QCOMPARE(jstr(c.published().at(2), "address"), "S1.presenter.U1");
+        QCOMPARE(c.sent(false), (QStringList{"S1 register", "S1.presenter register", "S1.presenter.U1 register",
+                                             "S1 first", "S1 questionStart"}));
 
         // Turned off while waiting: no attempt, the connection is reported over.
         c.fakeConnected = false;
@@ -410,8 +411,7 @@ private Q_SLOTS:
         RecordingCollab c;
         c.startPoll(PollType::POLL_TYPE(args[0]), OrdinalType::ORDINAL_TYPE(args[1]), args[2], args[3]);
         QCOMPARE(c.getPollId().size(), 36);
-        QCOMPARE(c.publishedTypes(), QStringList{"questionStart"});
-        QCOMPARE(jstr(c.published().at(0), "address"), "S1");
+        QCOMPARE(c.sent(false), QStringList{"S1 questionStart"});
         const QJsonObject q = c.data(0);
         QStringList options;
         for (const QJsonValue &o : q.value("activityOptions").toArray()) {
@@ -434,7 +434,7 @@ private Q_SLOTS:
         c.setCardImage(QStringLiteral("http://img/x.png"));
         c.startPoll(PollType::WORD_SEED, OrdinalType::GENERIC, 3);
         const QString id = c.getPollId();
-        QCOMPARE(c.publishedTypes(), QStringList{"poll"});
+        QCOMPARE(c.sent(false), QStringList{"S1 poll"});
         const QString expected = QStringLiteral(
             R"({"type":"word-seed","expressionQuestionId":1,"metadata":{"ordinalType":"generic","options":[0,1,2]},"id":"%1",)"
             R"("sessionToken":"S1","sessionCode":"123456","lessonId":null,"startTime":1395358151638,"lastUpdatedOn":1395358151638,)"
