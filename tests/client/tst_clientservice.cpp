@@ -54,6 +54,11 @@ QByteArray fetch(const QString &url)
     return data;
 }
 
+QJsonObject redirectTo(const QString &scheme, const QString &host, const QJsonValue &port)
+{
+    return {{"redirect", QJsonObject{{"scheme", scheme}, {"host", host}, {"port", port}}}};
+}
+
 bool received(const StandIn *s, const QString &token, const QString &type)
 {
     for (const QJsonValue &r : s->records(token))
@@ -69,242 +74,223 @@ class tst_ClientService : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void fullFlow();
-    void otherSignIns();
-    void misbehavingService_data();
-    void misbehavingService();
-    void authentication();
-    void neverAnswered();
-    void tls();
+
+    void initTestCase()
+    {
+        shared = StandIn::shared();
+        QVERIFY(shared);
+        own = StandIn::launch();
+        QVERIFY(own);
+    }
+
+    void fullFlow()
+    {
+        TestClient client(nullptr, shared->server() + "/");
+        QCOMPARE(client.getServer(), shared->server());
+        QVERIFY(client.checkServer(QString(), QString()));
+        QVERIFY(client.doLogin("teacher", "veltro"));
+        QCOMPARE(client.doGetUserName(), "teacher"); // the sign-in cookie came along
+
+        QVERIFY(client.doStartSession("ignored"));
+        const QString code = client.getSessionCode();
+        QCOMPARE(code.size(), 6);
+
+        const QByteArray file("first line\r\n------boundary\r\n\x00\xff tail", 35);
+        QString id, path;
+        QVERIFY(client.doUploadResource("notes.bin", file, &id, &path));
+        QCOMPARE(fetch(client.getServer() + path), file);
+        const QJsonObject upload = shared->control("GET", "/uploads/" + id).object();
+        QCOMPARE(upload.value("fileName").toString(), "notes.bin");
+        QCOMPARE(upload.value("fields").toObject().value("isTemporary").toString(), "true");
+        QCOMPARE(upload.value("fields").toObject().value("clientProvidedGUID").toString(), "false");
+
+        PresenterCollab *first = nullptr;
+        QVERIFY(client.startWebsocket(&first));
+        QVERIFY(first);
+        const QJsonObject session = shared->control("GET", "/sessions/" + code).object();
+        QVERIFY(session.value("started").toBool());
+        QCOMPARE(client.getSessionToken(), session.value("sessionToken").toString());
+        QCOMPARE(session.value("version").toString(), "3.0.0");
+
+        // A learner to watch what the presenter's side publishes.
+        const QString token = shared->control("POST", "/learners", {{"sessionCode", code}, {"count", 1}})
+                                  .object().value("learners").toArray().first().toObject().value("token").toString();
+        QVERIFY(!token.isEmpty());
+
+        // Once the first collaboration object is live, a second start ends its
+        // connection quietly: no goodbye, no signal, the learners stay and hear
+        // the new object. The earlier object itself stays.
+        QTRY_VERIFY_WITH_TIMEOUT((first->publishMessage("probe", "p"), received(shared, token, "probe")), 15000);
+        QPointer<PresenterCollab> earlier(first);
+        QSignalSpy firstClosed(first, &PresenterCollab::connectionClosed);
+        PresenterCollab *second = nullptr;
+        QVERIFY(client.startWebsocket(&second));
+        QVERIFY(second && second != first);
+        QTRY_VERIFY_WITH_TIMEOUT((second->publishMessage("again", "p"), received(shared, token, "again")), 15000);
+        QVERIFY(!received(shared, token, "disconnect"));
+        QVERIFY(!earlier.isNull() && !first->isConnected());
+        QCOMPARE(firstClosed.count(), 0);
+
+        QVERIFY(client.doStopSession());
+        QVERIFY(shared->control("GET", "/sessions/" + code).object().value("stopped").toBool());
+        QVERIFY(!client.doStopSession());
+
+        // Signed out, the next session signs in again with the remembered password.
+        QVERIFY(client.doLogout());
+        QVERIFY(!client.isLoggedIn());
+        QVERIFY(client.doStartSession());
+        QVERIFY(client.isLoggedIn());
+
+        // Without the cookie there is no sign-in, and nothing to sign in again with.
+        TestClient stranger(nullptr, shared->server());
+        QCOMPARE(stranger.doGetUserName(), "");
+        QVERIFY(!stranger.doStartSession());
+    }
+
+    void otherSignIns()
+    {
+        TestClient client(nullptr, shared->server());
+        QVERIFY(!client.doLogin("teacher", "wrong"));
+        QCOMPARE(client.getLastError(), "error.login.invalidCredentials");
+        QVERIFY(client.doLogin("teacher", "any-device", "device-token-teacher"));
+        QVERIFY(client.getLastError().isNull());
+
+        const QString token = client.doGetAccessToken("teacher", "veltro", "desk-7", "Desk \"7\"");
+        QVERIFY(!token.isEmpty());
+        TestClient device(nullptr, shared->server());
+        QVERIFY(device.doLogin("teacher", "desk-7", token));
+        QCOMPARE(device.doGetUserName(), "teacher");
+
+        QString registration;
+        TestClient sso(nullptr, shared->server());
+        QVERIFY(sso.doLoginWithOAuth("schoolsso", "kim", registration));
+        QVERIFY(registration.isNull());
+
+        // First sign-in of an account that must register: the data comes back to
+        // the host, which submits it again to complete the registration.
+        // A new account name each run: the shared service remembers registrations.
+        const QString code = QStringLiteral("alex-") + QString::number(QRandomGenerator::global()->generate());
+        TestClient fresh(nullptr, shared->server());
+        QVERIFY(!fresh.doLoginWithOAuth("brightid", code, registration));
+        const QJsonObject data = QJsonDocument::fromJson(registration.toUtf8()).object();
+        QCOMPARE(data.value("email").toString(), code + "@example.org");
+        QVERIFY(fresh.doLoginWithOAuth("brightid", code, registration));
+        QCOMPARE(fresh.doGetUserName(), "brightid-" + code);
+    }
+
+    void misbehavingService_data()
+    {
+        QTest::addColumn<QJsonObject>("switches");
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("redirected"); // to the shared service
+        auto fail = [](int status, const QJsonValue &body) {
+            return QJsonObject{{"fail", QJsonObject{{"/quorvane/login/submit", QJsonObject{{"status", status}, {"body", body}}}}}};
+        };
+        QTest::newRow("gzip") << QJsonObject{{"gzip", true}} << true << QString() << false;
+        QTest::newRow("redirect") << QJsonObject() << true << QString() << true;
+        QTest::newRow("error key") << fail(403, QJsonObject{{"errorMsgKeys", QJsonArray{"error.locked"}}}) << false
+                                   << "error.locked" << false;
+        QTest::newRow("key without error") << fail(403, QJsonObject{{"errorMsgKeys", QJsonArray{"locked"}}}) << false
+                                           << QString() << false;
+        QTest::newRow("error page") << fail(502, "Bad gateway") << false << QString() << false;
+        QTest::newRow("not JSON") << QJsonObject{{"nonJson", QJsonArray{"/quorvane", "/quorvane/login/submit"}}} << false
+                                  << QString() << false;
+    }
+    void misbehavingService()
+    {
+        QFETCH(QJsonObject, switches);
+        QFETCH(bool, signedIn);
+        QFETCH(QString, error);
+        QFETCH(bool, redirected);
+
+        if (redirected)
+            switches = redirectTo("http", "127.0.0.1", shared->info().value("port"));
+        setSwitches(switches);
+        TestClient client(nullptr, own->server());
+        QCOMPARE(client.checkServer(QString(), QString()), !switches.contains("nonJson"));
+        QCOMPARE(client.getServer(), redirected ? shared->server() : own->server());
+        QCOMPARE(client.doLogin("teacher", "veltro"), signedIn);
+        QCOMPARE(client.getLastError(), error);
+        if (signedIn)
+            QCOMPARE(client.doGetUserName(), "teacher");
+        QVERIFY(own->reset());
+    }
+
+    void authentication()
+    {
+        setSwitches({{"basicAuth", QJsonObject{{"user", "gate"}, {"password", "pass word"}}}});
+        TestClient client(nullptr, own->server());
+        QVERIFY(client.checkServer("gate", "pass word"));
+        QVERIFY(client.doLogin("teacher", "veltro"));
+        TestClient outsider(nullptr, own->server());
+        QVERIFY(!outsider.checkServer(QString(), QString()));
+        QCOMPARE(outsider.getLastError(), QString());
+        QVERIFY(!outsider.doLogin("teacher", "veltro"));
+        QCOMPARE(outsider.getLastError(), "error.authenticationRequired");
+        QVERIFY(own->reset());
+    }
+
+    void neverAnswered()
+    {
+        setSwitches({{"hang", QJsonArray{"/quorvane/login/user"}}});
+        TestClient client(nullptr, own->server());
+        QSignalSpy processed(&client, &PresenterClient::requestProcessed);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        client.countedRequest("/quorvane/login/user");
+        // The wait ends on its own limit, with the failure handler run once.
+        QVERIFY(elapsed.elapsed() >= 9900);
+        QCOMPARE(client.failures, 1);
+        QCOMPARE(client.lastFailure, QNetworkReply::OperationCanceledError);
+        QCOMPARE(processed.count(), 1);
+        QVERIFY(own->reset());
+    }
+
+    void tls()
+    {
+        std::unique_ptr<StandIn> secure = StandIn::launch({"--tls"});
+        QVERIFY(secure);
+        QVERIFY(secure->server().startsWith("https://"));
+
+        {
+            TestClient untrusted(nullptr, secure->server());
+            QVERIFY(!untrusted.checkServer(QString(), QString()));
+            QCOMPARE(untrusted.getLastError(), "SSLRootCertificateMissing");
+            QVERIFY(!untrusted.doLogin("teacher", "veltro"));
+            QCOMPARE(untrusted.getLastError(), "SSLRootCertificateMissing");
+        }
+
+        const QSslConfiguration saved = QSslConfiguration::defaultConfiguration();
+        QSslConfiguration trusting = saved;
+        QFile ca(secure->info().value("caFile").toString());
+        QVERIFY(ca.open(QIODevice::ReadOnly));
+        trusting.addCaCertificates(QSslCertificate::fromData(ca.readAll(), QSsl::Pem));
+        QSslConfiguration::setDefaultConfiguration(trusting);
+        auto restore = qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(saved); });
+
+        // The service offers HTTP/2 but answers it 505: the client keeps to HTTP/1.1.
+        TestClient trusted(nullptr, secure->server());
+        QVERIFY(trusted.checkServer(QString(), QString()));
+        QVERIFY(trusted.doLogin("teacher", "veltro"));
+        QVERIFY(trusted.getLastError().isNull());
+
+        // From https a redirect to http is not followed: the 3xx answer is handled as it is.
+        QVERIFY(secure->setSwitches(redirectTo("http", "127.0.0.1", shared->info().value("port"))));
+        QVERIFY(trusted.checkServer(QString(), QString())); // its body is JSON
+        QCOMPARE(trusted.getServer(), secure->server());
+        // One to https elsewhere is.
+        const int port = secure->info().value("port").toInt();
+        QVERIFY(secure->setSwitches(redirectTo("https", "localhost", port)));
+        QVERIFY(trusted.checkServer(QString(), QString()));
+        QCOMPARE(trusted.getServer(), QStringLiteral("https://localhost:%1").arg(port));
+    }
 
 private:
     StandIn *shared = nullptr;
     std::unique_ptr<StandIn> own; // for switches
     void setSwitches(const QJsonObject &switches) { QVERIFY(own->reset() && own->setSwitches(switches)); }
 };
-
-void tst_ClientService::initTestCase()
-{
-    shared = StandIn::shared();
-    QVERIFY(shared);
-    own = StandIn::launch();
-    QVERIFY(own);
-}
-
-void tst_ClientService::fullFlow()
-{
-    TestClient client(nullptr, shared->server() + "/");
-    QCOMPARE(client.getServer(), shared->server());
-    QVERIFY(client.checkServer(QString(), QString()));
-    QVERIFY(client.doLogin("teacher", "veltro"));
-    QCOMPARE(client.doGetUserName(), "teacher"); // the sign-in cookie came along
-
-    QVERIFY(client.doStartSession("ignored"));
-    const QString code = client.getSessionCode();
-    QCOMPARE(code.size(), 6);
-
-    const QByteArray file("first line\r\n------boundary\r\n\x00\xff tail", 35);
-    QString id, path;
-    QVERIFY(client.doUploadResource("notes.bin", file, &id, &path));
-    QCOMPARE(fetch(client.getServer() + path), file);
-    const QJsonObject upload = shared->control("GET", "/uploads/" + id).object();
-    QCOMPARE(upload.value("fileName").toString(), "notes.bin");
-    QCOMPARE(upload.value("fields").toObject().value("isTemporary").toString(), "true");
-    QCOMPARE(upload.value("fields").toObject().value("clientProvidedGUID").toString(), "false");
-
-    PresenterCollab *first = nullptr;
-    QVERIFY(client.startWebsocket(&first));
-    QVERIFY(first);
-    const QJsonObject session = shared->control("GET", "/sessions/" + code).object();
-    QVERIFY(session.value("started").toBool());
-    QCOMPARE(client.getSessionToken(), session.value("sessionToken").toString());
-    QCOMPARE(session.value("version").toString(), "3.0.0");
-
-    // A learner to watch what the presenter's side publishes.
-    const QString token = shared->control("POST", "/learners", {{"sessionCode", code}, {"count", 1}})
-                              .object().value("learners").toArray().first().toObject().value("token").toString();
-    QVERIFY(!token.isEmpty());
-
-    // Once the first collaboration object is live, a second start ends its
-    // connection quietly: no goodbye, no signal, the learners stay and hear
-    // the new object. The earlier object itself stays.
-    QTRY_VERIFY_WITH_TIMEOUT((first->publishMessage("probe", "p"), received(shared, token, "probe")), 15000);
-    QPointer<PresenterCollab> earlier(first);
-    QSignalSpy firstClosed(first, &PresenterCollab::connectionClosed);
-    PresenterCollab *second = nullptr;
-    QVERIFY(client.startWebsocket(&second));
-    QVERIFY(second && second != first);
-    QTRY_VERIFY_WITH_TIMEOUT((second->publishMessage("again", "p"), received(shared, token, "again")), 15000);
-    QVERIFY(!received(shared, token, "disconnect"));
-    QVERIFY(!earlier.isNull() && !first->isConnected());
-    QCOMPARE(firstClosed.count(), 0);
-
-    QVERIFY(client.doStopSession());
-    QVERIFY(shared->control("GET", "/sessions/" + code).object().value("stopped").toBool());
-    QVERIFY(!client.doStopSession());
-
-    // Signed out, the next session signs in again with the remembered password.
-    QVERIFY(client.doLogout());
-    QVERIFY(!client.isLoggedIn());
-    QVERIFY(client.doStartSession());
-    QVERIFY(client.isLoggedIn());
-
-    // Without the cookie there is no sign-in, and nothing to sign in again with.
-    TestClient stranger(nullptr, shared->server());
-    QCOMPARE(stranger.doGetUserName(), "");
-    QVERIFY(!stranger.doStartSession());
-}
-
-void tst_ClientService::otherSignIns()
-{
-    TestClient client(nullptr, shared->server());
-    QVERIFY(!client.doLogin("teacher", "wrong"));
-    QCOMPARE(client.getLastError(), "error.login.invalidCredentials");
-    QVERIFY(client.doLogin("teacher", "any-device", "device-token-teacher"));
-    QVERIFY(client.getLastError().isNull());
-
-    const QString token = client.doGetAccessToken("teacher", "veltro", "desk-7", "Desk \"7\"");
-    QVERIFY(!token.isEmpty());
-    TestClient device(nullptr, shared->server());
-    QVERIFY(device.doLogin("teacher", "desk-7", token));
-    QCOMPARE(device.doGetUserName(), "teacher");
-
-    QString registration;
-    TestClient sso(nullptr, shared->server());
-    QVERIFY(sso.doLoginWithOAuth("schoolsso", "kim", registration));
-    QVERIFY(registration.isNull());
-
-    // First sign-in of an account that must register: the data comes back to
-    // the host, which submits it again to complete the registration.
-    // A new account name each run: the shared service remembers registrations.
-    const QString code = QStringLiteral("alex-") + QString::number(QRandomGenerator::global()->generate());
-    TestClient fresh(nullptr, shared->server());
-    QVERIFY(!fresh.doLoginWithOAuth("brightid", code, registration));
-    const QJsonObject data = QJsonDocument::fromJson(registration.toUtf8()).object();
-    QCOMPARE(data.value("email").toString(), code + "@example.org");
-    QVERIFY(fresh.doLoginWithOAuth("brightid", code, registration));
-    QCOMPARE(fresh.doGetUserName(), "brightid-" + code);
-}
-
-void tst_ClientService::misbehavingService_data()
-{
-    QTest::addColumn<QJsonObject>("switches");
-    QTest::addColumn<bool>("signedIn");
-    QTest::addColumn<QString>("error");
-    QTest::addColumn<bool>("redirected"); // to the shared service
-
-    QTest::newRow("gzip") << QJsonObject{{"gzip", true}} << true << QString() << false;
-    QTest::newRow("redirect") << QJsonObject() << true << QString() << true;
-    QTest::newRow("error key") << QJsonObject{{"fail", QJsonObject{{"/quorvane/login/submit",
-                                                                    QJsonObject{{"status", 403},
-                                                                                {"body", QJsonObject{{"errorMsgKeys", QJsonArray{"error.locked"}}}}}}}}}
-                               << false << "error.locked" << false;
-    QTest::newRow("key without error")
-        << QJsonObject{{"fail", QJsonObject{{"/quorvane/login/submit",
-                                             QJsonObject{{"status", 403}, {"body", QJsonObject{{"errorMsgKeys", QJsonArray{"locked"}}}}}}}}}
-        << false << QString() << false;
-    QTest::newRow("error page") << QJsonObject{{"fail", QJsonObject{{"/quorvane/login/submit",
-                                                                     QJsonObject{{"status", 502}, {"body", "Bad gateway"}}}}}}
-                                << false << QString() << false;
-    QTest::newRow("not JSON") << QJsonObject{{"nonJson", QJsonArray{"/quorvane", "/quorvane/login/submit"}}} << false
-                              << QString() << false;
-}
-
-void tst_ClientService::misbehavingService()
-{
-    QFETCH(QJsonObject, switches);
-    QFETCH(bool, signedIn);
-    QFETCH(QString, error);
-    QFETCH(bool, redirected);
-
-    if (redirected)
-        switches = {{"redirect", QJsonObject{{"scheme", "http"}, {"host", "127.0.0.1"},
-                                             {"port", shared->info().value("port")}}}};
-    setSwitches(switches);
-    TestClient client(nullptr, own->server());
-    QCOMPARE(client.checkServer(QString(), QString()), !switches.contains("nonJson"));
-    QCOMPARE(client.getServer(), redirected ? shared->server() : own->server());
-    QCOMPARE(client.doLogin("teacher", "veltro"), signedIn);
-    QCOMPARE(client.getLastError(), error);
-    if (signedIn)
-        QCOMPARE(client.doGetUserName(), "teacher");
-    QVERIFY(own->reset());
-}
-
-void tst_ClientService::authentication()
-{
-    setSwitches({{"basicAuth", QJsonObject{{"user", "gate"}, {"password", "pass word"}}}});
-    TestClient client(nullptr, own->server());
-    QVERIFY(client.checkServer("gate", "pass word"));
-    QVERIFY(client.doLogin("teacher", "veltro"));
-    TestClient outsider(nullptr, own->server());
-    QVERIFY(!outsider.checkServer(QString(), QString()));
-    QCOMPARE(outsider.getLastError(), QString());
-    QVERIFY(!outsider.doLogin("teacher", "veltro"));
-    QCOMPARE(outsider.getLastError(), "error.authenticationRequired");
-    QVERIFY(own->reset());
-}
-
-void tst_ClientService::neverAnswered()
-{
-    setSwitches({{"hang", QJsonArray{"/quorvane/login/user"}}});
-    TestClient client(nullptr, own->server());
-    QSignalSpy processed(&client, &PresenterClient::requestProcessed);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    client.countedRequest("/quorvane/login/user");
-    // The wait ends on its own limit, with the failure handler run once.
-    QVERIFY(elapsed.elapsed() >= 9900);
-    QCOMPARE(client.failures, 1);
-    QCOMPARE(client.lastFailure, QNetworkReply::OperationCanceledError);
-    QCOMPARE(processed.count(), 1);
-    QVERIFY(own->reset());
-}
-
-void tst_ClientService::tls()
-{
-    std::unique_ptr<StandIn> secure = StandIn::launch({"--tls"});
-    QVERIFY(secure);
-    QVERIFY(secure->server().startsWith("https://"));
-
-    {
-        TestClient untrusted(nullptr, secure->server());
-        QVERIFY(!untrusted.checkServer(QString(), QString()));
-        QCOMPARE(untrusted.getLastError(), "SSLRootCertificateMissing");
-        QVERIFY(!untrusted.doLogin("teacher", "veltro"));
-        QCOMPARE(untrusted.getLastError(), "SSLRootCertificateMissing");
-    }
-
-    const QSslConfiguration saved = QSslConfiguration::defaultConfiguration();
-    QSslConfiguration trusting = saved;
-    QFile ca(secure->info().value("caFile").toString());
-    QVERIFY(ca.open(QIODevice::ReadOnly));
-    trusting.addCaCertificates(QSslCertificate::fromData(ca.readAll(), QSsl::Pem));
-    QSslConfiguration::setDefaultConfiguration(trusting);
-    auto restore = qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(saved); });
-
-    // The service offers HTTP/2 but answers it 505: the client keeps to HTTP/1.1.
-    TestClient trusted(nullptr, secure->server());
-    QVERIFY(trusted.checkServer(QString(), QString()));
-    QVERIFY(trusted.doLogin("teacher", "veltro"));
-    QVERIFY(trusted.getLastError().isNull());
-
-    // From https a redirect to http is not followed: the 3xx answer is handled as it is.
-    QVERIFY(!secure->control("POST", "/switches",
-                             {{"redirect", QJsonObject{{"scheme", "http"}, {"host", "127.0.0.1"},
-                                                       {"port", shared->info().value("port")}}}})
-                 .isNull());
-    QVERIFY(trusted.checkServer(QString(), QString())); // its body is JSON
-    QCOMPARE(trusted.getServer(), secure->server());
-    // One to https elsewhere is.
-    const int port = secure->info().value("port").toInt();
-    QVERIFY(!secure->control("POST", "/switches",
-                             {{"redirect", QJsonObject{{"scheme", "https"}, {"host", "localhost"}, {"port", port}}}})
-                 .isNull());
-    QVERIFY(trusted.checkServer(QString(), QString()));
-    QCOMPARE(trusted.getServer(), QStringLiteral("https://localhost:%1").arg(port));
-}
 
 QTEST_GUILESS_MAIN(tst_ClientService)
 #include "tst_clientservice.moc"

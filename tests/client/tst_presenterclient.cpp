@@ -1,12 +1,11 @@
 // PresenterClient against an in-process HTTP fake, where exact bytes and the
 // order of replies matter.
-#include "presenterclient.h"
 #include "lowdelaytuner_p.h"
 #include "lzmacodec.h"
+#include "presenterclient.h"
 #include "presentercollab.h"
 #include "testdata.h"
 
-#include <QJsonDocument>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -18,8 +17,7 @@ namespace {
 struct Request
 {
     QByteArray path, body;
-    QHash<QByteArray, QByteArray> headers; // names in lower case
-    QList<QByteArray> headerNames;
+    QMap<QByteArray, QByteArray> headers; // names in lower case
 };
 
 QByteArray answer(int status, const QByteArray &body, const QByteArray &extraHeaders = QByteArray())
@@ -28,24 +26,31 @@ QByteArray answer(int status, const QByteArray &body, const QByteArray &extraHea
            + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
+// Every member any handler looks for.
+const QByteArray universal =
+    R"({"data":{"userLoginId":"teacher","sessionCode":"123456","url":"http://127.0.0.1:1/collab",)"
+    R"("sockJSProtocols":["xhr-polling"],"sessionToken":"tok-1","userToken":"ut-1","deviceAccessToken":"dat-1",)"
+    R"("id":42,"users":[]},"infoMsgKeys":["success"]})";
+
 // Just enough HTTP/1.1: records every request; the handler returns the answer,
 // or nothing to answer later (or never) by hand.
-class FakeService : public QObject
+class FakeService : public QTcpServer
 {
 public:
-    std::function<QByteArray(const Request &, QTcpSocket *)> handler;
+    std::function<QByteArray(const Request &, QTcpSocket *)> handler = [](const Request &, QTcpSocket *) {
+        return answer(200, universal);
+    };
     QList<Request> requests;
 
     FakeService()
     {
-        server.listen(QHostAddress::LocalHost, 0);
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket *s = server.nextPendingConnection();
-            s->setParent(this);
+        listen(QHostAddress::LocalHost, 0);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket *s = nextPendingConnection(); // a child of the server
             connect(s, &QTcpSocket::readyRead, this, [this, s] { onData(s); });
         });
     }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()); }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
     QStringList paths() const
     {
         QStringList out;
@@ -55,9 +60,9 @@ public:
     }
     Request last(const QByteArray &path) const
     {
-        for (int i = requests.size() - 1; i >= 0; --i)
-            if (requests.at(i).path == path)
-                return requests.at(i);
+        for (auto it = requests.crbegin(); it != requests.crend(); ++it)
+            if (it->path == path)
+                return *it;
         return Request();
     }
 
@@ -66,17 +71,14 @@ private:
     {
         QByteArray &buf = buffers[s];
         buf += s->readAll();
-        int end;
-        while ((end = buf.indexOf("\r\n\r\n")) >= 0) {
+        for (int end; (end = buf.indexOf("\r\n\r\n")) >= 0;) {
             const QList<QByteArray> lines = buf.left(end).split('\n');
             Request r;
             QVERIFY(lines.first().startsWith("POST ")); // the only method the client uses
             r.path = lines.first().split(' ').value(1);
-            for (int i = 1; i < lines.size(); ++i) {
-                const int colon = lines.at(i).indexOf(':');
-                const QByteArray name = lines.at(i).left(colon).trimmed().toLower();
-                r.headers.insert(name, lines.at(i).mid(colon + 1).trimmed());
-                r.headerNames << name;
+            for (const QByteArray &line : lines.mid(1)) {
+                const int colon = line.indexOf(':');
+                r.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
             }
             const int length = r.headers.value("content-length").toInt();
             if (buf.size() < end + 4 + length)
@@ -87,15 +89,11 @@ private:
             s->write(handler(r, s));
         }
     }
-    QTcpServer server;
     QHash<QTcpSocket *, QByteArray> buffers;
 };
 
-// Every member any handler looks for.
-const QByteArray universal =
-    R"({"data":{"userLoginId":"teacher","sessionCode":"123456","url":"http://127.0.0.1:1/collab",)"
-    R"("sockJSProtocols":["xhr-polling"],"sessionToken":"tok-1","userToken":"ut-1","deviceAccessToken":"dat-1",)"
-    R"("id":42,"users":[]},"infoMsgKeys":["success"]})";
+QStringList capturedLog;
+void captureLog(QtMsgType, const QMessageLogContext &, const QString &text) { capturedLog << text; }
 
 } // namespace
 
@@ -117,25 +115,368 @@ class tst_PresenterClient : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // moc reads raw string literals as ordinary ones: the tables whose JSON
+    // holds escaped quotes are defined after the class, where that is harmless.
     void requestBodies_data();
-    void requestBodies();
-    void redirects_data();
-    void redirects();
-    void gzipAnswers();
-    void oversizedAnswers_data();
-    void oversizedAnswers();
+    void requestBodies()
+    {
+        QFETCH(int, op);
+        QFETCH(QString, value);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, body);
+        FakeService fake;
+        fake.handler = [](const Request &r, QTcpSocket *) {
+            return answer(200, universal, r.path.endsWith("submit") ? "Set-Cookie: QSESSION=abc; Path=/\r\n" : "");
+        };
+        TestClient client(nullptr, fake.url());
+        QString reg;
+        switch (op) {
+        case 0:
+            QVERIFY(client.doLogin(value, "pw"));
+            QVERIFY(client.keepAliveTimer()->isActive());
+            QCOMPARE(client.keepAliveTimer()->interval(), 60000);
+            break;
+        case 1: QVERIFY(client.doLogin("teacher", "dev-1", value)); break;
+        case 2: QVERIFY(client.doLoginWithOAuth(value, "c\n1", reg)); break;
+        case 3: QCOMPARE(client.doGetAccessToken("teacher", "pw", "dev-1", value), "dat-1"); break;
+        default:
+            QVERIFY(client.doLogin("teacher", "pw"));
+            client.setHostAppVersion(value);
+            QVERIFY(client.doStartSession() && client.startWebsocket(nullptr));
+            QVERIFY(op != 7 || client.doStopSession());
+            if (op == 8)
+                client.sendKeepAlive();
+        }
+        const Request r = fake.last(path);
+        QCOMPARE(r.body, QByteArray(body).replace("$SERVER", fake.url().toUtf8()));
+        if (op >= 5)
+            QCOMPARE(r.headers.value("cookie"), QByteArray("QSESSION=abc"));
+        // Headers: identity encoding, the JSON content type, the sign-in cookie
+        // once set, and nothing else of the library's own.
+        const QSet<QByteArray> allowed{"host",        "content-length",  "connection",   "accept-language",
+                                       "user-agent",  "accept-encoding", "content-type", "cookie"};
+        for (const Request &q : qAsConst(fake.requests)) {
+            QCOMPARE(q.headers.value("accept-encoding") + ", " + q.headers.value("content-type"),
+                     QByteArray("identity, application/json; charset=UTF-8"));
+            for (const QByteArray &name : q.headers.keys())
+                QVERIFY2(allowed.contains(name), name.constData());
+        }
+    }
+
+    void redirects_data()
+    {
+        QTest::addColumn<QByteArray>("location");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("server"); // empty: unchanged
+        QTest::addColumn<bool>("reachable");
+        QTest::newRow("https, 8443, path dropped") << QByteArray("https://elsewhere.example:8443/quorvane?x=1")
+                                                   << QByteArray() << "https://elsewhere.example:8443" << true;
+        QTest::newRow("https, 443 kept") << QByteArray("https://elsewhere.example:443/a") << QByteArray()
+                                         << "https://elsewhere.example:443" << true;
+        QTest::newRow("http, 80 dropped") << QByteArray("http://127.0.0.1:80/quorvane") << QByteArray()
+                                          << "http://127.0.0.1" << true;
+        QTest::newRow("relative") << QByteArray("/somewhere/else") << QByteArray() << "" << true;
+        // Another scheme is not followed: the 3xx reply is handled as an answer.
+        QTest::newRow("other scheme, JSON") << QByteArray("ftp://elsewhere.example/x") << QByteArray("{}") << "" << true;
+        QTest::newRow("other scheme, empty") << QByteArray("ftp://elsewhere.example/x") << QByteArray() << "" << false;
+    }
+    void redirects()
+    {
+        QFETCH(QByteArray, location);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, server);
+        QFETCH(bool, reachable);
+        FakeService fake;
+        fake.handler = [&](const Request &, QTcpSocket *) { return answer(307, body, "Location: " + location + "\r\n"); };
+        TestClient client(nullptr, fake.url());
+        QSignalSpy processed(&client, &PresenterClient::requestProcessed);
+        QCOMPARE(client.checkServer(QString(), QString()), reachable);
+        QCOMPARE(client.getServer(), server.isEmpty() ? fake.url() : server);
+        QCOMPARE(fake.requests.size(), 1); // never repeated
+        QCOMPARE(processed.count(), 1);
+    }
+    void answerSize_data();
+    void answerSize()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, name);
+        FakeService fake;
+        fake.handler = [&](const Request &, QTcpSocket *s) {
+            s->write(reply);
+            s->disconnectFromHost();
+            return QByteArray();
+        };
+        TestClient client(nullptr, fake.url());
+        if (!name.isEmpty()) {
+            client.setMaxResponseSize(1024);
+            QCOMPARE(client.doGetUserName(), QString());
+            QCOMPARE(client.getLastError(), "ResponseTooLarge");
+        }
+        client.setMaxResponseSize(4096);
+        QCOMPARE(client.doGetUserName(), name);
+    }
     void oauthRegistration_data();
-    void oauthRegistration();
-    void replyDuringNestedWait_data();
-    void replyDuringNestedWait();
-    void sessionLifecycle();
-    void startRefusals_data();
-    void startRefusals();
-    void upload_data();
-    void upload();
-    void lowDelayOnServiceConnectionsOnly();
+    void oauthRegistration()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, handed);
+        QFETCH(QByteArray, submitted);
+        FakeService fake;
+        bool askAgain = false;
+        fake.handler = [&](const Request &r, QTcpSocket *) {
+            // The submit's own key names the registration's success: it is a sign-in.
+            const bool submit = r.path.endsWith("submit") && !askAgain;
+            return answer(200, submit ? R"({"infoMsgKeys":["registration.success"]})" : body);
+        };
+        TestClient client(nullptr, fake.url());
+        QString registration;
+        QVERIFY(!client.doLoginWithOAuth("brightid", "c", registration));
+        QCOMPARE(registration, handed);
+        QVERIFY(client.doLoginWithOAuth("brightid", "c", registration));
+        QCOMPARE(fake.requests.last().path, QByteArray("/quorvane/register/oauth/submit"));
+        QCOMPARE(fake.requests.last().body, submitted);
+        QVERIFY(registration.isNull());
+        // The device-token path hands over the same text when no token is issued.
+        QCOMPARE(client.doGetOAuthAccessToken("brightid", "c", "dev", "Desk", registration), QString());
+        QCOMPARE(registration, handed);
+        // A submit answered with the registration request again fails, handing the data back.
+        askAgain = true;
+        QVERIFY(!client.doLoginWithOAuth("brightid", "c", registration));
+        QCOMPARE(registration, handed);
+        QVERIFY(client.getLastError().contains("success") && client.getLastError().contains("registration"));
+    }
+
+    void replyDuringNestedWait_data()
+    {
+        QTest::addColumn<bool>("outerFirst");
+        QTest::newRow("keep-alive inside a sign-in, answered first") << false;
+        QTest::newRow("outer answered while the inner waits") << true;
+    }
+    void replyDuringNestedWait()
+    {
+        QFETCH(bool, outerFirst);
+        FakeService fake;
+        QPointer<QTcpSocket> held;
+        QByteArray heldAnswer;
+        fake.handler = [&](const Request &r, QTcpSocket *s) -> QByteArray {
+            const QByteArray mine = answer(
+                200, r.path == "/nested" ? R"({"data":{"sessionCode":"777"}})" : R"({"infoMsgKeys":["success"]})");
+            if (held.isNull()) { // the sign-in waits for the second request
+                held = s;
+                heldAnswer = mine;
+                return QByteArray();
+            }
+            // One now, the other a moment later, so the client completes them in that order.
+            QTcpSocket *later = outerFirst ? s : held.data();
+            const QByteArray laterAnswer = outerFirst ? mine : heldAnswer;
+            QTimer::singleShot(150, later, [later, laterAnswer] { later->write(laterAnswer); });
+            return outerFirst ? (held->write(heldAnswer), QByteArray()) : mine;
+        };
+        TestClient client(nullptr, fake.url());
+        QTimer::singleShot(50, &client, [&] { outerFirst ? client.nestedRequest() : client.onPingTimer(); });
+        // Neither request is cut short by the other's completion.
+        QVERIFY(client.doLogin("teacher", "pw"));
+        QCOMPARE(fake.paths().value(1), outerFirst ? "/nested" : "/quorvane/login/keepSessionAlive");
+        QCOMPARE(client.getSessionCode(), outerFirst ? "777" : QString());
+    }
+
+    void sessionLifecycle()
+    {
+        FakeService fake;
+        QByteArray users = R"({"data":{"users":[{"mode":"learner","userToken":"u1","userName":"Ann","deviceType":"tab"},)"
+                           R"({"mode":"presenter","userToken":"p"},{"mode":"learner","userToken":"u2","userName":"Bo"},)"
+                           R"({"mode":"Learner","userToken":"u3"}]}})";
+        fake.handler = [&](const Request &r, QTcpSocket *) {
+            return answer(200, r.path == "/quorvane/session/getusers" ? users : universal);
+        };
+        TestClient client(nullptr, fake.url());
+        // Nothing to do without a sign-in or a live session: no request.
+        QVERIFY(client.doLogout() && !client.doGetLearners() && !client.doStopSession());
+        QCOMPARE(fake.requests.size(), 0);
+
+        QVERIFY(client.doLogin("teacher", "pw"));
+        QVERIFY(client.doStartSession());
+        QCOMPARE(client.getSessionCode(), "123456");
+        QVERIFY(!client.doStopSession()); // created, not started
+        fake.requests.clear();
+        PresenterCollab *first = nullptr;
+        QVERIFY(client.startWebsocket(&first));
+        QCOMPARE(fake.paths(), QStringList({"/quorvane/session/getcollabserverurl",
+                                            "/quorvane/config/findTenantFeatureDetails", "/quorvane/session/start",
+                                            "/quorvane/classroom/session/join"}));
+        QVERIFY(first && first->parent() == &client);
+        QCOMPARE(first->getSessionToken(), "tok-1");
+
+        const QList<Veltro::Learner> expected{Veltro::Learner("u1", "Ann", "tab"), Veltro::Learner("u2", "Bo", "")};
+        QVERIFY(client.doGetLearners());
+        QCOMPARE(client.getLearners(), expected);
+        users = R"({"data":{"users":"none"}})"; // not a list: the last list stays
+        QVERIFY(client.doGetLearners());
+        QCOMPARE(client.getLearners(), expected);
+
+        // A second start leaves the earlier object to its holder.
+        QPointer<PresenterCollab> earlier(first);
+        PresenterCollab *second = nullptr;
+        QVERIFY(client.startWebsocket(&second));
+        QVERIFY(second && second != first && !earlier.isNull());
+        delete second; // against the rules, but the stop must survive it
+
+        // Signing out stops the live session first.
+        fake.requests.clear();
+        QVERIFY(client.doLogout());
+        QCOMPARE(fake.paths(), QStringList({"/quorvane/session/stop", "/quorvane/login/logout"}));
+        QVERIFY(!client.keepAliveTimer()->isActive());
+        QVERIFY(client.getSessionToken().isNull() && client.getSessionCode().isNull());
+        QVERIFY(!client.doStopSession());
+
+        // The payload decoder is reachable through the client; a failure leaves the text alone.
+        QString text = "kept", packed;
+        QVERIFY(LzmaCompress64(QString::fromUtf8("caf\xc3\xa9"), &packed));
+        QVERIFY(!client.LzmaDecompress64("not base64!", &text));
+        QCOMPARE(text, "kept");
+        QVERIFY(client.LzmaDecompress64(packed, &text));
+        QCOMPARE(text, QString::fromUtf8("caf\xc3\xa9"));
+    }
+
+    void startRefusals_data()
+    {
+        QTest::addColumn<QByteArray>("failing");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("no user") << QByteArray("/quorvane/login/user") << 200 << QByteArray(R"({"data":{}})") << 1
+                                 << QString();
+        QTest::newRow("no collab URL") << QByteArray("/quorvane/session/getcollabserverurl") << 200
+                                       << QByteArray(R"({"data":{}})") << 3 << "CollabServerUrlMissing";
+        QTest::newRow("start refused with key") << QByteArray("/quorvane/session/start") << 409
+                                                << QByteArray(R"({"errorMsgKeys":["error.closed"]})") << 5
+                                                << "error.closed";
+        // No key, no token: nothing to open a connection on.
+        QTest::newRow("start refused without key") << QByteArray("/quorvane/session/start") << 500 << QByteArray("{}")
+                                                   << 5 << "SessionTokenMissing";
+    }
+    void startRefusals()
+    {
+        QFETCH(QByteArray, failing);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(int, requests);
+        QFETCH(QString, error);
+        FakeService fake;
+        fake.handler = [&](const Request &r, QTcpSocket *) {
+            return r.path == failing ? answer(status, body) : answer(200, universal);
+        };
+        TestClient client(nullptr, fake.url());
+        const bool created = client.doStartSession();
+        QCOMPARE(created, failing != "/quorvane/login/user"); // no user and nothing to sign in with
+        PresenterCollab *collab = nullptr;
+        QVERIFY(!created || !client.startWebsocket(&collab));
+        QCOMPARE(fake.requests.size(), requests);
+        QVERIFY(!collab && client.findChildren<PresenterCollab *>().isEmpty());
+        QCOMPARE(client.getLastError(), error);
+    }
+
+    void upload_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QByteArray>("quotedName"); // as the Content-Disposition line gives it
+        QTest::newRow("binary") << "pic.png" << QByteArray("\x00\xff\r\n-----boundary\r\nz", 21) << QByteArray("pic.png");
+        QTest::newRow("empty") << "e.txt" << QByteArray() << QByteArray("e.txt");
+        // Characters that would end the quoted name or the header line are encoded.
+        QTest::newRow("quote and line break in name") << QString::fromUtf8("a\"b\r\n\xc3\xa9") << QByteArray("x")
+                                                      << QByteArray("a%22b%0D%0A\xc3\xa9");
+        // A file holding the delimiter goes with a longer boundary.
+        QTest::newRow("delimiter in file") << "t" << QByteArray("a\r\n------boundary--\r\nb") << QByteArray("t");
+    }
+    void upload()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, data);
+        QFETCH(QByteArray, quotedName);
+        FakeService fake;
+        QByteArray body = R"({"data":{"id":42}})";
+        fake.handler = [&](const Request &, QTcpSocket *) { return answer(200, body); };
+        TestClient client(nullptr, fake.url());
+        QString id, path;
+        QVERIFY(client.doUploadResource(fileName, data, &id, &path));
+        QCOMPARE(id + ' ' + path, "42 /quorvane/resource/downloadResourceFile?resourceId=42");
+
+        const Request r = fake.last("/quorvane/resource/uploadResourceFile");
+        const QByteArray type = r.headers.value("content-type");
+        QVERIFY(type.startsWith("multipart/form-data; charset=UTF-8; boundary=----boundary"));
+        const QByteArray delimiter = "--" + type.mid(type.indexOf('=', 40) + 1);
+        QCOMPARE(delimiter == "------boundary", !data.contains("------boundary"));
+        QVERIFY(!data.contains(delimiter));
+        auto field = [&](const QByteArray &name, const QByteArray &value) -> QByteArray {
+            return delimiter + "\r\n\r\nContent-Disposition: form-data; name=" + name
+                   + "\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n" + value + "\r\n";
+        };
+        QCOMPARE(r.body, delimiter + "\r\nContent-Disposition: form-data; name=files; filename=\"" + quotedName
+                             + "\"\r\n\r\n" + data + "\r\n" + field("isTemporary", "true")
+                             + field("clientProvidedGUID", "false") + delimiter + "--\r\n\r\n");
+        // An answer without an id fails and leaves the earlier results alone.
+        body = R"({"data":{}})";
+        QVERIFY(!client.doUploadResource(fileName, data, &id, &path));
+        QCOMPARE(id, "42");
+    }
+
+    void lowDelayOnServiceConnectionsOnly()
+    {
+    #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0) || !defined(Q_OS_UNIX)
+        QSKIP("the tuning applies to Qt 5 on Unix only");
+    #else
+        QTcpServer service, other;
+        QVERIFY(service.listen(QHostAddress::LocalHost, 0) && other.listen(QHostAddress::LocalHost, 0));
+        QTcpSocket toService, toOther;
+        toService.connectToHost(QHostAddress::LocalHost, service.serverPort());
+        toOther.connectToHost(QHostAddress::LocalHost, other.serverPort());
+        QVERIFY(toService.waitForConnected(5000) && toOther.waitForConnected(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(service.hasPendingConnections(), 5000);
+        QTcpSocket *accepted = service.nextPendingConnection(); // its peer is not the service
+        Veltro::LowDelayTuner tuner;
+        tuner.setEndpoint(QUrl(QStringLiteral("http://127.0.0.1:%1/quorvane").arg(service.serverPort())));
+        QCOMPARE(tuner.tune(), 1);
+        auto lowDelay = [](QTcpSocket *s) { return s->socketOption(QAbstractSocket::LowDelayOption).toInt(); };
+        QCOMPARE((QList<int>{lowDelay(&toService), lowDelay(&toOther), lowDelay(accepted)}), (QList<int>{1, 0, 0}));
+        QCOMPARE(tuner.tune(), 0);
+    #endif
+    }
     void secretsMaskedInTheLog_data();
-    void secretsMaskedInTheLog();
+    void secretsMaskedInTheLog()
+    {
+        QFETCH(bool, verbose);
+        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, logged);
+        QFETCH(QStringList, notLogged);
+        FakeService fake;
+        fake.handler = [&](const Request &, QTcpSocket *) { return ::answer(200, answer); };
+        static bool verboseOn;
+        verboseOn = verbose;
+        const auto previousFilter = QLoggingCategory::installFilter([](QLoggingCategory *category) {
+            const QByteArray name = category->categoryName();
+            if (name == "veltro.client" || name == "veltro.client.verbose")
+                category->setEnabled(QtDebugMsg, name == "veltro.client" || verboseOn);
+        });
+        capturedLog.clear();
+        const QtMessageHandler previousHandler = qInstallMessageHandler(captureLog);
+        {
+            TestClient client(nullptr, fake.url());
+            QVERIFY(client.doLogin("teacher", "pw"));
+            if (answer == universal)
+                QVERIFY(client.doStartSession() && client.startWebsocket(nullptr));
+        }
+        qInstallMessageHandler(previousHandler);
+        QLoggingCategory::installFilter(previousFilter);
+
+        const QString log = capturedLog.join(QLatin1Char('\n'));
+        QVERIFY(log.contains(QLatin1String("[REST Response]")));
+        for (const QString &text : logged)
+            QVERIFY2(log.contains(text), qPrintable(text));
+        for (const QString &text : notLogged)
+            QVERIFY2(!log.contains(text), qPrintable(text));
+    }
 };
 
 void tst_PresenterClient::requestBodies_data()
@@ -144,154 +485,42 @@ void tst_PresenterClient::requestBodies_data()
     QTest::addColumn<QString>("value"); // goes into the body
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<QByteArray>("body"); // $SERVER: the fake's address
-
+    auto row = [](const char *name, int op, const QString &value, const char *path, const char *body) {
+        QTest::newRow(name) << op << value << QByteArray(path) << QByteArray(body);
+    };
     // Quotes, backslashes and "%1" in values neither break the body nor inject members.
-    QTest::newRow("password") << 0 << R"(x","admin":true,"y":"\%1)" << QByteArray("/quorvane/login/submit")
-                              << QByteArray(R"({"userId":"x\",\"admin\":true,\"y\":\"\\%1","password":"pw",)"
-                                            R"("sourceSystem":"Nimbra"})");
-    QTest::newRow("device token") << 1 << "tok%0" << QByteArray("/quorvane/login/submit")
-                                  << QByteArray(R"({"userId":"teacher","deviceId":"dev-1","deviceAccessToken":"tok%0",)"
-                                                R"("sourceSystem":"Nimbra"})");
-    QTest::newRow("oauth") << 2 << "schoolsso" << QByteArray("/quorvane/login/oauth/schoolsso/callback")
-                           << QByteArray(R"({"code":"c\n1","callbackUrl":"$SERVER","sourceSystem":"Nimbra"})");
-    QTest::newRow("oauth facebook") << 2 << "facebook" << QByteArray("/quorvane/login/oauth/facebook/callback")
-                                    << QByteArray(R"({"code":"c\n1","callbackUrl":"$SERVER/","sourceSystem":"Nimbra"})");
-    QTest::newRow("access token") << 3 << "Desk \"A\"" << QByteArray("/quorvane/login/submit")
-                                  << QByteArray(R"({"userId":"teacher","password":"pw","deviceId":"dev-1",)"
-                                                R"("deviceName":"Desk \"A\"","sourceSystem":"Nimbra"})");
-    QTest::newRow("session start, host version") << 5 << "5.2\"b" << QByteArray("/quorvane/session/start")
-                                                 << QByteArray(R"({"sessionCode": "123456","serverUrl":)"
-                                                               R"("http://127.0.0.1:1/collab","sourceSystem":"Nimbra",)"
-                                                               R"("version":"5.2\"b"})");
-    QTest::newRow("presenter join") << 5 << "3.0.0" << QByteArray("/quorvane/classroom/session/join")
-                                    << QByteArray(R"({"userName":"SessionStarter","sessionCode":"123456","mode":)"
-                                                  R"("presenter","deviceName":"teacher_SessionStarter",)"
-                                                  R"("deviceType":"presenter"})");
-    QTest::newRow("stop") << 7 << "" << QByteArray("/quorvane/session/stop")
-                          << QByteArray(R"({"sessionToken":"tok-1"})");
-    QTest::newRow("keep-alive") << 8 << "" << QByteArray("/quorvane/login/keepSessionAlive") << QByteArray();
+    row("password", 0, R"(x","admin":true,"y":"\%1)", "/quorvane/login/submit",
+        R"({"userId":"x\",\"admin\":true,\"y\":\"\\%1","password":"pw","sourceSystem":"Nimbra"})");
+    row("device token", 1, "tok%0", "/quorvane/login/submit",
+        R"({"userId":"teacher","deviceId":"dev-1","deviceAccessToken":"tok%0","sourceSystem":"Nimbra"})");
+    row("oauth", 2, "schoolsso", "/quorvane/login/oauth/schoolsso/callback",
+        R"({"code":"c\n1","callbackUrl":"$SERVER","sourceSystem":"Nimbra"})");
+    row("oauth facebook", 2, "facebook", "/quorvane/login/oauth/facebook/callback",
+        R"({"code":"c\n1","callbackUrl":"$SERVER/","sourceSystem":"Nimbra"})");
+    row("access token", 3, "Desk \"A\"", "/quorvane/login/submit",
+        R"({"userId":"teacher","password":"pw","deviceId":"dev-1",)"
+        R"("deviceName":"Desk \"A\"","sourceSystem":"Nimbra"})");
+    row("session start, host version", 5, "5.2\"b", "/quorvane/session/start",
+        R"({"sessionCode": "123456","serverUrl":"http://127.0.0.1:1/collab","sourceSystem":"Nimbra","version":"5.2\"b"})");
+    row("presenter join", 5, "3.0.0", "/quorvane/classroom/session/join",
+        R"({"userName":"SessionStarter","sessionCode":"123456","mode":"presenter",)"
+        R"("deviceName":"teacher_SessionStarter","deviceType":"presenter"})");
+    row("stop", 7, "", "/quorvane/session/stop", R"({"sessionToken":"tok-1"})");
+    row("keep-alive", 8, "", "/quorvane/login/keepSessionAlive", "");
 }
 
-void tst_PresenterClient::requestBodies()
+// Each reply is sent, then the connection closed. (Decoding gzip is a flow
+// case of the stand-in test; only the header's exact spelling needs the fake.)
+void tst_PresenterClient::answerSize_data()
 {
-    QFETCH(int, op);
-    QFETCH(QString, value);
-    QFETCH(QByteArray, path);
-    QFETCH(QByteArray, body);
-
-    FakeService fake;
-    fake.handler = [](const Request &r, QTcpSocket *) {
-        return answer(200, universal, r.path.endsWith("submit") ? "Set-Cookie: QSESSION=abc; Path=/\r\n" : "");
-    };
-    TestClient client(nullptr, fake.url());
-    QString reg;
-    switch (op) {
-    case 0:
-        QVERIFY(client.doLogin(value, "pw"));
-        QVERIFY(client.keepAliveTimer()->isActive());
-        QCOMPARE(client.keepAliveTimer()->interval(), 60000);
-        break;
-    case 1: QVERIFY(client.doLogin("teacher", "dev-1", value)); break;
-    case 2: QVERIFY(client.doLoginWithOAuth(value, "c\n1", reg)); break;
-    case 3: QCOMPARE(client.doGetAccessToken("teacher", "pw", "dev-1", value), "dat-1"); break;
-    default:
-        QVERIFY(client.doLogin("teacher", "pw"));
-        client.setHostAppVersion(value);
-        QVERIFY(client.doStartSession());
-        QVERIFY(client.startWebsocket(nullptr));
-        QVERIFY(op != 7 || client.doStopSession());
-        if (op == 8)
-            client.sendKeepAlive();
-    }
-    const Request r = fake.last(path);
-    QCOMPARE(r.body, QByteArray(body).replace("$SERVER", fake.url().toUtf8()));
-
-    // Headers: identity encoding, the JSON content type, the sign-in cookie once
-    // set, and nothing else of the library's own.
-    const QSet<QByteArray> qtOwn{"host", "content-length", "connection", "accept-language", "user-agent"};
-    for (const Request &q : qAsConst(fake.requests)) {
-        QCOMPARE(q.headers.value("accept-encoding"), QByteArray("identity"));
-        QCOMPARE(q.headers.value("content-type"), QByteArray("application/json; charset=UTF-8"));
-        for (const QByteArray &name : q.headerNames)
-            QVERIFY2(qtOwn.contains(name) || name == "accept-encoding" || name == "content-type" || name == "cookie",
-                     name.constData());
-    }
-    if (op >= 5)
-        QCOMPARE(r.headers.value("cookie"), QByteArray("QSESSION=abc"));
-}
-
-void tst_PresenterClient::redirects_data()
-{
-    QTest::addColumn<QByteArray>("location");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("server"); // empty: unchanged
-    QTest::addColumn<bool>("reachable");
-
-    QTest::newRow("https, 8443, path dropped") << QByteArray("https://elsewhere.example:8443/quorvane?x=1")
-                                               << QByteArray() << "https://elsewhere.example:8443" << true;
-    QTest::newRow("https, 443 kept") << QByteArray("https://elsewhere.example:443/a") << QByteArray()
-                                     << "https://elsewhere.example:443" << true;
-    QTest::newRow("http, 80 dropped") << QByteArray("http://127.0.0.1:80/quorvane") << QByteArray()
-                                      << "http://127.0.0.1" << true;
-    QTest::newRow("relative") << QByteArray("/somewhere/else") << QByteArray() << "" << true;
-    // Another scheme is not followed: the 3xx reply is handled as an answer.
-    QTest::newRow("other scheme, JSON") << QByteArray("ftp://elsewhere.example/x") << QByteArray("{}") << "" << true;
-    QTest::newRow("other scheme, empty") << QByteArray("ftp://elsewhere.example/x") << QByteArray() << "" << false;
-}
-
-void tst_PresenterClient::redirects()
-{
-    QFETCH(QByteArray, location);
-    QFETCH(QByteArray, body);
-    QFETCH(QString, server);
-    QFETCH(bool, reachable);
-
-    FakeService fake;
-    fake.handler = [&](const Request &, QTcpSocket *) { return answer(307, body, "Location: " + location + "\r\n"); };
-    TestClient client(nullptr, fake.url());
-    QSignalSpy processed(&client, &PresenterClient::requestProcessed);
-    QCOMPARE(client.checkServer(QString(), QString()), reachable);
-    QCOMPARE(client.getServer(), server.isEmpty() ? fake.url() : server);
-    QCOMPARE(fake.requests.size(), 1); // never repeated
-    QCOMPARE(processed.count(), 1);
-}
-
-// Decoding gzip answers is a flow case of the stand-in test; only the exact
-// header spelling needs the fake.
-void tst_PresenterClient::gzipAnswers()
-{
-    FakeService fake;
-    fake.handler = [&](const Request &, QTcpSocket *) {
-        return answer(200, deflated(R"({"data":{"userLoginId":"zipped"}})"), "Content-Encoding: GZIP\r\n");
-    };
-    TestClient client(nullptr, fake.url());
-    QCOMPARE(client.doGetUserName(), ""); // not recognised: the compressed bytes are no JSON
-}
-
-void tst_PresenterClient::oversizedAnswers_data()
-{
-    QTest::addColumn<QByteArray>("reply"); // sent, then the connection closed
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("name"); // read with room enough; when not empty, refused at a lower cap
     const QByteArray json = R"({"data":{"userLoginId":"big"},"pad":")" + QByteArray(2048, 'x') + R"("})";
-    QTest::newRow("declared length") << answer(200, json);
-    QTest::newRow("undeclared, up to the close") << "HTTP/1.1 200 X\r\nConnection: close\r\n\r\n" + json;
-    QTest::newRow("inflates past the cap") << answer(200, deflated(json), "Content-Encoding: gzip\r\n");
-}
-
-void tst_PresenterClient::oversizedAnswers()
-{
-    QFETCH(QByteArray, reply);
-    FakeService fake;
-    fake.handler = [&](const Request &, QTcpSocket *s) {
-        s->write(reply);
-        s->disconnectFromHost();
-        return QByteArray();
-    };
-    TestClient client(nullptr, fake.url());
-    client.setMaxResponseSize(1024);
-    QCOMPARE(client.doGetUserName(), QString());
-    QCOMPARE(client.getLastError(), "ResponseTooLarge");
-    client.setMaxResponseSize(4096);
-    QCOMPARE(client.doGetUserName(), "big");
+    QTest::newRow("declared length") << answer(200, json) << "big";
+    QTest::newRow("undeclared, up to the close") << "HTTP/1.1 200 X\r\nConnection: close\r\n\r\n" + json << "big";
+    QTest::newRow("inflates past the cap") << answer(200, deflated(json), "Content-Encoding: gzip\r\n") << "big";
+    QTest::newRow("GZIP in capitals is not recognised")
+        << answer(200, deflated(R"({"data":{"userLoginId":"zipped"}})"), "Content-Encoding: GZIP\r\n") << "";
 }
 
 void tst_PresenterClient::oauthRegistration_data()
@@ -299,7 +528,6 @@ void tst_PresenterClient::oauthRegistration_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("handed");
     QTest::addColumn<QByteArray>("submitted");
-
     QTest::newRow("string last, data last")
         << QByteArray(R"({"infoMsgKeys":["success.registration"],"data":{"email":"a@b.c","name":"A"}})")
         << R"({"email":"a@b.c","name":"A"})" << QByteArray(R"({"email":"a@b.c","name":"A","sourceSystem":"Nimbra"})");
@@ -315,268 +543,8 @@ void tst_PresenterClient::oauthRegistration_data()
         << R"({"p":{"q":1} })" << QByteArray(R"({"p":{"q":1},"sourceSystem":"Nimbra" })");
 }
 
-void tst_PresenterClient::oauthRegistration()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(QString, handed);
-    QFETCH(QByteArray, submitted);
-
-    FakeService fake;
-    bool askAgain = false;
-    fake.handler = [&](const Request &r, QTcpSocket *) {
-        // The submit's own key names the registration's success: it is a sign-in.
-        return answer(200, r.path.endsWith("submit") && !askAgain ? R"({"infoMsgKeys":["registration.success"]})" : body);
-    };
-    TestClient client(nullptr, fake.url());
-    QString registration;
-    QVERIFY(!client.doLoginWithOAuth("brightid", "c", registration));
-    QCOMPARE(registration, handed);
-    QVERIFY(client.doLoginWithOAuth("brightid", "c", registration));
-    QCOMPARE(fake.requests.last().path, QByteArray("/quorvane/register/oauth/submit"));
-    QCOMPARE(fake.requests.last().body, submitted);
-    QVERIFY(registration.isNull());
-
-    // The device-token path hands over the same text when no token is issued.
-    QCOMPARE(client.doGetOAuthAccessToken("brightid", "c", "dev", "Desk", registration), QString());
-    QCOMPARE(registration, handed);
-
-    // A submit answered with the registration request again fails, handing the data back.
-    askAgain = true;
-    QVERIFY(!client.doLoginWithOAuth("brightid", "c", registration));
-    QCOMPARE(registration, handed);
-    QVERIFY(client.getLastError().contains("success") && client.getLastError().contains("registration"));
-}
-
-void tst_PresenterClient::replyDuringNestedWait_data()
-{
-    QTest::addColumn<bool>("outerFirst");
-    QTest::newRow("keep-alive inside a sign-in, answered first") << false;
-    QTest::newRow("outer answered while the inner waits") << true;
-}
-
-void tst_PresenterClient::replyDuringNestedWait()
-{
-    QFETCH(bool, outerFirst);
-    FakeService fake;
-    QPointer<QTcpSocket> held;
-    QByteArray heldAnswer;
-    fake.handler = [&](const Request &r, QTcpSocket *s) -> QByteArray {
-        const QByteArray mine =
-            answer(200, r.path == "/nested" ? R"({"data":{"sessionCode":"777"}})" : R"({"infoMsgKeys":["success"]})");
-        if (held.isNull()) { // the sign-in waits for the second request
-            held = s;
-            heldAnswer = mine;
-            return QByteArray();
-        }
-        // One now, the other a moment later, so the client completes them in that order.
-        QTcpSocket *later = outerFirst ? s : held.data();
-        const QByteArray laterAnswer = outerFirst ? mine : heldAnswer;
-        QTimer::singleShot(150, later, [later, laterAnswer] { later->write(laterAnswer); });
-        return outerFirst ? (held->write(heldAnswer), QByteArray()) : mine;
-    };
-    TestClient client(nullptr, fake.url());
-    QTimer::singleShot(50, &client, [&] { outerFirst ? client.nestedRequest() : client.onPingTimer(); });
-
-    // Neither request is cut short by the other's completion.
-    QVERIFY(client.doLogin("teacher", "pw"));
-    QCOMPARE(fake.paths().value(1), outerFirst ? "/nested" : "/quorvane/login/keepSessionAlive");
-    QCOMPARE(client.getSessionCode(), outerFirst ? "777" : QString());
-}
-
-void tst_PresenterClient::sessionLifecycle()
-{
-    FakeService fake;
-    QByteArray users = R"({"data":{"users":[{"mode":"learner","userToken":"u1","userName":"Ann","deviceType":"tab"},)"
-                       R"({"mode":"presenter","userToken":"p"},{"mode":"learner","userToken":"u2","userName":"Bo"},)"
-                       R"({"mode":"Learner","userToken":"u3"}]}})";
-    fake.handler = [&](const Request &r, QTcpSocket *) {
-        return answer(200, r.path == "/quorvane/session/getusers" ? users : universal);
-    };
-    TestClient client(nullptr, fake.url());
-    QVERIFY(client.doLogout()); // not signed in: no request
-    // Nothing to do without a live session: no request.
-    QVERIFY(!client.doGetLearners());
-    QVERIFY(!client.doStopSession());
-    QCOMPARE(fake.requests.size(), 0);
-
-    QVERIFY(client.doLogin("teacher", "pw"));
-    fake.requests.clear();
-    QVERIFY(client.doStartSession());
-    QCOMPARE(client.getSessionCode(), "123456");
-    QVERIFY(!client.doStopSession()); // created, not started
-
-    fake.requests.clear();
-    PresenterCollab *first = nullptr;
-    QVERIFY(client.startWebsocket(&first));
-    QCOMPARE(fake.paths(), QStringList({"/quorvane/session/getcollabserverurl",
-                                        "/quorvane/config/findTenantFeatureDetails", "/quorvane/session/start",
-                                        "/quorvane/classroom/session/join"}));
-    QVERIFY(first && first->parent() == &client);
-    QCOMPARE(first->getSessionToken(), "tok-1");
-
-    QVERIFY(client.doGetLearners());
-    const QList<Veltro::Learner> expected{Veltro::Learner("u1", "Ann", "tab"), Veltro::Learner("u2", "Bo", "")};
-    QCOMPARE(client.getLearners(), expected);
-    users = R"({"data":{"users":"none"}})"; // not a list: the last list stays
-    QVERIFY(client.doGetLearners());
-    QCOMPARE(client.getLearners(), expected);
-
-    // A second start leaves the earlier object to its holder.
-    QPointer<PresenterCollab> earlier(first);
-    PresenterCollab *second = nullptr;
-    QVERIFY(client.startWebsocket(&second));
-    QVERIFY(second && second != first && !earlier.isNull());
-    delete second; // against the rules, but the stop must survive it
-
-    // Signing out stops the live session first.
-    fake.requests.clear();
-    QVERIFY(client.doLogout());
-    QCOMPARE(fake.paths(), QStringList({"/quorvane/session/stop", "/quorvane/login/logout"}));
-    QVERIFY(!client.keepAliveTimer()->isActive());
-    QVERIFY(client.getSessionToken().isNull() && client.getSessionCode().isNull());
-    QVERIFY(!client.doStopSession());
-
-    // The payload decoder is reachable through the client.
-    QString packed, text = "kept";
-    QVERIFY(LzmaCompress64(QString::fromUtf8("caf\xc3\xa9"), &packed));
-    QVERIFY(!client.LzmaDecompress64("not base64!", &text));
-    QCOMPARE(text, "kept");
-    QVERIFY(client.LzmaDecompress64(packed, &text));
-    QCOMPARE(text, QString::fromUtf8("caf\xc3\xa9"));
-}
-
-void tst_PresenterClient::startRefusals_data()
-{
-    QTest::addColumn<QByteArray>("failing");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("requests");
-    QTest::addColumn<QString>("error");
-
-    QTest::newRow("no user") << QByteArray("/quorvane/login/user") << 200 << QByteArray(R"({"data":{}})") << 1
-                             << QString();
-    QTest::newRow("no collab URL") << QByteArray("/quorvane/session/getcollabserverurl") << 200
-                                   << QByteArray(R"({"data":{}})") << 3 << "CollabServerUrlMissing";
-    QTest::newRow("start refused with key") << QByteArray("/quorvane/session/start") << 409
-                                            << QByteArray(R"({"errorMsgKeys":["error.closed"]})") << 5
-                                            << "error.closed";
-    // No key, no token: nothing to open a connection on.
-    QTest::newRow("start refused without key") << QByteArray("/quorvane/session/start") << 500 << QByteArray("{}")
-                                               << 5 << "SessionTokenMissing";
-}
-
-void tst_PresenterClient::startRefusals()
-{
-    QFETCH(QByteArray, failing);
-    QFETCH(int, status);
-    QFETCH(QByteArray, body);
-    QFETCH(int, requests);
-    QFETCH(QString, error);
-
-    FakeService fake;
-    fake.handler = [&](const Request &r, QTcpSocket *) {
-        return r.path == failing ? answer(status, body) : answer(200, universal);
-    };
-    TestClient client(nullptr, fake.url());
-    const bool created = client.doStartSession();
-    QCOMPARE(created, failing != "/quorvane/login/user"); // no user and nothing to sign in with
-    PresenterCollab *collab = nullptr;
-    QVERIFY(!created || !client.startWebsocket(&collab));
-    QCOMPARE(fake.requests.size(), requests);
-    QVERIFY(!collab && client.findChildren<PresenterCollab *>().isEmpty());
-    QCOMPARE(client.getLastError(), error);
-}
-
-void tst_PresenterClient::upload_data()
-{
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QByteArray>("fileLines"); // from the Content-Disposition line to the file's CR LF
-
-    const QByteArray binary("\x00\xff\r\n-----boundary\r\nz", 21);
-    QTest::newRow("binary") << "pic.png" << binary
-                            << "Content-Disposition: form-data; name=files; filename=\"pic.png\"\r\n\r\n" + binary + "\r\n";
-    QTest::newRow("empty") << "e.txt" << QByteArray()
-                           << QByteArray("Content-Disposition: form-data; name=files; filename=\"e.txt\"\r\n\r\n\r\n");
-    // Characters that would end the quoted name or the header line are encoded.
-    QTest::newRow("quote and line break in name")
-        << QString::fromUtf8("a\"b\r\n\xc3\xa9") << QByteArray("x")
-        << QByteArray("Content-Disposition: form-data; name=files; filename=\"a%22b%0D%0A\xc3\xa9\"\r\n\r\nx\r\n");
-    // A file holding the delimiter goes with a longer boundary.
-    const QByteArray tricky("a\r\n------boundary--\r\nb");
-    QTest::newRow("delimiter in file") << "t" << tricky
-                                       << "Content-Disposition: form-data; name=files; filename=\"t\"\r\n\r\n" + tricky
-                                              + "\r\n";
-}
-
-void tst_PresenterClient::upload()
-{
-    QFETCH(QString, fileName);
-    QFETCH(QByteArray, data);
-    QFETCH(QByteArray, fileLines);
-
-    FakeService fake;
-    QByteArray body = R"({"data":{"id":42}})";
-    fake.handler = [&](const Request &, QTcpSocket *) { return answer(200, body); };
-    TestClient client(nullptr, fake.url());
-    QString id, path;
-    QVERIFY(client.doUploadResource(fileName, data, &id, &path));
-    QCOMPARE(id, "42");
-    QCOMPARE(path, "/quorvane/resource/downloadResourceFile?resourceId=42");
-
-    const Request r = fake.last("/quorvane/resource/uploadResourceFile");
-    const QByteArray type = r.headers.value("content-type");
-    QVERIFY(type.startsWith("multipart/form-data; charset=UTF-8; boundary=----boundary"));
-    const QByteArray delimiter = "--" + type.mid(type.indexOf('=', 40) + 1);
-    QCOMPARE(delimiter == "------boundary", !data.contains("------boundary"));
-    QVERIFY(!data.contains(delimiter));
-    const QByteArray expected = delimiter + "\r\n" + fileLines + delimiter + "\r\n\r\n"
-                                + "Content-Disposition: form-data; name=isTemporary\r\n"
-                                  "Content-Type: text/plain; charset=utf-8\r\n\r\ntrue\r\n"
-                                + delimiter + "\r\n\r\n"
-                                + "Content-Disposition: form-data; name=clientProvidedGUID\r\n"
-                                  "Content-Type: text/plain; charset=utf-8\r\n\r\nfalse\r\n"
-                                + delimiter + "--\r\n\r\n";
-    QCOMPARE(r.body, expected);
-
-    // An answer without an id fails and leaves the earlier results alone.
-    body = R"({"data":{}})";
-    QVERIFY(!client.doUploadResource(fileName, data, &id, &path));
-    QCOMPARE(id, "42");
-}
-
-
 // Qt 5 leaves Nagle's algorithm on for the manager's connections; the tuner
 // turns it off on connections to the service's endpoint and on no others.
-void tst_PresenterClient::lowDelayOnServiceConnectionsOnly()
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0) || !defined(Q_OS_UNIX)
-    QSKIP("the tuning applies to Qt 5 on Unix only");
-#else
-    QTcpServer service, other;
-    QVERIFY(service.listen(QHostAddress::LocalHost, 0));
-    QVERIFY(other.listen(QHostAddress::LocalHost, 0));
-    QTcpSocket toService, toOther;
-    toService.connectToHost(QHostAddress::LocalHost, service.serverPort());
-    toOther.connectToHost(QHostAddress::LocalHost, other.serverPort());
-    QVERIFY(toService.waitForConnected(5000) && toOther.waitForConnected(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(service.hasPendingConnections(), 5000);
-    QTcpSocket *accepted = service.nextPendingConnection();
-
-    Veltro::LowDelayTuner tuner;
-    tuner.setEndpoint(QUrl(QStringLiteral("http://127.0.0.1:%1/quorvane").arg(service.serverPort())));
-    QCOMPARE(tuner.tune(), 1);
-    QCOMPARE(toService.socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
-    QCOMPARE(toOther.socketOption(QAbstractSocket::LowDelayOption).toInt(), 0);
-    QCOMPARE(accepted->socketOption(QAbstractSocket::LowDelayOption).toInt(), 0); // its peer is not the service
-    QCOMPARE(tuner.tune(), 0);
-#endif
-}
-
-namespace {
-QStringList capturedLog;
-void captureLog(QtMsgType, const QMessageLogContext &, const QString &text) { capturedLog << text; }
-} // namespace
 
 void tst_PresenterClient::secretsMaskedInTheLog_data()
 {
@@ -590,44 +558,9 @@ void tst_PresenterClient::secretsMaskedInTheLog_data()
     // The log keeps the first 1024 characters: a token cut off there is still masked.
     const QByteArray pad(960, 'p'); // the token's value starts just before character 1024
     QTest::newRow("token cut by the log's bound")
-        << false << QByteArray(R"({"infoMsgKeys":["success"],"pad":")" + pad + R"(","deviceAccessToken":"secret-secret-secret"})")
+        << false
+        << QByteArray(R"({"infoMsgKeys":["success"],"pad":")" + pad + R"(","deviceAccessToken":"secret-secret-secret"})")
         << QStringList{"deviceAccessToken\":\"***"} << QStringList{"secret-"};
-}
-
-void tst_PresenterClient::secretsMaskedInTheLog()
-{
-    QFETCH(bool, verbose);
-    QFETCH(QByteArray, answer);
-    QFETCH(QStringList, logged);
-    QFETCH(QStringList, notLogged);
-
-    FakeService fake;
-    fake.handler = [&](const Request &, QTcpSocket *) { return ::answer(200, answer); };
-    static bool verboseOn;
-    verboseOn = verbose;
-    const auto previousFilter = QLoggingCategory::installFilter([](QLoggingCategory *category) {
-        const bool ours = qstrcmp(category->categoryName(), "veltro.client") == 0;
-        const bool verboseCategory = qstrcmp(category->categoryName(), "veltro.client.verbose") == 0;
-        if (ours || verboseCategory)
-            category->setEnabled(QtDebugMsg, ours || verboseOn);
-    });
-    capturedLog.clear();
-    const QtMessageHandler previousHandler = qInstallMessageHandler(captureLog);
-    {
-        TestClient client(nullptr, fake.url());
-        QVERIFY(client.doLogin("teacher", "pw"));
-        if (answer == universal)
-            QVERIFY(client.doStartSession() && client.startWebsocket(nullptr));
-    }
-    qInstallMessageHandler(previousHandler);
-    QLoggingCategory::installFilter(previousFilter);
-
-    const QString log = capturedLog.join(QLatin1Char('\n'));
-    QVERIFY(log.contains(QLatin1String("[REST Response]")));
-    for (const QString &text : logged)
-        QVERIFY2(log.contains(text), qPrintable(text));
-    for (const QString &text : notLogged)
-        QVERIFY2(!log.contains(text), qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(tst_PresenterClient)

@@ -23,6 +23,44 @@ struct SentFrame
     bool ping;
 };
 
+inline QJsonObject parsed(const QString &text) { return QJsonDocument::fromJson(text.toUtf8()).object(); }
+
+// The value at a dotted path ("body.data.0": numbers index arrays).
+inline QJsonValue jat(QJsonValue v, const QString &path)
+{
+    for (const QString &key : path.split(QLatin1Char('.')))
+        v = v.isArray() ? v.toArray().at(key.toInt()) : v.toObject().value(key);
+    return v;
+}
+inline QString jstr(const QJsonValue &v, const QString &path) { return jat(v, path).toString(); }
+
+// The text carried by a published body's "data": the restored one-element list.
+inline QString restoredText(const QJsonObject &frame)
+{
+    const QJsonArray data = jat(frame, QStringLiteral("body.data")).toArray();
+    QString out;
+    if (data.size() == 1)
+        LzmaDecompress64(data.at(0).toString(), &out);
+    return out;
+}
+
+// The restored data parsed as a JSON object; empty when it is none.
+inline QJsonObject restoredJson(const QJsonObject &frame) { return parsed(restoredText(frame)); }
+
+inline QString compress64(const QString &text)
+{
+    QString out;
+    LzmaCompress64(text, &out);
+    return out;
+}
+
+// The frame of a publish with `data` as its payload, from the test's user "U1".
+inline QString envelopeText(const QString &address, const QString &type, const QString &data)
+{
+    return QStringLiteral(R"({"type":"publish","address":"%1","body":{"from":"U1","type":"%2","data":["%3"]}})")
+        .arg(address, type, compress64(data));
+}
+
 // Captures every frame handed to the transport and fakes its state.
 class RecordingCollab : public PresenterCollab
 {
@@ -49,10 +87,9 @@ class RecordingCollab : public PresenterCollab
 
 public:
     explicit RecordingCollab(const QString &sessionToken = QStringLiteral("S1"),
-                             const QString &userToken = QStringLiteral("U1"),
-                             const QString &sessionCode = QStringLiteral("123456"))
-        : PresenterCollab(nullptr, QStringLiteral("http://127.0.0.1:9/collab"), sessionCode, sessionToken,
-                          userToken)
+                             const QString &userToken = QStringLiteral("U1"))
+        : PresenterCollab(nullptr, QStringLiteral("http://127.0.0.1:9/collab"), QStringLiteral("123456"),
+                          sessionToken, userToken)
     {
         priv()->setTransport(std::make_unique<Transport>(this));
         // Frames are there as soon as a publish returns; tests of the order
@@ -69,8 +106,6 @@ public:
     using PresenterCollab::onClosed;
     using PresenterCollab::onConnected;
     PresenterCollabPrivate *priv() { return PresenterCollabPrivate::get(this); }
-    void setPingInterval(int ms) { priv()->setPingInterval(ms); }
-    int pingInterval() { return priv()->pingInterval(); }
 
     /// The non-ping frames, parsed.
     QList<QJsonObject> published() const
@@ -78,43 +113,38 @@ public:
         QList<QJsonObject> out;
         for (const SentFrame &f : frames)
             if (!f.ping)
-                out << QJsonDocument::fromJson(f.text.toUtf8()).object();
+                out << parsed(f.text);
         return out;
     }
-    /// The message types of the published frames, registrations as "register".
-    QStringList publishedTypes() const
+    /// The restored data of the i-th published frame (negative: from the end).
+    QJsonObject data(int i) const
+    {
+        const QList<QJsonObject> p = published();
+        return restoredJson(p.value(i < 0 ? p.size() + i : i));
+    }
+    /// Each published frame as "address type payload" (the restored text;
+    /// without `payload`, "address type"). An envelope frame that is not byte
+    /// for byte the template's text is marked with a leading "!".
+    QStringList sent(bool payload = true) const
     {
         QStringList out;
-        for (const QJsonObject &f : published())
-            out << (f.value(QStringLiteral("type")) == QLatin1String("publish")
-                        ? f.value(QStringLiteral("body")).toObject().value(QStringLiteral("type")).toString()
-                        : f.value(QStringLiteral("type")).toString());
+        for (const SentFrame &f : frames) {
+            const QJsonObject o = parsed(f.text);
+            if (f.ping)
+                continue;
+            if (o.value(QStringLiteral("type")) != QLatin1String("publish")) {
+                out << jstr(o, QStringLiteral("address")) + QLatin1Char(' ') + jstr(o, QStringLiteral("type"));
+                continue;
+            }
+            const QString address = jstr(o, QStringLiteral("address")), type = jstr(o, QStringLiteral("body.type"));
+            const bool envelope = jat(o, QStringLiteral("body")).toObject().keys() == QStringList{"data", "from", "type"};
+            const bool exact = !envelope || f.text == envelopeText(address, type, restoredText(o));
+            out << (exact ? QString() : QStringLiteral("!")) + address + QLatin1Char(' ') + type
+                       + (payload ? QLatin1Char(' ') + restoredText(o) : QString());
+        }
         return out;
     }
 };
-
-inline QString compress64(const QString &text)
-{
-    QString out;
-    LzmaCompress64(text, &out);
-    return out;
-}
-
-// The text carried by a published body's "data": the restored one-element list.
-inline QString restoredText(const QJsonObject &frame)
-{
-    const QJsonValue data = frame.value(QStringLiteral("body")).toObject().value(QStringLiteral("data"));
-    QString out;
-    if (data.isArray() && data.toArray().size() == 1)
-        LzmaDecompress64(data.toArray().at(0).toString(), &out);
-    return out;
-}
-
-// The restored data parsed as JSON (object or array); null when it does not parse.
-inline QJsonDocument restoredJson(const QJsonObject &frame)
-{
-    return QJsonDocument::fromJson(restoredText(frame).toUtf8());
-}
 
 // Compressed payload bytes as the signed byte values a device may send.
 inline QVariantList signedByteList(const QString &text)
