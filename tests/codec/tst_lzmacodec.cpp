@@ -100,233 +100,224 @@ class TestLzmaCodec : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void roundTrip_data();
-    void roundTrip();
-    void decoding_data();
-    void decoding();
-    void densestStreamIsNotRefused();
-    void listElements_data();
-    void listElements();
-    void listText_data();
-    void listText();
-    void threadsDoNotShareState();
-};
-
-void TestLzmaCodec::initTestCase()
-{
+    void initTestCase()
+    {
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    // Text goes on the wire as UTF-8 whatever the locale says.
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
+        // Text goes on the wire as UTF-8 whatever the locale says.
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
 #endif
-}
-
-void TestLzmaCodec::roundTrip_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("empty") << QString();
-    QTest::newRow("multibyte") << QString::fromUtf8("Grüße, 世界, ответ, \xF0\x9F\x98\x80");
-    QTest::newRow("json") << QStringLiteral("{\"type\":\"questionStart\",\"data\":{\"id\":\"a1\"}}");
-    QString incompressible; // mixed 1-2 byte UTF-8
-    for (quint32 i = 0, s = 7; i < 70000; ++i)
-        incompressible += QChar(0x20 + lcg(s));
-    QTest::newRow("incompressible") << incompressible;
-    QTest::newRow("1 MiB") << wordSalad();
-}
-
-void TestLzmaCodec::roundTrip()
-{
-    QFETCH(QString, text);
-    QString b64;
-    QVERIFY(LzmaCompress64(text, &b64));
-    const QByteArray raw = QByteArray::fromBase64(b64.toLatin1());
-    const QByteArray utf8 = text.toUtf8();
-    QCOMPARE(raw.left(13), QByteArray::fromHex("5d00400000") + le32(quint32(utf8.size())) + QByteArray(4, '\0'));
-    QVERIFY(raw.size() <= 13 + utf8.size() + utf8.size() / 3 + 128);
-    QVERIFY(!b64.contains(QLatin1Char('\n')));
-    QByteArray bytes;
-    QVERIFY(lzmaDecodeWithHeader(raw, &bytes));
-    QCOMPARE(bytes, utf8);
-    bool agree = false;
-    QCOMPARE(restoreAll(raw, &agree), text);
-    QVERIFY(agree);
-}
-
-void TestLzmaCodec::decoding_data()
-{
-    QTest::addColumn<QByteArray>("raw");
-    QTest::addColumn<QString>("text"); // null: refused
-    const auto row = [](const char *name, const QByteArray &raw, const QString &text = QString()) {
-        QTest::newRow(name) << raw << text;
-    };
-    const QByteArray hello("hello, hello, hello world");
-    const quint32 n = quint32(hello.size());
-    const QByteArray marked = rawStream(hello), unmarked = rawStream(hello, { 3, 0, 2, false });
-    const QString h = QString::fromLatin1(hello);
-
-    row("marker at declared size", payload(marked, n), h);
-    row("marker before declared size", payload(marked, n + 100), h);
-    row("no marker, exact size", payload(unmarked, n), h);
-    row("no marker, declared too small", payload(unmarked, n - 1));
-    row("no marker, declared too large", payload(unmarked, n + 1));
-    row("marker, declared too small", payload(marked, n - 5));
-    row("trailing bytes after marker", payload(marked + "junk\xff\x00", n), h);
-    row("trailing bytes after exact end", payload(unmarked + "junk", n), h);
-    row("unknown size with marker", payload(marked, 0xFFFFFFFFu), h);
-    row("unknown size without marker", payload(unmarked, 0xFFFFFFFFu));
-    row("truncated, marker", payload(marked.left(marked.size() - 3), n));
-    row("truncated, no marker", payload(unmarked.left(unmarked.size() - 3), n));
-    row("13 bytes", payload(QByteArray(), 0));
-    row("empty", QByteArray());
-    row("corrupt stream", payload(QByteArray(40, '\x5a'), n));
-
-    // Restored bytes are read as UTF-8 up to the first zero byte; devices write a
-    // character beyond the basic plane as two three-byte surrogates.
-    const auto bytesRow = [&](const char *name, const QByteArray &bytes, const QString &text) {
-        row(name, payload(rawStream(bytes), quint32(bytes.size())), text);
-    };
-    bytesRow("zero byte ends the text", QByteArray("ab\0cd", 5), QStringLiteral("ab"));
-    bytesRow("invalid UTF-8 replaced", "a\xff", QStringLiteral("a\uFFFD"));
-    bytesRow("surrogate pair", "a\xED\xA0\xBD\xED\xB8\x80z", QString::fromUtf8("a\xF0\x9F\x98\x80z"));
-    bytesRow("four-byte form untouched", "\xF0\x9F\x98\x80", QString::fromUtf8("\xF0\x9F\x98\x80"));
-    for (const char *odd : { "a\xED\xA0\xBDz", "\xED\xB8\x80\xED\xA0\xBD", "\xED\xA0\xBD\xED\xB8" }) // lone, swapped, cut
-        bytesRow(odd, odd, QString::fromUtf8(odd)); // whatever strict UTF-8 makes of it
-
-    // Any properties byte liblzma supports and any dictionary size the header names.
-    const QByteArray prose = QByteArray("properties and dictionaries, dictionaries and properties ").repeated(200);
-    const auto props = [&](uint lc, uint lp, uint pb, quint32 dict, uint byte = 0) {
-        const QByteArray s = rawStream(prose, { lc, lp, pb, true, 32, 4096 }); // fits every dictionary below
-        return payload(s, quint32(prose.size()), byte ? byte : (pb * 5 + lp) * 9 + lc, dict);
-    };
-    const QString p = QString::fromLatin1(prose);
-    row("device: 64 KiB dictionary", props(3, 0, 2, 65536), p);
-    row("dictionary 0", props(3, 0, 2, 0), p);
-    row("odd dictionary", props(3, 0, 2, 12345), p);
-    row("dictionary 4 GiB - 1", props(3, 0, 2, 0xFFFFFFFFu), p);
-    row("lc0 lp0 pb0", props(0, 0, 0, 16384), p);
-    row("lc0 lp4 pb4", props(0, 4, 4, 16384), p);
-    row("lc4 lp0 pb0", props(4, 0, 0, 16384), p);
-    row("properties byte above 224", props(3, 0, 2, 16384, 225));
-
-    // Implausible sizes are refused before anything is allocated.
-    row("14 bytes declaring 4 GiB", payload(QByteArray(1, '\0'), 0xFFFFFFFEu));
-    row("beyond what the stream can hold", payload(marked, quint32(Veltro::lzmaMaxDecodedSizeFor(marked.size()) + 1)));
-    // A stream long enough that only the cap applies.
-    QByteArray letters(20000, Qt::Uninitialized);
-    quint32 seed = 1;
-    for (char &c : letters)
-        c = char('a' + lcg(seed) % 26);
-    const QByteArray noisy = rawStream(letters);
-    QVERIFY(Veltro::lzmaMaxDecodedSizeFor(noisy.size()) > Veltro::LZMA_MAX_DECODED_SIZE);
-    row("declared at the cap", payload(noisy, quint32(Veltro::LZMA_MAX_DECODED_SIZE)), QString::fromLatin1(letters));
-    row("declared above the cap", payload(noisy, quint32(Veltro::LZMA_MAX_DECODED_SIZE + 1)));
-    // A few KiB that would expand to 17 MiB: refused by its declared size, or
-    // stopped at the 16 MiB cap when the size is unknown.
-    const QByteArray bomb = rawStream(QByteArray(17 * 1024 * 1024, 'a'));
-    row("expands past 16 MiB", payload(bomb, 17 * 1024 * 1024));
-    row("expands past 16 MiB, size unknown", payload(bomb, 0xFFFFFFFFu));
-}
-
-void TestLzmaCodec::decoding()
-{
-    QFETCH(QByteArray, raw);
-    QFETCH(QString, text);
-    bool agree = false;
-    const QString got = restoreAll(raw, &agree);
-    QVERIFY(agree);
-    QCOMPARE(got.isNull(), text.isNull());
-    QCOMPARE(got, text);
-}
-
-void TestLzmaCodec::densestStreamIsNotRefused()
-{
-    // The best ratio an encoder reaches (273-byte matches of one byte), as
-    // large as a payload may be.
-    const QByteArray zs(int(Veltro::LZMA_MAX_DECODED_SIZE), 'z');
-    const QByteArray stream = rawStream(zs, { 3, 0, 2, true, 273, 16384, LZMA_MODE_NORMAL });
-    QVERIFY2(zs.size() <= Veltro::lzmaMaxDecodedSizeFor(stream.size()), qPrintable(QString::number(stream.size())));
-    QByteArray out;
-    QVERIFY(lzmaDecodeWithHeader(payload(stream, quint32(zs.size())), &out));
-    QVERIFY(out == zs);
-}
-
-void TestLzmaCodec::listElements_data()
-{
-    QTest::addColumn<QVariant>("element");
-    QTest::addColumn<int>("byte");
-    QTest::newRow("256") << QVariant(256) << 0;
-    QTest::newRow("-1") << QVariant(-1) << 255;
-    QTest::newRow("double -104") << QVariant(-104.0) << 152;
-    QTest::newRow("double 93.9") << QVariant(93.9) << 93;
-    QTest::newRow("longlong") << QVariant(qlonglong(0x1234567800000041LL)) << 0x41;
-    QTest::newRow("numeric string") << QVariant(QStringLiteral("65")) << 65;
-    QTest::newRow("NaN") << QVariant(qQNaN()) << 0;
-    QTest::newRow("-inf") << QVariant(-qInf()) << 0;
-    QTest::newRow("map") << QVariant(QVariantMap{ { QStringLiteral("a"), 1 } }) << 0;
-}
-
-void TestLzmaCodec::listElements()
-{
-    QFETCH(QVariant, element);
-    QFETCH(int, byte);
-    // A stream without end marker restores only when its declared size is
-    // exact, so the element placed in the size field must give `byte`.
-    const QByteArray text(byte, 'q');
-    QVariantList list = signedBytes(payload(rawStream(text, { 3, 0, 2, false }), quint32(byte)));
-    list[5] = element;
-    QString out;
-    QVERIFY(LzmaDecompressList(list, &out));
-    QCOMPARE(out, QString::fromLatin1(text));
-    QVERIFY(!LzmaDecompressList(list.mid(0, 13), &out));
-}
-
-void TestLzmaCodec::listText_data()
-{
-    QTest::addColumn<QString>("spelling");
-    QTest::addColumn<bool>("ok");
-    // The payload of "abc" with each byte spelled as listed ("%" stands for the
-    // list); the plain forms with and without brackets go through every decoding row.
-    QTest::newRow("spaces around values") << QStringLiteral("[ % ]") << true;
-    QTest::newRow("nested brackets") << QStringLiteral("[[%]]") << true;
-    QTest::newRow("trailing comma adds a byte") << QStringLiteral("[%,]") << true;
-    QTest::newRow("empty") << QString() << false;
-    QTest::newRow("brackets only") << QStringLiteral("[]") << false;
-}
-
-void TestLzmaCodec::listText()
-{
-    QFETCH(QString, spelling);
-    QFETCH(bool, ok);
-    QString b64;
-    QVERIFY(LzmaCompress64(QStringLiteral("abc"), &b64));
-    QStringList parts;
-    for (char c : QByteArray::fromBase64(b64.toLatin1()))
-        parts << QStringLiteral(" %1").arg(int(qint8(c)));
-    QString out = QStringLiteral("untouched");
-    QCOMPARE(LzmaDecompressText(QString(spelling).replace(QLatin1Char('%'), parts.join(QLatin1Char(','))), &out), ok);
-    QCOMPARE(out, ok ? QStringLiteral("abc") : QStringLiteral("untouched"));
-}
-
-void TestLzmaCodec::threadsDoNotShareState()
-{
-    const QString base = wordSalad().left(40000);
-    std::vector<std::thread> threads;
-    std::atomic<int> failures{ 0 };
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t]() {
-            for (int i = 0; i < 40; ++i) {
-                // (a cut may split a surrogate pair; compare with what UTF-8 keeps of it)
-                const QString text = QString::fromUtf8(base.mid((t * 40 + i) * 97, 200 + i * 50).toUtf8());
-                QString b64, back;
-                if (!LzmaCompress64(text, &b64) || !LzmaDecompress64(b64, &back) || back != text)
-                    ++failures;
-            }
-        });
     }
-    for (std::thread &th : threads)
-        th.join();
-    QCOMPARE(failures.load(), 0);
-}
+
+    void roundTrip_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("multibyte") << QString::fromUtf8("Grüße, 世界, ответ, \xF0\x9F\x98\x80");
+        QTest::newRow("json") << QStringLiteral("{\"type\":\"questionStart\",\"data\":{\"id\":\"a1\"}}");
+        QString incompressible; // mixed 1-2 byte UTF-8
+        for (quint32 i = 0, s = 7; i < 70000; ++i)
+            incompressible += QChar(0x20 + lcg(s));
+        QTest::newRow("incompressible") << incompressible;
+        QTest::newRow("1 MiB") << wordSalad();
+    }
+
+    void roundTrip()
+    {
+        QFETCH(QString, text);
+        QString b64;
+        QVERIFY(LzmaCompress64(text, &b64));
+        const QByteArray raw = QByteArray::fromBase64(b64.toLatin1());
+        const QByteArray utf8 = text.toUtf8();
+        QCOMPARE(raw.left(13), QByteArray::fromHex("5d00400000") + le32(quint32(utf8.size())) + QByteArray(4, '\0'));
+        QVERIFY(raw.size() <= 13 + utf8.size() + utf8.size() / 3 + 128);
+        QVERIFY(!b64.contains(QLatin1Char('\n')));
+        QByteArray bytes;
+        QVERIFY(lzmaDecodeWithHeader(raw, &bytes));
+        QCOMPARE(bytes, utf8);
+        bool agree = false;
+        QCOMPARE(restoreAll(raw, &agree), text);
+        QVERIFY(agree);
+    }
+
+    void decoding_data()
+    {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<QString>("text"); // null: refused
+        const auto row = [](const char *name, const QByteArray &raw, const QString &text = QString()) {
+            QTest::newRow(name) << raw << text;
+        };
+        const QByteArray hello("hello, hello, hello world");
+        const quint32 n = quint32(hello.size());
+        const QByteArray marked = rawStream(hello), unmarked = rawStream(hello, { 3, 0, 2, false });
+        const QString h = QString::fromLatin1(hello);
+
+        row("marker at declared size", payload(marked, n), h);
+        row("marker before declared size", payload(marked, n + 100), h);
+        row("no marker, exact size", payload(unmarked, n), h);
+        row("no marker, declared too small", payload(unmarked, n - 1));
+        row("no marker, declared too large", payload(unmarked, n + 1));
+        row("marker, declared too small", payload(marked, n - 5));
+        row("trailing bytes after marker", payload(marked + "junk\xff\x00", n), h);
+        row("trailing bytes after exact end", payload(unmarked + "junk", n), h);
+        row("unknown size with marker", payload(marked, 0xFFFFFFFFu), h);
+        row("unknown size without marker", payload(unmarked, 0xFFFFFFFFu));
+        row("truncated, marker", payload(marked.left(marked.size() - 3), n));
+        row("truncated, no marker", payload(unmarked.left(unmarked.size() - 3), n));
+        row("13 bytes", payload(QByteArray(), 0));
+        row("empty", QByteArray());
+        row("corrupt stream", payload(QByteArray(40, '\x5a'), n));
+
+        // Restored bytes are read as UTF-8 up to the first zero byte; devices write a
+        // character beyond the basic plane as two three-byte surrogates.
+        const auto bytesRow = [&](const char *name, const QByteArray &bytes, const QString &text) {
+            row(name, payload(rawStream(bytes), quint32(bytes.size())), text);
+        };
+        bytesRow("zero byte ends the text", QByteArray("ab\0cd", 5), QStringLiteral("ab"));
+        bytesRow("invalid UTF-8 replaced", "a\xff", QStringLiteral("a\uFFFD"));
+        bytesRow("surrogate pair", "a\xED\xA0\xBD\xED\xB8\x80z", QString::fromUtf8("a\xF0\x9F\x98\x80z"));
+        bytesRow("four-byte form untouched", "\xF0\x9F\x98\x80", QString::fromUtf8("\xF0\x9F\x98\x80"));
+        // A lone high surrogate, low before high, a pair cut by the end.
+        for (const char *odd : { "a\xED\xA0\xBDz", "\xED\xB8\x80\xED\xA0\xBD", "\xED\xA0\xBD\xED\xB8" })
+            bytesRow(odd, odd, QString::fromUtf8(odd)); // whatever strict UTF-8 makes of it
+
+        // Any properties byte liblzma supports and any dictionary size the header names.
+        const QByteArray prose = QByteArray("properties and dictionaries, dictionaries and properties ").repeated(200);
+        const auto props = [&](uint lc, uint lp, uint pb, quint32 dict, uint byte = 0) {
+            const QByteArray s = rawStream(prose, { lc, lp, pb, true, 32, 4096 }); // fits every dictionary below
+            return payload(s, quint32(prose.size()), byte ? byte : (pb * 5 + lp) * 9 + lc, dict);
+        };
+        const QString p = QString::fromLatin1(prose);
+        row("device: 64 KiB dictionary", props(3, 0, 2, 65536), p);
+        row("dictionary 0", props(3, 0, 2, 0), p);
+        row("odd dictionary", props(3, 0, 2, 12345), p);
+        row("dictionary 4 GiB - 1", props(3, 0, 2, 0xFFFFFFFFu), p);
+        row("lc0 lp0 pb0", props(0, 0, 0, 16384), p);
+        row("lc0 lp4 pb4", props(0, 4, 4, 16384), p);
+        row("lc4 lp0 pb0", props(4, 0, 0, 16384), p);
+        row("properties byte above 224", props(3, 0, 2, 16384, 225));
+
+        // Implausible sizes are refused before anything is allocated.
+        row("14 bytes declaring 4 GiB", payload(QByteArray(1, '\0'), 0xFFFFFFFEu));
+        const qint64 most = Veltro::lzmaMaxDecodedSizeFor(marked.size()), cap = Veltro::LZMA_MAX_DECODED_SIZE;
+        row("beyond what the stream can hold", payload(marked, quint32(most + 1)));
+        // A stream long enough that only the cap applies.
+        QByteArray letters(20000, Qt::Uninitialized);
+        quint32 seed = 1;
+        for (char &c : letters)
+            c = char('a' + lcg(seed) % 26);
+        const QByteArray noisy = rawStream(letters);
+        QVERIFY(Veltro::lzmaMaxDecodedSizeFor(noisy.size()) > cap);
+        row("declared at the cap", payload(noisy, quint32(cap)), QString::fromLatin1(letters));
+        row("declared above the cap", payload(noisy, quint32(cap + 1)));
+        // A few KiB that would expand to 17 MiB: refused by its declared size, or
+        // stopped at the 16 MiB cap when the size is unknown.
+        const QByteArray bomb = rawStream(QByteArray(17 * 1024 * 1024, 'a'));
+        row("expands past 16 MiB", payload(bomb, 17 * 1024 * 1024));
+        row("expands past 16 MiB, size unknown", payload(bomb, 0xFFFFFFFFu));
+    }
+
+    void decoding()
+    {
+        QFETCH(QByteArray, raw);
+        QFETCH(QString, text);
+        bool agree = false;
+        const QString got = restoreAll(raw, &agree);
+        QVERIFY(agree);
+        QCOMPARE(got.isNull(), text.isNull());
+        QCOMPARE(got, text);
+    }
+
+    void densestStreamIsNotRefused()
+    {
+        // The best ratio an encoder reaches (273-byte matches of one byte), as
+        // large as a payload may be.
+        const QByteArray zs(int(Veltro::LZMA_MAX_DECODED_SIZE), 'z');
+        const QByteArray stream = rawStream(zs, { 3, 0, 2, true, 273, 16384, LZMA_MODE_NORMAL });
+        QVERIFY2(zs.size() <= Veltro::lzmaMaxDecodedSizeFor(stream.size()), qPrintable(QString::number(stream.size())));
+        QByteArray out;
+        QVERIFY(lzmaDecodeWithHeader(payload(stream, quint32(zs.size())), &out));
+        QVERIFY(out == zs);
+    }
+
+    void listElements_data()
+    {
+        QTest::addColumn<QVariant>("element");
+        QTest::addColumn<int>("byte");
+        QTest::newRow("256") << QVariant(256) << 0;
+        QTest::newRow("-1") << QVariant(-1) << 255;
+        QTest::newRow("double -104") << QVariant(-104.0) << 152;
+        QTest::newRow("double 93.9") << QVariant(93.9) << 93;
+        QTest::newRow("longlong") << QVariant(qlonglong(0x1234567800000041LL)) << 0x41;
+        QTest::newRow("numeric string") << QVariant(QStringLiteral("65")) << 65;
+        QTest::newRow("NaN") << QVariant(qQNaN()) << 0;
+        QTest::newRow("-inf") << QVariant(-qInf()) << 0;
+        QTest::newRow("map") << QVariant(QVariantMap{ { QStringLiteral("a"), 1 } }) << 0;
+    }
+
+    void listElements()
+    {
+        QFETCH(QVariant, element);
+        QFETCH(int, byte);
+        // A stream without end marker restores only when its declared size is
+        // exact, so the element placed in the size field must give `byte`.
+        const QByteArray text(byte, 'q');
+        QVariantList list = signedBytes(payload(rawStream(text, { 3, 0, 2, false }), quint32(byte)));
+        list[5] = element;
+        QString out;
+        QVERIFY(LzmaDecompressList(list, &out));
+        QCOMPARE(out, QString::fromLatin1(text));
+        QVERIFY(!LzmaDecompressList(list.mid(0, 13), &out));
+    }
+
+    void listText_data()
+    {
+        QTest::addColumn<QString>("spelling");
+        QTest::addColumn<bool>("ok");
+        // The payload of "abc" with each byte spelled as listed ("%" stands for the
+        // list); the plain forms with and without brackets go through every decoding row.
+        QTest::newRow("spaces around values") << QStringLiteral("[ % ]") << true;
+        QTest::newRow("nested brackets") << QStringLiteral("[[%]]") << true;
+        QTest::newRow("trailing comma adds a byte") << QStringLiteral("[%,]") << true;
+        QTest::newRow("empty") << QString() << false;
+        QTest::newRow("brackets only") << QStringLiteral("[]") << false;
+    }
+
+    void listText()
+    {
+        QFETCH(QString, spelling);
+        QFETCH(bool, ok);
+        QString b64;
+        QVERIFY(LzmaCompress64(QStringLiteral("abc"), &b64));
+        QStringList parts;
+        for (char c : QByteArray::fromBase64(b64.toLatin1()))
+            parts << QStringLiteral(" %1").arg(int(qint8(c)));
+        QString out = QStringLiteral("untouched");
+        const QString text = QString(spelling).replace(QLatin1Char('%'), parts.join(QLatin1Char(',')));
+        QCOMPARE(LzmaDecompressText(text, &out), ok);
+        QCOMPARE(out, ok ? QStringLiteral("abc") : QStringLiteral("untouched"));
+    }
+
+    void threadsDoNotShareState()
+    {
+        const QString base = wordSalad().left(40000);
+        std::vector<std::thread> threads;
+        std::atomic<int> failures{ 0 };
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&, t]() {
+                for (int i = 0; i < 40; ++i) {
+                    // (a cut may split a surrogate pair; compare with what UTF-8 keeps of it)
+                    const QString text = QString::fromUtf8(base.mid((t * 40 + i) * 97, 200 + i * 50).toUtf8());
+                    QString b64, back;
+                    if (!LzmaCompress64(text, &b64) || !LzmaDecompress64(b64, &back) || back != text)
+                        ++failures;
+                }
+            });
+        }
+        for (std::thread &th : threads)
+            th.join();
+        QCOMPARE(failures.load(), 0);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestLzmaCodec)
 #include "tst_lzmacodec.moc"
