@@ -14,12 +14,6 @@ QVector<TallyOption> lettered(int n)
     return o;
 }
 
-QVector<TallyOption> trueFalse()
-{
-    return {{QStringLiteral("A"), QStringLiteral("TRUE")}, {QStringLiteral("B"), QStringLiteral("FALSE")},
-            {QStringLiteral("?"), QStringLiteral("DONTKNOW")}};
-}
-
 QVector<TallyOption> numbered(int n)
 {
     QVector<TallyOption> o;
@@ -28,13 +22,10 @@ QVector<TallyOption> numbered(int n)
     return o;
 }
 
-QStringList counts(const Tally &t)
-{
-    QStringList out;
-    for (const auto &b : t.bars())
-        out << QStringLiteral("%1=%2").arg(b.first).arg(b.second);
-    return out;
-}
+const QVector<TallyOption> trueFalse = {{QStringLiteral("A"), QStringLiteral("TRUE")},
+                                        {QStringLiteral("B"), QStringLiteral("FALSE")},
+                                        {QStringLiteral("?"), QStringLiteral("DONTKNOW")}};
+const int choice = int(Tally::Mode::Choice);
 
 } // namespace
 
@@ -54,8 +45,8 @@ private Q_SLOTS:
         // answer text immediately followed by the option ids.
         QTest::newRow("single pick") << lettered(4) << "C" << QStringList{"C"};
         QTest::newRow("same id twice counts once") << lettered(4) << "BB" << QStringList{"B"};
-        QTest::newRow("label instead of id") << trueFalse() << "false" << QStringList{"B"};
-        QTest::newRow("question mark id") << trueFalse() << "?" << QStringList{"?"};
+        QTest::newRow("label instead of id") << trueFalse << "false" << QStringList{"B"};
+        QTest::newRow("question mark id") << trueFalse << "?" << QStringList{"?"};
         QTest::newRow("unknown letter") << lettered(4) << "Z" << QStringList{};
         QTest::newRow("part of a run unknown") << lettered(4) << "AZ" << QStringList{};
         QTest::newRow("unknown part skipped, known kept") << lettered(4) << "Z, A" << QStringList{"A"};
@@ -68,117 +59,97 @@ private Q_SLOTS:
         QFETCH(QVector<TallyOption>, options);
         QFETCH(QString, answer);
         QFETCH(QStringList, expected);
-        const Tally t(Tally::Mode::Choice, options);
-        QCOMPARE(t.optionsNamed(answer), expected);
+        QCOMPARE(Tally(Tally::Mode::Choice, options).optionsNamed(answer), expected);
     }
 
     void bars_data()
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<QVector<TallyOption>>("options");
-        QTest::addColumn<QStringList>("answers");   // one per device
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<QString>("devices"); // the device of each answer by letter; empty: one device each
+        QTest::addColumn<int>("maxBars");
         QTest::addColumn<QStringList>("expected");
-
-        QTest::newRow("choice, every option listed, other last")
-            << int(Tally::Mode::Choice) << lettered(3) << QStringList{"A", "C", "A", "x"}
-            << QStringList{"A=2", "B=0", "C=1", "other=1"};
-        QTest::newRow("choice, several picks each count")
-            << int(Tally::Mode::Choice) << lettered(3) << QStringList{"AB", "B,C"}
-            << QStringList{"A=1", "B=2", "C=1"};
-        QTest::newRow("labels shown with ids")
-            << int(Tally::Mode::Choice) << trueFalse() << QStringList{"A", "B", "B"}
-            << QStringList{"A TRUE=1", "B FALSE=2", "? DONTKNOW=0"};
-        QTest::newRow("first pick of a ranking")
-            << int(Tally::Mode::FirstPick) << lettered(3) << QStringList{"CAB", "CBA", "ABC"}
-            << QStringList{"A=1", "B=0", "C=2"};
-        QTest::newRow("free text by frequency, ties by text")
-            << int(Tally::Mode::FreeText) << QVector<TallyOption>{}
-            << QStringList{"light", "energy", "light", "growth", " energy "}
-            << QStringList{"energy=2", "light=2", "growth=1"};
-        QTest::newRow("no options means free text")
-            << int(Tally::Mode::Choice) << QVector<TallyOption>{} << QStringList{"42", ""}
-            << QStringList{"(empty)=1", "42=1"};
+        const auto row = [](const char *name, int mode, const QVector<TallyOption> &options, const QStringList &answers,
+                            const QStringList &expected, const QString &devices = QString(), int maxBars = 8) {
+            QTest::newRow(name) << mode << options << answers << devices << maxBars << expected;
+        };
+        row("choice, every option listed, other last", choice, lettered(3), {"A", "C", "A", "x"},
+            {"A=2", "B=0", "C=1", "other=1"});
+        row("choice, several picks each count", choice, lettered(3), {"AB", "B,C"}, {"A=1", "B=2", "C=1"});
+        row("labels shown with ids", choice, trueFalse, {"A", "B", "B"}, {"A TRUE=1", "B FALSE=2", "? DONTKNOW=0"});
+        row("first pick of a ranking", int(Tally::Mode::FirstPick), lettered(3), {"CAB", "CBA", "ABC"},
+            {"A=1", "B=0", "C=2"});
+        row("free text by frequency, ties by text", int(Tally::Mode::FreeText), {},
+            {"light", "energy", "light", "growth", " energy "}, {"energy=2", "light=2", "growth=1"});
+        row("no options means free text", choice, {}, {"42", ""}, {"(empty)=1", "42=1"});
+        row("repeated answer replaces the earlier one", choice, lettered(2), {"A", "A", "B"}, {"A=1", "B=1"}, "xyx");
+        QStringList many;
+        for (int i = 0; i < 20; ++i)
+            many << QStringLiteral("answer %1").arg(i % 10, 2, 10, QLatin1Char('0'));
+        row("free text folds the tail", int(Tally::Mode::FreeText), {}, many,
+            {"answer 00=2", "answer 01=2", "answer 02=2", "(7 other answers)=14"}, QString(), 4);
     }
 
     void bars()
     {
-        QFETCH(QStringList, answers);
         QFETCH(int, mode);
         QFETCH(QVector<TallyOption>, options);
+        QFETCH(QStringList, answers);
+        QFETCH(QString, devices);
+        QFETCH(int, maxBars);
         QFETCH(QStringList, expected);
         Tally t(Tally::Mode(mode), options);
-        for (int i = 0; i < answers.size(); ++i)
-            QVERIFY(t.record(QStringLiteral("device-%1").arg(i), answers.at(i)));
-        QCOMPARE(counts(t), expected);
-        QCOMPARE(t.answered(), answers.size());
+        QSet<QString> seen;
+        for (int i = 0; i < answers.size(); ++i) {
+            const QString device = devices.isEmpty() ? QString::number(i) : devices.mid(i, 1);
+            QCOMPARE(t.record(device, answers.at(i)), !seen.contains(device));
+            seen.insert(device);
+            QVERIFY(t.hasAnswered(device));
+        }
+        QStringList counts;
+        for (const auto &b : t.bars(maxBars))
+            counts << QStringLiteral("%1=%2").arg(b.first).arg(b.second);
+        QCOMPARE(counts, expected);
+        QCOMPARE(t.answered(), seen.size());
+        QCOMPARE(t.repeats(), answers.size() - seen.size());
     }
 
-    void freeTextFoldsTheTail()
+    void render_data()
     {
-        Tally t;
-        for (int i = 0; i < 20; ++i)
-            t.record(QStringLiteral("d%1").arg(i), QStringLiteral("answer %1").arg(i % 10, 2, 10, QLatin1Char('0')));
-        const auto b = t.bars(4);
-        QCOMPARE(b.size(), 4);
-        QCOMPARE(b.constLast().first, QStringLiteral("(7 other answers)"));
-        QCOMPARE(b.constLast().second, 14);
-        int sum = 0;
-        for (const auto &e : b)
-            sum += e.second;
-        QCOMPARE(sum, 20);
-    }
-
-    void repeatedAnswerReplacesEarlierOne()
-    {
-        Tally t(Tally::Mode::Choice, lettered(2));
-        QVERIFY(t.record(QStringLiteral("d1"), QStringLiteral("A")));
-        QVERIFY(t.record(QStringLiteral("d2"), QStringLiteral("A")));
-        QVERIFY(!t.record(QStringLiteral("d1"), QStringLiteral("B")));
-        QCOMPARE(t.answered(), 2);
-        QCOMPARE(t.repeats(), 1);
-        QCOMPARE(counts(t), (QStringList{"A=1", "B=1"}));
-        QVERIFY(t.hasAnswered(QStringLiteral("d1")));
-        QVERIFY(!t.hasAnswered(QStringLiteral("d3")));
-    }
-
-    void renderFitsAndScales_data()
-    {
+        QTest::addColumn<QVector<TallyOption>>("options");
+        QTest::addColumn<int>("answers"); // all for the first option
+        QTest::addColumn<int>("expected");
         QTest::addColumn<int>("width");
-        QTest::newRow("narrow") << 40;
-        QTest::newRow("wide") << 120;
-    }
-
-    void renderFitsAndScales()
-    {
-        QFETCH(int, width);
-        Tally t(Tally::Mode::Choice, {{QStringLiteral("A"), QStringLiteral("a label far too long to be shown whole")},
-                                      {QStringLiteral("B"), QString()}});
-        for (int i = 0; i < 10; ++i)
-            t.record(QStringLiteral("d%1").arg(i), QStringLiteral("A"));
-        const QStringList lines = t.render(10, width, 3.24);
-        QCOMPARE(lines.size(), 3);
-        for (const QString &l : lines)
-            QVERIFY2(l.size() <= width, qPrintable(QStringLiteral("%1 > %2: %3").arg(l.size()).arg(width).arg(l)));
-        // Everyone chose A: its bar is full, B's empty.
-        const QString a = lines.at(0), b = lines.at(1);
-        const int barA = a.count(QLatin1Char('#')), barB = b.count(QLatin1Char('#'));
-        QCOMPARE(barB, 0);
-        QCOMPARE(a.section(QLatin1Char('|'), 1, 1).size(), barA);
-        QVERIFY(a.endsWith(QStringLiteral("10 100%")));
-        QVERIFY(a.contains(QStringLiteral("...")));
-        QCOMPARE(lines.at(2), QStringLiteral("  answered 10/10  3.2 s"));
-    }
-
-    void renderMoreAnswersThanExpected()
-    {
+        QTest::addColumn<QStringList>("lines");
+        const QVector<TallyOption> long_ = {{QStringLiteral("A"), QStringLiteral("a label far too long to be shown whole")},
+                                            {QStringLiteral("B"), QString()}};
+        const auto bar = [](int filled, int width) { return QString(filled, QLatin1Char('#')).leftJustified(width); };
+        QTest::newRow("narrow") << long_ << 10 << 10 << 40
+                                << QStringList{"  A a label far to... |" + bar(8, 8) + "| 10 100%",
+                                               "  B                   |" + bar(0, 8) + "|  0   0%",
+                                               "  answered 10/10  3.2 s"};
+        QTest::newRow("wide") << long_ << 10 << 10 << 120
+                              << QStringList{"  A a label far too lon... |" + bar(83, 83) + "| 10 100%",
+                                             "  B                        |" + bar(0, 83) + "|  0   0%",
+                                             "  answered 10/10  3.2 s"};
         // Learners can answer before their join is seen: the bars must not overflow.
-        Tally t(Tally::Mode::Choice, lettered(1));
-        for (int i = 0; i < 5; ++i)
+        QTest::newRow("more answers than expected") << lettered(1) << 5 << 2 << 60
+                                                    << QStringList{"  A    |" + bar(44, 44) + "| 5 100%",
+                                                                   "  answered 5/2  3.2 s"};
+    }
+
+    void render()
+    {
+        QFETCH(QVector<TallyOption>, options);
+        QFETCH(int, answers);
+        QFETCH(int, expected);
+        QFETCH(int, width);
+        QFETCH(QStringList, lines);
+        Tally t(Tally::Mode::Choice, options);
+        for (int i = 0; i < answers; ++i)
             t.record(QStringLiteral("d%1").arg(i), QStringLiteral("A"));
-        const QStringList lines = t.render(2, 60, 0);
-        QVERIFY(lines.at(0).size() <= 60);
-        QVERIFY(lines.at(0).endsWith(QStringLiteral("5 100%")));
-        QVERIFY(lines.at(1).startsWith(QStringLiteral("  answered 5/2")));
+        QCOMPARE(t.render(expected, width, 3.24), lines);
     }
 
     void summarize_data()
@@ -211,8 +182,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<QString>("expected");
         const QString clear = QStringLiteral("\r\x1b[2K");
-        QTest::newRow("first draw: no cursor movement")
-            << 0 << QStringList{"a", "b"} << clear + "a\n" + clear + "b\n";
+        QTest::newRow("first draw: no cursor movement") << 0 << QStringList{"a", "b"} << clear + "a\n" + clear + "b\n";
         QTest::newRow("same height: up and over")
             << 2 << QStringList{"a", "b"} << "\x1b[2A" + clear + "a\n" + clear + "b\n";
         QTest::newRow("shorter: leftovers cleared, cursor back below the block")
