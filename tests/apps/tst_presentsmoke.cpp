@@ -100,17 +100,6 @@ private Q_SLOTS:
         QVERIFY(!out.contains(QLatin1Char('\x1b'))); // not a terminal: plain lines, no cursor movement
     }
 
-    void failedStepEndsTheRun()
-    {
-        StandIn *sim = StandIn::shared();
-        QVERIFY(sim);
-        QString out;
-        QVERIFY2(run({"--server", sim->server(), "--password", "not-the-password"}, &out) == 1, qPrintable(out));
-        QCOMPARE(missing(out, {"warning: a password given with --password", "\nFAILED\n"}), QString());
-        QVERIFY2(out.contains(QRegularExpression(QStringLiteral("sign in\\n\\s+FAILED"))), qPrintable(out));
-        QVERIFY2(!out.contains(QStringLiteral("create session")), qPrintable(out));
-    }
-
     void tlsNeedsTheAuthority()
     {
         // A private service: TLS is a start-up switch of the whole service.
@@ -127,25 +116,39 @@ private Q_SLOTS:
         QCOMPARE(missing(out, {"0 learners"}), QString());
     }
 
-    void refusedBeforeAnyRequest_data()
+    // Runs that end before a session: refused arguments and missing passwords
+    // before any request (exit 2), a failed step (exit 1).
+    void endsEarly_data()
     {
-        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("args"); // "shared": the shared service's address
         QTest::addColumn<QString>("password"); // VELTRO_PASSWORD, empty: unset
-        QTest::addColumn<QString>("mentions");
-        QTest::newRow("bad argument") << QStringList{"--poll", "essay"} << "veltro" << "essay";
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("says");
+        QTest::addColumn<QString>("notYet"); // a step it must not reach
+        QTest::newRow("wrong password") << QStringList{"--server", "shared", "--password", "not-the-password"} << "veltro"
+                                        << 1 << QStringList{"warning: a password given with --password", "\nFAILED\n"}
+                                        << "create session";
+        QTest::newRow("bad argument") << QStringList{"--poll", "essay"} << "veltro" << 2 << QStringList{"essay"}
+                                      << "sign in";
         // Standard input is no terminal here: nothing to prompt on.
-        QTest::newRow("no password anywhere") << QStringList{"--server", "http://127.0.0.1:9"} << "" << "VELTRO_PASSWORD";
+        QTest::newRow("no password anywhere") << QStringList{"--server", "http://127.0.0.1:9"} << "" << 2
+                                              << QStringList{"VELTRO_PASSWORD"} << "sign in";
     }
 
-    void refusedBeforeAnyRequest()
+    void endsEarly()
     {
         QFETCH(QStringList, args);
         QFETCH(QString, password);
-        QFETCH(QString, mentions);
+        QFETCH(int, code);
+        QFETCH(QStringList, says);
+        QFETCH(QString, notYet);
+        StandIn *sim = StandIn::shared();
+        QVERIFY(sim);
+        args.replaceInStrings(QRegularExpression(QStringLiteral("^shared$")), sim->server());
         QString out;
-        QVERIFY2(run(args, &out, password) == 2, qPrintable(out));
-        QCOMPARE(missing(out, {mentions}), QString());
-        QVERIFY2(!out.contains(QStringLiteral("sign in")), qPrintable(out));
+        QVERIFY2(run(args, &out, password) == code, qPrintable(out));
+        QCOMPARE(missing(out, says), QString());
+        QVERIFY2(!out.contains(notYet), qPrintable(out));
     }
 };
 
