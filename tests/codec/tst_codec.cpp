@@ -1,6 +1,9 @@
-// LZMA text codec: format, decoding semantics, the three input shapes and the
-// refusal of implausible payloads. Streams with unusual shapes (no end marker,
+// The codecs: the LZMA text codec (format, decoding semantics, the three input
+// shapes, the refusal of implausible payloads) and the gzip/zlib inflation of
+// HTTP answers with its limit. Streams with unusual shapes (no end marker,
 // other properties, other dictionaries) are made with liblzma directly.
+#include "gzip.h"
+#include "gzip_p.h"
 #include "lzmacodec.h"
 #include "lzmacodec_p.h"
 #include "testdata.h"
@@ -78,6 +81,15 @@ uint lcg(quint32 &seed)
     return seed >> 24;
 }
 
+// `n` letters from the first `letters` of the alphabet; compressible, not trivially.
+QByteArray sample(int n, quint32 seed = 99, uint letters = 20)
+{
+    QByteArray b(n, Qt::Uninitialized);
+    for (char &c : b)
+        c = char('a' + lcg(seed) % letters);
+    return b;
+}
+
 // Restores `raw` through all five decoder entry points; they must agree.
 // Returns the text, or a null QString when any of them fails.
 QString restoreAll(const QByteArray &raw, bool *agree)
@@ -94,9 +106,13 @@ QString restoreAll(const QByteArray &raw, bool *agree)
     return ok ? a : QString();
 }
 
+enum Wrap { Gzip = 16 + 15, Zlib = 15 };
+
+QStringList g_warnings;
+
 } // namespace
 
-class TestLzmaCodec : public QObject
+class TestCodecs : public QObject
 {
     Q_OBJECT
 private slots:
@@ -201,11 +217,7 @@ private slots:
         const qint64 most = Veltro::lzmaMaxDecodedSizeFor(marked.size()), cap = Veltro::LZMA_MAX_DECODED_SIZE;
         row("beyond what the stream can hold", payload(marked, quint32(most + 1)));
         // A stream long enough that only the cap applies.
-        QByteArray letters(20000, Qt::Uninitialized);
-        quint32 seed = 1;
-        for (char &c : letters)
-            c = char('a' + lcg(seed) % 26);
-        const QByteArray noisy = rawStream(letters);
+        const QByteArray letters = sample(20000, 1, 26), noisy = rawStream(letters);
         QVERIFY(Veltro::lzmaMaxDecodedSizeFor(noisy.size()) > cap);
         row("declared at the cap", payload(noisy, quint32(cap)), QString::fromLatin1(letters));
         row("declared above the cap", payload(noisy, quint32(cap + 1)));
@@ -317,7 +329,65 @@ private slots:
             th.join();
         QCOMPARE(failures.load(), 0);
     }
+
+    void inflate_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<qint64>("limit"); // -1: gUncompress and its default cap
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QString>("warning"); // the start of the one warning expected
+
+        const QString truncated = QStringLiteral("gUncompress: Input data is truncated"),
+                      tooLarge = QStringLiteral("gUncompress: Inflated data exceeds");
+        const auto row = [](const char *name, const QByteArray &input, const QByteArray &expected,
+                            const QString &warning = QString(), qint64 limit = -1) {
+            QTest::newRow(name) << input << limit << expected << warning;
+        };
+        const QByteArray text = sample(5000);
+        row("gzip", deflated(text, Gzip), text);
+        row("zlib", deflated(text, Zlib), text);
+        row("exact multiple of 1024", deflated(sample(4096), Gzip), sample(4096));
+        row("empty content", deflated(QByteArray(), Gzip), QByteArray());
+        row("4 bytes", QByteArray("\x1f\x8b\x08\x00", 4), QByteArray(), truncated);
+        row("nothing", QByteArray(), QByteArray(), truncated);
+        row("5 bytes of garbage", QByteArray("hello"), QByteArray());
+        row("corrupt body", deflated(text, Gzip).left(10) + QByteArray(50, '\xff'), QByteArray());
+        row("preset dictionary", deflated(text, Zlib, "abcdefghij"), QByteArray());
+        row("trailing garbage", deflated(text, Gzip) + "trailing", text);
+        // A body cut short yields what could be inflated: a prefix of the text.
+        const QByteArray whole = deflated(sample(200000), Gzip);
+        row("cut short", whole.left(whole.size() / 2), "prefix");
+
+        // Zeros compress about 1000:1: a small body, a large answer.
+        const auto zeros = [](qint64 n) { return deflated(QByteArray(int(n), '\0'), Gzip); };
+        row("at the limit", zeros(10000), QByteArray(10000, '\0'), QString(), 10000);
+        row("one byte over", zeros(10001), QByteArray(), tooLarge, 10000);
+        row("chunk-aligned at the limit", zeros(8192), QByteArray(8192, '\0'), QString(), 8192);
+        row("over the default cap", zeros(Veltro::GZIP_MAX_INFLATED_SIZE + 1), QByteArray(), tooLarge);
+    }
+
+    void inflate()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(qint64, limit);
+        QFETCH(QByteArray, expected);
+        QFETCH(QString, warning);
+        g_warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &,
+                                                                    const QString &msg) {
+            if (type == QtWarningMsg)
+                g_warnings << msg;
+        });
+        const QByteArray out = limit < 0 ? gUncompress(input) : Veltro::gUncompressLimited(input, limit);
+        qInstallMessageHandler(previous);
+        if (expected == "prefix")
+            QVERIFY(out.size() > 50000 && sample(200000).startsWith(out));
+        else
+            QCOMPARE(out, expected);
+        QCOMPARE(g_warnings.size(), warning.isEmpty() ? 0 : 1);
+        QVERIFY(warning.isEmpty() || g_warnings.at(0).startsWith(warning));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestLzmaCodec)
-#include "tst_lzmacodec.moc"
+QTEST_GUILESS_MAIN(TestCodecs)
+#include "tst_codec.moc"

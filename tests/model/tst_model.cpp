@@ -1,6 +1,9 @@
-// Question classes: their JSON members and defaults, type strings, prior
-// answers, option labels and ids.
+// Model objects: the question classes (JSON members and defaults, type
+// strings, prior answers, option labels, ids) and the plain records (default
+// texts, the card's background image, signal records on queued connections).
+#include "assessmentoptions.h"
 #include "card.h"
+#include "learner.h"
 #include "modeltestutil.h"
 #include "polltype.h"
 #include "questioncreative.h"
@@ -13,6 +16,7 @@
 #include "questionwordseed.h"
 #include "questionyesno.h"
 #include "randomstring.h"
+#include "remotecontrolmessage.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -38,7 +42,16 @@ static QVariantList optionAnswers(const QStringList &ids)
     return list;
 }
 
-class TestQuestions : public QObject
+// Emits the records the way the collaboration session does.
+class Emitter : public QObject
+{
+    Q_OBJECT
+signals:
+    void learnerJoin(Veltro::Learner learner);
+    void remoteControl(Veltro::RemoteControlMessage message);
+};
+
+class TestModel : public QObject
 {
     Q_OBJECT
 private slots:
@@ -239,7 +252,56 @@ private slots:
         QCOMPARE(used.size(), 62); // 8000 draws cover the whole alphabet
         QCOMPARE(randomString(0) + randomString(-4), QString());
     }
+
+    void defaultTexts()
+    {
+        Card card;
+        QCOMPARE(compactJson(&card), QStringLiteral(
+            R"({"active":true,"autoSend":true,"components":[],"hasRendered":true,"id":"","isTeacherCard":true,)"
+            R"("notes":"","ordinal":1,"primary":true,"pristine":true,"remoteId":"","segment":{},)"
+            R"("styles":{"backgroundColor":"","backgroundImage":"","backgroundSize":"100%"},"tracks":[],)"
+            R"("type":"TEACHER","visible":true})"));
+        AssessmentOptions options;
+        QCOMPARE(compactJson(&options), QStringLiteral(
+            R"({"allowNavigateQuestionSet":false,"allowResubmitResponse":true,"allowSkipQuestion":false,)"
+            R"("allowedTime":0,"assessmentSectionConfigurations":{"leveled":false},"assessmentToken":"",)"
+            R"("currentAssessmentSectionId":"","description":"","questionCount":1,"scored":false,)"
+            R"("showAnswerOnIncorrectResponse":false,"showFeedback":false,)"
+            R"("showSummaryOnAssessmentCompletion":false,"startingQuestionNumber":0,"title":""})"));
+    }
+
+    void cardBackgroundImage()
+    {
+        Card card;
+        card.setBackgroundImage("data:image/png;base64,AAAA");
+        QCOMPARE(card.getstyles(), (QVariantMap{{"backgroundColor", ""}, {"backgroundImage", "data:image/png;base64,AAAA"},
+                                                {"backgroundSize", "100%"}}));
+        // The lookup inserts a null entry when styles lacks it.
+        card.setstyles({});
+        QCOMPARE(card.getBackgroundImage(), QString());
+        QCOMPARE(serialized(&card).value("styles").toObject(), (QJsonObject{{"backgroundImage", QJsonValue::Null}}));
+        card.setstyles({{"backgroundColor", "#fff"}});
+        card.setBackgroundImage("u");
+        QCOMPARE(card.getstyles(), (QVariantMap{{"backgroundColor", "#fff"}, {"backgroundImage", "u"}}));
+    }
+
+    // The records cross queued connections without any registration by the host.
+    void recordsInSignals()
+    {
+        Emitter emitter;
+        Learner received;
+        RemoteControlMessage command;
+        connect(&emitter, &Emitter::learnerJoin, this, [&](Veltro::Learner l) { received = l; }, Qt::QueuedConnection);
+        connect(&emitter, &Emitter::remoteControl, this, [&](Veltro::RemoteControlMessage m) { command = m; },
+                Qt::QueuedConnection);
+        const Learner ada(QStringLiteral("tok-1"), QStringLiteral("Ada \u00c5"), QStringLiteral("tablet"));
+        const RemoteControlMessage next(QStringLiteral("ctrl.addr"), QStringLiteral("nextCard"), QVariantMap{{"index", 3}});
+        emit emitter.learnerJoin(ada);
+        emit emitter.remoteControl(next);
+        QTRY_COMPARE_WITH_TIMEOUT(received, ada, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(command, next, 2000);
+    }
 };
 
-QTEST_GUILESS_MAIN(TestQuestions)
-#include "tst_questions.moc"
+QTEST_GUILESS_MAIN(TestModel)
+#include "tst_model.moc"
