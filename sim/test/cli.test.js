@@ -15,8 +15,9 @@ function launch(args) {
   let err = '';
   child.stdout.on('data', (d) => { out += d; });
   child.stderr.on('data', (d) => { err += d; });
-  const exited = () => Promise.race([new Promise((resolve) => (child.exitCode !== null ? resolve(child.exitCode)
-    : child.once('exit', resolve))), new Promise((_, reject) => setTimeout(() => reject(new Error('no exit')), 10000).unref())]);
+  const exit = new Promise((resolve) => child.once('exit', resolve));
+  const exited = () => Promise.race([exit,
+    new Promise((_, reject) => setTimeout(() => reject(new Error('no exit')), 10000).unref())]);
   const ready = waitFor(() => out.includes('\n') || child.exitCode !== null, 20000, 'ready line')
     .then(() => ({ child, info: out.includes('\n') ? JSON.parse(out.split('\n')[0]) : null,
       stdout: () => out, stderr: () => err }));

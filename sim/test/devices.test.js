@@ -72,7 +72,8 @@ test('learner behaviour over each transport', async (t) => {
       assert.equal(rec.connected, false);
       assert.deepEqual(rec.records.map((r) => r.type), ['pause', 'poll', 'resume', 'poll', 'pollStop', 'disconnect']);
       const poll = rec.records[1];
-      assert.deepEqual([poll.data.id, poll.from, poll.decoded, JSON.parse(poll.raw).body.type], ['poll-p', from, true, 'poll']);
+      assert.deepEqual([poll.data.id, poll.from, poll.decoded, JSON.parse(poll.raw).body.type],
+        ['poll-p', from, true, 'poll']);
       assert.equal(rec.records[0].data, 'poll-p');
       p.close();
     });
@@ -99,7 +100,8 @@ test('leaving, raw frames, session stop and control errors', async () => {
   await rest.post('/quorvane/session/stop', { sessionToken: s.token });
   await waitFor(() => learners.every((l) => app.devices.get(l.token).closed));
   // Control calls about absent things answer 404, not a hang or a crash.
-  for (const [method, path, body] of [['POST', '/learners', { sessionCode: 'nope' }], ['POST', '/learners/leave', { token: 'u-x' }],
+  for (const [method, path, body] of [['POST', '/learners', { sessionCode: 'nope' }],
+    ['POST', '/learners/leave', { token: 'u-x' }],
     ['POST', '/raw', { token: learners[2].token, frame: 'x' }], ['GET', '/records?token=u-x'], ['GET', '/nowhere'],
     ['POST', '/controller/send', { type: 'nextCard', sessionCode: s.code }]])
     assert.equal((await control(app, method, path, body)).status, 404, method + ' ' + path);

@@ -62,7 +62,8 @@ test('password and device-token sign-in', async (t) => {
     await c.post('/quorvane/login/logout', {});
     assert.equal(c.cookie, null);
     assert.equal((await c.post('/quorvane/session/create', {})).status, 401);
-    const submit = (deviceId) => client().post('/quorvane/login/submit', { userId: 'teacher2', deviceId, deviceAccessToken: token });
+    const submit = (deviceId) =>
+      client().post('/quorvane/login/submit', { userId: 'teacher2', deviceId, deviceAccessToken: token });
     assert.equal((await submit('pc-7')).status, 200);
     assert.equal((await submit('pc-8')).status, 401);
   });
@@ -98,7 +99,8 @@ test('session refusals: joins before start and after stop, another teacher, unkn
   await c.signIn();
   const code = (await c.post('/quorvane/session/create', '{}')).json.data.sessionCode;
   assert.match(code, /^\d{6}$/);
-  const join = async (body) => (await client().post('/quorvane/classroom/session/join', { sessionCode: code, ...body })).status;
+  const join = async (body) =>
+    (await client().post('/quorvane/classroom/session/join', { sessionCode: code, ...body })).status;
   const start = (rest, body) => rest.post('/quorvane/session/start', body);
   assert.equal(await join({ mode: 'learner' }), 409);
   const token = (await start(c, { sessionCode: code })).json.data.sessionToken;
