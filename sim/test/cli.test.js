@@ -7,8 +7,8 @@ const { spawn } = require('child_process');
 const path = require('path');
 const { RestClient, presenter, waitFor, request } = require('../testkit/helpers');
 
-// Starts server.js; `ready` resolves {child, info, stdout(), stderr()} once the
-// ready line is out, `exited` with the exit code within 10 s.
+// Starts server.js; ready() resolves {child, info, stdout(), stderr()} once the
+// ready line is out (within 20 s), exited() with the exit code (within 20 s).
 function launch(args) {
   const child = spawn(process.execPath, [path.join(__dirname, '..', 'server.js'), ...args]);
   let out = '';
@@ -17,8 +17,8 @@ function launch(args) {
   child.stderr.on('data', (d) => { err += d; });
   const exit = new Promise((resolve) => child.once('exit', resolve));
   const exited = () => Promise.race([exit,
-    new Promise((_, reject) => setTimeout(() => reject(new Error('no exit')), 10000).unref())]);
-  const ready = waitFor(() => out.includes('\n') || child.exitCode !== null, 20000, 'ready line')
+    new Promise((_, reject) => setTimeout(() => reject(new Error('no exit')), 20000).unref())]);
+  const ready = () => waitFor(() => out.includes('\n') || child.exitCode !== null, 20000, 'ready line')
     .then(() => ({ child, info: out.includes('\n') ? JSON.parse(out.split('\n')[0]) : null,
       stdout: () => out, stderr: () => err }));
   return { child, exited, ready };
@@ -27,7 +27,7 @@ function launch(args) {
 test('ready line first, logs on stderr, --learners joins that many devices, clean stop on SIGTERM', async () => {
   const l = launch(['--port', '0', '--ignore-stdin', '--learners', '6', '--answer-delay', '0,5',
     '--transports', 'xhr-polling,websocket,xhr-streaming', '--shape', 'list']);
-  const r = await l.ready;
+  const r = await l.ready();
   try {
     const server = `http://127.0.0.1:${r.info.port}`;
     assert.deepEqual(r.info, { port: r.info.port, server, rest: server + '/quorvane', collab: server + '/collab',
@@ -57,11 +57,13 @@ test('ready line first, logs on stderr, --learners joins that many devices, clea
 test('stops when stdin closes, at its maximum lifetime, and refuses bad options', async (t) => {
   await t.test('stdin closes', async () => {
     const l = launch(['--port', '0']);
-    (await l.ready).child.stdin.end();
+    (await l.ready()).child.stdin.end();
     assert.equal(await l.exited(), 0);
   });
   await t.test('max lifetime', async () => {
-    assert.equal(await launch(['--port', '0', '--ignore-stdin', '--max-lifetime', '1']).exited(), 0);
+    const l = launch(['--port', '0', '--ignore-stdin', '--max-lifetime', '1']);
+    await l.ready();
+    assert.equal(await l.exited(), 0);
   });
   for (const bad of [['--transports', 'websocket,smoke'], ['--frobnicate'], ['--learners']])
     await t.test(bad.join(' '), async () => assert.equal(await launch(bad).exited(), 2));
