@@ -19,12 +19,11 @@ async function startApp(opts = {}) {
 // One HTTP exchange; resolves {status, headers, body (Buffer), json}.
 function request(url, { method = 'POST', body, headers = {}, ca, timeout = WAIT_MS } = {}) {
   return new Promise((resolve, reject) => {
-    const u = new URL(url);
     const data = body === undefined ? Buffer.alloc(0)
       : Buffer.isBuffer(body) ? body : Buffer.from(typeof body === 'string' ? body : JSON.stringify(body));
     const h = Object.assign({ 'Content-Type': 'application/json; charset=UTF-8', 'Content-Length': data.length,
       'accept-encoding': 'identity' }, headers);
-    const req = (u.protocol === 'https:' ? https : http).request(u, { method, headers: h, ca, agent: false }, (res) => {
+    const req = (url.startsWith('https:') ? https : http).request(url, { method, headers: h, ca, agent: false }, (res) => {
       const chunks = [];
       res.on('data', (c) => chunks.push(c));
       res.on('end', () => {
@@ -32,9 +31,7 @@ function request(url, { method = 'POST', body, headers = {}, ca, timeout = WAIT_
         let json;
         try {
           json = JSON.parse(buf.toString('utf8'));
-        } catch (e) {
-          json = undefined;
-        }
+        } catch (e) { /* not JSON: json stays undefined */ }
         resolve({ status: res.statusCode, headers: res.headers, body: buf, json });
       });
     });
@@ -47,22 +44,15 @@ function request(url, { method = 'POST', body, headers = {}, ca, timeout = WAIT_
 // A REST client that keeps the sign-in cookie like the library's cookie jar.
 class RestClient {
   constructor(server, ca) {
-    this.server = server;
-    this.ca = ca;
-    this.cookie = null;
+    Object.assign(this, { server, ca, cookie: null });
   }
 
   async post(path, body, headers = {}) {
-    const h = Object.assign({}, headers);
-    if (this.cookie)
-      h.Cookie = this.cookie;
-    const res = await request(this.server + path, { body, headers: h, ca: this.ca });
-    const set = res.headers['set-cookie'];
-    if (set) {
-      for (const c of set) {
-        const pair = c.split(';')[0];
-        this.cookie = /=$/.test(pair) ? null : pair;
-      }
+    const res = await request(this.server + path,
+      { body, headers: Object.assign(this.cookie ? { Cookie: this.cookie } : {}, headers), ca: this.ca });
+    for (const c of res.headers['set-cookie'] || []) {
+      const pair = c.split(';')[0];
+      this.cookie = /=$/.test(pair) ? null : pair;
     }
     return res;
   }
@@ -78,35 +68,27 @@ class RestClient {
   async startSession() {
     if (!this.cookie)
       await this.signIn();
-    const code = (await this.post('/quorvane/session/create', {})).json.data.sessionCode;
-    const collab = (await this.post('/quorvane/session/getcollabserverurl', {})).json.data.url;
-    const token = (await this.post('/quorvane/session/start',
-      { sessionCode: code, serverUrl: collab, sourceSystem: 'Nimbra', version: '3.0.0' })).json.data.sessionToken;
-    const presenterToken = (await this.post('/quorvane/classroom/session/join', { userName: 'SessionStarter',
-      sessionCode: code, mode: 'presenter', deviceName: 'teacher_SessionStarter', deviceType: 'presenter' })).json.data.userToken;
+    const data = async (path, body) => (await this.post('/quorvane' + path, body)).json.data;
+    const code = (await data('/session/create', {})).sessionCode;
+    const collab = (await data('/session/getcollabserverurl', {})).url;
+    const token = (await data('/session/start',
+      { sessionCode: code, serverUrl: collab, sourceSystem: 'Nimbra', version: '3.0.0' })).sessionToken;
+    const presenterToken = (await data('/classroom/session/join', { userName: 'SessionStarter', sessionCode: code,
+      mode: 'presenter', deviceName: 'teacher_SessionStarter', deviceType: 'presenter' })).userToken;
     return { code, token, presenterToken, collab };
   }
 }
 
-// Resolves when `pred()` is truthy; rejects after `ms`.
-function waitFor(pred, ms = WAIT_MS, what = 'condition') {
-  return new Promise((resolve, reject) => {
-    const start = Date.now();
-    const tick = () => {
-      let v;
-      try {
-        v = pred();
-      } catch (e) {
-        return reject(e);
-      }
-      if (v)
-        return resolve(v);
-      if (Date.now() - start > ms)
-        return reject(new Error('timed out waiting for ' + what));
-      setTimeout(tick, 10);
-    };
-    tick();
-  });
+// Resolves with `pred()` once it is truthy; rejects after `ms`.
+async function waitFor(pred, ms = WAIT_MS, what = 'condition') {
+  for (const end = Date.now() + ms; ;) {
+    const v = pred();
+    if (v)
+      return v;
+    if (Date.now() > end)
+      throw new Error('timed out waiting for ' + what);
+    await new Promise((r) => setTimeout(r, 10));
+  }
 }
 
 // A bus client: a test presenter, or any raw connection.
@@ -117,13 +99,9 @@ class BusClient {
     if (ca)
       options.transportOptions = { websocket: { tls: { ca } } };
     this.sock = new SockJS(collabUrl + '/eventbus', null, options);
-    this.closed = false;
     this.opened = new Promise((resolve, reject) => {
       this.sock.onopen = resolve;
-      this.sock.onclose = (e) => {
-        this.closed = true;
-        reject(new Error('closed: ' + e.code + ' ' + e.reason));
-      };
+      this.sock.onclose = (e) => reject(new Error('closed: ' + e.code + ' ' + e.reason));
     });
     this.sock.onmessage = (e) => {
       let f;
@@ -151,8 +129,13 @@ class BusClient {
     this.send({ type: 'publish', address, body: { from, type, data: payload.encode(JSON.stringify(data), 'base64') } });
   }
 
-  of(type) {
-    return this.frames.filter((f) => f.body && f.body.type === type);
+  of(type, from) {
+    return this.frames.filter((f) => f.body && f.body.type === type && (!from || f.body.from === from));
+  }
+
+  // The departures announced to this client: [{token, type}].
+  departures() {
+    return this.frames.filter((f) => f.body && f.body.action === 'unregister').map((f) => f.body.client);
   }
 
   close() {
@@ -164,16 +147,17 @@ class BusClient {
 async function presenter(app, session, opts) {
   const p = new BusClient(session.collab, opts);
   await p.opened;
-  for (const a of [session.token, session.token + '.presenter', session.token + '.presenter.' + session.presenterToken])
-    p.register(a);
   const own = session.token + '.presenter.' + session.presenterToken;
+  for (const a of [session.token, session.token + '.presenter', own])
+    p.register(a);
   if (app.bus) // in-process service: wait until the bridge holds the registration
     await waitFor(() => app.bus.registry.has(own), WAIT_MS, 'presenter registration');
   return p;
 }
 
 function control(app, method, path, body) {
-  return request(app.urls.control + path, { method, body: method === 'GET' ? undefined : (body || {}), ca: app.tls && app.tls.ca });
+  return request(app.urls.control + path,
+    { method, body: method === 'GET' ? undefined : (body || {}), ca: app.tls && app.tls.ca });
 }
 
 const CRLF = '\r\n';

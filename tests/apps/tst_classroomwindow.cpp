@@ -57,14 +57,13 @@ public:
             while (QTcpSocket *s = nextPendingConnection()) {
                 connect(s, &QTcpSocket::readyRead, this, [this, s] {
                     m_waiting[s] += s->readAll().count("POST ");
-                    if (m_released)
-                        answerAll();
+                    answerAll();
                 });
             }
         });
     }
     QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
-    int requests() const { return m_requests; }
+    int requests = 0;
     void release()
     {
         m_released = true;
@@ -75,15 +74,14 @@ private:
     void answerAll()
     {
         const QByteArray body = R"({"infoMsgKeys":["success"],"data":{}})";
-        for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
-            for (; it.value() > 0; --it.value(), ++m_requests)
+        for (auto it = m_waiting.begin(); m_released && it != m_waiting.end(); ++it) {
+            for (; it.value() > 0; --it.value(), ++requests)
                 it.key()->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
                                 + QByteArray::number(body.size()) + "\r\n\r\n" + body);
         }
     }
     QHash<QTcpSocket *, int> m_waiting;
     bool m_released = false;
-    int m_requests = 0;
 };
 
 } // namespace
@@ -115,8 +113,7 @@ private Q_SLOTS:
         QCOMPARE(text(&w, "sessionCode"), code);
         QTRY_VERIFY_WITH_TIMEOUT(text(&w, "connection").contains(QLatin1String("Connected")), 10000);
 
-        QCOMPARE(sim->addLearners(code, learners, QStringLiteral("websocket"), {{"answerDelay", QJsonArray{50, 400}}}).size(),
-                 learners);
+        QCOMPARE(sim->addLearners(code, learners, "websocket", {{"answerDelay", QJsonArray{50, 400}}}).size(), learners);
         QTRY_COMPARE_WITH_TIMEOUT(text(&w, "learnerCount"), QStringLiteral("%1 joined").arg(learners), 30000);
         shoot(&w, "3-learners");
 
@@ -132,10 +129,8 @@ private Q_SLOTS:
         QCOMPARE(chart->total(), learners);
 
         // The service drops the presenter's link: the window says so and gets it back.
-        const QString token = sim->control("GET", QStringLiteral("/sessions/") + code)
-                                  .object().value(QStringLiteral("sessionToken")).toString();
-        QCOMPARE(sim->control("POST", QStringLiteral("/presenter/drop"), {{"sessionToken", token}})
-                     .object().value(QStringLiteral("dropped")).toInt(), 1);
+        const QString token = sim->control("GET", "/sessions/" + code).object().value("sessionToken").toString();
+        QCOMPARE(sim->control("POST", "/presenter/drop", {{"sessionToken", token}}).object().value("dropped").toInt(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(text(&w, "connection").contains(QLatin1String("Reconnecting (attempt 1)")), 10000);
         shoot(&w, "5-reconnecting");
         QTRY_VERIFY_WITH_TIMEOUT(text(&w, "connection").contains(QLatin1String("Connected")), 20000);
@@ -182,7 +177,7 @@ private Q_SLOTS:
         QVERIFY(ticks >= 6); // timers ran throughout the wait
         // Then the window closes by itself: signs out (one more answer) and is deleted.
         QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 15000);
-        QCOMPARE(service.requests(), 2);
+        QCOMPARE(service.requests, 2);
     }
 };
 

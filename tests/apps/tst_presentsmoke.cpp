@@ -6,13 +6,27 @@
 
 #include "standin.h"
 
+namespace {
+
+// "" when `out` holds every one of `parts`, else the first missing one and the output.
+QString missing(const QString &out, const QStringList &parts)
+{
+    for (const QString &part : parts) {
+        if (!out.contains(part))
+            return QStringLiteral("no \"%1\" in:\n%2").arg(part, out);
+    }
+    return QString();
+}
+
+} // namespace
+
 class TestPresentSmoke : public QObject
 {
     Q_OBJECT
 
 private:
-    // Starts the program with `args` and collects what it prints.
-    // The stand-in's password comes from the environment unless `password` says otherwise.
+    // Starts the program with `args`; what it prints collects in `*output`. The
+    // stand-in's password comes from the environment unless `password` says otherwise.
     void start(QProcess &p, QString *output, const QStringList &args, const QString &password = "veltro")
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -24,17 +38,24 @@ private:
         connect(&p, &QProcess::readyReadStandardOutput, this,
                 [&p, output] { *output += QString::fromUtf8(p.readAllStandardOutput()); });
         p.start(QStringLiteral(VELTRO_PRESENT_PROGRAM), args);
-        QVERIFY(p.waitForStarted(10000));
     }
 
-    static void finish(QProcess &p)
+    // Waits for the end (bounded: the program's own waits are given small
+    // limits) and returns the exit code; -1 when it did not start or end.
+    static int finish(QProcess &p)
     {
-        // Bounded: the program's own waits are given small limits below.
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished(5000);
-            QFAIL("veltro-present did not finish in time");
-        }
+        if (p.waitForFinished(120000))
+            return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        p.kill();
+        p.waitForFinished(5000);
+        return -1;
+    }
+
+    int run(const QStringList &args, QString *output, const QString &password = "veltro")
+    {
+        QProcess p;
+        start(p, output, args, password);
+        return finish(p);
     }
 
 private Q_SLOTS:
@@ -55,61 +76,32 @@ private Q_SLOTS:
         StandIn *sim = StandIn::shared();
         QVERIFY(sim);
         const int learners = 3;
-
         QProcess p;
         QString out;
         start(p, &out, {"--server", sim->server(), "--transport", transport, "--poll", poll, "--expect",
-                        QString::number(learners), "--learners-wait", "40", "--poll-time", "30",
-                        "--assessment", "2"});
+                        QString::number(learners), "--learners-wait", "40", "--poll-time", "30", "--assessment", "2"});
         // The learners join once the session is live.
-        QTRY_VERIFY_WITH_TIMEOUT(out.contains(QStringLiteral("start live session")) && out.contains(QStringLiteral(" 7. learners")),
-                                 40000);
+        QTRY_VERIFY_WITH_TIMEOUT(out.contains("start live session") && out.contains(" 7. learners"), 40000);
         const auto m = QRegularExpression(QStringLiteral("session code (\\d+)")).match(out);
         QVERIFY2(m.hasMatch(), qPrintable(out));
         // The service drops the presenter's connection: the program says so and gets it back.
-        const QString token = sim->control("GET", QStringLiteral("/sessions/") + m.captured(1))
-                                  .object().value(QStringLiteral("sessionToken")).toString();
+        const QString token = sim->control("GET", "/sessions/" + m.captured(1)).object().value("sessionToken").toString();
         // Asked again until the service holds the registrations (XHR posts them after the program's line).
-        const auto drop = [&] {
-            return sim->control("POST", QStringLiteral("/presenter/drop"), {{"sessionToken", token}})
-                .object().value(QStringLiteral("dropped")).toInt();
-        };
         int dropped = 0;
-        QTRY_VERIFY_WITH_TIMEOUT(dropped > 0 || (dropped = drop()) > 0, 10000);
+        const auto drop = [&] { return sim->control("POST", "/presenter/drop", {{"sessionToken", token}}).object(); };
+        QTRY_VERIFY_WITH_TIMEOUT(dropped > 0 || (dropped = drop().value("dropped").toInt()) > 0, 10000);
         QCOMPARE(dropped, 1);
         QTRY_VERIFY_WITH_TIMEOUT(out.contains(QStringLiteral("nobody joined meanwhile")), 20000);
-        QVERIFY2(out.contains(QStringLiteral("live connection lost\n   reconnecting (attempt 1 in ")), qPrintable(out));
-        QVERIFY2(out.contains(QStringLiteral("live connection back")), qPrintable(out));
+        QCOMPARE(missing(out, {"live connection lost\n   reconnecting (attempt 1 in ", "live connection back"}), QString());
         QCOMPARE(sim->addLearners(m.captured(1), learners, transport, {{"answerDelay", QJsonArray{50, 400}}}).size(),
                  learners);
-        finish(p);
-
-        QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, qPrintable(out));
-        QVERIFY2(out.contains(QStringLiteral("ok")) && out.contains(QStringLiteral("\ndone\n")), qPrintable(out));
-        QVERIFY2(out.contains(QStringLiteral("%1 of %1 learners answered").arg(learners)), qPrintable(out));
-        QVERIFY2(out.contains(QStringLiteral("\n") + tallyLine), qPrintable(out));
-        QVERIFY2(out.contains(QStringLiteral("question 2: %1 answers").arg(learners)), qPrintable(out));
-        QVERIFY2(out.contains(QStringLiteral("/quorvane/resource/downloadResourceFile?resourceId=")), qPrintable(out));
-        QVERIFY2(out.contains(QStringLiteral("%1 listed").arg(learners)), qPrintable(out));
-        QVERIFY2(out.contains(QStringLiteral("learners    %1 joined").arg(learners)), qPrintable(out));
-        QVERIFY2(out.contains(QStringLiteral("median")), qPrintable(out));
-        // Not a terminal: plain lines, no cursor movement.
-        QVERIFY(!out.contains(QLatin1Char('\x1b')));
-    }
-
-    void failedStepEndsTheRun()
-    {
-        StandIn *sim = StandIn::shared();
-        QVERIFY(sim);
-        QProcess p;
-        QString out;
-        start(p, &out, {"--server", sim->server(), "--password", "not-the-password"});
-        finish(p);
-        QVERIFY2(p.exitCode() == 1, qPrintable(out));
-        QVERIFY2(out.contains(QStringLiteral("warning: a password given with --password")), qPrintable(out));
-        QVERIFY2(out.contains(QRegularExpression(QStringLiteral("sign in\\n\\s+FAILED"))), qPrintable(out));
-        QVERIFY2(!out.contains(QStringLiteral("create session")), qPrintable(out));
-        QVERIFY2(out.contains(QStringLiteral("\nFAILED\n")), qPrintable(out));
+        QVERIFY2(finish(p) == 0, qPrintable(out));
+        const QString n = QString::number(learners);
+        QCOMPARE(missing(out, {"ok", "\ndone\n", n + " of " + n + " learners answered", "\n" + tallyLine,
+                               "question 2: " + n + " answers", "/quorvane/resource/downloadResourceFile?resourceId=",
+                               n + " listed", "learners    " + n + " joined", "median"}),
+                 QString());
+        QVERIFY(!out.contains(QLatin1Char('\x1b'))); // not a terminal: plain lines, no cursor movement
     }
 
     void tlsNeedsTheAuthority()
@@ -120,48 +112,47 @@ private Q_SLOTS:
         const QString ca = sim->info().value(QStringLiteral("caFile")).toString();
         QVERIFY(!ca.isEmpty());
         const QStringList quick{"--server", sim->server(), "--learners-wait", "1", "--poll-time", "1"};
-        {
-            QProcess p;
-            QString out;
-            start(p, &out, quick);
-            finish(p);
-            QVERIFY2(p.exitCode() == 1, qPrintable(out));
-            QVERIFY2(out.contains(QStringLiteral("SSLRootCertificateMissing")) && out.contains(QStringLiteral("--cacert")),
-                     qPrintable(out));
-        }
-        {
-            QProcess p;
-            QString out;
-            start(p, &out, quick + QStringList{"--cacert", ca});
-            finish(p);
-            QVERIFY2(p.exitCode() == 0, qPrintable(out));
-            QVERIFY2(out.contains(QStringLiteral("0 learners")), qPrintable(out));
-        }
+        QString out;
+        QVERIFY2(run(quick, &out) == 1, qPrintable(out));
+        QCOMPARE(missing(out, {"SSLRootCertificateMissing", "--cacert"}), QString());
+        out.clear();
+        QVERIFY2(run(quick + QStringList{"--cacert", ca}, &out) == 0, qPrintable(out));
+        QCOMPARE(missing(out, {"0 learners"}), QString());
     }
 
-    void refusedBeforeAnyRequest_data()
+    // Runs that end before a session: refused arguments and missing passwords
+    // before any request (exit 2), a failed step (exit 1).
+    void endsEarly_data()
     {
-        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("args"); // "shared": the shared service's address
         QTest::addColumn<QString>("password"); // VELTRO_PASSWORD, empty: unset
-        QTest::addColumn<QString>("mentions");
-        QTest::newRow("bad argument") << QStringList{"--poll", "essay"} << "veltro" << "essay";
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("says");
+        QTest::addColumn<QString>("notYet"); // a step it must not reach
+        QTest::newRow("wrong password") << QStringList{"--server", "shared", "--password", "not-the-password"} << "veltro"
+                                        << 1 << QStringList{"warning: a password given with --password", "\nFAILED\n"}
+                                        << "create session";
+        QTest::newRow("bad argument") << QStringList{"--poll", "essay"} << "veltro" << 2 << QStringList{"essay"}
+                                      << "sign in";
         // Standard input is no terminal here: nothing to prompt on.
-        QTest::newRow("no password anywhere") << QStringList{"--server", "http://127.0.0.1:9"} << ""
-                                              << "VELTRO_PASSWORD";
+        QTest::newRow("no password anywhere") << QStringList{"--server", "http://127.0.0.1:9"} << "" << 2
+                                              << QStringList{"VELTRO_PASSWORD"} << "sign in";
     }
 
-    void refusedBeforeAnyRequest()
+    void endsEarly()
     {
         QFETCH(QStringList, args);
         QFETCH(QString, password);
-        QFETCH(QString, mentions);
-        QProcess p;
+        QFETCH(int, code);
+        QFETCH(QStringList, says);
+        QFETCH(QString, notYet);
+        StandIn *sim = StandIn::shared();
+        QVERIFY(sim);
+        args.replaceInStrings(QRegularExpression(QStringLiteral("^shared$")), sim->server());
         QString out;
-        start(p, &out, args, password);
-        finish(p);
-        QCOMPARE(p.exitCode(), 2);
-        QVERIFY2(out.contains(mentions), qPrintable(out));
-        QVERIFY2(!out.contains(QStringLiteral("sign in")), qPrintable(out));
+        QVERIFY2(run(args, &out, password) == code, qPrintable(out));
+        QCOMPARE(missing(out, says), QString());
+        QVERIFY2(!out.contains(notYet), qPrintable(out));
     }
 };
 

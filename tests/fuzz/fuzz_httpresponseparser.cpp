@@ -4,6 +4,8 @@
 // incomplete stays bounded.
 #include "httpresponseparser_p.h"
 
+#include <algorithm>
+
 using Veltro::HttpResponseParser;
 
 namespace {
@@ -16,14 +18,9 @@ struct Run
 
 bool sameEvents(const QVector<HttpResponseParser::Event> &a, const QVector<HttpResponseParser::Event> &b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (int i = 0; i < a.size(); ++i) {
-        if (a[i].kind != b[i].kind || a[i].data != b[i].data || a[i].status != b[i].status
-            || a[i].headers != b[i].headers)
-            return false;
-    }
-    return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) {
+        return x.kind == y.kind && x.data == y.data && x.status == y.status && x.headers == y.headers;
+    });
 }
 
 void check(const HttpResponseParser &p, const Run &run)

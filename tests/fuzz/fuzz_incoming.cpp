@@ -30,22 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     PresenterCollab collab(nullptr, QStringLiteral("http://127.0.0.1:9/collab"), QStringLiteral("C1"),
                            QStringLiteral("S1"), QStringLiteral("presenter-1"));
-    QObject::connect(&collab, &PresenterCollab::learnerJoin, [](const Veltro::Learner &l) {
-        read(l.userToken);
-        read(l.userName);
-        read(l.deviceType);
-    });
-    QObject::connect(&collab, &PresenterCollab::learnerPollResponse, [](const QString &d, const QString &p, int, const QString &a) {
-        read(d);
-        read(p);
-        read(a);
-    });
+    QObject::connect(&collab, &PresenterCollab::learnerJoin,
+                     [](const Veltro::Learner &l) { read(l.userToken + l.userName + l.deviceType); });
+    QObject::connect(&collab, &PresenterCollab::learnerPollResponse,
+                     [](const QString &d, const QString &p, int, const QString &a) { read(d + p + a); });
     QObject::connect(&collab, &PresenterCollab::learnerUnregister, read);
-    QObject::connect(&collab, &PresenterCollab::remoteControl, [](const Veltro::RemoteControlMessage &m) {
-        read(m.from);
-        read(m.type);
-        read(m.data.toString());
-    });
+    QObject::connect(&collab, &PresenterCollab::remoteControl,
+                     [](const Veltro::RemoteControlMessage &m) { read(m.from + m.type + m.data.toString()); });
     QObject::connect(&collab, &PresenterCollab::unhandledMessage, [](const QVariantMap &body, const QVariant &d) {
         sink = sink + body.size() + d.toByteArray().size();
     });

@@ -20,21 +20,18 @@ public:
 
     void feed(uint8_t which, const QString &body)
     {
-        switch (which % 13) {
-        case 0: loginSuccessResponse(body); break;
-        case 1: getDeviceAccessTokenResponse(body); break;
-        case 2: userNameResponse(body); break;
-        case 3: sessionSuccessResponse(body); break;
-        case 4: getCollabUrlResponse(body); break;
-        case 5: getTenantFeatureDetailsResponse(body); break;
-        case 6: sessionStartSuccessResponse(body); break;
-        case 7: sessionJoinResponse(body); break;
-        case 8: getLearnersResponse(body); break;
-        case 9: uploadResourceResponse(body); break;
-        case 10: serverCheckResponse(body); break;
-        case 11: logoutResponse(body); break;
-        default: loginFailureResponse(nullptr, body); break;
-        }
+        using Handler = void (FuzzClient::*)(QString);
+        static const Handler handlers[] = {
+            &FuzzClient::loginSuccessResponse, &FuzzClient::getDeviceAccessTokenResponse,
+            &FuzzClient::userNameResponse, &FuzzClient::sessionSuccessResponse, &FuzzClient::getCollabUrlResponse,
+            &FuzzClient::getTenantFeatureDetailsResponse, &FuzzClient::sessionStartSuccessResponse,
+            &FuzzClient::sessionJoinResponse, &FuzzClient::getLearnersResponse, &FuzzClient::uploadResourceResponse,
+            &FuzzClient::serverCheckResponse, &FuzzClient::logoutResponse};
+        const size_t n = sizeof(handlers) / sizeof(handlers[0]);
+        if (which % (n + 1) < n)
+            (this->*handlers[which % (n + 1)])(body);
+        else
+            loginFailureResponse(nullptr, body);
     }
 };
 

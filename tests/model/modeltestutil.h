@@ -1,28 +1,19 @@
 // Helpers shared by the model tests.
 #pragma once
 
-#include <QByteArray>
+#include "jsonserializer.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
-#include <QString>
-#include <cstring>
 
-// The test environment switches veltro debug output off; the serializer's
-// diagnostics are part of its contract, so turn them back on for veltro.model.
-inline void enableModelDebugOutput()
+// The serializer's text of `o` read back (the indented layout itself is the
+// serializer test's concern).
+inline QJsonObject serialized(const QObject *o)
 {
-    static QLoggingCategory::CategoryFilter previous = nullptr;
-    previous = QLoggingCategory::installFilter([](QLoggingCategory *category) {
-        if (previous)
-            previous(category);
-        if (std::strcmp(category->categoryName(), "veltro.model") == 0)
-            category->setEnabled(QtDebugMsg, true);
-    });
+    return QJsonDocument::fromJson(Veltro::JsonSerializer::serializeToJson(o).toUtf8()).object();
 }
 
-inline QJsonObject parseObject(const QString &text)
+inline QString compactJson(const QObject *o)
 {
-    return QJsonDocument::fromJson(text.toUtf8()).object();
+    return QString::fromUtf8(QJsonDocument(serialized(o)).toJson(QJsonDocument::Compact));
 }
-

@@ -1,0 +1,339 @@
+// The presenter program's logic: what each command-line argument turns into,
+// the arguments refused before anything touches the network, where the
+// password comes from; the live tally, response statistics and the in-place
+// terminal redraw.
+#include <QtTest>
+
+#include "credentials.h"
+#include "presentconfig.h"
+#include "tally.h"
+
+namespace {
+
+QVector<TallyOption> lettered(int n)
+{
+    QVector<TallyOption> o;
+    for (int i = 0; i < n; ++i)
+        o.append({QString(QChar('A' + i)), QString()});
+    return o;
+}
+
+QVector<TallyOption> numbered(int n)
+{
+    QVector<TallyOption> o;
+    for (int i = 0; i < n; ++i)
+        o.append({QString::number(i), QString()});
+    return o;
+}
+
+const QVector<TallyOption> trueFalse = {{QStringLiteral("A"), QStringLiteral("TRUE")},
+                                        {QStringLiteral("B"), QStringLiteral("FALSE")},
+                                        {QStringLiteral("?"), QStringLiteral("DONTKNOW")}};
+const int choice = int(Tally::Mode::Choice);
+
+} // namespace
+
+Q_DECLARE_METATYPE(TallyOption)
+
+class TestPresentLogic : public QObject
+{
+    Q_OBJECT
+
+private:
+    static ParseOutcome parse(const QStringList &args, PresentConfig *c, QString *msg)
+    {
+        return parsePresentArguments(QStringList{QStringLiteral("veltro-present")} + args, c, msg);
+    }
+
+private Q_SLOTS:
+    // "<poll> <labels> <options> [<transports>]", or "refused: <part of the message>".
+    // (Each poll kind's own defaults are a table; the rows show how names are read.)
+    void arguments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *name, const QStringList &args, const char *expected) {
+            QTest::newRow(name) << args << QString::fromUtf8(expected);
+        };
+        row("defaults", {}, "multiple alpha-upper 4");
+        row("yes-no has a third answer", {"--poll", "yes-no"}, "yes-no-other yes-no-other 3");
+        row("wire name accepted", {"--poll", "yes-no-other", "--options", "2"}, "yes-no-other yes-no-other 2");
+        row("scale numbered", {"--poll=scale", "--options=5"}, "scale number 5");
+        row("sort lettered", {"--poll", "SORT"}, "sort alpha-upper 4");
+        row("math with its blank", {"--poll", "math formula"}, "math formula generic 0");
+        row("labels chosen", {"--poll", "multiple", "--ordinal", "alpha-lower", "--options", "6"},
+            "multiple alpha-lower 6");
+        row("one transport", {"--transport", "xhr-polling"}, "multiple alpha-upper 4 xhr-polling");
+        row("transport list keeps order", {"--transport", "xhr-streaming, websocket"},
+            "multiple alpha-upper 4 xhr-streaming,websocket");
+        row("repeated option, duplicate dropped, case folded",
+            {"--transport", "WebSocket", "--transport", "xhr-polling,websocket"},
+            "multiple alpha-upper 4 websocket,xhr-polling");
+
+        row("unknown poll", {"--poll", "essay"}, "refused: essay");
+        row("too few options", {"--options", "1"}, "refused: --options");
+        row("too many true-false options", {"--poll", "true-false", "--options", "4"}, "refused: --options");
+        row("options on a text poll", {"--poll", "text", "--options", "3"}, "refused: no options");
+        row("options not a number", {"--options", "four"}, "refused: four");
+        row("unknown transport", {"--transport", "websockets"}, "refused: websockets");
+        row("empty transport list", {"--transport", ","}, "refused: --transport");
+        row("not an http server", {"--server", "ftp://127.0.0.1"}, "refused: --server");
+        row("negative expect", {"--expect", "-1"}, "refused: --expect");
+        row("zero poll time", {"--poll-time", "0"}, "refused: --poll-time");
+        row("more correct than options", {"--correct", "5"}, "refused: --correct");
+        row("unknown labels", {"--ordinal", "roman"}, "refused: roman");
+        row("unknown option", {"--learners", "30"}, "refused: learners");
+        row("stray argument", {"now"}, "refused: now");
+        row("empty user", {"--user", ""}, "refused: --user");
+        row("empty password", {"--password="}, "refused: --password");
+    }
+
+    void arguments()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, expected);
+        PresentConfig c;
+        QString msg;
+        const ParseOutcome outcome = parse(args, &c, &msg);
+        if (expected.startsWith(QLatin1String("refused: "))) {
+            QCOMPARE(outcome, ParseOutcome::Error);
+            QVERIFY2(msg.contains(expected.mid(9)), qPrintable(msg));
+            return;
+        }
+        QCOMPARE(outcome, ParseOutcome::Run);
+        const QStringList got{Veltro::PollType::POLL_TYPE_STR().value(c.pollType),
+                              Veltro::OrdinalType::ORDINAL_TYPE_STR().value(c.ordinalType), QString::number(c.options),
+                              c.transports.join(QLatin1Char(','))};
+        QCOMPARE(got.join(QLatin1Char(' ')).trimmed(), expected);
+    }
+
+    void passwordSources_data()
+    {
+        QTest::addColumn<QString>("argument");    // "-": --password not given
+        QTest::addColumn<QByteArray>("fileText"); // empty: no --password-file; "-": a file that is missing
+        QTest::addColumn<QByteArray>("environment");
+        QTest::addColumn<bool>("terminal");
+        QTest::addColumn<int>("source");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("says"); // in the warning, or in the error when source is Missing
+
+        using P = PasswordChoice;
+        QTest::newRow("file: first line, before the environment")
+            << "-" << QByteArray("s3cret \r\nnext") << QByteArray("env") << true << int(P::File) << "s3cret " << "";
+        QTest::newRow("argument warned") << "pw" << QByteArray() << QByteArray("env") << true << int(P::Argument)
+                                         << "pw" << "process list";
+        QTest::newRow("environment") << "-" << QByteArray() << QByteArray("env") << true << int(P::Environment)
+                                     << "env" << "";
+        QTest::newRow("terminal asks") << "-" << QByteArray() << QByteArray() << true << int(P::Prompt) << "" << "";
+        QTest::newRow("nothing to go on") << "-" << QByteArray() << QByteArray() << false << int(P::Missing) << "" << "";
+        QTest::newRow("both options") << "pw" << QByteArray("x") << QByteArray() << false << int(P::Missing) << ""
+                                      << "not both";
+        QTest::newRow("missing file") << "-" << QByteArray("-") << QByteArray() << true << int(P::Missing) << ""
+                                      << "cannot read";
+        QTest::newRow("empty first line") << "-" << QByteArray("\npw") << QByteArray() << true << int(P::Missing) << ""
+                                          << "no password";
+    }
+
+    void passwordSources()
+    {
+        QFETCH(QString, argument);
+        QFETCH(QByteArray, fileText);
+        QFETCH(QByteArray, environment);
+        QFETCH(bool, terminal);
+        QFETCH(int, source);
+        QFETCH(QString, password);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const QString file = fileText.isEmpty() ? QString() : dir.filePath(QStringLiteral("password"));
+        if (!fileText.isEmpty() && fileText != "-") {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(fileText) == fileText.size());
+            f.close();
+            QVERIFY(f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        }
+        const PasswordChoice c =
+            choosePassword(argument == QLatin1String("-") ? QString() : argument, file, environment, terminal);
+        QCOMPARE(int(c.source), source);
+        QCOMPARE(c.password, password);
+        QVERIFY((source == PasswordChoice::Missing ? c.error : c.warning).contains(says));
+        QCOMPARE(c.warning.isEmpty(), says.isEmpty() || source == PasswordChoice::Missing);
+    }
+
+    void helpAndPlainErrors()
+    {
+        PresentConfig c;
+        QString msg;
+        QCOMPARE(parse({"--help"}, &c, &msg), ParseOutcome::Help);
+        for (const QString &name : pollKindNames() + QStringList{"--poll-time"})
+            QVERIFY2(msg.contains(name), qPrintable(name));
+        // A known key in words, with the key kept; an unknown one as it is.
+        const QString words = plainError(QStringLiteral("SSLRootCertificateMissing"));
+        QVERIFY(words.contains(QStringLiteral("--cacert")) && words.contains(QStringLiteral("SSLRootCertificateMissing")));
+        QCOMPARE(plainError(QStringLiteral("error.somethingNew")), QStringLiteral("error.somethingNew"));
+        QVERIFY(!plainError(QString()).isEmpty());
+    }
+
+    void optionsNamed_data()
+    {
+        QTest::addColumn<QVector<TallyOption>>("options");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QStringList>("expected");
+        // Poll answers arrive comma separated; question answers arrive as the
+        // answer text immediately followed by the option ids.
+        QTest::newRow("single pick") << lettered(4) << "C" << QStringList{"C"};
+        QTest::newRow("same id twice counts once") << lettered(4) << "BB" << QStringList{"B"};
+        QTest::newRow("label instead of id") << trueFalse << "false" << QStringList{"B"};
+        QTest::newRow("question mark id") << trueFalse << "?" << QStringList{"?"};
+        QTest::newRow("unknown letter") << lettered(4) << "Z" << QStringList{};
+        QTest::newRow("part of a run unknown") << lettered(4) << "AZ" << QStringList{};
+        QTest::newRow("unknown part skipped, known kept") << lettered(4) << "Z, A" << QStringList{"A"};
+        QTest::newRow("longest id first") << numbered(12) << "10" << QStringList{"10"};
+        QTest::newRow("empty") << lettered(4) << "" << QStringList{};
+    }
+
+    void optionsNamed()
+    {
+        QFETCH(QVector<TallyOption>, options);
+        QFETCH(QString, answer);
+        QFETCH(QStringList, expected);
+        QCOMPARE(Tally(Tally::Mode::Choice, options).optionsNamed(answer), expected);
+    }
+
+    void bars_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QVector<TallyOption>>("options");
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<QString>("devices"); // the device of each answer by letter; empty: one device each
+        QTest::addColumn<int>("maxBars");
+        QTest::addColumn<QStringList>("expected");
+        const auto row = [](const char *name, int mode, const QVector<TallyOption> &options, const QStringList &answers,
+                            const QStringList &expected, const QString &devices = QString(), int maxBars = 8) {
+            QTest::newRow(name) << mode << options << answers << devices << maxBars << expected;
+        };
+        row("choice, every option listed, other last", choice, lettered(3), {"A", "C", "A", "x"},
+            {"A=2", "B=0", "C=1", "other=1"});
+        row("choice, several picks each count", choice, lettered(3), {"AB", "B,C"}, {"A=1", "B=2", "C=1"});
+        row("labels shown with ids", choice, trueFalse, {"A", "B", "B"}, {"A TRUE=1", "B FALSE=2", "? DONTKNOW=0"});
+        row("first pick of a ranking", int(Tally::Mode::FirstPick), lettered(3), {"CAB", "CBA", "ABC"},
+            {"A=1", "B=0", "C=2"});
+        row("free text by frequency, ties by text", int(Tally::Mode::FreeText), {},
+            {"light", "energy", "light", "growth", " energy "}, {"energy=2", "light=2", "growth=1"});
+        row("no options means free text", choice, {}, {"42", ""}, {"(empty)=1", "42=1"});
+        row("repeated answer replaces the earlier one", choice, lettered(2), {"A", "A", "B"}, {"A=1", "B=1"}, "xyx");
+        QStringList many;
+        for (int i = 0; i < 20; ++i)
+            many << QStringLiteral("answer %1").arg(i % 10, 2, 10, QLatin1Char('0'));
+        row("free text folds the tail", int(Tally::Mode::FreeText), {}, many,
+            {"answer 00=2", "answer 01=2", "answer 02=2", "(7 other answers)=14"}, QString(), 4);
+    }
+
+    void bars()
+    {
+        QFETCH(int, mode);
+        QFETCH(QVector<TallyOption>, options);
+        QFETCH(QStringList, answers);
+        QFETCH(QString, devices);
+        QFETCH(int, maxBars);
+        QFETCH(QStringList, expected);
+        Tally t(Tally::Mode(mode), options);
+        QSet<QString> seen;
+        for (int i = 0; i < answers.size(); ++i) {
+            const QString device = devices.isEmpty() ? QString::number(i) : devices.mid(i, 1);
+            QCOMPARE(t.record(device, answers.at(i)), !seen.contains(device));
+            seen.insert(device);
+            QVERIFY(t.hasAnswered(device));
+        }
+        QStringList counts;
+        for (const auto &b : t.bars(maxBars))
+            counts << QStringLiteral("%1=%2").arg(b.first).arg(b.second);
+        QCOMPARE(counts, expected);
+        QCOMPARE(t.answered(), seen.size());
+        QCOMPARE(t.repeats(), answers.size() - seen.size());
+    }
+
+    void render_data()
+    {
+        QTest::addColumn<QVector<TallyOption>>("options");
+        QTest::addColumn<int>("answers"); // all for the first option
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QStringList>("lines");
+        const QVector<TallyOption> long_ = {{QStringLiteral("A"), QStringLiteral("a label far too long to be shown whole")},
+                                            {QStringLiteral("B"), QString()}};
+        const auto bar = [](int filled, int width) { return QString(filled, QLatin1Char('#')).leftJustified(width); };
+        QTest::newRow("narrow") << long_ << 10 << 10 << 40
+                                << QStringList{"  A a label far to... |" + bar(8, 8) + "| 10 100%",
+                                               "  B                   |" + bar(0, 8) + "|  0   0%",
+                                               "  answered 10/10  3.2 s"};
+        QTest::newRow("wide") << long_ << 10 << 10 << 120
+                              << QStringList{"  A a label far too lon... |" + bar(83, 83) + "| 10 100%",
+                                             "  B                        |" + bar(0, 83) + "|  0   0%",
+                                             "  answered 10/10  3.2 s"};
+        // Learners can answer before their join is seen: the bars must not overflow.
+        QTest::newRow("more answers than expected") << lettered(1) << 5 << 2 << 60
+                                                    << QStringList{"  A    |" + bar(44, 44) + "| 5 100%",
+                                                                   "  answered 5/2  3.2 s"};
+    }
+
+    void render()
+    {
+        QFETCH(QVector<TallyOption>, options);
+        QFETCH(int, answers);
+        QFETCH(int, expected);
+        QFETCH(int, width);
+        QFETCH(QStringList, lines);
+        Tally t(Tally::Mode::Choice, options);
+        for (int i = 0; i < answers; ++i)
+            t.record(QStringLiteral("d%1").arg(i), QStringLiteral("A"));
+        QCOMPARE(t.render(expected, width, 3.24), lines);
+    }
+
+    void summarize_data()
+    {
+        QTest::addColumn<QVector<double>>("values");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<double>("median");
+        QTest::addColumn<double>("slowest");
+        QTest::newRow("none") << QVector<double>{} << 0 << 0.0 << 0.0;
+        QTest::newRow("odd, unsorted") << QVector<double>{5, 1, 3} << 3 << 3.0 << 5.0;
+        QTest::newRow("even: mean of the middle two") << QVector<double>{4, 1, 2, 9} << 4 << 3.0 << 9.0;
+        QTest::newRow("ties") << QVector<double>{1, 1, 1, 2} << 4 << 1.0 << 2.0;
+    }
+
+    void summarize()
+    {
+        QFETCH(QVector<double>, values);
+        QFETCH(int, count);
+        QFETCH(double, median);
+        QFETCH(double, slowest);
+        const ResponseStats s = ::summarize(values);
+        QCOMPARE(s.count, count);
+        QCOMPARE(s.median, median);
+        QCOMPARE(s.slowest, slowest);
+    }
+
+    void redraw_data()
+    {
+        QTest::addColumn<int>("previous");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("expected");
+        const QString clear = QStringLiteral("\r\x1b[2K");
+        QTest::newRow("first draw: no cursor movement") << 0 << QStringList{"a", "b"} << clear + "a\n" + clear + "b\n";
+        QTest::newRow("same height: up and over")
+            << 2 << QStringList{"a", "b"} << "\x1b[2A" + clear + "a\n" + clear + "b\n";
+        QTest::newRow("shorter: leftovers cleared, cursor back below the block")
+            << 3 << QStringList{"a"} << "\x1b[3A" + clear + "a\n" + clear + "\n" + clear + "\n" + "\x1b[2A";
+    }
+
+    void redraw()
+    {
+        QFETCH(int, previous);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, expected);
+        QCOMPARE(redrawInPlace(previous, lines), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPresentLogic)
+#include "tst_presentlogic.moc"
