@@ -1,0 +1,122 @@
+'use strict';
+// What the library's live runs against the stand-in cannot show: the requests
+// and frames it refuses, control-call errors, devices over TLS and exempt from
+// the REST switches, every payload shape on every transport.
+
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const payload = require('../lib/payload');
+const { startApp, RestClient, BusClient, request, control, presenter, waitFor } = require('../testkit/helpers');
+
+let app;
+test.before(async () => { app = await startApp(); });
+test.after(() => app.stop());
+
+const TRANSPORTS = ['websocket', 'xhr-streaming', 'xhr-polling'];
+const client = (cookie = null) => Object.assign(new RestClient(app.urls.server), { cookie });
+
+test('REST and control refusals; the service keeps answering', async () => {
+  const [anon, c, other] = [client(), client(), client()];
+  await c.signIn();
+  await other.signIn('teacher2', 'veltro2');
+  const code = (await c.post('/session/create', '{}')).json.data.sessionCode;
+  const devToken = (await client().post('/login/submit', { userId: 'teacher2', password: 'veltro2',
+    deviceId: 'pc-7', deviceName: 'Lab PC' })).json.data.deviceAccessToken;
+  const CT = 'multipart/form-data; charset=UTF-8; boundary=----boundary';
+  const check = async (rows) => {
+    for (const [who, path, body, status] of rows) {
+      const res = await who.post(path, body, path.startsWith('/resource') ? { 'Content-Type': CT } : {});
+      assert.equal(res.status, status, path + ' ' + JSON.stringify(body));
+      assert.ok(res.json.errorMsgKeys[0].includes('error'), path);
+    }
+  };
+  const signIn = (body) => [anon, '/login/submit', body, 401];
+  await check([
+    ...['/login/keepSessionAlive', '/session/create', '/session/getcollabserverurl', '/config/findTenantFeatureDetails',
+      '/session/start', '/session/getusers', '/session/stop', '/resource/uploadResourceFile'].map((p) => [anon, p, {}, 401]),
+    [client('QSESSION=forged'), '/session/create', {}, 401],
+    signIn({ userId: 'teacher', password: 'nope' }), signIn({ userId: 'nobody', password: 'veltro' }),
+    signIn({ userId: 'teacher' }), signIn({ userId: 'teacher2', deviceId: 'a', deviceAccessToken: 'device-token-teacher' }),
+    signIn({ userId: 'teacher2', deviceId: 'pc-8', deviceAccessToken: devToken }),
+    [anon, '/login/oauth/elsewhere/callback', { code: 'c' }, 404], [anon, '/login/oauth/schoolsso/callback', {}, 401],
+    [anon, '/login/oauth/schoolsso/callback', { code: 'invalid-1' }, 401],
+    [anon, '/register/oauth/submit', { registrationToken: 'reg-made-up' }, 400],
+    [anon, '/classroom/session/join', { sessionCode: code, mode: 'learner' }, 409], // not started yet
+    [c, '/session/start', { sessionCode: '000000' }, 404],
+    ...['{"sessionCode":', '[1,2]', '"text"', 'null', '\u0000\u0001'].map((b) => [c, '/session/start', b, 400]),
+    [c, '/no/such/path', {}, 404],
+    [c, '/resource/uploadResourceFile', '--x\r\nnot multipart', 400],
+    [c, '/resource/uploadResourceFile', '------boundary\r\nContent-Disposition: form-data; name=files', 400],
+  ]);
+  const token = (await c.post('/session/start', { sessionCode: code })).json.data.sessionToken;
+  const join = (body, status) => [anon, '/classroom/session/join', { sessionCode: code, ...body }, status];
+  await check([[other, '/session/start', { sessionCode: code }, 403],
+    [other, '/session/getusers', { sessionToken: token }, 403], join({ mode: 'spectator' }, 400),
+    join({ sessionCode: 'nope' }, 404), [c, '/session/stop', { sessionToken: 'unknown' }, 404]]);
+  assert.equal((await c.post('/session/stop', { sessionToken: token })).status, 200);
+  await check([join({}, 409), [c, '/session/start', { sessionCode: code }, 409]]);
+  for (const [path, status] of [['/resource/downloadResourceFile?resourceId=999', 404], ['/login/submit', 405]])
+    assert.equal((await request(app.urls.rest + path, { method: 'GET' })).status, status);
+  // Control calls about absent or stopped things answer 404 or 409, bad values 400.
+  for (const [method, path, body, status] of [['POST', '/learners', { sessionCode: 'nope' }, 404],
+    ['POST', '/learners', { sessionCode: code }, 409], ['POST', '/learners/leave', { token: 'u-x' }, 404],
+    ['POST', '/raw', { token: 'u-x', frame: 'x' }, 404], ['GET', '/records?token=u-x', {}, 404],
+    ['GET', '/nowhere', {}, 404], ['POST', '/controller/send', { type: 'nextCard', sessionCode: code }, 404],
+    ['POST', '/switches', { hang: '/quorvane' }, 400], ['POST', '/switches', { fail: { '/quorvane': { status: 'x' } } }, 400],
+    ['POST', '/switches', { gzip: true, colour: 'red' }, 400]])
+    assert.equal((await control(app, method, path, body)).status, status, method + ' ' + path);
+  assert.equal((await c.post('/session/create', {})).status, 200);
+});
+
+test('malformed frames are dropped and counted; the connection and service go on', async (t) => {
+  const bad = ['not json', '', '[]', '[{"type":"publish"}]', '42', 'null', '"text"', '{}', '{"type":7}',
+    '{"type":"register"}', '{"type":"register","address":""}', '{"type":"register","address":5}',
+    '{"type":"publish","address":"a"}', '{"type":"publish","body":{}}', '{"type":"launch","address":"a"}',
+    '{"type":"publish","address":"a","body":{}', '\u0000\uffff', '{"__proto__":{"type":"publish"}}'];
+  for (const transport of TRANSPORTS) {
+    await t.test(transport, async () => {
+      const c = new BusClient(app.urls.collab, { transport });
+      await c.opened;
+      await control(app, 'POST', '/counters/reset');
+      for (const f of bad)
+        c.send(f);
+      c.send({ type: 'ping' });
+      await waitFor(() => app.counters.pings === 1, undefined, 'ping after the bad frames');
+      assert.equal(app.counters.malformed, bad.length);
+      c.send({ type: 'register', address: 'alive.' + transport });
+      await waitFor(() => app.bus.registry.has('alive.' + transport));
+      c.send({ type: 'publish', address: 'alive.' + transport, body: { ok: true } });
+      await waitFor(() => c.frames.length === 1);
+      c.sock.close();
+    });
+  }
+});
+
+test('TLS: certificate for loopback, devices join over wss and https in every shape despite the REST switches', async () => {
+  const tls = await startApp({ tls: true, answerDelay: [5, 20] });
+  try {
+    const ca = fs.readFileSync(tls.urls.caFile);
+    assert.match(tls.urls.server, /^https:\/\/127\.0\.0\.1:\d+$/);
+    await assert.rejects(request(tls.urls.rest), /self.signed|unable to (get|verify)|certificate/i);
+    const s = await new RestClient(tls.urls.server, ca).startSession();
+    const sw = { basicAuth: { user: 'u', password: 'p' }, fail: { '/quorvane/classroom/session/join': { status: 500 } } };
+    assert.equal((await control(tls, 'POST', '/switches', sw)).status, 200);
+    assert.equal((await request(tls.urls.rest, { ca })).status, 401);
+    const p = await presenter(tls, s, { ca });
+    const SHAPE = { base64: /^\["[A-Za-z0-9+/]+=*"\]$/, list: /^\[-?\d+(,-?\d+)*\]$/, text: /^"\[?-?\d+(,-?\d+)*\]?"$/ };
+    const shapes = Object.keys(SHAPE);
+    for (const [i, transport] of TRANSPORTS.entries()) {
+      const body = { sessionCode: s.code, count: 1, transport, shape: shapes[i], names: ['Ada Ö' + i] };
+      assert.equal((await control(tls, 'POST', '/learners', body)).status, 200);
+      const join = await waitFor(() => p.of('join')[i], undefined, transport + ' join');
+      assert.equal(join.address, s.token + '.presenter');
+      assert.match(JSON.stringify(join.body.data), SHAPE[shapes[i]]);
+      assert.equal(payload.decodeValue(join.body.data).userName, 'Ada Ö' + i);
+    }
+    p.sock.close();
+  } finally {
+    await tls.stop();
+  }
+  assert.equal(fs.existsSync(tls.urls.caFile), false);
+});
