@@ -6,6 +6,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const { spawn } = require('child_process');
 const path = require('path');
+const payload = require('../lib/payload');
 const { RestClient, presenter, waitFor } = require('../testkit/helpers');
 
 // Starts server.js; ready() resolves with the ready line, exited() with the exit code (each within 20 s).
@@ -35,9 +36,10 @@ test('--learners joins and answers with the given options; logs on stderr; clean
     const p = await presenter({ urls: info }, s);
     await waitFor(() => p.of('join').length === 3, 20000, 'three joins');
     assert.ok(p.of('join').every((f) => Array.isArray(f.body.data) && Number.isInteger(f.body.data[0])));
-    p.publish(s.token, s.presenterToken, 'poll', { type: 'text', id: 'p1', metadata: { options: [] } });
+    const poll = payload.encode(JSON.stringify({ type: 'text', id: 'p1', metadata: { options: [] } }), 'base64');
+    p.json({ type: 'publish', address: s.token, body: { from: s.presenterToken, type: 'poll', data: poll } });
     await waitFor(() => p.of('pollResponse').length === 3, 20000, 'three answers');
-    p.sock.close();
+    p.close();
   } finally {
     l.child.kill('SIGTERM');
   }

@@ -7,7 +7,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const payload = require('../lib/payload');
-const { startApp, RestClient, BusClient, request, control, presenter, waitFor } = require('../testkit/helpers');
+const { startApp, RestClient, connect, request, control, presenter, waitFor } = require('../testkit/helpers');
 
 let app;
 test.before(async () => { app = await startApp(); });
@@ -76,19 +76,18 @@ test('malformed frames are dropped and counted; the connection and service go on
     '{"type":"publish","address":"a","body":{}', '\u0000\uffff', '{"__proto__":{"type":"publish"}}'];
   for (const transport of TRANSPORTS) {
     await t.test(transport, async () => {
-      const c = new BusClient(app.urls.collab, { transport });
-      await c.opened;
+      const c = await connect(app.urls.collab, { transport });
       await control(app, 'POST', '/counters/reset');
       for (const f of bad)
         c.send(f);
-      c.send({ type: 'ping' });
+      c.json({ type: 'ping' });
       await waitFor(() => app.counters.pings === 1, undefined, 'ping after the bad frames');
       assert.equal(app.counters.malformed, bad.length);
-      c.send({ type: 'register', address: 'alive.' + transport });
+      c.json({ type: 'register', address: 'alive.' + transport });
       await waitFor(() => app.bus.registry.has('alive.' + transport));
-      c.send({ type: 'publish', address: 'alive.' + transport, body: { ok: true } });
+      c.json({ type: 'publish', address: 'alive.' + transport, body: { ok: true } });
       await waitFor(() => c.frames.length === 1);
-      c.sock.close();
+      c.close();
     });
   }
 });
@@ -114,7 +113,7 @@ test('TLS: certificate for loopback, devices join over wss and https in every sh
       assert.match(JSON.stringify(join.body.data), SHAPE[shapes[i]]);
       assert.equal(payload.decodeValue(join.body.data).userName, 'Ada Ö' + i);
     }
-    p.sock.close();
+    p.close();
   } finally {
     await tls.stop();
   }

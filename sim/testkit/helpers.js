@@ -2,11 +2,11 @@
 // Shared pieces of the stand-in's tests: an in-process service, a raw HTTP
 // client with a cookie, and a test presenter on the event bus.
 
+const assert = require('node:assert/strict');
 const http = require('http');
 const https = require('https');
 const SockJS = require('sockjs-client');
 const { StandInApp } = require('../lib/app');
-const payload = require('../lib/payload');
 
 const WAIT_MS = 15000;
 
@@ -16,7 +16,7 @@ async function startApp(opts = {}) {
   return app;
 }
 
-// One HTTP exchange, bounded; resolves {status, headers, body (Buffer), json}.
+// One HTTP exchange, bounded; resolves {status, headers, body (Buffer), json (when the answer is JSON)}.
 function request(url, { method = 'POST', body = '', headers = {}, ca } = {}) {
   const data = Buffer.from(method === 'GET' ? '' : typeof body === 'string' || Buffer.isBuffer(body) ? body
     : JSON.stringify(body));
@@ -25,13 +25,8 @@ function request(url, { method = 'POST', body = '', headers = {}, ca } = {}) {
     const req = (url.startsWith('https:') ? https : http).request(url, { method, headers, ca, agent: false }, (res) => {
       const chunks = [];
       res.on('data', (c) => chunks.push(c));
-      res.on('end', () => {
-        const r = { status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks) };
-        try {
-          r.json = JSON.parse(r.body);
-        } catch (e) { /* not JSON: no json member */ }
-        resolve(r);
-      });
+      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks),
+        json: /json/.test(res.headers['content-type']) ? JSON.parse(Buffer.concat(chunks)) : undefined }));
     });
     req.setTimeout(WAIT_MS, () => req.destroy(new Error('request timed out: ' + url)));
     req.on('error', reject);
@@ -54,9 +49,7 @@ class RestClient {
   }
 
   async signIn(userId = 'teacher', password = 'veltro') {
-    const res = await this.post('/login/submit', { userId, password, sourceSystem: 'Nimbra' });
-    if (res.status !== 200)
-      throw new Error('sign-in failed: ' + res.status);
+    assert.equal((await this.post('/login/submit', { userId, password })).status, 200, 'sign-in of ' + userId);
   }
 
   // Signs in, creates and starts a session; returns {code, token, presenterToken, collab}.
@@ -75,50 +68,34 @@ class RestClient {
 
 // Resolves with `pred()` once it is truthy; rejects after `ms`.
 async function waitFor(pred, ms = WAIT_MS, what = 'condition') {
-  for (const end = Date.now() + ms; ;) {
+  for (const end = Date.now() + ms; Date.now() < end; await new Promise((r) => setTimeout(r, 10))) {
     const v = pred();
     if (v)
       return v;
-    if (Date.now() > end)
-      throw new Error('timed out waiting for ' + what);
-    await new Promise((r) => setTimeout(r, 10));
   }
+  throw new Error('timed out waiting for ' + what);
 }
 
-// A bus client: a test presenter, or any raw connection; `opened` resolves once connected.
-class BusClient {
-  constructor(collabUrl, { transport = 'websocket', ca } = {}) {
-    this.frames = [];
-    this.sock = new SockJS(collabUrl + '/eventbus', null,
-      { transports: [transport], timeout: WAIT_MS, transportOptions: { websocket: { tls: { ca } } } });
-    this.opened = new Promise((resolve, reject) => {
-      this.sock.onopen = resolve;
-      this.sock.onclose = (e) => reject(new Error('closed: ' + e.code + ' ' + e.reason));
-    });
-    this.sock.onmessage = (e) => this.frames.push(JSON.parse(e.data));
-  }
-
-  send(frame) {
-    this.sock.send(typeof frame === 'string' ? frame : JSON.stringify(frame));
-  }
-
-  // Publishes in the library's envelope form: data compressed as Base64 in a list.
-  publish(address, from, type, data) {
-    this.send({ type: 'publish', address, body: { from, type, data: payload.encode(JSON.stringify(data), 'base64') } });
-  }
-
-  of(type) {
-    return this.frames.filter((f) => f.body && f.body.type === type);
-  }
+// A bus connection over `transport`, resolved once open; it keeps the frames it receives.
+function connect(collabUrl, { transport = 'websocket', ca } = {}) {
+  const sock = new SockJS(collabUrl + '/eventbus', null,
+    { transports: [transport], timeout: WAIT_MS, transportOptions: { websocket: { tls: { ca } } } });
+  sock.frames = [];
+  sock.onmessage = (e) => sock.frames.push(JSON.parse(e.data));
+  sock.json = (frame) => sock.send(JSON.stringify(frame));
+  sock.of = (type) => sock.frames.filter((f) => f.body && f.body.type === type);
+  return new Promise((resolve, reject) => {
+    sock.onopen = () => resolve(sock);
+    sock.onclose = (e) => reject(new Error('closed: ' + e.code + ' ' + e.reason));
+  });
 }
 
 // Registers a presenter on its three addresses; waits for the bus to hold them.
 async function presenter(app, s, opts) {
-  const p = new BusClient(s.collab, opts);
-  await p.opened;
+  const p = await connect(s.collab, opts);
   const own = s.token + '.presenter.' + s.presenterToken;
   for (const address of [s.token, s.token + '.presenter', own])
-    p.send({ type: 'register', address });
+    p.json({ type: 'register', address });
   if (app.bus) // in-process service: wait until the bridge holds the registration
     await waitFor(() => app.bus.registry.has(own), WAIT_MS, 'presenter registration');
   return p;
@@ -128,4 +105,4 @@ function control(app, method, path, body = {}) {
   return request(app.urls.control + path, { method, body, ca: app.tls && app.tls.ca });
 }
 
-module.exports = { startApp, request, RestClient, BusClient, presenter, waitFor, control };
+module.exports = { startApp, request, RestClient, connect, presenter, waitFor, control };
