@@ -1,6 +1,5 @@
 'use strict';
-// Shared pieces of the stand-in's tests: an in-process service, a raw HTTP
-// client with a cookie, and a test presenter on the event bus.
+// Shared pieces of the stand-in's tests: an in-process service, HTTP clients, a test presenter on the bus.
 
 const assert = require('node:assert/strict');
 const http = require('http');
@@ -12,8 +11,7 @@ const WAIT_MS = 15000;
 
 async function startApp(opts = {}) {
   const app = new StandInApp({ log: () => {}, ...opts });
-  await app.start();
-  return app;
+  return app.start().then(() => app);
 }
 
 // One HTTP exchange, bounded; resolves {status, headers, body (Buffer), json (when the answer is JSON)}.
