@@ -1,10 +1,11 @@
 'use strict';
-// What the library's live runs cannot show: refused requests and frames, control errors,
-// devices over TLS and exempt from the REST switches, every payload shape on every transport.
+// What the library's live runs cannot show: refused requests and frames, control errors, devices over TLS
+// and exempt from the REST switches, every payload shape on every transport, the devices' signed bytes.
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
+const LZMA = require('lzma');
 const payload = require('../lib/payload');
 const { startApp, RestClient, connect, request, control, presenter, waitFor } = require('../testkit/helpers');
 
@@ -13,14 +14,33 @@ test.before(async () => { app = await startApp(); });
 test.after(() => app.stop());
 
 const TRANSPORTS = ['websocket', 'xhr-streaming', 'xhr-polling'];
-const client = (cookie = null) => Object.assign(new RestClient(app.urls.server), { cookie });
+
+test('payloads restore in every shape, lists carry signed bytes as devices send them, the rest is null', () => {
+  const bytesOf = { base64: (d) => [...Buffer.from(d[0], 'base64')], list: (d) => d,
+    text: (d) => JSON.parse('[' + d.replace(/^\[|\]$/g, '') + ']') };
+  for (const text of ['', JSON.stringify({ userName: 'Zoë "Z" Ng', deviceType: 'tablet' }), 'x'.repeat(20000)]) {
+    for (const shape of payload.SHAPES) {
+      const data = payload.encode(text, shape);
+      const bytes = bytesOf[shape](data);
+      assert.ok(shape === 'base64' || bytes.every((v) => Number.isInteger(v) && v >= -128 && v <= 127), shape);
+      assert.equal(LZMA.decompress(bytes), text, shape);
+      assert.equal(payload.decode(data), text, shape);
+    }
+  }
+  // Stand-alone headers (properties, dictionary, size): unknown size, oversized, bad properties; refused unread.
+  const hostile = ['5d00000100ffffffffffffffff', '5d00000100ffffff7f00000000', 'e1000001000a00000000000000']
+    .map((h) => Buffer.from(h + '55'.repeat(27), 'hex').toString('base64'));
+  for (const data of [undefined, null, 42, {}, [], 'not base64!', ['@@@'], [1, 2, 3], 'AAAA', '1,2,x', ...hostile])
+    assert.equal(payload.decode(data), null, JSON.stringify(data));
+  assert.equal(payload.decode(Buffer.alloc(20).toString('base64')), ''); // a declared size of zero
+});
 
 test('REST and control refusals; the service keeps answering', async () => {
-  const [anon, c, other] = [client(), client(), client()];
+  const [anon, c, other] = [0, 1, 2].map(() => new RestClient(app.urls.server));
   await c.signIn();
   await other.signIn('teacher2', 'veltro2');
   const code = (await c.post('/session/create', '{}')).json.data.sessionCode;
-  const devToken = (await client().post('/login/submit', { userId: 'teacher2', password: 'veltro2',
+  const devToken = (await other.post('/login/submit', { userId: 'teacher2', password: 'veltro2',
     deviceId: 'pc-7', deviceName: 'Lab PC' })).json.data.deviceAccessToken;
   const CT = 'multipart/form-data; charset=UTF-8; boundary=----boundary';
   const check = async (rows) => {
@@ -31,17 +51,18 @@ test('REST and control refusals; the service keeps answering', async () => {
     }
   };
   const signIn = (body) => [anon, '/login/submit', body, 401];
+  const join = (body, status) => [anon, '/classroom/session/join', { sessionCode: code, ...body }, status];
   await check([
     ...['/login/keepSessionAlive', '/session/create', '/session/getcollabserverurl', '/config/findTenantFeatureDetails',
       '/session/start', '/session/getusers', '/session/stop', '/resource/uploadResourceFile'].map((p) => [anon, p, {}, 401]),
-    [client('QSESSION=forged'), '/session/create', {}, 401],
-    signIn({ userId: 'teacher', password: 'nope' }), signIn({ userId: 'nobody', password: 'veltro' }),
-    signIn({ userId: 'teacher' }), signIn({ userId: 'teacher2', deviceId: 'a', deviceAccessToken: 'device-token-teacher' }),
+    [Object.assign(new RestClient(app.urls.server), { cookie: 'QSESSION=forged' }), '/session/create', {}, 401],
+    signIn({ userId: 'nobody', password: 'veltro' }), signIn({ userId: 'teacher' }),
+    signIn({ userId: 'teacher2', deviceId: 'a', deviceAccessToken: 'device-token-teacher' }),
     signIn({ userId: 'teacher2', deviceId: 'pc-8', deviceAccessToken: devToken }),
     [anon, '/login/oauth/elsewhere/callback', { code: 'c' }, 404], [anon, '/login/oauth/schoolsso/callback', {}, 401],
     [anon, '/login/oauth/schoolsso/callback', { code: 'invalid-1' }, 401],
     [anon, '/register/oauth/submit', { registrationToken: 'reg-made-up' }, 400],
-    [anon, '/classroom/session/join', { sessionCode: code, mode: 'learner' }, 409], // not started yet
+    join({ mode: 'learner' }, 409), // not started yet
     [c, '/session/start', { sessionCode: '000000' }, 404],
     ...['{"sessionCode":', '[1,2]', '"text"', 'null', '\u0000\u0001'].map((b) => [c, '/session/start', b, 400]),
     [c, '/no/such/path', {}, 404],
@@ -49,7 +70,6 @@ test('REST and control refusals; the service keeps answering', async () => {
     [c, '/resource/uploadResourceFile', '------boundary\r\nContent-Disposition: form-data; name=files', 400],
   ]);
   const token = (await c.post('/session/start', { sessionCode: code })).json.data.sessionToken;
-  const join = (body, status) => [anon, '/classroom/session/join', { sessionCode: code, ...body }, status];
   await check([[other, '/session/start', { sessionCode: code }, 403],
     [other, '/session/getusers', { sessionToken: token }, 403], join({ mode: 'spectator' }, 400),
     join({ sessionCode: 'nope' }, 404), [c, '/session/stop', { sessionToken: 'unknown' }, 404]]);
@@ -68,27 +88,25 @@ test('REST and control refusals; the service keeps answering', async () => {
   assert.equal((await c.post('/session/create', {})).status, 200);
 });
 
-test('malformed frames are dropped and counted; the connection and service go on', async (t) => {
+test('malformed frames are dropped and counted; the connection goes on', async () => {
   const bad = ['not json', '', '[]', '[{"type":"publish"}]', '42', 'null', '"text"', '{}', '{"type":7}',
     '{"type":"register"}', '{"type":"register","address":""}', '{"type":"register","address":5}',
     '{"type":"publish","address":"a"}', '{"type":"publish","body":{}}', '{"type":"launch","address":"a"}',
     '{"type":"publish","address":"a","body":{}', '\u0000\uffff', '{"__proto__":{"type":"publish"}}'];
   for (const transport of TRANSPORTS) {
-    await t.test(transport, async () => {
-      const c = await connect(app.urls.collab, { transport });
-      await control(app, 'POST', '/counters/reset');
-      for (const f of bad)
-        c.send(f);
-      c.json({ type: 'ping' });
-      await waitFor(() => app.counters.pings === 1, undefined, 'ping after the bad frames'); // still read
-      assert.equal(app.counters.malformed, bad.length);
-      c.close();
-    });
+    const c = await connect(app.urls.collab, { transport });
+    await control(app, 'POST', '/counters/reset');
+    for (const f of bad)
+      c.send(f);
+    c.json({ type: 'ping' });
+    await waitFor(() => app.counters.pings === 1, undefined, 'ping after the bad frames over ' + transport);
+    assert.equal(app.counters.malformed, bad.length, transport);
+    c.close();
   }
 });
 
 test('devices join over wss and https in every shape despite the REST switches; the CA file goes at stop', async () => {
-  const tls = await startApp({ tls: true, answerDelay: [5, 20] });
+  const tls = await startApp({ tls: true });
   try {
     const ca = fs.readFileSync(tls.urls.caFile);
     const s = await new RestClient(tls.urls.server, ca).startSession();
@@ -97,13 +115,12 @@ test('devices join over wss and https in every shape despite the REST switches; 
     assert.equal((await request(tls.urls.rest, { ca })).status, 401);
     const p = await presenter(tls, s, { ca });
     const SHAPE = { base64: /^\["[A-Za-z0-9+/]+=*"\]$/, list: /^\[-?\d+(,-?\d+)*\]$/, text: /^"\[?-?\d+(,-?\d+)*\]?"$/ };
-    const shapes = Object.keys(SHAPE);
-    for (const [i, transport] of TRANSPORTS.entries()) {
-      const body = { sessionCode: s.code, count: 1, transport, shape: shapes[i], names: ['Ada Ö' + i] };
+    for (const [i, shape] of payload.SHAPES.entries()) {
+      const body = { sessionCode: s.code, count: 1, transport: TRANSPORTS[i], shape, names: ['Ada Ö' + i] };
       assert.equal((await control(tls, 'POST', '/learners', body)).status, 200);
-      const join = await waitFor(() => p.of('join')[i], undefined, transport + ' join');
+      const join = await waitFor(() => p.of('join')[i], undefined, shape + ' join');
       assert.equal(join.address, s.token + '.presenter');
-      assert.match(JSON.stringify(join.body.data), SHAPE[shapes[i]]);
+      assert.match(JSON.stringify(join.body.data), SHAPE[shape]);
       assert.equal(payload.decodeValue(join.body.data).userName, 'Ada Ö' + i);
     }
     p.close();
