@@ -89,10 +89,9 @@ test('REST and control refusals; the service keeps answering', async () => {
 });
 
 test('malformed frames are dropped and counted; the connection goes on', async () => {
-  const bad = ['not json', '', '[]', '[{"type":"publish"}]', '42', 'null', '"text"', '{}', '{"type":7}',
-    '{"type":"register"}', '{"type":"register","address":""}', '{"type":"register","address":5}',
-    '{"type":"publish","address":"a"}', '{"type":"publish","body":{}}', '{"type":"launch","address":"a"}',
-    '{"type":"publish","address":"a","body":{}', '\u0000\uffff', '{"__proto__":{"type":"publish"}}'];
+  const bad = ['not json', '{"type":"ping"', 'null', '42', '[{"type":"ping"}]', '{}', '{"type":7}', '{"type":"register"}',
+    '{"type":"register","address":5}', '{"type":"unregister","address":""}', '{"type":"publish","body":{}}',
+    '{"type":"publish","address":"a"}', '{"type":"launch","address":"a"}', '{"__proto__":{"type":"ping"}}'];
   for (const transport of TRANSPORTS) {
     const c = await connect(app.urls.collab, { transport });
     await control(app, 'POST', '/counters/reset');
@@ -114,13 +113,13 @@ test('devices join over wss and https in every shape despite the REST switches; 
     assert.equal((await control(tls, 'POST', '/switches', sw)).status, 200);
     assert.equal((await request(tls.urls.rest, { ca })).status, 401);
     const p = await presenter(tls, s, { ca });
-    const SHAPE = { base64: /^\["[A-Za-z0-9+/]+=*"\]$/, list: /^\[-?\d+(,-?\d+)*\]$/, text: /^"\[?-?\d+(,-?\d+)*\]?"$/ };
     for (const [i, shape] of payload.SHAPES.entries()) {
       const body = { sessionCode: s.code, count: 1, transport: TRANSPORTS[i], shape, names: ['Ada Ö' + i] };
       assert.equal((await control(tls, 'POST', '/learners', body)).status, 200);
       const join = await waitFor(() => p.of('join')[i], undefined, shape + ' join');
       assert.equal(join.address, s.token + '.presenter');
-      assert.match(JSON.stringify(join.body.data), SHAPE[shape]);
+      const data = join.body.data;
+      assert.equal(typeof data === 'string' ? 'text' : typeof data[0] === 'string' ? 'base64' : 'list', shape);
       assert.equal(payload.decodeValue(join.body.data).userName, 'Ada Ö' + i);
     }
     p.close();

@@ -58,8 +58,7 @@ class RestClient {
     const code = (await data('/session/create', {})).sessionCode;
     const collab = (await data('/session/getcollabserverurl', {})).url;
     const token = (await data('/session/start', { sessionCode: code, serverUrl: collab })).sessionToken;
-    const presenterToken = (await data('/classroom/session/join', { userName: 'SessionStarter', sessionCode: code,
-      mode: 'presenter', deviceName: 'teacher_SessionStarter', deviceType: 'presenter' })).userToken;
+    const presenterToken = (await data('/classroom/session/join', { sessionCode: code, mode: 'presenter' })).userToken;
     return { code, token, presenterToken, collab };
   }
 }
