@@ -14,16 +14,15 @@ async function startApp(opts = {}) {
   return app.start().then(() => app);
 }
 
-// One HTTP exchange, bounded; resolves {status, headers, body (Buffer), json (when the answer is JSON)}.
+// One HTTP exchange, bounded; resolves {status, headers, json (when the answer is JSON)}.
 function request(url, { method = 'POST', body = '', headers = {}, ca } = {}) {
-  const data = Buffer.from(method === 'GET' ? '' : typeof body === 'string' || Buffer.isBuffer(body) ? body
-    : JSON.stringify(body));
+  const data = Buffer.from(method === 'GET' ? '' : typeof body === 'string' ? body : JSON.stringify(body));
   headers = { 'Content-Type': 'application/json; charset=UTF-8', 'Content-Length': data.length, ...headers };
   return new Promise((resolve, reject) => {
     const req = (url.startsWith('https:') ? https : http).request(url, { method, headers, ca, agent: false }, (res) => {
       const chunks = [];
       res.on('data', (c) => chunks.push(c));
-      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks),
+      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers,
         json: /json/.test(res.headers['content-type']) ? JSON.parse(Buffer.concat(chunks)) : undefined }));
     });
     req.setTimeout(WAIT_MS, () => req.destroy(new Error('request timed out: ' + url)));
@@ -50,10 +49,9 @@ class RestClient {
     assert.equal((await this.post('/login/submit', { userId, password })).status, 200, 'sign-in of ' + userId);
   }
 
-  // Signs in, creates and starts a session; returns {code, token, presenterToken, collab}.
+  // Signs in as the teacher, creates and starts a session; returns {code, token, presenterToken, collab}.
   async startSession() {
-    if (!this.cookie)
-      await this.signIn();
+    await this.signIn();
     const data = async (path, body) => (await this.post(path, body)).json.data;
     const code = (await data('/session/create', {})).sessionCode;
     const collab = (await data('/session/getcollabserverurl', {})).url;
