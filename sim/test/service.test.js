@@ -34,7 +34,7 @@ test('payloads restore in every shape, lists carry signed bytes as devices send 
     assert.equal(payload.decode(data), null, JSON.stringify(data));
 });
 
-test('REST and control refusals; the service keeps answering', async () => {
+test('REST refusals come with JSON errors; control calls refuse what is absent or wrong', async () => {
   const [anon, c, other] = [0, 1, 2].map(() => new RestClient(app.urls.server));
   await c.signIn();
   await other.signIn('teacher2', 'veltro2');
