@@ -128,9 +128,9 @@ test('devices join over wss and https in every shape despite the REST switches; 
   assert.equal(fs.existsSync(tls.urls.caFile), false);
 });
 
-// Starts server.js; ready() resolves with the ready line, exited() with the exit code (each within 20 s).
+// Starts server.js, stopped after 30 s; ready() gives the ready line, exited() the exit code (within 20 s).
 function launch(args) {
-  const child = spawn(process.execPath, [path.join(__dirname, '..', 'server.js'), ...args]);
+  const child = spawn(process.execPath, [path.join(__dirname, '..', 'server.js'), ...args], { timeout: 30000 });
   const out = { stdout: '', stderr: '' };
   for (const k of Object.keys(out))
     child[k].on('data', (d) => { out[k] += d; });
