@@ -1,9 +1,5 @@
-// Model objects: the question classes (JSON members and defaults, type
-// strings, prior answers, option labels, ids) and the plain records (default
-// texts, the card's background image, signal records on queued connections).
-#include "assessmentoptions.h"
-#include "card.h"
-#include "learner.h"
+// The question classes: JSON members and defaults, type strings, prior answers,
+// option labels, ids.
 #include "modeltestutil.h"
 #include "polltype.h"
 #include "questioncreative.h"
@@ -16,7 +12,6 @@
 #include "questionwordseed.h"
 #include "questionyesno.h"
 #include "randomstring.h"
-#include "remotecontrolmessage.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -41,15 +36,6 @@ static QVariantList optionAnswers(const QStringList &ids)
         list.append(QVariantMap{{"activityOptionId", id}});
     return list;
 }
-
-// Emits the records the way the collaboration session does.
-class Emitter : public QObject
-{
-    Q_OBJECT
-signals:
-    void learnerJoin(Veltro::Learner learner);
-    void remoteControl(Veltro::RemoteControlMessage message);
-};
 
 class TestModel : public QObject
 {
@@ -202,72 +188,18 @@ private slots:
         QVERIFY(o.value("feedBack").isNull() && o.value("metadata").isNull());
     }
 
-    // Ids come from a seeded generator over letters and digits: many questions
-    // made at once (all within one second) still differ.
+    // Many questions made at once (within one second) still get distinct ids
+    // over the whole alphabet.
     void idsDistinct()
     {
         QSet<QString> ids;
-        QSet<QChar> used;
-        const QRegularExpression form(QStringLiteral("^[A-Za-z0-9]{8}$"));
-        for (int i = 0; i < 1000; ++i) {
-            const QString id = QuestionText().getID();
-            QVERIFY2(form.match(id).hasMatch(), qPrintable(id));
-            ids.insert(id);
-            for (const QChar c : id)
-                used.insert(c);
-        }
+        QString all;
+        for (int i = 0; i < 1000; ++i)
+            all += *ids.insert(QuestionText().getID());
         QCOMPARE(ids.size(), 1000);
-        QCOMPARE(used.size(), 62); // 8000 draws cover the whole alphabet
+        QVERIFY(QRegularExpression(QStringLiteral("^[A-Za-z0-9]{8000}$")).match(all).hasMatch()); // 8 chars each
+        QCOMPARE(QSet<QChar>(all.begin(), all.end()).size(), 62);
         QCOMPARE(randomString(0) + randomString(-4), QString());
-    }
-
-    void defaultTexts()
-    {
-        Card card;
-        QCOMPARE(compactJson(&card), QStringLiteral(
-            R"({"active":true,"autoSend":true,"components":[],"hasRendered":true,"id":"","isTeacherCard":true,)"
-            R"("notes":"","ordinal":1,"primary":true,"pristine":true,"remoteId":"","segment":{},)"
-            R"("styles":{"backgroundColor":"","backgroundImage":"","backgroundSize":"100%"},"tracks":[],)"
-            R"("type":"TEACHER","visible":true})"));
-        AssessmentOptions options;
-        QCOMPARE(compactJson(&options), QStringLiteral(
-            R"({"allowNavigateQuestionSet":false,"allowResubmitResponse":true,"allowSkipQuestion":false,)"
-            R"("allowedTime":0,"assessmentSectionConfigurations":{"leveled":false},"assessmentToken":"",)"
-            R"("currentAssessmentSectionId":"","description":"","questionCount":1,"scored":false,)"
-            R"("showAnswerOnIncorrectResponse":false,"showFeedback":false,)"
-            R"("showSummaryOnAssessmentCompletion":false,"startingQuestionNumber":0,"title":""})"));
-    }
-
-    void cardBackgroundImage()
-    {
-        Card card;
-        card.setBackgroundImage("data:image/png;base64,AAAA");
-        QCOMPARE(card.getstyles(), (QVariantMap{{"backgroundColor", ""}, {"backgroundImage", "data:image/png;base64,AAAA"},
-                                                {"backgroundSize", "100%"}}));
-        // The lookup inserts a null entry when styles lacks it.
-        card.setstyles({});
-        QCOMPARE(card.getBackgroundImage(), QString());
-        QCOMPARE(serialized(&card).value("styles").toObject(), (QJsonObject{{"backgroundImage", QJsonValue::Null}}));
-        card.setstyles({{"backgroundColor", "#fff"}});
-        card.setBackgroundImage("u");
-        QCOMPARE(card.getstyles(), (QVariantMap{{"backgroundColor", "#fff"}, {"backgroundImage", "u"}}));
-    }
-
-    // The records cross queued connections without any registration by the host.
-    void recordsInSignals()
-    {
-        Emitter emitter;
-        Learner received;
-        RemoteControlMessage command;
-        connect(&emitter, &Emitter::learnerJoin, this, [&](Veltro::Learner l) { received = l; }, Qt::QueuedConnection);
-        connect(&emitter, &Emitter::remoteControl, this, [&](Veltro::RemoteControlMessage m) { command = m; },
-                Qt::QueuedConnection);
-        const Learner ada(QStringLiteral("tok-1"), QStringLiteral("Ada \u00c5"), QStringLiteral("tablet"));
-        const RemoteControlMessage next(QStringLiteral("ctrl.addr"), QStringLiteral("nextCard"), QVariantMap{{"index", 3}});
-        emit emitter.learnerJoin(ada);
-        emit emitter.remoteControl(next);
-        QTRY_COMPARE_WITH_TIMEOUT(received, ada, 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(command, next, 2000);
     }
 };
 
