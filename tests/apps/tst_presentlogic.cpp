@@ -120,12 +120,7 @@ private Q_SLOTS:
         using P = PasswordChoice;
         QTest::newRow("file: first line, before the environment")
             << "-" << QByteArray("s3cret \r\nnext") << QByteArray("env") << true << int(P::File) << "s3cret " << "";
-        QTest::newRow("argument warned") << "pw" << QByteArray() << QByteArray("env") << true << int(P::Argument)
-                                         << "pw" << "process list";
-        QTest::newRow("environment") << "-" << QByteArray() << QByteArray("env") << true << int(P::Environment)
-                                     << "env" << "";
         QTest::newRow("terminal asks") << "-" << QByteArray() << QByteArray() << true << int(P::Prompt) << "" << "";
-        QTest::newRow("nothing to go on") << "-" << QByteArray() << QByteArray() << false << int(P::Missing) << "" << "";
         QTest::newRow("both options") << "pw" << QByteArray("x") << QByteArray() << false << int(P::Missing) << ""
                                       << "not both";
         QTest::newRow("missing file") << "-" << QByteArray("-") << QByteArray() << true << int(P::Missing) << ""
@@ -159,46 +154,6 @@ private Q_SLOTS:
         QCOMPARE(c.warning.isEmpty(), says.isEmpty() || source == PasswordChoice::Missing);
     }
 
-    void helpAndPlainErrors()
-    {
-        PresentConfig c;
-        QString msg;
-        QCOMPARE(parse({"--help"}, &c, &msg), ParseOutcome::Help);
-        for (const QString &name : pollKindNames() + QStringList{"--poll-time"})
-            QVERIFY2(msg.contains(name), qPrintable(name));
-        // A known key in words, with the key kept; an unknown one as it is.
-        const QString words = plainError(QStringLiteral("SSLRootCertificateMissing"));
-        QVERIFY(words.contains(QStringLiteral("--cacert")) && words.contains(QStringLiteral("SSLRootCertificateMissing")));
-        QCOMPARE(plainError(QStringLiteral("error.somethingNew")), QStringLiteral("error.somethingNew"));
-        QVERIFY(!plainError(QString()).isEmpty());
-    }
-
-    void optionsNamed_data()
-    {
-        QTest::addColumn<QVector<TallyOption>>("options");
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<QStringList>("expected");
-        // Poll answers arrive comma separated; question answers arrive as the
-        // answer text immediately followed by the option ids.
-        QTest::newRow("single pick") << lettered(4) << "C" << QStringList{"C"};
-        QTest::newRow("same id twice counts once") << lettered(4) << "BB" << QStringList{"B"};
-        QTest::newRow("label instead of id") << trueFalse << "false" << QStringList{"B"};
-        QTest::newRow("question mark id") << trueFalse << "?" << QStringList{"?"};
-        QTest::newRow("unknown letter") << lettered(4) << "Z" << QStringList{};
-        QTest::newRow("part of a run unknown") << lettered(4) << "AZ" << QStringList{};
-        QTest::newRow("unknown part skipped, known kept") << lettered(4) << "Z, A" << QStringList{"A"};
-        QTest::newRow("longest id first") << numbered(12) << "10" << QStringList{"10"};
-        QTest::newRow("empty") << lettered(4) << "" << QStringList{};
-    }
-
-    void optionsNamed()
-    {
-        QFETCH(QVector<TallyOption>, options);
-        QFETCH(QString, answer);
-        QFETCH(QStringList, expected);
-        QCOMPARE(Tally(Tally::Mode::Choice, options).optionsNamed(answer), expected);
-    }
-
     void bars_data()
     {
         QTest::addColumn<int>("mode");
@@ -213,7 +168,16 @@ private Q_SLOTS:
         };
         row("choice, every option listed, other last", choice, lettered(3), {"A", "C", "A", "x"},
             {"A=2", "B=0", "C=1", "other=1"});
+        // Poll answers arrive comma separated; question answers arrive as the
+        // answer text immediately followed by the option ids.
         row("choice, several picks each count", choice, lettered(3), {"AB", "B,C"}, {"A=1", "B=2", "C=1"});
+        row("same id twice counts once", choice, lettered(2), {"BB"}, {"A=0", "B=1"});
+        row("label or question mark", choice, trueFalse, {"false", "?"}, {"A TRUE=0", "B FALSE=1", "? DONTKNOW=1"});
+        row("unknown part: other, unless separated", choice, lettered(1), {"Z", "AZ", "Z, A"}, {"A=1", "other=2"});
+        QStringList tenth;
+        for (int i = 0; i < 11; ++i)
+            tenth << QStringLiteral("%1=%2").arg(i).arg(i == 10);
+        row("longest id first", choice, numbered(11), {"10"}, tenth);
         row("labels shown with ids", choice, trueFalse, {"A", "B", "B"}, {"A TRUE=1", "B FALSE=2", "? DONTKNOW=0"});
         row("first pick of a ranking", int(Tally::Mode::FirstPick), lettered(3), {"CAB", "CBA", "ABC"},
             {"A=1", "B=0", "C=2"});
@@ -266,10 +230,6 @@ private Q_SLOTS:
                                 << QStringList{"  A a label far to... |" + bar(8, 8) + "| 10 100%",
                                                "  B                   |" + bar(0, 8) + "|  0   0%",
                                                "  answered 10/10  3.2 s"};
-        QTest::newRow("wide") << long_ << 10 << 10 << 120
-                              << QStringList{"  A a label far too lon... |" + bar(83, 83) + "| 10 100%",
-                                             "  B                        |" + bar(0, 83) + "|  0   0%",
-                                             "  answered 10/10  3.2 s"};
         // Learners can answer before their join is seen: the bars must not overflow.
         QTest::newRow("more answers than expected") << lettered(1) << 5 << 2 << 60
                                                     << QStringList{"  A    |" + bar(44, 44) + "| 5 100%",
@@ -289,49 +249,21 @@ private Q_SLOTS:
         QCOMPARE(t.render(expected, width, 3.24), lines);
     }
 
-    void summarize_data()
+    void summarizeAndRedraw()
     {
-        QTest::addColumn<QVector<double>>("values");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<double>("median");
-        QTest::addColumn<double>("slowest");
-        QTest::newRow("none") << QVector<double>{} << 0 << 0.0 << 0.0;
-        QTest::newRow("odd, unsorted") << QVector<double>{5, 1, 3} << 3 << 3.0 << 5.0;
-        QTest::newRow("even: mean of the middle two") << QVector<double>{4, 1, 2, 9} << 4 << 3.0 << 9.0;
-        QTest::newRow("ties") << QVector<double>{1, 1, 1, 2} << 4 << 1.0 << 2.0;
-    }
+        const auto stats = [](const QVector<double> &v) {
+            const ResponseStats s = ::summarize(v);
+            return QVector<double>{double(s.count), s.median, s.slowest};
+        };
+        QCOMPARE(stats({}), (QVector<double>{0, 0, 0}));
+        QCOMPARE(stats({5, 1, 3}), (QVector<double>{3, 3, 5}));
+        QCOMPARE(stats({4, 1, 2, 9}), (QVector<double>{4, 3, 9})); // even: mean of the middle two
 
-    void summarize()
-    {
-        QFETCH(QVector<double>, values);
-        QFETCH(int, count);
-        QFETCH(double, median);
-        QFETCH(double, slowest);
-        const ResponseStats s = ::summarize(values);
-        QCOMPARE(s.count, count);
-        QCOMPARE(s.median, median);
-        QCOMPARE(s.slowest, slowest);
-    }
-
-    void redraw_data()
-    {
-        QTest::addColumn<int>("previous");
-        QTest::addColumn<QStringList>("lines");
-        QTest::addColumn<QString>("expected");
         const QString clear = QStringLiteral("\r\x1b[2K");
-        QTest::newRow("first draw: no cursor movement") << 0 << QStringList{"a", "b"} << clear + "a\n" + clear + "b\n";
-        QTest::newRow("same height: up and over")
-            << 2 << QStringList{"a", "b"} << "\x1b[2A" + clear + "a\n" + clear + "b\n";
-        QTest::newRow("shorter: leftovers cleared, cursor back below the block")
-            << 3 << QStringList{"a"} << "\x1b[3A" + clear + "a\n" + clear + "\n" + clear + "\n" + "\x1b[2A";
-    }
-
-    void redraw()
-    {
-        QFETCH(int, previous);
-        QFETCH(QStringList, lines);
-        QFETCH(QString, expected);
-        QCOMPARE(redrawInPlace(previous, lines), expected);
+        QCOMPARE(redrawInPlace(0, {"a", "b"}), clear + "a\n" + clear + "b\n");
+        QCOMPARE(redrawInPlace(2, {"a", "b"}), "\x1b[2A" + clear + "a\n" + clear + "b\n");
+        // Shorter: leftovers cleared, the cursor back below the new block.
+        QCOMPARE(redrawInPlace(3, {"a"}), "\x1b[3A" + clear + "a\n" + clear + "\n" + clear + "\n" + "\x1b[2A");
     }
 };
 
