@@ -10,19 +10,12 @@
 
 namespace {
 
-QVector<TallyOption> lettered(int n)
+// `n` options without labels, with ids from A, or from 0 when numbered.
+QVector<TallyOption> ids(int n, bool numbered = false)
 {
     QVector<TallyOption> o;
     for (int i = 0; i < n; ++i)
-        o.append({QString(QChar('A' + i)), QString()});
-    return o;
-}
-
-QVector<TallyOption> numbered(int n)
-{
-    QVector<TallyOption> o;
-    for (int i = 0; i < n; ++i)
-        o.append({QString::number(i), QString()});
+        o.append({numbered ? QString::number(i) : QString(QChar('A' + i)), QString()});
     return o;
 }
 
@@ -166,25 +159,24 @@ private Q_SLOTS:
                             const QStringList &expected, const QString &devices = QString(), int maxBars = 8) {
             QTest::newRow(name) << mode << options << answers << devices << maxBars << expected;
         };
-        row("choice, every option listed, other last", choice, lettered(3), {"A", "C", "A", "x"},
+        row("choice, every option listed, other last", choice, ids(3), {"A", "C", "A", "x"},
             {"A=2", "B=0", "C=1", "other=1"});
         // Poll answers arrive comma separated; question answers arrive as the
         // answer text immediately followed by the option ids.
-        row("choice, several picks each count", choice, lettered(3), {"AB", "B,C"}, {"A=1", "B=2", "C=1"});
-        row("same id twice counts once", choice, lettered(2), {"BB"}, {"A=0", "B=1"});
+        row("choice, several picks each count", choice, ids(3), {"AB", "B,C"}, {"A=1", "B=2", "C=1"});
+        row("same id twice counts once", choice, ids(2), {"BB"}, {"A=0", "B=1"});
         row("label or question mark", choice, trueFalse, {"false", "?"}, {"A TRUE=0", "B FALSE=1", "? DONTKNOW=1"});
-        row("unknown part: other, unless separated", choice, lettered(1), {"Z", "AZ", "Z, A"}, {"A=1", "other=2"});
+        row("unknown part: other, unless separated", choice, ids(1), {"Z", "AZ", "Z, A"}, {"A=1", "other=2"});
         QStringList tenth;
         for (int i = 0; i < 11; ++i)
             tenth << QStringLiteral("%1=%2").arg(i).arg(i == 10);
-        row("longest id first", choice, numbered(11), {"10"}, tenth);
-        row("labels shown with ids", choice, trueFalse, {"A", "B", "B"}, {"A TRUE=1", "B FALSE=2", "? DONTKNOW=0"});
-        row("first pick of a ranking", int(Tally::Mode::FirstPick), lettered(3), {"CAB", "CBA", "ABC"},
+        row("longest id first", choice, ids(11, true), {"10"}, tenth);
+        row("first pick of a ranking", int(Tally::Mode::FirstPick), ids(3), {"CAB", "CBA", "ABC"},
             {"A=1", "B=0", "C=2"});
         row("free text by frequency, ties by text", int(Tally::Mode::FreeText), {},
             {"light", "energy", "light", "growth", " energy "}, {"energy=2", "light=2", "growth=1"});
         row("no options means free text", choice, {}, {"42", ""}, {"(empty)=1", "42=1"});
-        row("repeated answer replaces the earlier one", choice, lettered(2), {"A", "A", "B"}, {"A=1", "B=1"}, "xyx");
+        row("repeated answer replaces the earlier one", choice, ids(2), {"A", "A", "B"}, {"A=1", "B=1"}, "xyx");
         QStringList many;
         for (int i = 0; i < 20; ++i)
             many << QStringLiteral("answer %1").arg(i % 10, 2, 10, QLatin1Char('0'));
@@ -216,37 +208,23 @@ private Q_SLOTS:
         QCOMPARE(t.repeats(), answers.size() - seen.size());
     }
 
-    void render_data()
-    {
-        QTest::addColumn<QVector<TallyOption>>("options");
-        QTest::addColumn<int>("answers"); // all for the first option
-        QTest::addColumn<int>("expected");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<QStringList>("lines");
-        const QVector<TallyOption> long_ = {{QStringLiteral("A"), QStringLiteral("a label far too long to be shown whole")},
-                                            {QStringLiteral("B"), QString()}};
-        const auto bar = [](int filled, int width) { return QString(filled, QLatin1Char('#')).leftJustified(width); };
-        QTest::newRow("narrow") << long_ << 10 << 10 << 40
-                                << QStringList{"  A a label far to... |" + bar(8, 8) + "| 10 100%",
-                                               "  B                   |" + bar(0, 8) + "|  0   0%",
-                                               "  answered 10/10  3.2 s"};
-        // Learners can answer before their join is seen: the bars must not overflow.
-        QTest::newRow("more answers than expected") << lettered(1) << 5 << 2 << 60
-                                                    << QStringList{"  A    |" + bar(44, 44) + "| 5 100%",
-                                                                   "  answered 5/2  3.2 s"};
-    }
-
     void render()
     {
-        QFETCH(QVector<TallyOption>, options);
-        QFETCH(int, answers);
-        QFETCH(int, expected);
-        QFETCH(int, width);
-        QFETCH(QStringList, lines);
-        Tally t(Tally::Mode::Choice, options);
-        for (int i = 0; i < answers; ++i)
-            t.record(QStringLiteral("d%1").arg(i), QStringLiteral("A"));
-        QCOMPARE(t.render(expected, width, 3.24), lines);
+        const auto drawn = [](const QVector<TallyOption> &options, int answers, int expected, int width) {
+            Tally t(Tally::Mode::Choice, options);
+            for (int i = 0; i < answers; ++i)
+                t.record(QStringLiteral("d%1").arg(i), QStringLiteral("A"));
+            return t.render(expected, width, 3.24);
+        };
+        const auto bar = [](int filled, int width) { return QString(filled, QLatin1Char('#')).leftJustified(width); };
+        const QVector<TallyOption> long_ = {{QStringLiteral("A"), QStringLiteral("a label far too long to be shown whole")},
+                                            {QStringLiteral("B"), QString()}};
+        QCOMPARE(drawn(long_, 10, 10, 40), (QStringList{"  A a label far to... |" + bar(8, 8) + "| 10 100%",
+                                                       "  B                   |" + bar(0, 8) + "|  0   0%",
+                                                       "  answered 10/10  3.2 s"}));
+        // Learners can answer before their join is seen: the bars must not overflow.
+        QCOMPARE(drawn(ids(1), 5, 2, 60),
+                 (QStringList{"  A    |" + bar(44, 44) + "| 5 100%", "  answered 5/2  3.2 s"}));
     }
 
     void summarizeAndRedraw()
