@@ -126,7 +126,6 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("empty") << QString();
         QTest::newRow("multibyte") << QString::fromUtf8("Grüße, 世界, ответ, \xF0\x9F\x98\x80");
-        QTest::newRow("json") << QStringLiteral("{\"type\":\"questionStart\",\"data\":{\"id\":\"a1\"}}");
         QString incompressible; // mixed 1-2 byte UTF-8
         for (quint32 i = 0, s = 7; i < 70000; ++i)
             incompressible += QChar(0x20 + lcg(s));
@@ -249,7 +248,6 @@ private slots:
         QTest::newRow("longlong") << QVariant(qlonglong(0x1234567800000041LL)) << 0x41;
         QTest::newRow("numeric string") << QVariant(QStringLiteral("65")) << 65;
         QTest::newRow("NaN") << QVariant(qQNaN()) << 0;
-        QTest::newRow("-inf") << QVariant(-qInf()) << 0;
         QTest::newRow("map") << QVariant(QVariantMap{ { QStringLiteral("a"), 1 } }) << 0;
     }
 

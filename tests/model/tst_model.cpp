@@ -220,7 +220,6 @@ private slots:
         QTest::newRow("multi per char") << &create<QuestionMultiChoice> << "AD" << optionAnswers({"A", "D"}) << QVariant();
         QTest::newRow("sort keeps order") << &create<QuestionSort> << "CAB" << optionAnswers({"C", "A", "B"})
                                           << QVariant();
-        QTest::newRow("sort empty") << &create<QuestionSort> << "" << QVariantList() << QVariant();
         QTest::newRow("yes-no whole") << &create<QuestionYesNo> << "AD" << optionAnswers({"AD"}) << QVariant();
         QTest::newRow("numeric text") << &create<QuestionNumeric> << "AD" << QVariantList() << QVariant("AD");
     }
