@@ -169,7 +169,7 @@ private Q_SLOTS:
         row("unknown part: other, unless separated", choice, ids(1), {"Z", "AZ", "Z, A"}, {"A=1", "other=2"});
         QStringList tenth;
         for (int i = 0; i < 11; ++i)
-            tenth << QStringLiteral("%1=%2").arg(i).arg(i == 10);
+            tenth << QStringLiteral("%1=%2").arg(i).arg(int(i == 10));
         row("longest id first", choice, ids(11, true), {"10"}, tenth);
         row("first pick of a ranking", int(Tally::Mode::FirstPick), ids(3), {"CAB", "CBA", "ABC"},
             {"A=1", "B=0", "C=2"});

@@ -153,7 +153,8 @@ private slots:
         QCOMPARE(compactJson(&chain),
                  QStringLiteral(R"({"next":{"next":{"next":{"next":{},"value":3},"value":2},"value":1},"value":0})"));
         const QJsonArray list = QJsonArray::fromVariantList(JsonSerializer::buildArrayObjectMap({&chain}));
-        QCOMPARE(QJsonDocument(list).toJson(QJsonDocument::Compact), R"([{"next":{"next":{},"value":1},"value":0}])");
+        QCOMPARE(QJsonDocument(list).toJson(QJsonDocument::Compact),
+                 QByteArray(R"([{"next":{"next":{},"value":1},"value":0}])"));
         QVERIFY(JsonSerializer::buildArrayObjectMap({}).isEmpty());
     }
 
