@@ -121,12 +121,14 @@ private Q_SLOTS:
         shoot(&w, "4-poll");
         click(&w, "pausePoll");
         click(&w, "resumePoll");
+        PresenterCollab *collab = c->findChild<PresenterCollab *>();
+        QVERIFY(collab);
+        const QString pollId = collab->getPollId();
+        QVERIFY(!pollId.isEmpty());
         click(&w, "stopPoll");
         QVERIFY(!part<QPushButton>(&w, "stopPoll")->isEnabled());
         // An answer still on its way when the poll stopped is not counted.
-        PresenterCollab *collab = c->findChild<PresenterCollab *>();
-        QVERIFY(collab);
-        emit collab->learnerPollResponse(QStringLiteral("late"), collab->getPollId(), 1, QStringLiteral("A"));
+        emit collab->learnerPollResponse(QStringLiteral("late"), pollId, 1, QStringLiteral("A"));
         QCOMPARE(c->answered(), learners);
         QCOMPARE(chart->total(), learners);
 
