@@ -14,6 +14,7 @@
 #include "barchart.h"
 #include "classroomcontroller.h"
 #include "classroomwindow.h"
+#include "presentercollab.h"
 #include "standin.h"
 
 namespace {
@@ -57,29 +58,25 @@ public:
             while (QTcpSocket *s = nextPendingConnection()) {
                 connect(s, &QTcpSocket::readyRead, this, [this, s] {
                     m_waiting[s] += s->readAll().count("POST ");
-                    answerAll();
+                    release(m_released);
                 });
             }
         });
     }
     QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
     int requests = 0;
-    void release()
-    {
-        m_released = true;
-        answerAll();
-    }
-
-private:
-    void answerAll()
+    void release(bool released = true)
     {
         const QByteArray body = R"({"infoMsgKeys":["success"],"data":{}})";
+        m_released = released;
         for (auto it = m_waiting.begin(); m_released && it != m_waiting.end(); ++it) {
             for (; it.value() > 0; --it.value(), ++requests)
                 it.key()->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
                                 + QByteArray::number(body.size()) + "\r\n\r\n" + body);
         }
     }
+
+private:
     QHash<QTcpSocket *, int> m_waiting;
     bool m_released = false;
 };
@@ -124,8 +121,15 @@ private Q_SLOTS:
         shoot(&w, "4-poll");
         click(&w, "pausePoll");
         click(&w, "resumePoll");
+        PresenterCollab *collab = c->findChild<PresenterCollab *>();
+        QVERIFY(collab);
+        const QString pollId = collab->getPollId();
+        QVERIFY(!pollId.isEmpty());
         click(&w, "stopPoll");
         QVERIFY(!part<QPushButton>(&w, "stopPoll")->isEnabled());
+        // An answer still on its way when the poll stopped is not counted.
+        emit collab->learnerPollResponse(QStringLiteral("late"), pollId, 1, QStringLiteral("A"));
+        QCOMPARE(c->answered(), learners);
         QCOMPARE(chart->total(), learners);
 
         // The service drops the presenter's link: the window says so and gets it back.

@@ -1,20 +1,13 @@
 'use strict';
-// Test helper: runs the JavaScript LZMA that devices use on the texts and
-// payloads of a request file, the way devices call it.
-//   node lzmajs.js <request.json>
-// request: {"texts": [string...], "payloads": [base64...]}
-// prints:  {"compressed": [[signed bytes]...], "restored": [string|null...]}
+// Test helper: runs the JavaScript LZMA that devices use, the way devices call it.
+// stdin:  {"texts": [string...], "payloads": [base64...]}
+// stdout: {"compressed": [[signed bytes]...], "restored": [string|null...]}
 const fs = require('fs');
 const path = require('path');
 
-const root = process.env.VELTRO_SOURCE_DIR;
-if (!root) {
-  process.stderr.write('VELTRO_SOURCE_DIR is not set\n');
-  process.exit(2);
-}
-const LZMA = require(path.join(root, 'sim', 'node_modules', 'lzma'));
+const LZMA = require(path.join(__dirname, '..', '..', 'sim', 'node_modules', 'lzma'));
 
-const request = JSON.parse(fs.readFileSync(process.argv[2], 'utf8'));
+const request = JSON.parse(fs.readFileSync(0, 'utf8'));
 
 const compressed = request.texts.map((t) => LZMA.compress(t, 1));
 const restored = request.payloads.map((b64) => {

@@ -16,7 +16,6 @@
 #include <lzma.h>
 
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -108,8 +107,6 @@ QString restoreAll(const QByteArray &raw, bool *agree)
 
 enum Wrap { Gzip = 16 + 15, Zlib = 15 };
 
-QStringList g_warnings;
-
 } // namespace
 
 class TestCodecs : public QObject
@@ -129,7 +126,6 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("empty") << QString();
         QTest::newRow("multibyte") << QString::fromUtf8("Grüße, 世界, ответ, \xF0\x9F\x98\x80");
-        QTest::newRow("json") << QStringLiteral("{\"type\":\"questionStart\",\"data\":{\"id\":\"a1\"}}");
         QString incompressible; // mixed 1-2 byte UTF-8
         for (quint32 i = 0, s = 7; i < 70000; ++i)
             incompressible += QChar(0x20 + lcg(s));
@@ -205,9 +201,7 @@ private slots:
         const QString p = QString::fromLatin1(prose);
         row("device: 64 KiB dictionary", props(3, 0, 2, 65536), p);
         row("dictionary 0", props(3, 0, 2, 0), p);
-        row("odd dictionary", props(3, 0, 2, 12345), p);
         row("dictionary 4 GiB - 1", props(3, 0, 2, 0xFFFFFFFFu), p);
-        row("lc0 lp0 pb0", props(0, 0, 0, 16384), p);
         row("lc0 lp4 pb4", props(0, 4, 4, 16384), p);
         row("lc4 lp0 pb0", props(4, 0, 0, 16384), p);
         row("properties byte above 224", props(3, 0, 2, 16384, 225));
@@ -226,6 +220,10 @@ private slots:
         const QByteArray bomb = rawStream(QByteArray(17 * 1024 * 1024, 'a'));
         row("expands past 16 MiB", payload(bomb, 17 * 1024 * 1024));
         row("expands past 16 MiB, size unknown", payload(bomb, 0xFFFFFFFFu));
+        // The best ratio an encoder reaches (273-byte matches of one byte), as large as a payload may be.
+        const QByteArray zs(int(cap), 'z');
+        const QByteArray densest = rawStream(zs, { 3, 0, 2, true, 273, 16384, LZMA_MODE_NORMAL });
+        row("densest stream at the cap", payload(densest, quint32(cap)), QString::fromLatin1(zs));
     }
 
     void decoding()
@@ -239,18 +237,6 @@ private slots:
         QCOMPARE(got, text);
     }
 
-    void densestStreamIsNotRefused()
-    {
-        // The best ratio an encoder reaches (273-byte matches of one byte), as
-        // large as a payload may be.
-        const QByteArray zs(int(Veltro::LZMA_MAX_DECODED_SIZE), 'z');
-        const QByteArray stream = rawStream(zs, { 3, 0, 2, true, 273, 16384, LZMA_MODE_NORMAL });
-        QVERIFY2(zs.size() <= Veltro::lzmaMaxDecodedSizeFor(stream.size()), qPrintable(QString::number(stream.size())));
-        QByteArray out;
-        QVERIFY(lzmaDecodeWithHeader(payload(stream, quint32(zs.size())), &out));
-        QVERIFY(out == zs);
-    }
-
     void listElements_data()
     {
         QTest::addColumn<QVariant>("element");
@@ -262,7 +248,6 @@ private slots:
         QTest::newRow("longlong") << QVariant(qlonglong(0x1234567800000041LL)) << 0x41;
         QTest::newRow("numeric string") << QVariant(QStringLiteral("65")) << 65;
         QTest::newRow("NaN") << QVariant(qQNaN()) << 0;
-        QTest::newRow("-inf") << QVariant(-qInf()) << 0;
         QTest::newRow("map") << QVariant(QVariantMap{ { QStringLiteral("a"), 1 } }) << 0;
     }
 
@@ -281,52 +266,38 @@ private slots:
         QVERIFY(!LzmaDecompressList(list.mid(0, 13), &out));
     }
 
-    void listText_data()
-    {
-        QTest::addColumn<QString>("spelling");
-        QTest::addColumn<bool>("ok");
-        // The payload of "abc" with each byte spelled as listed ("%" stands for the
-        // list); the plain forms with and without brackets go through every decoding row.
-        QTest::newRow("spaces around values") << QStringLiteral("[ % ]") << true;
-        QTest::newRow("nested brackets") << QStringLiteral("[[%]]") << true;
-        QTest::newRow("trailing comma adds a byte") << QStringLiteral("[%,]") << true;
-        QTest::newRow("empty") << QString() << false;
-        QTest::newRow("brackets only") << QStringLiteral("[]") << false;
-    }
-
+    // The payload of "abc" as a list text spelled unusually ("%" stands for the
+    // list); the plain forms with and without brackets go through every decoding row.
     void listText()
     {
-        QFETCH(QString, spelling);
-        QFETCH(bool, ok);
         QString b64;
         QVERIFY(LzmaCompress64(QStringLiteral("abc"), &b64));
         QStringList parts;
         for (char c : QByteArray::fromBase64(b64.toLatin1()))
             parts << QStringLiteral(" %1").arg(int(qint8(c)));
-        QString out = QStringLiteral("untouched");
-        const QString text = QString(spelling).replace(QLatin1Char('%'), parts.join(QLatin1Char(',')));
-        QCOMPARE(LzmaDecompressText(text, &out), ok);
-        QCOMPARE(out, ok ? QStringLiteral("abc") : QStringLiteral("untouched"));
+        const QStringList good{ "[ % ]", "[[%]]", "[%,]" /* a trailing comma adds a byte */ }, bad{ "", "[]" };
+        for (const QString &spelling : good + bad) {
+            QString out = QStringLiteral("untouched");
+            const QString text = QString(spelling).replace(QLatin1Char('%'), parts.join(QLatin1Char(',')));
+            QCOMPARE(LzmaDecompressText(text, &out), good.contains(spelling));
+            QCOMPARE(out, good.contains(spelling) ? QStringLiteral("abc") : QStringLiteral("untouched"));
+        }
     }
 
     void threadsDoNotShareState()
     {
         const QString base = wordSalad().left(40000);
-        std::vector<std::thread> threads;
         std::atomic<int> failures{ 0 };
-        for (int t = 0; t < 4; ++t) {
-            threads.emplace_back([&, t]() {
-                for (int i = 0; i < 40; ++i) {
-                    // (a cut may split a surrogate pair; compare with what UTF-8 keeps of it)
-                    const QString text = QString::fromUtf8(base.mid((t * 40 + i) * 97, 200 + i * 50).toUtf8());
-                    QString b64, back;
-                    if (!LzmaCompress64(text, &b64) || !LzmaDecompress64(b64, &back) || back != text)
-                        ++failures;
-                }
-            });
-        }
-        for (std::thread &th : threads)
-            th.join();
+        const auto work = [&](int t) {
+            for (int i = 0; i < 40; ++i) { // (a cut may split a surrogate pair: compare with what UTF-8 keeps)
+                const QString text = QString::fromUtf8(base.mid((t * 40 + i) * 97, 200 + i * 50).toUtf8());
+                QString b64, back;
+                failures += !LzmaCompress64(text, &b64) || !LzmaDecompress64(b64, &back) || back != text;
+            }
+        };
+        std::thread a(work, 0), b(work, 1), c(work, 2), d(work, 3);
+        for (std::thread *th : { &a, &b, &c, &d })
+            th->join();
         QCOMPARE(failures.load(), 0);
     }
 
@@ -335,21 +306,15 @@ private slots:
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<qint64>("limit"); // -1: gUncompress and its default cap
         QTest::addColumn<QByteArray>("expected");
-        QTest::addColumn<QString>("warning"); // the start of the one warning expected
-
-        const QString truncated = QStringLiteral("gUncompress: Input data is truncated"),
-                      tooLarge = QStringLiteral("gUncompress: Inflated data exceeds");
-        const auto row = [](const char *name, const QByteArray &input, const QByteArray &expected,
-                            const QString &warning = QString(), qint64 limit = -1) {
-            QTest::newRow(name) << input << limit << expected << warning;
+        const auto row = [](const char *name, const QByteArray &input, const QByteArray &expected, qint64 limit = -1) {
+            QTest::newRow(name) << input << limit << expected;
         };
         const QByteArray text = sample(5000);
         row("gzip", deflated(text, Gzip), text);
         row("zlib", deflated(text, Zlib), text);
         row("exact multiple of 1024", deflated(sample(4096), Gzip), sample(4096));
         row("empty content", deflated(QByteArray(), Gzip), QByteArray());
-        row("4 bytes", QByteArray("\x1f\x8b\x08\x00", 4), QByteArray(), truncated);
-        row("nothing", QByteArray(), QByteArray(), truncated);
+        row("4 bytes", QByteArray("\x1f\x8b\x08\x00", 4), QByteArray());
         row("5 bytes of garbage", QByteArray("hello"), QByteArray());
         row("corrupt body", deflated(text, Gzip).left(10) + QByteArray(50, '\xff'), QByteArray());
         row("preset dictionary", deflated(text, Zlib, "abcdefghij"), QByteArray());
@@ -360,10 +325,10 @@ private slots:
 
         // Zeros compress about 1000:1: a small body, a large answer.
         const auto zeros = [](qint64 n) { return deflated(QByteArray(int(n), '\0'), Gzip); };
-        row("at the limit", zeros(10000), QByteArray(10000, '\0'), QString(), 10000);
-        row("one byte over", zeros(10001), QByteArray(), tooLarge, 10000);
-        row("chunk-aligned at the limit", zeros(8192), QByteArray(8192, '\0'), QString(), 8192);
-        row("over the default cap", zeros(Veltro::GZIP_MAX_INFLATED_SIZE + 1), QByteArray(), tooLarge);
+        row("at the limit", zeros(10000), QByteArray(10000, '\0'), 10000);
+        row("one byte over", zeros(10001), QByteArray(), 10000);
+        row("chunk-aligned at the limit", zeros(8192), QByteArray(8192, '\0'), 8192);
+        row("over the default cap", zeros(Veltro::GZIP_MAX_INFLATED_SIZE + 1), QByteArray());
     }
 
     void inflate()
@@ -371,21 +336,11 @@ private slots:
         QFETCH(QByteArray, input);
         QFETCH(qint64, limit);
         QFETCH(QByteArray, expected);
-        QFETCH(QString, warning);
-        g_warnings.clear();
-        const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &,
-                                                                    const QString &msg) {
-            if (type == QtWarningMsg)
-                g_warnings << msg;
-        });
         const QByteArray out = limit < 0 ? gUncompress(input) : Veltro::gUncompressLimited(input, limit);
-        qInstallMessageHandler(previous);
         if (expected == "prefix")
             QVERIFY(out.size() > 50000 && sample(200000).startsWith(out));
         else
             QCOMPARE(out, expected);
-        QCOMPARE(g_warnings.size(), warning.isEmpty() ? 0 : 1);
-        QVERIFY(warning.isEmpty() || g_warnings.at(0).startsWith(warning));
     }
 };
 

@@ -10,25 +10,21 @@ using Veltro::HttpResponseParser;
 
 namespace {
 
-struct Run
-{
-    bool ok = true;
-    QVector<HttpResponseParser::Event> events;
-};
+using Events = QVector<HttpResponseParser::Event>;
 
-bool sameEvents(const QVector<HttpResponseParser::Event> &a, const QVector<HttpResponseParser::Event> &b)
+bool sameEvents(const Events &a, const Events &b)
 {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) {
         return x.kind == y.kind && x.data == y.data && x.status == y.status && x.headers == y.headers;
     });
 }
 
-void check(const HttpResponseParser &p, const Run &run)
+void check(const HttpResponseParser &p, const Events &events)
 {
     if (p.pendingBytes().size() > HttpResponseParser::MAX_HEADER_BYTES + HttpResponseParser::MAX_PENDING_BYTES + 4096)
         __builtin_trap();
     bool inBody = false;
-    for (const auto &e : run.events) {
+    for (const auto &e : events) {
         if (e.kind == HttpResponseParser::Event::Headers)
             inBody = true;
         else if (!inBody)
@@ -49,22 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const char *bytes = reinterpret_cast<const char *>(data);
     const size_t step = 1 + data[0] % 17;
 
-    HttpResponseParser whole;
-    Run a;
-    a.ok = whole.feed(bytes + 1, qsizetype(size - 1), &a.events);
+    HttpResponseParser whole, pieces;
+    Events a, b;
+    const bool okA = whole.feed(bytes + 1, qsizetype(size - 1), &a);
+    bool okB = true;
+    for (size_t off = 1; off < size && okB; off += step)
+        okB = pieces.feed(bytes + off, qsizetype(qMin(step, size - off)), &b);
     check(whole, a);
-
-    HttpResponseParser pieces;
-    Run b;
-    for (size_t off = 1; off < size && b.ok; off += step)
-        b.ok = pieces.feed(bytes + off, qsizetype(qMin(step, size - off)), &b.events);
     check(pieces, b);
-
     // A failure may surface at a different piece, but never differently.
-    if (a.ok != b.ok || (a.ok && !sameEvents(a.events, b.events)))
+    if (okA != okB || (okA && !sameEvents(a, b)))
         __builtin_trap();
-    if (a.ok) {
-        whole.finish(&a.events);
+    if (okA) {
+        whole.finish(&a);
         check(whole, a);
     }
     return 0;

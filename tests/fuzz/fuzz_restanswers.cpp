@@ -27,26 +27,15 @@ public:
             &FuzzClient::getTenantFeatureDetailsResponse, &FuzzClient::sessionStartSuccessResponse,
             &FuzzClient::sessionJoinResponse, &FuzzClient::getLearnersResponse, &FuzzClient::uploadResourceResponse,
             &FuzzClient::serverCheckResponse, &FuzzClient::logoutResponse};
-        const size_t n = sizeof(handlers) / sizeof(handlers[0]);
-        if (which % (n + 1) < n)
-            (this->*handlers[which % (n + 1)])(body);
+        const size_t n = sizeof(handlers) / sizeof(handlers[0]), pick = which % (n + 1);
+        if (pick < n)
+            (this->*handlers[pick])(body);
         else
             loginFailureResponse(nullptr, body);
     }
 };
 
-FuzzClient *client()
-{
-    static FuzzClient *c = [] {
-        // OAuth credentials remembered (the request itself fails at once), so
-        // sign-in answers take the registration branch too.
-        auto *fc = new FuzzClient(nullptr, QStringLiteral("unknown://service"));
-        QString registration;
-        fc->doLoginWithOAuth(QStringLiteral("brightid"), QStringLiteral("code"), registration);
-        return fc;
-    }();
-    return c;
-}
+FuzzClient *g_client = nullptr;
 
 } // namespace
 
@@ -54,6 +43,11 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     static QCoreApplication app(*argc, *argv);
     QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false\nveltro.*.warning=false"));
+    // OAuth credentials remembered (the request itself fails at once), so
+    // sign-in answers take the registration branch too.
+    g_client = new FuzzClient(nullptr, QStringLiteral("unknown://service"));
+    QString registration;
+    g_client->doLoginWithOAuth(QStringLiteral("brightid"), QStringLiteral("code"), registration);
     return 0;
 }
 
@@ -62,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0)
         return 0;
     const QString body = QString::fromUtf8(reinterpret_cast<const char *>(data) + 1, int(size - 1));
-    client()->feed(data[0], body);
+    g_client->feed(data[0], body);
 
     // The registration text is a piece of the answer, never anything else.
     const QString member = Veltro::topLevelMemberText(body, QStringLiteral("data"));
