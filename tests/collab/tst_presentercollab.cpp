@@ -14,7 +14,6 @@
 #include "polltype.h"
 #include "presenterassessment.h"
 #include "questionmultichoice.h"
-#include "questiontext.h"
 #include "questionyesno.h"
 #include "reconnectbackoff_p.h"
 #include "sockjsconnector.h"
@@ -122,7 +121,6 @@ private Q_SLOTS:
     void lifecycle()
     {
         RecordingCollab c;
-        QCOMPARE(c.priv()->pingInterval(), 60000);
         c.priv()->setPingInterval(20);
         c.onConnected();
         const QString reg = QStringLiteral(R"({"type":"register","address":"%1"})");
@@ -322,8 +320,7 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("expected");
         const QList<int> defaults{1, 2, 4};
         QTest::newRow("empty") << QStringList{} << defaults;
-        QTest::newRow("capitalised only") << QStringList{"Websocket"} << defaults;
-        QTest::newRow("unknown only") << QStringList{"xhr", "eventsource"} << defaults;
+        QTest::newRow("capitalised or unknown only") << QStringList{"Websocket", "xhr"} << defaults;
         QTest::newRow("order kept") << QStringList{"xhr-polling", "websocket"} << QList<int>{4, 1};
         QTest::newRow("unknown skipped, duplicates kept")
             << QStringList{"xhr-streaming", "bogus", "xhr-streaming"} << QList<int>{2, 2};
@@ -361,22 +358,19 @@ private Q_SLOTS:
         QCOMPARE(jstr(c.data(0), "text"), "say \"hi\"");
         QVERIFY(jat(c.published().at(1), "body.data").isNull());
 
-        // compileData on its own: the data object wins over a map and is
-        // neither owned nor deleted; data that is neither stays as it is.
+        // compileData on its own: the data object wins over a map and is not
+        // deleted; data that is neither stays as it is.
         VeltroCollabMessage m;
         m.setdata("raw");
         m.compileData();
         QCOMPARE(m.getdata(), QVariant("raw"));
         Card card;
-        for (QObject *object : {static_cast<QObject *>(nullptr), static_cast<QObject *>(&card)}) {
-            m.setdata(QVariantMap{{"a", 1}});
-            m.setdataobject(object);
-            m.compileData();
-            QString restored;
-            QVERIFY(LzmaDecompress64(m.getdata().toList().value(0).toString(), &restored));
-            QCOMPARE(restored, object ? JsonSerializer::serializeToJson(object)
-                                      : JsonSerializer::serializeToJson(QVariantMap{{"a", 1}}));
-        }
+        m.setdata(QVariantMap{{"a", 1}});
+        m.setdataobject(&card);
+        m.compileData();
+        QString restored;
+        QVERIFY(LzmaDecompress64(m.getdata().toList().value(0).toString(), &restored));
+        QCOMPARE(restored, JsonSerializer::serializeToJson(&card));
     }
 
     // ---- polls ------------------------------------------------------------------
@@ -395,14 +389,10 @@ private Q_SLOTS:
                                     << "sort|be8a3a7f5d624a798ec54900385a9eb8|a:,b:,c:|alpha-lower|";
         QTest::newRow("scale numbered") << QList<int>{PollType::SCALE, OrdinalType::AGREEMENT, 3, 1}
                                         << "scale|c80eb89f2c7240fb83d53069bf4c1f2c|0:,1:,2:|number|";
-        QTest::newRow("yes-no with generic labels") << QList<int>{PollType::YES_NO_OTHER, OrdinalType::GENERIC, 2, 1}
-                                                    << "yes-no-other|3c476afbcfce45eda0b44df4737c3d27|0:,1:|number|";
         QTest::newRow("text") << QList<int>{PollType::TEXT, OrdinalType::GENERIC, 2, 1}
                               << "text|6efc81c52cfe4502976de55df9af2f89|||";
         QTest::newRow("number, decimals") << QList<int>{PollType::NUMBER, OrdinalType::NUMBER, 2, 1}
                                           << "number|24e7bda40c4140f896648511a5782466|||noOfDecimals=2";
-        QTest::newRow("math formula") << QList<int>{PollType::MATH_FORMULA, OrdinalType::GENERIC, 0, 1}
-                                      << "math formula|9f31dd1a55374c49a3127b8f94a1f1a6|||";
     }
     void pollQuestions()
     {
@@ -450,12 +440,6 @@ private Q_SLOTS:
         QCOMPARE(jat(second, "metadata.options"), QJsonValue(QJsonArray()));
         QCOMPARE(jstr(second, "card.styles.backgroundImage"), QString());
         QVERIFY(jstr(second, "id") != id);
-
-        // A kind outside the table: empty type text, still valid JSON.
-        // 15 is the largest value the enumerations can hold without undefined behaviour.
-        c.startPoll(PollType::POLL_TYPE(15), OrdinalType::ORDINAL_TYPE(15), 2);
-        QCOMPARE(jat(c.data(2), "type"), QJsonValue(""));
-        QCOMPARE(jat(c.data(2), "metadata.ordinalType"), QJsonValue(""));
     }
 
     void pollControl()
@@ -482,7 +466,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("background");
         QTest::newRow("url") << QByteArray() << "http://h/i.png" << "url('http://h/i.png')";
-        QTest::newRow("empty url") << QByteArray() << "" << "url('')";
         QTest::newRow("bytes win") << QByteArray("\x89PNG") << "http://h/i.png"
                                    << "data:image/png;base64," + QString::fromLatin1(QByteArray("\x89PNG").toBase64());
     }
@@ -563,115 +546,53 @@ private Q_SLOTS:
                  R"("type":"image"}],"trackSortSeq":0,"_tId":"DF8A71DA-3EF2-44E3-9B2F-F651C7A8B0F9","hasStudentCards":false})");
     }
 
-    void questions()
-    {
-        RecordingCollab c;
-        QuestionYesNo yn;
-        yn.setTrueFalseType(true);
-        yn.setactivityType(QVariantMap{{"stale", 1}});
-        c.sendQuestion(&yn);
-        c.sendQuestion(".learner", &yn);
-        QCOMPARE(c.sent(false), (QStringList{"S1 questionStart", "S1.learner questionStart"}));
-        QCOMPARE(c.data(0).value("activityType").toObject(),
-                 (QJsonObject{{"id", "3c476afbcfce45eda0b44df4737c3d27"}, {"name", "true-false"}}));
-    }
-
     // ---- assessments --------------------------------------------------------------
 
-    void assessmentStartAndStop_data()
+    // Start to one learner with the host's token, messages, questions, stop;
+    // with the session object gone first (it belongs to the client), nothing.
+    void assessment()
     {
-        QTest::addColumn<QString>("learner");
-        QTest::addColumn<QString>("presetToken");
-        QTest::addColumn<QString>("address");
-        QTest::newRow("session, token filled") << "" << "" << "S1";
-        QTest::newRow("one learner") << "d-2" << "" << "S1.user.d-2";
-        QTest::newRow("host token kept") << "" << "mine" << "S1";
-    }
-    void assessmentStartAndStop()
-    {
-        QFETCH(QString, learner);
-        QFETCH(QString, presetToken);
-        QFETCH(QString, address);
-        RecordingCollab c;
-        PresenterAssessment a(nullptr, &c);
-        AssessmentOptions options;
-        options.setassessmentToken(presetToken);
-        options.setquestionCount(5);
-        QVERIFY(learner.isEmpty() ? a.start(&options) : a.start(learner, &options));
-        const QString token = presetToken.isEmpty() ? a.getAssessmentId() : presetToken;
-        QCOMPARE(options.getassessmentToken(), token);
-        a.stop();
-        QCOMPARE(c.sent(false), (QStringList{address + " assessmentStart", "S1 assessmentStop"}));
-        QCOMPARE(c.data(0).size(), 15);
-        QCOMPARE(jstr(c.data(0), "assessmentToken"), token);
-        QCOMPARE(jat(c.data(0), "questionCount").toInt(), 5);
-        QCOMPARE(c.data(1), (QJsonObject{{"assessmentToken", a.getAssessmentId()}}));
-    }
-
-    void assessmentMessagesAndQuestions()
-    {
-        RecordingCollab c;
-        PresenterAssessment a(nullptr, &c);
+        auto *c = new RecordingCollab;
+        PresenterAssessment a(nullptr, c);
+        AssessmentOptions mine, filled;
+        mine.setassessmentToken("mine");
+        mine.setquestionCount(5);
+        QVERIFY(a.start("d-2", &mine) && a.start(&filled) && !a.start(nullptr));
+        QCOMPARE(filled.getassessmentToken(), a.getAssessmentId());
         const QString text = QStringLiteral("Done \"soon\"");
         a.sendMessage(text, true, true); // a review ignores "dismissible"
         a.sendMessage("d-2", text, false, false);
         QuestionMultiChoice q;
         q.addActivityOption("A", "x", 1);
         QVERIFY(a.sendQuestion("d-1", &q));
-        QuestionText t;
-        QVERIFY(a.sendQuestion(QString(), &t));
-        QVERIFY(!a.sendQuestion(QString(), nullptr) && !a.start(nullptr));
-        c.startPoll(PollType::TEXT, OrdinalType::GENERIC);
+        QuestionYesNo yn; // true-false: its activity type is set anew
+        yn.setTrueFalseType(true);
+        yn.setactivityType(QVariantMap{{"stale", 1}});
+        QVERIFY(a.sendQuestion(QString(), &yn) && !a.sendQuestion(QString(), nullptr));
         a.pause();
         a.resume();
-        const QString quoted = QLatin1Char('"') + c.getPollId() + QLatin1Char('"');
-        QCOMPARE(c.sent(false), (QStringList{"S1 questionSetReview", "S1.user.d-2 dialogShow", "S1.user.d-1 questionStart",
-                                             "S1 questionStart", "S1 questionStart", "S1 pause", "S1 resume"}));
-        QCOMPARE(c.data(0), (QJsonObject{{"showNavigation", true}, {"text", text}}));
-        QCOMPARE(c.data(1), (QJsonObject{{"isDismissible", false}, {"text", text}}));
+        a.stop();
+        QCOMPARE(c->sent(false), (QStringList{"S1.user.d-2 assessmentStart", "S1 assessmentStart", "S1 questionSetReview",
+                                              "S1.user.d-2 dialogShow", "S1.user.d-1 questionStart", "S1 questionStart",
+                                              "S1 pause", "S1 resume", "S1 assessmentStop"}));
+        QCOMPARE(c->data(0).size(), 15);
+        QCOMPARE(jstr(c->data(0), "assessmentToken") + jstr(c->data(1), "assessmentToken"), "mine" + a.getAssessmentId());
+        QCOMPARE(jat(c->data(0), "questionCount").toInt(), 5);
+        QCOMPARE(c->data(2), (QJsonObject{{"showNavigation", true}, {"text", text}}));
+        QCOMPARE(c->data(3), (QJsonObject{{"isDismissible", false}, {"text", text}}));
         QCOMPARE(q.getquestionSetMode(), "Assessment");
-        QCOMPARE(jstr(c.data(3), "type"), "text");
-        QCOMPARE(restoredText(c.published().at(5)) + restoredText(c.published().at(6)), quoted + quoted);
-    }
+        QCOMPARE(c->data(5).value("activityType").toObject(),
+                 (QJsonObject{{"id", "3c476afbcfce45eda0b44df4737c3d27"}, {"name", "true-false"}}));
+        QCOMPARE(c->data(-1), (QJsonObject{{"assessmentToken", a.getAssessmentId()}}));
 
-    // Every assessment over a session relays a device's request; the session does not.
-    void assessmentRequestsRelayed()
-    {
-        RecordingCollab c;
-        PresenterAssessment first(nullptr, &c);
-        auto *second = new PresenterAssessment(nullptr, &c);
-        QSignalSpy s1(&first, &PresenterAssessment::learnerGetQuestion);
-        QSignalSpy s2(second, &PresenterAssessment::learnerGetQuestion);
-        const QString frame = deliveredFrame(
-            {{"type", "questionGet"}, {"from", "d-5"}, {"data", compress64(R"({"questionNumber":2})")}});
-        auto feed = [&] {
-            QVERIFY(QMetaObject::invokeMethod(c.getMsgHandler(), "onHandleMessage", Qt::DirectConnection,
-                                              Q_ARG(QString, frame)));
-        };
-        feed();
-        QCOMPARE(Calls(s1), (Calls{{"d-5", 2}}));
-        QCOMPARE(s2.count(), 1);
-        delete second;
-        feed();
-        QCOMPARE(s1.count(), 2);
-        QVERIFY(first.getAssessmentId() != PresenterAssessment(nullptr, &c).getAssessmentId());
-    }
-
-    // The session object belongs to the client and may be gone first.
-    void assessmentSessionGoneFirst()
-    {
-        auto *c = new RecordingCollab;
-        PresenterAssessment a(nullptr, c);
         delete c;
-        AssessmentOptions options;
-        QuestionText q;
-        QVERIFY(!a.start(&options));
-        QVERIFY(!a.sendQuestion(QString(), &q));
+        AssessmentOptions later;
+        QVERIFY(!a.start(&later) && !a.sendQuestion(QString(), &q));
         a.sendMessage("x", true, false);
         a.pause();
         a.resume();
         a.stop();
-        QVERIFY(options.getassessmentToken().isEmpty());
+        QVERIFY(later.getassessmentToken().isEmpty());
     }
 
     // ---- reconnection policy ------------------------------------------------------
@@ -692,13 +613,9 @@ private Q_SLOTS:
         QTest::newRow("total time limit counts from the first drop")
             << QList<int>{1000, 1000, 0, 5000} << QList<int>{100, 3000, 4400} << QList<double>{0, 0, 0.999}
             << QList<int>{500, 500, -1};
-        QList<int> many{250, 500, 1000, 2000, 4000, 8000}, zeros;
-        while (many.size() < 70)
-            many << 15000;
-        while (zeros.size() < 70)
-            zeros << 0;
+        const QList<int> many = QList<int>{250, 500, 1000, 2000, 4000, 8000} + QList<int>(64, 15000);
         QTest::newRow("no overflow after many attempts") // all at 0 with draw 0
-            << QList<int>{500, 30000, 0, 0} << zeros << QList<double>(zeros.begin(), zeros.end()) << many;
+            << QList<int>{500, 30000, 0, 0} << QList<int>(70, 0) << QList<double>(70, 0.0) << many;
     }
     void backoff()
     {
@@ -750,8 +667,6 @@ private Q_SLOTS:
         }
         QCOMPARE(firsts, kept);
         QVERIFY(chars <= maxChars);
-        QCOMPARE(q.size(), 0);
-        QCOMPARE(q.chars(), qint64(0));
     }
 };
 
