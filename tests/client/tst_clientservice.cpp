@@ -9,7 +9,6 @@
 #include <QJsonArray>
 #include <QNetworkReply>
 #include <QPointer>
-#include <QRandomGenerator>
 #include <QSslConfiguration>
 #include <QtTest>
 
@@ -141,22 +140,6 @@ private Q_SLOTS:
         TestClient device(nullptr, shared->server());
         QVERIFY(device.doLogin("teacher", "desk-7", token));
         QCOMPARE(device.doGetUserName(), "teacher");
-
-        QString registration;
-        TestClient sso(nullptr, shared->server());
-        QVERIFY(sso.doLoginWithOAuth("schoolsso", "kim", registration));
-        QVERIFY(registration.isNull());
-
-        // First sign-in of an account that must register: the data comes back to
-        // the host, which submits it again to complete the registration.
-        // A new account name each run: the shared service remembers registrations.
-        const QString code = QStringLiteral("alex-") + QString::number(QRandomGenerator::global()->generate());
-        TestClient fresh(nullptr, shared->server());
-        QVERIFY(!fresh.doLoginWithOAuth("brightid", code, registration));
-        const QJsonObject data = QJsonDocument::fromJson(registration.toUtf8()).object();
-        QCOMPARE(data.value("email").toString(), code + "@example.org");
-        QVERIFY(fresh.doLoginWithOAuth("brightid", code, registration));
-        QCOMPARE(fresh.doGetUserName(), "brightid-" + code);
     }
 
     void misbehavingService_data()
