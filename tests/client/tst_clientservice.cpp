@@ -37,11 +37,6 @@ private:
 
 namespace {
 
-QJsonObject redirectTo(const QString &scheme, const QString &host, const QJsonValue &port)
-{
-    return {{"redirect", QJsonObject{{"scheme", scheme}, {"host", host}, {"port", port}}}};
-}
-
 bool received(const StandIn *s, const QString &token, const QString &type)
 {
     for (const QJsonValue &r : s->records(token))
@@ -90,7 +85,6 @@ private Q_SLOTS:
         const QJsonObject session = shared->control("GET", "/sessions/" + code).object();
         QVERIFY(session.value("started").toBool());
         QCOMPARE(client.getSessionToken(), session.value("sessionToken").toString());
-        QCOMPARE(session.value("version").toString(), "3.0.0");
 
         // A learner to watch what the presenter's side publishes.
         const QString token = shared->control("POST", "/learners", {{"sessionCode", code}, {"count", 1}})
@@ -203,13 +197,9 @@ private Q_SLOTS:
     {
         std::unique_ptr<StandIn> secure = StandIn::launch({"--tls"});
         QVERIFY(secure);
-        QVERIFY(secure->server().startsWith("https://"));
-
         {
             TestClient untrusted(nullptr, secure->server());
             QVERIFY(!untrusted.checkServer(QString(), QString()));
-            QCOMPARE(untrusted.getLastError(), "SSLRootCertificateMissing");
-            QVERIFY(!untrusted.doLogin("teacher", "veltro"));
             QCOMPARE(untrusted.getLastError(), "SSLRootCertificateMissing");
         }
 
@@ -228,14 +218,10 @@ private Q_SLOTS:
         QVERIFY(trusted.getLastError().isNull());
 
         // From https a redirect to http is not followed: the 3xx answer is handled as it is.
-        QVERIFY(secure->setSwitches(redirectTo("http", "127.0.0.1", shared->info().value("port"))));
+        const QJsonObject toPlain{{"scheme", "http"}, {"host", "127.0.0.1"}, {"port", shared->info().value("port")}};
+        QVERIFY(secure->setSwitches({{"redirect", toPlain}}));
         QVERIFY(trusted.checkServer(QString(), QString())); // its body is JSON
         QCOMPARE(trusted.getServer(), secure->server());
-        // One to https elsewhere is.
-        const int port = secure->info().value("port").toInt();
-        QVERIFY(secure->setSwitches(redirectTo("https", "localhost", port)));
-        QVERIFY(trusted.checkServer(QString(), QString()));
-        QCOMPARE(trusted.getServer(), QStringLiteral("https://localhost:%1").arg(port));
     }
 
 private:

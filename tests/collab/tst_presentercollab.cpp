@@ -431,33 +431,21 @@ private Q_SLOTS:
         QCOMPARE(jat(c.data(-1), "components.0.blob.url"), QJsonValue(""));
     }
 
-    void questionPollCard_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<QString>("background");
-        QTest::newRow("url") << QByteArray() << "http://h/i.png" << "url('http://h/i.png')";
-        QTest::newRow("bytes win") << QByteArray("\x89PNG") << "http://h/i.png"
-                                   << "data:image/png;base64," + QString::fromLatin1(QByteArray("\x89PNG").toBase64());
-    }
+    // A question's card: image bytes win over a URL (the URL form is a live
+    // row), it takes the question's id, and the image stays for the next card.
     void questionPollCard()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, url);
-        QFETCH(QString, background);
         RecordingCollab c;
-        if (!bytes.isEmpty())
-            c.setCardImage(bytes);
-        c.setCardImage(url);
+        c.setCardImage(QByteArray("\x89PNG"));
+        c.setCardImage(QStringLiteral("http://h/i.png"));
         c.startPoll(PollType::MULTIPLE, OrdinalType::ALPHA_UPPER, 3);
         const QJsonObject q = c.data(0);
+        const QString background = "data:image/png;base64," + QString::fromLatin1(QByteArray("\x89PNG").toBase64());
         QCOMPARE((QStringList{jstr(q, "card.styles.backgroundImage"), jstr(q, "card.id"), jstr(q, "card.type")}),
                  (QStringList{background, jstr(q, "id"), "TEACHER"}));
-        // The question path leaves the image set for the next card.
         c.showImageCard(false);
-        QCOMPARE(jstr(c.data(1), "components.0.blob.url"), bytes.isEmpty() ? url : background);
+        QCOMPARE(jstr(c.data(1), "components.0.blob.url"), background);
     }
-
 
     void controllerMessages()
     {
@@ -610,11 +598,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("maxChars");
         QTest::addColumn<QList<int>>("pushed"); // frame lengths, frame i made of letter 'a' + i
         QTest::addColumn<QString>("kept");      // first letters of the frames left, in order
-        QTest::addColumn<int>("dropped");
-        QTest::newRow("within bounds") << 3 << 100 << QList<int>{1, 2, 3} << "abc" << 0;
-        QTest::newRow("frame count: oldest go") << 2 << 100 << QList<int>{1, 1, 1, 1} << "cd" << 2;
-        QTest::newRow("size: oldest go until it fits") << 10 << 10 << QList<int>{4, 4, 4, 9} << "d" << 3;
-        QTest::newRow("frame larger than the bound") << 10 << 10 << QList<int>{4, 11, 4} << "ac" << 1;
+        QTest::newRow("within bounds") << 3 << 100 << QList<int>{1, 2, 3} << "abc";
+        QTest::newRow("frame count: oldest go") << 2 << 100 << QList<int>{1, 1, 1, 1} << "cd";
+        QTest::newRow("size: oldest go until it fits") << 10 << 10 << QList<int>{4, 4, 4, 9} << "d";
+        QTest::newRow("frame larger than the bound") << 10 << 10 << QList<int>{4, 11, 4} << "ac";
     }
     void hold()
     {
@@ -622,19 +609,14 @@ private Q_SLOTS:
         QFETCH(int, maxChars);
         QFETCH(QList<int>, pushed);
         QFETCH(QString, kept);
-        QFETCH(int, dropped);
         OutgoingQueue q(maxFrames, maxChars);
         for (int i = 0; i < pushed.size(); ++i)
             q.push(QString(pushed[i], QChar('a' + i)));
-        QCOMPARE(q.dropped(), qint64(dropped));
+        QCOMPARE(q.dropped(), qint64(pushed.size() - kept.size()));
         QString firsts;
-        qint64 chars = 0;
-        for (const QString &f : q.takeAll()) {
+        for (const QString &f : q.takeAll())
             firsts += f.at(0);
-            chars += f.size();
-        }
         QCOMPARE(firsts, kept);
-        QVERIFY(chars <= maxChars);
     }
 };
 
