@@ -77,7 +77,8 @@ private Q_SLOTS:
         QString id, path;
         QVERIFY(client.doUploadResource("notes.bin", file, &id, &path));
         const QJsonObject upload = shared->control("GET", "/uploads/" + id).object();
-        QCOMPARE(upload.value("fileName").toString() + ' ' + QString::number(upload.value("size").toInt()), "notes.bin 35");
+        QCOMPARE(upload.value("fileName").toString() + ' ' + QString::number(upload.value("size").toInt()),
+                 "notes.bin 35");
 
         PresenterCollab *first = nullptr;
         QVERIFY(client.startWebsocket(&first));

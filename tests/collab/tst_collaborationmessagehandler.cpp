@@ -183,13 +183,16 @@ private Q_SLOTS:
         // Answers: the payload after the id member; reported as (device, id, whole seconds, answer text).
         auto answer = [](const char *name, const char *type, const char *rest, const char *emission) {
             const bool poll = QByteArray(type) == "pollResponse";
-            const QString data = QString(poll ? R"({"pollId":"p")" : R"({"questionId":"q")") + (*rest ? "," : "") + rest + '}';
-            QTest::newRow(name) << QStringList{deliveredFrame({{"type", type}, {"from", "dev-7"}, {"data", compress64(data)}})}
+            const QString data =
+                QString(poll ? R"({"pollId":"p")" : R"({"questionId":"q")") + (*rest ? "," : "") + rest + '}';
+            QTest::newRow(name) << QStringList{deliveredFrame(
+                                       {{"type", type}, {"from", "dev-7"}, {"data", compress64(data)}})}
                                 << QStringLiteral("learnerPollResponse(dev-7,%1,%2)")
                                        .arg(poll ? "p" : "q", QString::fromUtf8(emission));
         };
         answer("pick two", "pollResponse", R"("responseTime":1999,"blob":{"pick":["A","C"]})", "1,A,C");
-        answer("negative truncates toward zero", "pollResponse", R"("responseTime":-1999,"blob":{"pick":["B"]})", "-1,B");
+        answer("negative truncates toward zero", "pollResponse", R"("responseTime":-1999,"blob":{"pick":["B"]})",
+               "-1,B");
         answer("pick string ignored, no input", "pollResponse", R"("responseTime":2000,"blob":{"pick":"A"})", "2,");
         answer("input", "pollResponse", R"("responseTime":999,"blob":{"input":"x, y"})", "0,x, y");
         answer("pick wins over input", "pollResponse", R"("responseTime":0,"blob":{"pick":[],"input":"z"})", "0,");
@@ -199,9 +202,11 @@ private Q_SLOTS:
         answer("huge time clamped", "pollResponse", R"("responseTime":1e300,"blob":{})", "2147483,");
         answer("no blob", "pollResponse", "", "0,");
         answer("answer then options in order", "questionResponse",
-               R"("responseTime":2500,"answer":"x","optionAnswers":[{"activityOptionId":"B"},{"activityOptionId":"A"}])",
+               R"("responseTime":2500,"answer":"x","optionAnswers":)"
+               R"([{"activityOptionId":"B"},{"activityOptionId":"A"}])",
                "2,xBA");
-        answer("options only", "questionResponse", R"("responseTime":10,"optionAnswers":[{"activityOptionId":"C"}])", "0,C");
+        answer("options only", "questionResponse", R"("responseTime":10,"optionAnswers":[{"activityOptionId":"C"}])",
+               "0,C");
         answer("options not a list", "questionResponse", R"("answer":"t","optionAnswers":5)", "0,t");
         answer("option without id", "questionResponse", R"("answer":"t","optionAnswers":[{}, "x"])", "0,t");
 
@@ -209,7 +214,8 @@ private Q_SLOTS:
             "learnerUnregister(u-1)");
         row("unregister controller", R"({"body":{"action":"unregister","client":{"token":"c","type":"controller"}}})",
             "controllerRegister(false)");
-        row("presenter kind ignored", R"({"body":{"action":"unregister","client":{"token":"p","type":"presenter"}}})", "");
+        row("presenter kind ignored", R"({"body":{"action":"unregister","client":{"token":"p","type":"presenter"}}})",
+            "");
         row("action wins over type",
             R"({"body":{"action":"unregister","type":"join","from":"x","client":{"token":"u-2","type":"user"}}})",
             "learnerUnregister(u-2)");

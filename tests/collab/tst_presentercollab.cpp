@@ -79,6 +79,7 @@ private Q_SLOTS:
                  (QStringList{"S\"%1.x\"y", "U\\%0", "t\"%1", "S\"%1.presenter.U\\%0"}));
     }
 
+    // Not connected: envelope frames are not sent, close() has nothing to close, a removed learner is still reported.
     void notConnected()
     {
         RecordingCollab c;
@@ -93,13 +94,6 @@ private Q_SLOTS:
         QVERIFY(c.frames.isEmpty());
         QCOMPARE(c.transportCloses, 0);
         QCOMPARE(Calls(left), Calls{{"d-9"}});
-        // Pings, message objects and questions are handed over regardless.
-        c.sendPing();
-        publishObject(c, "S1", "t", {});
-        c.startPoll(PollType::TEXT, OrdinalType::GENERIC);
-        QCOMPARE(c.frames.size(), 3);
-        QCOMPARE(c.frames.at(0).text, R"({"type":"ping"})");
-        QVERIFY(c.frames.at(0).ping && !c.frames.at(1).ping && !c.frames.at(2).ping);
     }
 
 
@@ -517,11 +511,13 @@ private Q_SLOTS:
         a.pause();
         a.resume();
         a.stop();
-        QCOMPARE(c->sent(false), (QStringList{"S1.user.d-2 assessmentStart", "S1 assessmentStart", "S1 questionSetReview",
-                                              "S1.user.d-2 dialogShow", "S1.user.d-1 questionStart", "S1 questionStart",
-                                              "S1 pause", "S1 resume", "S1 assessmentStop"}));
+        QCOMPARE(c->sent(false),
+                 (QStringList{"S1.user.d-2 assessmentStart", "S1 assessmentStart", "S1 questionSetReview",
+                              "S1.user.d-2 dialogShow", "S1.user.d-1 questionStart", "S1 questionStart", "S1 pause",
+                              "S1 resume", "S1 assessmentStop"}));
         QCOMPARE(c->data(0).size(), 15);
-        QCOMPARE(jstr(c->data(0), "assessmentToken") + jstr(c->data(1), "assessmentToken"), "mine" + a.getAssessmentId());
+        QCOMPARE(jstr(c->data(0), "assessmentToken") + jstr(c->data(1), "assessmentToken"),
+                 "mine" + a.getAssessmentId());
         QCOMPARE(jat(c->data(0), "questionCount").toInt(), 5);
         QCOMPARE(c->data(2), (QJsonObject{{"showNavigation", true}, {"text", text}}));
         QCOMPARE(c->data(3), (QJsonObject{{"isDismissible", false}, {"text", text}}));
