@@ -553,9 +553,13 @@ private Q_SLOTS:
         QTest::newRow("total time limit counts from the first drop")
             << QList<int>{1000, 1000, 0, 5000} << QList<int>{100, 3000, 4400} << QList<double>{0, 0, 0.999}
             << QList<int>{500, 500, -1};
-        const QList<int> many = QList<int>{250, 500, 1000, 2000, 4000, 8000} + QList<int>(64, 15000);
+        QList<int> many{250, 500, 1000, 2000, 4000, 8000}, zeros;
+        while (many.size() < 70)
+            many << 15000;
+        while (zeros.size() < 70)
+            zeros << 0;
         QTest::newRow("no overflow after many attempts") // all at 0 with draw 0
-            << QList<int>{500, 30000, 0, 0} << QList<int>(70, 0) << QList<double>(70, 0.0) << many;
+            << QList<int>{500, 30000, 0, 0} << zeros << QList<double>(zeros.begin(), zeros.end()) << many;
     }
     void backoff()
     {
