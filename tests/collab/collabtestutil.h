@@ -44,9 +44,6 @@ inline QString restoredText(const QJsonObject &frame)
     return out;
 }
 
-// The restored data parsed as a JSON object; empty when it is none.
-inline QJsonObject restoredJson(const QJsonObject &frame) { return parsed(restoredText(frame)); }
-
 inline QString compress64(const QString &text)
 {
     QString out;
@@ -120,11 +117,10 @@ public:
     QJsonObject data(int i) const
     {
         const QList<QJsonObject> p = published();
-        return restoredJson(p.value(i < 0 ? p.size() + i : i));
+        return parsed(restoredText(p.value(i < 0 ? p.size() + i : i)));
     }
-    /// Each published frame as "address type payload" (the restored text;
-    /// without `payload`, "address type"). An envelope frame that is not byte
-    /// for byte the template's text is marked with a leading "!".
+    /// Each published frame as "address type payload" (the restored text; without `payload`, "address type");
+    /// a leading "!" marks an envelope frame that is not byte for byte the template's text.
     QStringList sent(bool payload = true) const
     {
         QStringList out;

@@ -14,7 +14,6 @@
 #include "polltype.h"
 #include "presenterassessment.h"
 #include "questionmultichoice.h"
-#include "questiontext.h"
 #include "questionyesno.h"
 #include "reconnectbackoff_p.h"
 #include "sockjsconnector.h"
@@ -54,27 +53,15 @@ class TestPresenterCollab : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    // ---- frames and addresses ---------------------------------------------
 
-    void envelopeFrames_data()
-    {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("sentTo");
-        QTest::newRow("relative") << ".learner" << "S1.learner";
-        QTest::newRow("absolute with .learner inside") << "x.learner" << "x.learner";
-        QTest::newRow("session token") << "S1" << "S1";
-        QTest::newRow("lone dot") << "." << "S1.";
-    }
+    // Addresses starting with a dot are relative to the session.
     void envelopeFrames()
     {
-        QFETCH(QString, address);
-        QFETCH(QString, sentTo);
         RecordingCollab c;
-        c.publishMessage(address, "showCard", R"({"a":1})");
-        c.publishMessage64(address, "heavy", R"("%0")");
-        QCOMPARE(texts(c.frames), (QStringList{envelopeText(sentTo, "showCard", R"({"a":1})"),
-                                               envelopeText(sentTo, "heavy", R"("%0")")}));
-        QCOMPARE(c.frames.size(), 2);
+        c.publishMessage(".learner", "showCard", R"({"a":1})");
+        c.publishMessage64("x.learner", "heavy", R"("%0")");
+        QCOMPARE(texts(c.frames), (QStringList{envelopeText("S1.learner", "showCard", R"({"a":1})"),
+                                               envelopeText("x.learner", "heavy", R"("%0")")}));
     }
 
     // Values needing escaping keep the frame valid and reach the peer intact.
@@ -92,6 +79,7 @@ private Q_SLOTS:
                  (QStringList{"S\"%1.x\"y", "U\\%0", "t\"%1", "S\"%1.presenter.U\\%0"}));
     }
 
+    // Not connected: envelope frames are not sent, close() has nothing to close, a removed learner is still reported.
     void notConnected()
     {
         RecordingCollab c;
@@ -106,23 +94,14 @@ private Q_SLOTS:
         QVERIFY(c.frames.isEmpty());
         QCOMPARE(c.transportCloses, 0);
         QCOMPARE(Calls(left), Calls{{"d-9"}});
-        // Pings, message objects and questions are handed over regardless.
-        c.sendPing();
-        publishObject(c, "S1", "t", {});
-        c.startPoll(PollType::TEXT, OrdinalType::GENERIC);
-        QCOMPARE(c.frames.size(), 3);
-        QCOMPARE(c.frames.at(0).text, R"({"type":"ping"})");
-        QVERIFY(c.frames.at(0).ping && !c.frames.at(1).ping && !c.frames.at(2).ping);
     }
 
-    // ---- lifecycle ----------------------------------------------------------
 
     // Registration on the three addresses, then pings; a drop is reported and
     // stops them; close() tells the devices, then closes the transport.
     void lifecycle()
     {
         RecordingCollab c;
-        QCOMPARE(c.priv()->pingInterval(), 60000);
         c.priv()->setPingInterval(20);
         c.onConnected();
         const QString reg = QStringLiteral(R"({"type":"register","address":"%1"})");
@@ -189,34 +168,71 @@ private Q_SLOTS:
         QCOMPARE(c.frames.size(), texts(c.frames).size() + 1);
     }
 
-    // With reconnection on, frames whose compression ends while the link is
-    // down are held with the others in publish order and follow the
-    // registration; one still compressing then follows them. With it off, an
-    // envelope frame finishing after a drop is dropped as when published
-    // then; a message object is handed over regardless.
-    void backgroundFramesAcrossDrops()
+    // Deleted while a compression runs: nothing is sent afterwards, unless a
+    // close() was waiting for it, which then completes first.
+    void deletionWhileCompressing()
+    {
+        QList<SentFrame> open, closed;
+        for (QList<SentFrame> *frames : {&open, &closed}) {
+            auto *c = new RecordingCollab;
+            c->alsoTo = frames;
+            c->priv()->setBackgroundThreshold(PresenterCollabPrivate::DEFAULT_BACKGROUND_THRESHOLD);
+            c->publishMessage("large", largeJson());
+            if (frames == &closed)
+                c->close();
+            delete c;
+        }
+        // The worker takes jobs in turn: once this one is done, so are the others.
+        RecordingCollab next;
+        next.priv()->setBackgroundThreshold(-1);
+        next.publishMessage("next", R"("x")");
+        QTRY_COMPARE_WITH_TIMEOUT(next.frames.size(), 1, 30000);
+        QVERIFY(open.isEmpty());
+        QStringList types;
+        for (const SentFrame &f : closed)
+            types << jat(parsed(f.text), "body.type").toString(f.text);
+        QCOMPARE(types, (QStringList{"large", "disconnect", "(closed)"}));
+    }
+
+    // With reconnection on, a drop is retried after the backoff on the same
+    // transports; what is published meanwhile (pings aside) and frames whose
+    // compression ends while the link is down are held in publish order and
+    // follow the registration; one still compressing then follows them.
+    void reconnectionHoldsFrames()
     {
         RecordingCollab c;
         c.priv()->setBackgroundThreshold(-1);
-        c.setReconnectDelays(60000, 60000);
+        c.setReconnectDelays(10, 10);
         c.setAutoReconnect(true);
-        c.open();
+        QSignalSpy up(&c, &PresenterCollab::connected);
+        QSignalSpy retrying(&c, &PresenterCollab::reconnecting);
+        QSignalSpy closed(&c, &PresenterCollab::connectionClosed);
+        c.open(QStringList{"xhr-polling"});
         c.onConnected();
         c.frames.clear();
         c.publishMessage("before", largeJson());
         c.fakeConnected = false;
         c.onClosed(false);
+        QCOMPARE(retrying.count(), 1);
+        QCOMPARE(retrying.at(0).at(0).toInt(), 1);
         c.publishMessage("down", R"("x")");
+        c.sendPing();
+        c.startPoll(PollType::TEXT, OrdinalType::GENERIC);
         QTRY_VERIFY_WITH_TIMEOUT(!c.priv()->framesInLine(), 30000);
-        QVERIFY(c.frames.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(c.opens.size(), 2, 5000);
+        QCOMPARE(c.opens.at(1), QList<int>{4});
+        QVERIFY(c.frames.size() == 1 && c.frames.at(0).ping);
         c.publishMessage("late", largeJson());
         c.fakeConnected = true;
         c.onConnected();
         QTRY_VERIFY_WITH_TIMEOUT(!c.priv()->framesInLine(), 30000);
+        QCOMPARE(up.count(), 2);
         QCOMPARE(c.sent(false), (QStringList{"S1 register", "S1.presenter register", "S1.presenter.U1 register",
-                                             "S1 before", "S1 down", "S1 late"}));
+                                             "S1 before", "S1 down", "S1 questionStart", "S1 late"}));
         QCOMPARE(restoredText(c.published().at(3)), largeJson());
 
+        // With it off, an envelope frame finishing after a drop is dropped as
+        // when published then; a message object is handed over regardless.
         c.setAutoReconnect(false);
         c.frames.clear();
         c.publishMessage("envelope", largeJson());
@@ -225,81 +241,19 @@ private Q_SLOTS:
         c.onClosed(false);
         QTRY_VERIFY_WITH_TIMEOUT(!c.priv()->framesInLine(), 30000);
         QCOMPARE(c.sent(false), QStringList{"S1 object"});
-    }
-
-    // Deleted while a compression runs: nothing is sent afterwards, unless a
-    // close() was waiting for it, which then completes first.
-    void deletionWhileCompressing_data()
-    {
-        QTest::addColumn<bool>("closeFirst");
-        QTest::addColumn<QStringList>("sent");
-        QTest::newRow("open") << false << QStringList{};
-        QTest::newRow("closed") << true << QStringList{"large", "disconnect", "(closed)"};
-    }
-    void deletionWhileCompressing()
-    {
-        QFETCH(bool, closeFirst);
-        QFETCH(QStringList, sent);
-        QList<SentFrame> frames;
-        auto *c = new RecordingCollab;
-        c->alsoTo = &frames;
-        c->priv()->setBackgroundThreshold(PresenterCollabPrivate::DEFAULT_BACKGROUND_THRESHOLD);
-        c->publishMessage("large", largeJson());
-        if (closeFirst)
-            c->close();
-        delete c;
-        // The worker takes jobs in turn: once this one is done, so is the first.
-        RecordingCollab next;
-        next.priv()->setBackgroundThreshold(-1);
-        next.publishMessage("next", R"("x")");
-        QTRY_COMPARE_WITH_TIMEOUT(next.frames.size(), 1, 30000);
-        QStringList types;
-        for (const SentFrame &f : frames)
-            types << (f.ping ? QStringLiteral("ping") : jat(parsed(f.text), "body.type").toString(f.text));
-        QCOMPARE(types, sent);
-    }
-
-    // With reconnection on, a drop is retried after the backoff; what the host
-    // publishes meanwhile (pings aside) goes out in order right after the
-    // registration.
-    void reconnectionHoldsFrames()
-    {
-        RecordingCollab c;
-        c.setReconnectDelays(10, 10);
-        c.setAutoReconnect(true);
-        QSignalSpy up(&c, &PresenterCollab::connected);
-        QSignalSpy retrying(&c, &PresenterCollab::reconnecting);
-        QSignalSpy closed(&c, &PresenterCollab::connectionClosed);
-        c.open(QStringList{"xhr-polling"});
-        c.onConnected();
-        QVERIFY(c.isConnected());
-        c.fakeConnected = false;
-        c.onClosed(false);
-        QVERIFY(!c.isConnected());
-        QCOMPARE(retrying.count(), 1);
-        QCOMPARE(retrying.at(0).at(0).toInt(), 1);
-        c.frames.clear();
-        c.publishMessage("first", "1");
-        c.sendPing();
-        c.startPoll(PollType::TEXT, OrdinalType::GENERIC);
-        QCOMPARE(c.frames.size(), 1);
-        QVERIFY(c.frames.at(0).ping);
-        QTRY_COMPARE_WITH_TIMEOUT(c.opens.size(), 2, 5000);
-        QCOMPARE(c.opens.at(1), QList<int>{4});
-        c.fakeConnected = true;
-        c.frames.clear();
-        c.onConnected();
-        QCOMPARE(up.count(), 2);
-        QCOMPARE(c.sent(false), (QStringList{"S1 register", "S1.presenter register", "S1.presenter.U1 register",
-                                             "S1 first", "S1 questionStart"}));
+        QCOMPARE(closed.count(), 1);
 
         // Turned off while waiting: no attempt, the connection is reported over.
+        c.setAutoReconnect(true);
+        c.open();
+        c.fakeConnected = true;
+        c.onConnected();
         c.fakeConnected = false;
         c.onClosed(false);
         c.setAutoReconnect(false);
-        QCOMPARE(closed.count(), 1);
+        QCOMPARE(closed.count(), 2);
         QTest::qWait(100);
-        QCOMPARE(c.opens.size(), 2);
+        QCOMPARE(c.opens.size(), 3);
         QCOMPARE(retrying.count(), 2);
     }
 
@@ -320,10 +274,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<QList<int>>("expected");
-        const QList<int> defaults{1, 2, 4};
-        QTest::newRow("empty") << QStringList{} << defaults;
-        QTest::newRow("capitalised only") << QStringList{"Websocket"} << defaults;
-        QTest::newRow("unknown only") << QStringList{"xhr", "eventsource"} << defaults;
+        QTest::newRow("capitalised or unknown only") << QStringList{"Websocket", "xhr"} << QList<int>{1, 2, 4};
         QTest::newRow("order kept") << QStringList{"xhr-polling", "websocket"} << QList<int>{4, 1};
         QTest::newRow("unknown skipped, duplicates kept")
             << QStringList{"xhr-streaming", "bogus", "xhr-streaming"} << QList<int>{2, 2};
@@ -338,7 +289,6 @@ private Q_SLOTS:
         QCOMPARE(c.opens, (QList<QList<int>>{expected, {1, 2, 4}}));
     }
 
-    // ---- message objects ------------------------------------------------------
 
     void messageObjects()
     {
@@ -361,25 +311,21 @@ private Q_SLOTS:
         QCOMPARE(jstr(c.data(0), "text"), "say \"hi\"");
         QVERIFY(jat(c.published().at(1), "body.data").isNull());
 
-        // compileData on its own: the data object wins over a map and is
-        // neither owned nor deleted; data that is neither stays as it is.
+        // compileData on its own: the data object wins over a map and is not
+        // deleted; data that is neither stays as it is.
         VeltroCollabMessage m;
         m.setdata("raw");
         m.compileData();
         QCOMPARE(m.getdata(), QVariant("raw"));
         Card card;
-        for (QObject *object : {static_cast<QObject *>(nullptr), static_cast<QObject *>(&card)}) {
-            m.setdata(QVariantMap{{"a", 1}});
-            m.setdataobject(object);
-            m.compileData();
-            QString restored;
-            QVERIFY(LzmaDecompress64(m.getdata().toList().value(0).toString(), &restored));
-            QCOMPARE(restored, object ? JsonSerializer::serializeToJson(object)
-                                      : JsonSerializer::serializeToJson(QVariantMap{{"a", 1}}));
-        }
+        m.setdata(QVariantMap{{"a", 1}});
+        m.setdataobject(&card);
+        m.compileData();
+        QString restored;
+        QVERIFY(LzmaDecompress64(m.getdata().toList().value(0).toString(), &restored));
+        QCOMPARE(restored, JsonSerializer::serializeToJson(&card));
     }
 
-    // ---- polls ------------------------------------------------------------------
 
     void pollQuestions_data()
     {
@@ -395,14 +341,10 @@ private Q_SLOTS:
                                     << "sort|be8a3a7f5d624a798ec54900385a9eb8|a:,b:,c:|alpha-lower|";
         QTest::newRow("scale numbered") << QList<int>{PollType::SCALE, OrdinalType::AGREEMENT, 3, 1}
                                         << "scale|c80eb89f2c7240fb83d53069bf4c1f2c|0:,1:,2:|number|";
-        QTest::newRow("yes-no with generic labels") << QList<int>{PollType::YES_NO_OTHER, OrdinalType::GENERIC, 2, 1}
-                                                    << "yes-no-other|3c476afbcfce45eda0b44df4737c3d27|0:,1:|number|";
         QTest::newRow("text") << QList<int>{PollType::TEXT, OrdinalType::GENERIC, 2, 1}
                               << "text|6efc81c52cfe4502976de55df9af2f89|||";
         QTest::newRow("number, decimals") << QList<int>{PollType::NUMBER, OrdinalType::NUMBER, 2, 1}
                                           << "number|24e7bda40c4140f896648511a5782466|||noOfDecimals=2";
-        QTest::newRow("math formula") << QList<int>{PollType::MATH_FORMULA, OrdinalType::GENERIC, 0, 1}
-                                      << "math formula|9f31dd1a55374c49a3127b8f94a1f1a6|||";
     }
     void pollQuestions()
     {
@@ -410,7 +352,6 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         RecordingCollab c;
         c.startPoll(PollType::POLL_TYPE(args[0]), OrdinalType::ORDINAL_TYPE(args[1]), args[2], args[3]);
-        QCOMPARE(c.getPollId().size(), 36);
         QCOMPARE(c.sent(false), QStringList{"S1 questionStart"});
         const QJsonObject q = c.data(0);
         QStringList options;
@@ -445,17 +386,8 @@ private Q_SLOTS:
 
         // The template path used the image and cleared it.
         c.startPoll(PollType::CREATIVE, OrdinalType::NUMBER, 0);
-        const QJsonObject second = c.data(1);
-        QCOMPARE(jstr(second, "type"), "creative");
-        QCOMPARE(jat(second, "metadata.options"), QJsonValue(QJsonArray()));
-        QCOMPARE(jstr(second, "card.styles.backgroundImage"), QString());
-        QVERIFY(jstr(second, "id") != id);
-
-        // A kind outside the table: empty type text, still valid JSON.
-        // 15 is the largest value the enumerations can hold without undefined behaviour.
-        c.startPoll(PollType::POLL_TYPE(15), OrdinalType::ORDINAL_TYPE(15), 2);
-        QCOMPARE(jat(c.data(2), "type"), QJsonValue(""));
-        QCOMPARE(jat(c.data(2), "metadata.ordinalType"), QJsonValue(""));
+        QCOMPARE(jstr(c.data(1), "card.styles.backgroundImage") + jstr(c.data(1), "type"), "creative");
+        QVERIFY(jstr(c.data(1), "id") != id);
     }
 
     void pollControl()
@@ -476,35 +408,21 @@ private Q_SLOTS:
         QCOMPARE(jat(c.data(-1), "components.0.blob.url"), QJsonValue(""));
     }
 
-    void questionPollCard_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<QString>("background");
-        QTest::newRow("url") << QByteArray() << "http://h/i.png" << "url('http://h/i.png')";
-        QTest::newRow("empty url") << QByteArray() << "" << "url('')";
-        QTest::newRow("bytes win") << QByteArray("\x89PNG") << "http://h/i.png"
-                                   << "data:image/png;base64," + QString::fromLatin1(QByteArray("\x89PNG").toBase64());
-    }
+    // A question's card: image bytes win over a URL (the URL form is a live
+    // row), it takes the question's id, and the image stays for the next card.
     void questionPollCard()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, url);
-        QFETCH(QString, background);
         RecordingCollab c;
-        if (!bytes.isEmpty())
-            c.setCardImage(bytes);
-        c.setCardImage(url);
+        c.setCardImage(QByteArray("\x89PNG"));
+        c.setCardImage(QStringLiteral("http://h/i.png"));
         c.startPoll(PollType::MULTIPLE, OrdinalType::ALPHA_UPPER, 3);
         const QJsonObject q = c.data(0);
+        const QString background = "data:image/png;base64," + QString::fromLatin1(QByteArray("\x89PNG").toBase64());
         QCOMPARE((QStringList{jstr(q, "card.styles.backgroundImage"), jstr(q, "card.id"), jstr(q, "card.type")}),
                  (QStringList{background, jstr(q, "id"), "TEACHER"}));
-        // The question path leaves the image set for the next card.
         c.showImageCard(false);
-        QCOMPARE(jstr(c.data(1), "components.0.blob.url"), bytes.isEmpty() ? url : background);
+        QCOMPARE(jstr(c.data(1), "components.0.blob.url"), background);
     }
-
-    // ---- cards, lesson, presence ------------------------------------------------
 
     void controllerMessages()
     {
@@ -528,7 +446,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("size"); // bytes of the image, or characters of the URL
         QTest::addColumn<bool>("check");
         QTest::addColumn<bool>("heavy");
-        QTest::newRow("small bytes, checked") << true << 300 << true << false;
         QTest::newRow("url of exactly the threshold") << false << 524288 << true << false;
         QTest::newRow("url one past, checked") << false << 524289 << true << true;
         QTest::newRow("url one past, unchecked") << false << 524289 << false << false;
@@ -563,118 +480,56 @@ private Q_SLOTS:
                  R"("type":"image"}],"trackSortSeq":0,"_tId":"DF8A71DA-3EF2-44E3-9B2F-F651C7A8B0F9","hasStudentCards":false})");
     }
 
-    void questions()
-    {
-        RecordingCollab c;
-        QuestionYesNo yn;
-        yn.setTrueFalseType(true);
-        yn.setactivityType(QVariantMap{{"stale", 1}});
-        c.sendQuestion(&yn);
-        c.sendQuestion(".learner", &yn);
-        QCOMPARE(c.sent(false), (QStringList{"S1 questionStart", "S1.learner questionStart"}));
-        QCOMPARE(c.data(0).value("activityType").toObject(),
-                 (QJsonObject{{"id", "3c476afbcfce45eda0b44df4737c3d27"}, {"name", "true-false"}}));
-    }
 
-    // ---- assessments --------------------------------------------------------------
-
-    void assessmentStartAndStop_data()
+    // Start to one learner with the host's token, messages, questions, stop;
+    // with the session object gone first (it belongs to the client), nothing.
+    void assessment()
     {
-        QTest::addColumn<QString>("learner");
-        QTest::addColumn<QString>("presetToken");
-        QTest::addColumn<QString>("address");
-        QTest::newRow("session, token filled") << "" << "" << "S1";
-        QTest::newRow("one learner") << "d-2" << "" << "S1.user.d-2";
-        QTest::newRow("host token kept") << "" << "mine" << "S1";
-    }
-    void assessmentStartAndStop()
-    {
-        QFETCH(QString, learner);
-        QFETCH(QString, presetToken);
-        QFETCH(QString, address);
-        RecordingCollab c;
-        PresenterAssessment a(nullptr, &c);
-        AssessmentOptions options;
-        options.setassessmentToken(presetToken);
-        options.setquestionCount(5);
-        QVERIFY(learner.isEmpty() ? a.start(&options) : a.start(learner, &options));
-        const QString token = presetToken.isEmpty() ? a.getAssessmentId() : presetToken;
-        QCOMPARE(options.getassessmentToken(), token);
-        a.stop();
-        QCOMPARE(c.sent(false), (QStringList{address + " assessmentStart", "S1 assessmentStop"}));
-        QCOMPARE(c.data(0).size(), 15);
-        QCOMPARE(jstr(c.data(0), "assessmentToken"), token);
-        QCOMPARE(jat(c.data(0), "questionCount").toInt(), 5);
-        QCOMPARE(c.data(1), (QJsonObject{{"assessmentToken", a.getAssessmentId()}}));
-    }
-
-    void assessmentMessagesAndQuestions()
-    {
-        RecordingCollab c;
-        PresenterAssessment a(nullptr, &c);
+        auto *c = new RecordingCollab;
+        PresenterAssessment a(nullptr, c);
+        AssessmentOptions mine, filled;
+        mine.setassessmentToken("mine");
+        mine.setquestionCount(5);
+        QVERIFY(a.start("d-2", &mine) && a.start(&filled) && !a.start(nullptr));
+        QCOMPARE(filled.getassessmentToken(), a.getAssessmentId());
         const QString text = QStringLiteral("Done \"soon\"");
         a.sendMessage(text, true, true); // a review ignores "dismissible"
         a.sendMessage("d-2", text, false, false);
         QuestionMultiChoice q;
         q.addActivityOption("A", "x", 1);
         QVERIFY(a.sendQuestion("d-1", &q));
-        QuestionText t;
-        QVERIFY(a.sendQuestion(QString(), &t));
-        QVERIFY(!a.sendQuestion(QString(), nullptr) && !a.start(nullptr));
-        c.startPoll(PollType::TEXT, OrdinalType::GENERIC);
+        QuestionYesNo yn; // true-false: its activity type is set anew
+        yn.setTrueFalseType(true);
+        yn.setactivityType(QVariantMap{{"stale", 1}});
+        QVERIFY(a.sendQuestion(QString(), &yn) && !a.sendQuestion(QString(), nullptr));
         a.pause();
         a.resume();
-        const QString quoted = QLatin1Char('"') + c.getPollId() + QLatin1Char('"');
-        QCOMPARE(c.sent(false), (QStringList{"S1 questionSetReview", "S1.user.d-2 dialogShow", "S1.user.d-1 questionStart",
-                                             "S1 questionStart", "S1 questionStart", "S1 pause", "S1 resume"}));
-        QCOMPARE(c.data(0), (QJsonObject{{"showNavigation", true}, {"text", text}}));
-        QCOMPARE(c.data(1), (QJsonObject{{"isDismissible", false}, {"text", text}}));
+        a.stop();
+        QCOMPARE(c->sent(false),
+                 (QStringList{"S1.user.d-2 assessmentStart", "S1 assessmentStart", "S1 questionSetReview",
+                              "S1.user.d-2 dialogShow", "S1.user.d-1 questionStart", "S1 questionStart", "S1 pause",
+                              "S1 resume", "S1 assessmentStop"}));
+        QCOMPARE(c->data(0).size(), 15);
+        QCOMPARE(jstr(c->data(0), "assessmentToken") + jstr(c->data(1), "assessmentToken"),
+                 "mine" + a.getAssessmentId());
+        QCOMPARE(jat(c->data(0), "questionCount").toInt(), 5);
+        QCOMPARE(c->data(2), (QJsonObject{{"showNavigation", true}, {"text", text}}));
+        QCOMPARE(c->data(3), (QJsonObject{{"isDismissible", false}, {"text", text}}));
         QCOMPARE(q.getquestionSetMode(), "Assessment");
-        QCOMPARE(jstr(c.data(3), "type"), "text");
-        QCOMPARE(restoredText(c.published().at(5)) + restoredText(c.published().at(6)), quoted + quoted);
-    }
+        QCOMPARE(c->data(5).value("activityType").toObject(),
+                 (QJsonObject{{"id", "3c476afbcfce45eda0b44df4737c3d27"}, {"name", "true-false"}}));
+        QCOMPARE(c->data(-1), (QJsonObject{{"assessmentToken", a.getAssessmentId()}}));
 
-    // Every assessment over a session relays a device's request; the session does not.
-    void assessmentRequestsRelayed()
-    {
-        RecordingCollab c;
-        PresenterAssessment first(nullptr, &c);
-        auto *second = new PresenterAssessment(nullptr, &c);
-        QSignalSpy s1(&first, &PresenterAssessment::learnerGetQuestion);
-        QSignalSpy s2(second, &PresenterAssessment::learnerGetQuestion);
-        const QString frame = deliveredFrame(
-            {{"type", "questionGet"}, {"from", "d-5"}, {"data", compress64(R"({"questionNumber":2})")}});
-        auto feed = [&] {
-            QVERIFY(QMetaObject::invokeMethod(c.getMsgHandler(), "onHandleMessage", Qt::DirectConnection,
-                                              Q_ARG(QString, frame)));
-        };
-        feed();
-        QCOMPARE(Calls(s1), (Calls{{"d-5", 2}}));
-        QCOMPARE(s2.count(), 1);
-        delete second;
-        feed();
-        QCOMPARE(s1.count(), 2);
-        QVERIFY(first.getAssessmentId() != PresenterAssessment(nullptr, &c).getAssessmentId());
-    }
-
-    // The session object belongs to the client and may be gone first.
-    void assessmentSessionGoneFirst()
-    {
-        auto *c = new RecordingCollab;
-        PresenterAssessment a(nullptr, c);
         delete c;
-        AssessmentOptions options;
-        QuestionText q;
-        QVERIFY(!a.start(&options));
-        QVERIFY(!a.sendQuestion(QString(), &q));
+        AssessmentOptions later;
+        QVERIFY(!a.start(&later) && !a.sendQuestion(QString(), &q));
         a.sendMessage("x", true, false);
         a.pause();
         a.resume();
         a.stop();
-        QVERIFY(options.getassessmentToken().isEmpty());
+        QVERIFY(later.getassessmentToken().isEmpty());
     }
 
-    // ---- reconnection policy ------------------------------------------------------
 
     // Each step: the time of the attempt's scheduling and the random draw;
     // the expected delays (-1: give up).
@@ -725,11 +580,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("maxChars");
         QTest::addColumn<QList<int>>("pushed"); // frame lengths, frame i made of letter 'a' + i
         QTest::addColumn<QString>("kept");      // first letters of the frames left, in order
-        QTest::addColumn<int>("dropped");
-        QTest::newRow("within bounds") << 3 << 100 << QList<int>{1, 2, 3} << "abc" << 0;
-        QTest::newRow("frame count: oldest go") << 2 << 100 << QList<int>{1, 1, 1, 1} << "cd" << 2;
-        QTest::newRow("size: oldest go until it fits") << 10 << 10 << QList<int>{4, 4, 4, 9} << "d" << 3;
-        QTest::newRow("frame larger than the bound") << 10 << 10 << QList<int>{4, 11, 4} << "ac" << 1;
+        QTest::newRow("within bounds") << 3 << 100 << QList<int>{1, 2, 3} << "abc";
+        QTest::newRow("frame count: oldest go") << 2 << 100 << QList<int>{1, 1, 1, 1} << "cd";
+        QTest::newRow("size: oldest go until it fits") << 10 << 10 << QList<int>{4, 4, 4, 9} << "d";
+        QTest::newRow("frame larger than the bound") << 10 << 10 << QList<int>{4, 11, 4} << "ac";
     }
     void hold()
     {
@@ -737,21 +591,14 @@ private Q_SLOTS:
         QFETCH(int, maxChars);
         QFETCH(QList<int>, pushed);
         QFETCH(QString, kept);
-        QFETCH(int, dropped);
         OutgoingQueue q(maxFrames, maxChars);
         for (int i = 0; i < pushed.size(); ++i)
             q.push(QString(pushed[i], QChar('a' + i)));
-        QCOMPARE(q.dropped(), qint64(dropped));
+        QCOMPARE(q.dropped(), qint64(pushed.size() - kept.size()));
         QString firsts;
-        qint64 chars = 0;
-        for (const QString &f : q.takeAll()) {
+        for (const QString &f : q.takeAll())
             firsts += f.at(0);
-            chars += f.size();
-        }
         QCOMPARE(firsts, kept);
-        QVERIFY(chars <= maxChars);
-        QCOMPARE(q.size(), 0);
-        QCOMPARE(q.chars(), qint64(0));
     }
 };
 
