@@ -32,15 +32,6 @@ void TcpProxy::silence()
         p->silent = true;
 }
 
-void TcpProxy::dropAll()
-{
-    for (const auto &p : pairs) {
-        p->silent = true;   // nothing more either way
-        p->client->abort();
-        p->upstream->abort();
-    }
-}
-
 void TcpProxy::relay(Pair *p, QTcpSocket *from, QTcpSocket *to)
 {
     const QByteArray data = from->readAll();

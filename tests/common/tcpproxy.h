@@ -25,8 +25,6 @@ public:
     quint16 port() const { return server.serverPort(); }
     /// Connections open now stop relaying in both directions and stay open.
     void silence();
-    /// Every connection open now is reset on both sides, as a link cut on the way.
-    void dropAll();
     /// Number of client connections accepted so far.
     int accepted() const { return acceptedCount; }
     /// The "host:port" of the last CONNECT request.
