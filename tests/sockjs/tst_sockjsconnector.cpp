@@ -1,6 +1,4 @@
-// The connector over each transport against the stand-in's SockJS echo
-// endpoint (a real sockjs server), and against the in-process fake where a
-// server has to misbehave.
+// The connector on each transport against the stand-in's echo endpoint, and the fake where a server misbehaves.
 #include "fakesockjsserver.h"
 #include "sockjsconnector.h"
 #include "standin.h"
@@ -22,19 +20,17 @@ using Protocols = QList<SockJSProtocol>;
 using Mode = FakeSockJSServer::WebSocketMode;
 const Protocols ALL = {WEBSOCKET, XHR_STREAMING, XHR_POLLING};
 
+const QList<QPair<const char *, Protocols>> TRANSPORTS{
+    {"websocket", ALL}, {"xhr-streaming", {XHR_STREAMING, WEBSOCKET}}, {"xhr-polling", {XHR_POLLING, WEBSOCKET}}};
+
 void addTransportRows()
 {
     QTest::addColumn<Protocols>("protocols");
-    QTest::newRow("websocket") << ALL;
-    QTest::newRow("xhr-streaming") << Protocols{XHR_STREAMING, WEBSOCKET};
-    QTest::newRow("xhr-polling") << Protocols{XHR_POLLING, WEBSOCKET};
+    for (const auto &t : TRANSPORTS)
+        QTest::newRow(t.first) << t.second;
 }
 
-QString echoUrl()
-{
-    StandIn *s = StandIn::shared();
-    return s ? s->echoUrl() : QString();
-}
+QString echoUrl() { return StandIn::shared()->echoUrl(); }
 
 // A connector and spies on what it reports.
 struct Conn
@@ -44,11 +40,11 @@ struct Conn
     QSignalSpy messages{&c, &SockJSConnector::sockJSMessage};
     QSignalSpy closed{&c, &SockJSConnector::closed};
 
-    // Opens and waits for the `count`th session; false when it did not come.
-    bool open(const QString &url, const Protocols &protocols, int count = 1)
+    // Opens and waits for the session; false when it did not come.
+    bool open(const QString &url, const Protocols &protocols)
     {
         c.open(QUrl(url), protocols);
-        return QTest::qWaitFor([&] { return connected.size() >= count; }, 10000);
+        return QTest::qWaitFor([&] { return !connected.isEmpty(); }, 10000);
     }
 };
 
@@ -93,8 +89,7 @@ private slots:
             QSKIP("the stand-in service is not running");
     }
 
-    // One session per transport: open once, 1000 messages each way in order,
-    // a 1 MiB message, awkward characters, and close() ending it.
+    // One session per transport: 1000 messages each way in order, a 1 MiB message, awkward characters.
     void session_data() { addTransportRows(); }
     void session()
     {
@@ -170,26 +165,18 @@ private slots:
             QCOMPARE(fake.connections, 0);
         if (expected == XHR_POLLING)
             QCOMPARE(fake.requestsEndingWith("/xhr_streaming").size(), 0);
-        // Every endpoint lies below the URL's path, "/eventbus/119/" and an
-        // 8-character session id.
         const QRegularExpression path(QStringLiteral("^/app/eventbus/119/[A-Za-z0-9]{8}/(websocket|xhr|xhr_streaming)$"));
         for (const auto &r : fake.requests)
             QVERIFY2(path.match(QString::fromLatin1(r.path)).hasMatch(), r.path.constData());
     }
 
-    // A close frame from the server ends the session on every transport, and
-    // so does a second open frame (the server lost the session and opened a
-    // new one under the same id, on an XHR receive side that reconnected), and
-    // close() called from the first message's slot. Frames read behind the
-    // end, even in the same burst, are not delivered.
+    // A close frame, a second open frame (the server lost the session) and close() from the first message's
+    // slot each end the session; frames read behind the end, even in the same burst, are not delivered.
     void sessionEnds_data()
     {
         QTest::addColumn<Protocols>("protocols");
         QTest::addColumn<QByteArray>("frame");   // empty: the host closes on the first message
-        const QList<QPair<const char *, Protocols>> transports{{"websocket", ALL},
-                                                               {"xhr-streaming", {XHR_STREAMING, WEBSOCKET}},
-                                                               {"xhr-polling", {XHR_POLLING, WEBSOCKET}}};
-        for (const auto &t : transports) {
+        for (const auto &t : TRANSPORTS) {
             for (const char *frame : {"c[3000,\"Go away!\"]", "o", ""})
                 QTest::addRow("%s %s", t.first, *frame ? frame : "close()") << t.second << QByteArray(frame);
         }
@@ -220,8 +207,7 @@ private slots:
         QCOMPARE(x.messages.size(), frame.isEmpty() ? 1 : 0);
     }
 
-    // What the server sends with the WebSocket's open frame, in the same read
-    // as the handshake, reaches a slot connected after open() returned.
+    // What comes in the handshake's read with the open frame reaches a slot connected after open() returned.
     void framesWithOpenWaitForReturn()
     {
         FakeSockJSServer fake(Mode::Open);
@@ -233,8 +219,7 @@ private slots:
         QCOMPARE(messages.first().first().toString(), QStringLiteral("join"));
     }
 
-    // A burst is delivered whole and in order, but a slice at a time: the
-    // event loop runs before the last message of the frame is delivered.
+    // A burst is delivered whole and in order, a slice at a time (the event loop runs in between).
     void burstDeliveredInSlices_data() { addTransportRows(); }
     void burstDeliveredInSlices()
     {
@@ -260,9 +245,7 @@ private slots:
         QVERIFY2(deliveredWhenLoopRan > 0 && deliveredWhenLoopRan < n, qPrintable(QString::number(deliveredWhenLoopRan)));
     }
 
-    // A frame over the bound is refused before it is held whole: on WebSocket
-    // (one frame, or one message of many fragments) the connection is dropped
-    // and reported; on XHR the receive connection is opened again.
+    // A frame over the bound is refused: WebSocket drops and reports the connection, XHR opens the receive again.
     void frameBound_data()
     {
         QTest::addColumn<Protocols>("protocols");
@@ -314,9 +297,8 @@ private slots:
         QCOMPARE(x.closed.first().first().toBool(), true);
     }
 
-    // The raw sockets and the WebSocket go through the proxy that http_proxy
-    // names unless no_proxy exempts the server; a proxy the host set for the
-    // application wins (a name only the proxy knows proves the way).
+    // Both transports use the http_proxy proxy unless no_proxy exempts the server; an application proxy wins
+    // (a name only the proxy knows proves the way).
     void systemProxy_data()
     {
         QTest::addColumn<Protocols>("protocols");
