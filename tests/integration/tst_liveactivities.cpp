@@ -1,5 +1,4 @@
-// End to end: polls, cards, lesson state and assessments as the simulated
-// devices receive and answer them.
+// End to end: polls, cards and assessments as the simulated devices receive and answer them.
 #include <QRegularExpression>
 
 #include "assessmentoptions.h"
@@ -43,10 +42,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(joins.count(), 2, LIVE_WAIT_MS);
     }
 
-    // Options, metadata and template texts are checked exactly in isolation;
-    // here: the message each device receives and the answers coming back,
-    // each once, with its token, the id the device saw, whole seconds and a
-    // text matching the row's pattern; then the poll's stop.
+    // The message each device receives, the answers coming back (each once, with its token, the id the device
+    // saw, whole seconds and a text matching the row's pattern), then the poll's stop.
     void polls_data()
     {
         QTest::addColumn<int>("pollType");
@@ -121,29 +118,15 @@ private Q_SLOTS:
         QCOMPARE(str(stopped.last(), "data"), pollId);
     }
 
-    // A card goes to the learners; a large image is announced by "heavy" first.
-    void imageCards_data()
+    // A large image card reaches the learners, announced by "heavy" first.
+    void imageCard()
     {
-        QTest::addColumn<int>("bytes");   // image bytes, 0 for the URL form
-        // (thresholds and the unchecked form are covered in isolation)
-        QTest::newRow("plain url") << 0;
-        QTest::newRow("large image, checked") << 400000;
-    }
-    void imageCards()
-    {
-        QFETCH(int, bytes);
         const QString device = learners.last();
         const int before = live.standIn->records(device).size();
-        QString reference = QStringLiteral("https://img.test/cards/1.png?size=large&x=\"q\"");
-        if (bytes) {
-            QByteArray image(bytes, '\0');
-            for (int i = 0; i < bytes; ++i)
-                image[i] = char(i % 7 == 0 ? 0x89 : 'P' + i % 5);
-            live.collab->setCardImage(image);
-            reference = QStringLiteral("data:image/png;base64,") + QString::fromLatin1(image.toBase64());
-        } else {
-            live.collab->setCardImage(reference);
-        }
+        QByteArray image(400000, '\0');
+        for (int i = 0; i < image.size(); ++i)
+            image[i] = char(i % 7 == 0 ? 0x89 : 'P' + i % 5);
+        live.collab->setCardImage(image);
         const int shown = live.recordsOfType(device, QStringLiteral("showCard")).size();
         live.collab->showImageCard(true);
         QCOMPARE(nextRecords({device}, QStringLiteral("showCard"), shown).size(), 1);
@@ -151,11 +134,12 @@ private Q_SLOTS:
         QStringList types;
         for (int i = before; i < all.size(); ++i)
             types << str(all.at(i).toObject(), "type");
-        QCOMPARE(types, (bytes ? QStringList{"heavy", "showCard"} : QStringList{"showCard"}));
+        QCOMPARE(types, (QStringList{"heavy", "showCard"}));
         const QJsonObject card = all.last().toObject();
         QCOMPARE(str(card, "address"), live.token + QStringLiteral(".learner"));
         QCOMPARE(data(card).value(QStringLiteral("components")).toArray().at(0).toObject()
-                     .value(QStringLiteral("blob")).toObject().value(QStringLiteral("url")).toString(), reference);
+                     .value(QStringLiteral("blob")).toObject().value(QStringLiteral("url")).toString(),
+                 QStringLiteral("data:image/png;base64,") + QString::fromLatin1(image.toBase64()));
     }
 
     // Devices ask for questions by number; the host answers each request.

@@ -1,5 +1,4 @@
-// End to end: a live session's lifecycle and incoming dispatch against the
-// stand-in service with simulated devices, over each SockJS transport.
+// End to end: a live session's lifecycle and incoming dispatch with simulated devices, on each transport.
 #include "livetestutil.h"
 
 using namespace Veltro;
@@ -15,11 +14,8 @@ private Q_SLOTS:
         QVERIFY2(StandIn::shared(), "the stand-in service fixture is not running");
     }
 
-    // One class on each transport: the collaboration object is registered on
-    // all three of its addresses; learners' joins, every remote-control type
-    // in every payload shape, a poll's answers and departures come back as
-    // signals; the service lists the learners; close() says goodbye to the
-    // devices (doStopSession on the first row, which also stops the session once).
+    // Registered on all three addresses; joins, every remote-control type in every payload shape, answers and
+    // departures come back as signals; close() (doStopSession on the first row) says goodbye to the devices.
     void classroom_data() { addTransportRows(); }
     void classroom()
     {
