@@ -69,8 +69,7 @@ void TcpProxy::accept()
             up->write(raw->pending);
             raw->pending.clear();
         });
-        // An end on one side ends the other, unless the link is silent: then
-        // nobody is told, as with a connection lost on the way.
+        // An end on one side ends the other, unless the link is silent (a connection lost on the way).
         auto ended = [raw](QTcpSocket *other) {
             if (!raw->silent && other->state() != QAbstractSocket::UnconnectedState)
                 other->disconnectFromHost();

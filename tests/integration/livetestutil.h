@@ -97,7 +97,6 @@ struct LiveSession
         return out;
     }
 
-    // Calls the service's control interface for this session; returns the answer.
     QJsonObject control(const QString &path, QJsonObject body = {}) const
     {
         body.insert(QStringLiteral("sessionCode"), code);
@@ -123,7 +122,6 @@ struct LiveSession
         return got;
     }
 
-    // Whether the device is still connected to the service.
     bool deviceConnected(const QString &deviceToken) const
     {
         return standIn->control("GET", QStringLiteral("/records?token=") + deviceToken)

@@ -71,7 +71,6 @@ private Q_SLOTS:
         QSignalSpy up(c, &PresenterCollab::connected);
         QSignalSpy retrying(c, &PresenterCollab::reconnecting);
         QSignalSpy closed(c, &PresenterCollab::connectionClosed);
-        // Published at the moment the drop is reported, so surely while down.
         if (fault == HeldPoll) {
             connect(c, &PresenterCollab::reconnecting, c, [c](int attempt) {
                 if (attempt == 1)

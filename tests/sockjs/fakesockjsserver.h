@@ -87,12 +87,6 @@ public:
         }
     }
     void push(const QByteArray &frame) { push(QList<QByteArray>{frame}); }
-    void endStream()
-    {
-        if (stream)
-            stream->write("0\r\n\r\n");
-        stream = nullptr;
-    }
     void dropAll()
     {
         for (const QPointer<QTcpSocket> &s : qAsConst(sockets)) {

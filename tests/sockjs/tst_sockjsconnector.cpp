@@ -47,9 +47,7 @@ struct Conn
     }
 };
 
-// An HTTP CONNECT proxy on a thread of its own, as the XHR transport connects
-// while blocking the test's thread; every name it is asked for leads to this
-// machine. What it saw is read once the thread has ended (wait() orders it).
+// A CONNECT proxy on its own thread (the XHR transport connects blocking this one); read once it has ended.
 class ProxyThread : public QThread
 {
 public:
@@ -121,8 +119,7 @@ private slots:
         for (int i = 0; i < sent.size(); ++i)
             QVERIFY2(x.messages.at(i).first().toString() == sent.at(i), qPrintable(QString::number(i)));
 
-        // Opened again while its close is still under way: the old session's
-        // end is reported once, at once, and a new session starts.
+        // Opened again while its close is under way: the old end is reported once, at once; a new session starts.
         x.c.close();
         QVERIFY(!x.c.isConnected());
         x.c.open(QUrl(echoUrl()), protocols);
@@ -139,7 +136,6 @@ private slots:
         QTest::addColumn<Mode>("wsMode");
         QTest::addColumn<Protocols>("protocols");
         QTest::addColumn<int>("expected");
-        // (the list's first entry winning is shown by the session test on each transport)
         QTest::newRow("websocket refused -> streaming") << Mode::Refuse << ALL << int(XHR_STREAMING);
         QTest::newRow("websocket refused, nothing after") << Mode::Refuse << Protocols{WEBSOCKET} << 0;
         QTest::newRow("websocket closes before open -> polling")
@@ -273,8 +269,7 @@ private slots:
         QCOMPARE(x.messages.size(), 0);
     }
 
-    // More than an hour without an outgoing non-ping message ends the session
-    // at the next check; pings do not count.
+    // More than an hour without an outgoing non-ping message ends the session at the next check.
     void inactivity_data() { addTransportRows(); }
     void inactivity()
     {

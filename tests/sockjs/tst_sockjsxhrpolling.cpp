@@ -57,11 +57,9 @@ private slots:
         QTest::addColumn<QString>("requestPath");
         QTest::newRow("leading slash") << SESSION_PATH << SESSION_PATH;
         QTest::newRow("no leading slash") << SESSION_PATH.mid(1) << SESSION_PATH;
-        QTest::newRow("trailing slash") << SESSION_PATH + "/" << SESSION_PATH + "/";
     }
 
-    // The receive requests byte for byte; a cookie set on a response comes back on the next request and on
-    // "/xhr_send".
+    // The receive requests byte for byte; a cookie set on a response comes back on later requests.
     void requests()
     {
         QFETCH(QString, path);
@@ -97,21 +95,6 @@ private slots:
         QVERIFY2(polls >= x.frames.size() && polls <= x.frames.size() + 2,
                  qPrintable(QStringLiteral("%1 polls for %2 frames").arg(polls).arg(x.frames.size())));
         QCOMPARE(x.fake.connections, 1);
-    }
-
-    // Streaming: a delivered frame keeps the stream; a cleanly ended stream is
-    // followed by a new streaming request.
-    void streamingFrames()
-    {
-        Xhr x;
-        QVERIFY(x.open(true));
-        x.fake.push("a[\"one\"]");
-        QTRY_COMPARE_WITH_TIMEOUT(x.lastFrame(), QStringLiteral("a[\"one\"]"), 5000);
-        QCOMPARE(x.fake.requestsEndingWith("/xhr_streaming").size(), 1);
-        x.fake.endStream();
-        QTRY_COMPARE_WITH_TIMEOUT(x.fake.requestsEndingWith("/xhr_streaming").size(), 2, 5000);
-        x.fake.push("a[\"two\"]");
-        QTRY_COMPARE_WITH_TIMEOUT(x.lastFrame(), QStringLiteral("a[\"two\"]"), 5000);
     }
 
     // Posts go one at a time; what queues meanwhile is merged in order into posts of bounded size.
