@@ -60,8 +60,6 @@ private Q_SLOTS:
         QTest::newRow("sort") << int(PollType::SORT) << int(OrdinalType::ALPHA_LOWER) << 3 << "" << q << "sort"
                               << "(?=.*a)(?=.*b)(?=.*c)[abc]{3}";
         QTest::newRow("text") << int(PollType::TEXT) << int(OrdinalType::GENERIC) << 0 << "" << q << "text" << ".+";
-        QTest::newRow("number") << int(PollType::NUMBER) << int(OrdinalType::NUMBER) << 2 << "" << q << "number"
-                                << "\\d+\\.\\d{2}";
         QTest::newRow("word-seed with background") << int(PollType::WORD_SEED) << int(OrdinalType::GENERIC) << 3
                                                    << "http://img.test/w.png" << "poll" << "word-seed" << ".+";
         QTest::newRow("unknown kind picks an option") << 15 << int(OrdinalType::GENERIC) << 3 << "" << "poll" << ""

@@ -214,32 +214,6 @@ private slots:
         QCOMPARE(messages.first().first().toString(), QStringLiteral("join"));
     }
 
-    // A burst is delivered whole and in order, a slice at a time (the event loop runs in between).
-    void burstDeliveredInSlices_data() { addTransportRows(); }
-    void burstDeliveredInSlices()
-    {
-        QFETCH(Protocols, protocols);
-        FakeSockJSServer fake(Mode::Open);
-        Conn x;
-        QVERIFY(x.open(fake.url(), protocols));
-        const int n = 200000;
-        QByteArray frame = "a[\"0\"";
-        for (int i = 1; i < n; ++i)
-            frame += ",\"" + QByteArray::number(i) + '"';
-        int delivered = 0;
-        int deliveredWhenLoopRan = -1;
-        bool inOrder = true;
-        connect(&x.c, &SockJSConnector::sockJSMessage, &x.c, [&](const QString &m) {
-            inOrder = inOrder && m.toInt() == delivered;
-            if (delivered++ == 0)
-                QTimer::singleShot(0, &x.c, [&] { deliveredWhenLoopRan = delivered; });
-        });
-        fake.push(frame + ']');
-        QTRY_COMPARE_WITH_TIMEOUT(delivered, n, 30000);
-        QVERIFY(inOrder);
-        QVERIFY2(deliveredWhenLoopRan > 0 && deliveredWhenLoopRan < n, qPrintable(QString::number(deliveredWhenLoopRan)));
-    }
-
     // A frame over the bound is refused: WebSocket drops and reports the connection, XHR opens the receive again.
     void frameBound_data()
     {
@@ -270,10 +244,9 @@ private slots:
     }
 
     // More than an hour without an outgoing non-ping message ends the session at the next check.
-    void inactivity_data() { addTransportRows(); }
     void inactivity()
     {
-        QFETCH(Protocols, protocols);
+        const Protocols protocols{XHR_POLLING};
         QDateTime now = QDateTime::currentDateTimeUtc();
         Conn x;
         x.c.setClock([&now] { return now; });
