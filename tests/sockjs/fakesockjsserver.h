@@ -8,6 +8,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 class FakeSockJSServer : public QObject
@@ -61,10 +63,8 @@ public:
     QList<Request> requestsEndingWith(const QByteArray &suffix) const
     {
         QList<Request> out;
-        for (const Request &r : requests) {
-            if (r.path.endsWith(suffix))
-                out.append(r);
-        }
+        std::copy_if(requests.begin(), requests.end(), std::back_inserter(out),
+                     [&](const Request &r) { return r.path.endsWith(suffix); });
         return out;
     }
 

@@ -101,9 +101,6 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QStringList>("expected");
 
-        QTest::newRow("content-length o") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\no\n")
-                                          << QStringList{"H200", "F:o", "E"};
-        QTest::newRow("polling response, chunked") << chunked({"o\n"}) << QStringList{"H200", "F:o", "E"};
         QTest::newRow("frames across chunks") << chunked({"a[\"x\"]\nh", "\na[\"y", "\"]\n"})
                                               << QStringList{"H200", "F:a[\"x\"]", "F:h", "F:a[\"y\"]", "E"};
         QTest::newRow("chunk of size 1 is data") << chunked({"o", "\n", "h"}) << QStringList{"H200", "F:o", "F:h", "E"};
