@@ -8,7 +8,7 @@
 #include <QSslConfiguration>
 #include <QtTest>
 
-QString StandIn::sourcePath(const QString &relative)
+static QString sourcePath(const QString &relative)
 {
     QString root = qEnvironmentVariable("VELTRO_SOURCE_DIR");
     if (root.isEmpty())
@@ -101,7 +101,7 @@ QJsonDocument StandIn::control(const QByteArray &method, const QString &path, co
                                int timeoutMs, int *status) const
 {
     QNetworkAccessManager nam;
-    QNetworkRequest req(QUrl(controlUrl() + path));
+    QNetworkRequest req(QUrl(m_info.value(QStringLiteral("control")).toString() + path));
     req.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     req.setAttribute(QNetworkRequest::Http2AllowedAttribute, false); // the service speaks HTTP/1.1 only
     const QString caFile = m_info.value(QStringLiteral("caFile")).toString();

@@ -32,15 +32,6 @@ void TcpProxy::silence()
         p->silent = true;
 }
 
-void TcpProxy::dropAll()
-{
-    for (const auto &p : pairs) {
-        p->silent = true;   // nothing more either way
-        p->client->abort();
-        p->upstream->abort();
-    }
-}
-
 void TcpProxy::relay(Pair *p, QTcpSocket *from, QTcpSocket *to)
 {
     const QByteArray data = from->readAll();
@@ -78,8 +69,7 @@ void TcpProxy::accept()
             up->write(raw->pending);
             raw->pending.clear();
         });
-        // An end on one side ends the other, unless the link is silent: then
-        // nobody is told, as with a connection lost on the way.
+        // An end on one side ends the other, unless the link is silent (a connection lost on the way).
         auto ended = [raw](QTcpSocket *other) {
             if (!raw->silent && other->state() != QAbstractSocket::UnconnectedState)
                 other->disconnectFromHost();

@@ -1,8 +1,5 @@
-// A forwarding TCP proxy on 127.0.0.1 (port 0) for live tests: relays bytes
-// between each client and a target port, and can make the connections that
-// are open now go silent (nothing relayed either way, both TCP connections
-// kept open, as a half-open link behind a roaming Wi-Fi does) while new
-// connections are relayed as usual.
+// A TCP proxy on 127.0.0.1 (port 0) that can make the connections open now go silent (nothing relayed,
+// both kept open, as a half-open link behind a roaming Wi-Fi) while new ones are relayed as usual.
 #pragma once
 
 #include <QByteArray>
@@ -16,18 +13,13 @@ class QTcpSocket;
 class TcpProxy
 {
 public:
-    /// Listens at once; port() is 0 when it could not. With `targetPort` 0 it
-    /// is an HTTP CONNECT proxy: each client names its target in a CONNECT
-    /// request, and every host name is taken to mean this machine.
+    /// Listens at once (port() 0 when it could not); with `targetPort` 0 an HTTP CONNECT proxy to this machine.
     explicit TcpProxy(quint16 targetPort);
     ~TcpProxy();
 
     quint16 port() const { return server.serverPort(); }
     /// Connections open now stop relaying in both directions and stay open.
     void silence();
-    /// Every connection open now is reset on both sides, as a link cut on the way.
-    void dropAll();
-    /// Number of client connections accepted so far.
     int accepted() const { return acceptedCount; }
     /// The "host:port" of the last CONNECT request.
     QByteArray connectTarget() const { return lastTarget; }

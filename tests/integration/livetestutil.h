@@ -1,6 +1,5 @@
-// Shared steps of the end-to-end tests: a signed-in client with a live
-// collaboration object on the stand-in service, learners and a controller
-// joined through its control interface, and the messages they received.
+// Shared steps of the end-to-end tests: a signed-in client with a live collaboration object on the stand-in,
+// devices joined through its control interface, and the messages they received.
 #pragma once
 
 #include <QJsonArray>
@@ -45,9 +44,8 @@ struct LiveSession
     QString code;
     QString token;
 
-    // Publishes a probe to `address` and waits for it to come back: proves the
-    // presenter is registered there and the server has handled all it sent before.
-    // Written as another sender: the presenter ignores its own bodies.
+    // Publishes a probe to `address` as another sender and waits for it to come back: the presenter is
+    // registered there and the server has handled all it sent before.
     bool probe(const QString &address)
     {
         QSignalSpy spy(collab, &PresenterCollab::unhandledMessage);
@@ -68,8 +66,7 @@ struct LiveSession
         }, LIVE_WAIT_MS);
     }
 
-    // Signs in, creates and starts a session on `transport` and waits until the
-    // collaboration object is registered. Returns an error text, empty on success.
+    // Signs in, starts a session on `transport`, waits for the registration; an error text, empty on success.
     QString start(StandIn *s, const QString &transport)
     {
         standIn = s;
@@ -100,7 +97,6 @@ struct LiveSession
         return out;
     }
 
-    // Calls the service's control interface for this session; returns the answer.
     QJsonObject control(const QString &path, QJsonObject body = {}) const
     {
         body.insert(QStringLiteral("sessionCode"), code);
@@ -126,7 +122,6 @@ struct LiveSession
         return got;
     }
 
-    // Whether the device is still connected to the service.
     bool deviceConnected(const QString &deviceToken) const
     {
         return standIn->control("GET", QStringLiteral("/records?token=") + deviceToken)

@@ -1,5 +1,4 @@
-// End to end: polls, cards, lesson state and assessments as the simulated
-// devices receive and answer them.
+// End to end: polls, cards and assessments as the simulated devices receive and answer them.
 #include <QRegularExpression>
 
 #include "assessmentoptions.h"
@@ -16,7 +15,6 @@ class TestLiveActivities : public QObject
 
     LiveSession live;
     QStringList learners;
-    QString controller;
 
     static QJsonObject data(const QJsonObject &record) { return record.value(QStringLiteral("data")).toObject(); }
     // The one new record of `type` each device got after it had `before` of them.
@@ -42,14 +40,10 @@ private Q_SLOTS:
         learners = live.addLearners(2);
         QCOMPARE(learners.size(), 2);
         QTRY_COMPARE_WITH_TIMEOUT(joins.count(), 2, LIVE_WAIT_MS);
-        controller = live.control(QStringLiteral("/controller")).value(QStringLiteral("token")).toString();
-        QVERIFY(!controller.isEmpty());
     }
 
-    // Options, metadata and template texts are checked exactly in isolation;
-    // here: the message each device receives and the answers coming back,
-    // each once, with its token, the id the device saw, whole seconds and a
-    // text matching the row's pattern; then the poll's stop.
+    // The message each device receives, the answers coming back (each once, with its token, the id the device
+    // saw, whole seconds and a text matching the row's pattern), then the poll's stop.
     void polls_data()
     {
         QTest::addColumn<int>("pollType");
@@ -61,19 +55,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("answer");     // pattern of the answers
 
         const QString q = QStringLiteral("questionStart");
-        QTest::newRow("true-false") << int(PollType::TRUE_FALSE) << int(OrdinalType::TRUE_FALSE) << 2 << "" << q
-                                    << "true-false" << "[AB]";
-        QTest::newRow("yes-no-other") << int(PollType::YES_NO_OTHER) << int(OrdinalType::YES_NO_OTHER) << 3 << "" << q
-                                      << "yes-no-other" << "[AB?]";
         QTest::newRow("multiple with card image") << int(PollType::MULTIPLE) << int(OrdinalType::ALPHA_UPPER) << 4
                                                   << "http://img.test/q.png" << q << "multiple" << "(?!(.)\\1)[A-D]{2}";
-        QTest::newRow("scale") << int(PollType::SCALE) << int(OrdinalType::AGREEMENT) << 5 << "" << q << "scale"
-                               << "[0-4]";
         QTest::newRow("sort") << int(PollType::SORT) << int(OrdinalType::ALPHA_LOWER) << 3 << "" << q << "sort"
                               << "(?=.*a)(?=.*b)(?=.*c)[abc]{3}";
         QTest::newRow("text") << int(PollType::TEXT) << int(OrdinalType::GENERIC) << 0 << "" << q << "text" << ".+";
-        QTest::newRow("number") << int(PollType::NUMBER) << int(OrdinalType::NUMBER) << 2 << "" << q << "number"
-                                << "\\d+\\.\\d{2}";
         QTest::newRow("word-seed with background") << int(PollType::WORD_SEED) << int(OrdinalType::GENERIC) << 3
                                                    << "http://img.test/w.png" << "poll" << "word-seed" << ".+";
         QTest::newRow("unknown kind picks an option") << 15 << int(OrdinalType::GENERIC) << 3 << "" << "poll" << ""
@@ -130,69 +116,15 @@ private Q_SLOTS:
         QCOMPARE(str(stopped.last(), "data"), pollId);
     }
 
-    // Answers held by pause come in after resume; both notices carry the poll id.
-    void pauseAndResume()
+    // A large image card reaches the learners, announced by "heavy" first.
+    void imageCard()
     {
-        QSignalSpy answers(live.collab, &PresenterCollab::learnerPollResponse);
-        const QStringList device{learners.first()};
-        const int pauses = live.recordsOfType(device.first(), QStringLiteral("pause")).size();
-        const int resumes = live.recordsOfType(device.first(), QStringLiteral("resume")).size();
-        live.collab->startPoll(PollType::TEXT, OrdinalType::GENERIC);
-        live.collab->pausePoll();
-        const auto paused = nextRecords(device, QStringLiteral("pause"), pauses);
-        QCOMPARE(paused.size(), 1);
-        QCOMPARE(str(paused.first(), "data"), live.collab->getPollId());
-        live.collab->resumePoll();
-        const auto resumed = nextRecords(device, QStringLiteral("resume"), resumes);
-        QCOMPARE(resumed.size(), 1);
-        QCOMPARE(str(resumed.first(), "data"), live.collab->getPollId());
-        QTRY_COMPARE_WITH_TIMEOUT(answers.count(), learners.size(), LIVE_WAIT_MS);
-        live.collab->stopPoll();
-    }
-
-    // The current card, lesson and presence reach a controller exactly, and
-    // no learner.
-    void controllerState()
-    {
-        live.collab->sendCurrentCardToRemote(2, 3);
-        live.collab->sendCurrentLessonToRemote(QStringLiteral("lesson \"7\""), QStringLiteral("Fractions: ½ \"and\" ¼"));
-        live.collab->sendPresenterIsActiveToRemote();
-        const auto card = live.waitForRecords(controller, QStringLiteral("currentCard"));
-        const auto lesson = live.waitForRecords(controller, QStringLiteral("currentLesson"));
-        const auto active = live.waitForRecords(controller, QStringLiteral("presenterIsActive"));
-        QVERIFY(card.size() == 1 && lesson.size() == 1 && active.size() == 1);
-        QCOMPARE(str(card.first(), "address"), live.token + QStringLiteral(".controller"));
-        const QJsonArray cards{QJsonObject{{"name", "1"}}, QJsonObject{{"name", "2"}}, QJsonObject{{"name", "3"}}};
-        QCOMPARE(data(card.first()), (QJsonObject{{"currentCard", "2"}, {"cards", cards}, {"totalCards", "3"}}));
-        QCOMPARE(data(lesson.first()), (QJsonObject{{"lessonId", "lesson \"7\""}, {"name", "Fractions: ½ \"and\" ¼"}}));
-        QCOMPARE(str(active.first(), "data"), QStringLiteral("%0"));
-        QCOMPARE(str(active.first(), "from"), str(card.first(), "from"));
-        QVERIFY(live.recordsOfType(learners.first(), QStringLiteral("currentCard")).isEmpty());
-    }
-
-    // A card goes to the learners; a large image is announced by "heavy" first.
-    void imageCards_data()
-    {
-        QTest::addColumn<int>("bytes");   // image bytes, 0 for the URL form
-        // (thresholds and the unchecked form are covered in isolation)
-        QTest::newRow("plain url") << 0;
-        QTest::newRow("large image, checked") << 400000;
-    }
-    void imageCards()
-    {
-        QFETCH(int, bytes);
         const QString device = learners.last();
         const int before = live.standIn->records(device).size();
-        QString reference = QStringLiteral("https://img.test/cards/1.png?size=large&x=\"q\"");
-        if (bytes) {
-            QByteArray image(bytes, '\0');
-            for (int i = 0; i < bytes; ++i)
-                image[i] = char(i % 7 == 0 ? 0x89 : 'P' + i % 5);
-            live.collab->setCardImage(image);
-            reference = QStringLiteral("data:image/png;base64,") + QString::fromLatin1(image.toBase64());
-        } else {
-            live.collab->setCardImage(reference);
-        }
+        QByteArray image(400000, '\0');
+        for (int i = 0; i < image.size(); ++i)
+            image[i] = char(i % 7 == 0 ? 0x89 : 'P' + i % 5);
+        live.collab->setCardImage(image);
         const int shown = live.recordsOfType(device, QStringLiteral("showCard")).size();
         live.collab->showImageCard(true);
         QCOMPARE(nextRecords({device}, QStringLiteral("showCard"), shown).size(), 1);
@@ -200,36 +132,19 @@ private Q_SLOTS:
         QStringList types;
         for (int i = before; i < all.size(); ++i)
             types << str(all.at(i).toObject(), "type");
-        QCOMPARE(types, (bytes ? QStringList{"heavy", "showCard"} : QStringList{"showCard"}));
+        QCOMPARE(types, (QStringList{"heavy", "showCard"}));
         const QJsonObject card = all.last().toObject();
         QCOMPARE(str(card, "address"), live.token + QStringLiteral(".learner"));
         QCOMPARE(data(card).value(QStringLiteral("components")).toArray().at(0).toObject()
-                     .value(QStringLiteral("blob")).toObject().value(QStringLiteral("url")).toString(), reference);
-    }
-
-    // removeLearner disconnects that device and reports it at once; others stay.
-    void removeLearner()
-    {
-        const QString device = live.addLearners(1).value(0);
-        QVERIFY(!device.isEmpty());
-        QSignalSpy left(live.collab, &PresenterCollab::learnerUnregister);
-        live.collab->removeLearner(device);
-        QCOMPARE(left.count(), 1);
-        QCOMPARE(left.at(0).at(0).toString(), device);
-        const auto bye = live.waitForRecords(device, QStringLiteral("disconnect"));
-        QCOMPARE(bye.size(), 1);
-        QCOMPARE(str(bye.first(), "address"), live.token + QStringLiteral(".user.") + device);
-        QTRY_VERIFY_WITH_TIMEOUT(!live.deviceConnected(device), LIVE_WAIT_MS);
-        QVERIFY(live.deviceConnected(learners.first()));
+                     .value(QStringLiteral("blob")).toObject().value(QStringLiteral("url")).toString(),
+                 QStringLiteral("data:image/png;base64,") + QString::fromLatin1(image.toBase64()));
     }
 
     // Devices ask for questions by number; the host answers each request.
     void assessment()
     {
         PresenterAssessment assessment(nullptr, live.collab);
-        PresenterAssessment bystander(nullptr, live.collab);
         QSignalSpy asked(&assessment, &PresenterAssessment::learnerGetQuestion);
-        QSignalSpy askedToo(&bystander, &PresenterAssessment::learnerGetQuestion);
         QSignalSpy answers(live.collab, &PresenterCollab::learnerPollResponse);
         QuestionMultiChoice first;
         for (const char *id : {"A", "B", "C", "D"})
@@ -246,7 +161,6 @@ private Q_SLOTS:
         const int expected = 2 * learners.size();
         QTRY_COMPARE_WITH_TIMEOUT(answers.count(), expected, LIVE_WAIT_MS);
         QCOMPARE(asked.count(), expected);
-        QCOMPARE(askedToo.count(), expected);
         QMap<QString, QList<int>> numbers;
         for (const auto &args : asked)
             numbers[args.at(0).toString()] << args.at(1).toInt();
@@ -257,18 +171,6 @@ private Q_SLOTS:
             QVERIFY(isFirst || args.at(1).toString() == second.getID());
             QVERIFY(QRegularExpression(isFirst ? "^[A-D]$" : "^.+$").match(args.at(3).toString()).hasMatch());
         }
-
-        const QString device = learners.first();
-        const auto started = live.recordsOfType(device, QStringLiteral("assessmentStart"));
-        QVERIFY(!started.isEmpty());
-        QCOMPARE(str(data(started.last()), "assessmentToken"), assessment.getAssessmentId());
-        QCOMPARE(str(data(started.last()), "title"), QStringLiteral("Quiz \"one\""));
-        const auto questions = live.recordsOfType(device, QStringLiteral("questionStart"));
-        QVERIFY(questions.size() >= 2);
-        const QJsonObject q1 = questions.at(questions.size() - 2);
-        QCOMPARE(str(q1, "address"), live.token + QStringLiteral(".user.") + device);
-        QCOMPARE(str(data(q1), "questionSetMode"), QStringLiteral("Assessment"));
-        QCOMPARE(str(data(q1).value(QStringLiteral("metadata")).toObject(), "ordinalType"), QStringLiteral("alpha-upper"));
 
         // (the texts of its messages and whom they address are checked in isolation)
         assessment.stop();

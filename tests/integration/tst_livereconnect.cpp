@@ -1,8 +1,5 @@
-// The live connection through faults of a school network, on each transport:
-// a link gone silent, the server dropping the presenter, the service process
-// restarted; frames published while down, giving up, and close() while
-// waiting. The presenter reaches the service's event bus through a proxy
-// (the service reports the proxy's address), the devices directly.
+// The live connection through a school network's faults on each transport; the presenter reaches the
+// event bus through a proxy (the service reports its address), the devices directly.
 #include <QtTest>
 
 #include "livetestutil.h"
@@ -22,8 +19,7 @@ class TestLiveReconnect : public QObject
 {
     Q_OBJECT
 
-    // Private: it is killed and restarted, and its heartbeat is short enough
-    // for a short dead-link limit.
+    // Private: it is killed and restarted; its heartbeat suits a short dead-link limit.
     std::unique_ptr<StandIn> sim;
 
     bool presenterRegistered(const QString &address) const
@@ -75,7 +71,6 @@ private Q_SLOTS:
         QSignalSpy up(c, &PresenterCollab::connected);
         QSignalSpy retrying(c, &PresenterCollab::reconnecting);
         QSignalSpy closed(c, &PresenterCollab::connectionClosed);
-        // Published at the moment the drop is reported, so surely while down.
         if (fault == HeldPoll) {
             connect(c, &PresenterCollab::reconnecting, c, [c](int attempt) {
                 if (attempt == 1)
@@ -131,8 +126,7 @@ private Q_SLOTS:
             live.client.reset();
             return;
         }
-        // What went out after the reconnection (and the poll held before it)
-        // reaches the device once, in order.
+        // What went out after the reconnection (and the poll held before it) reaches the device once, in order.
         if (fault != HeldPoll)
             c->startPoll(Veltro::PollType::MULTIPLE, Veltro::OrdinalType::ALPHA_UPPER, 3);
         c->stopPoll();

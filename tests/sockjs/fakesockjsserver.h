@@ -1,6 +1,4 @@
-// A SockJS server that speaks just enough HTTP and WebSocket for tests that
-// need exact bytes or misbehaviour: it records every raw request, answers
-// the XHR endpoints, and can refuse, cut or close WebSocket sessions.
+// Just enough SockJS over HTTP and WebSocket for exact bytes and misbehaviour: records every raw request.
 #pragma once
 
 #include <QByteArray>
@@ -10,6 +8,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 class FakeSockJSServer : public QObject
@@ -18,8 +18,6 @@ class FakeSockJSServer : public QObject
 
 public:
     enum class WebSocketMode { Refuse, CloseBeforeOpen, Open };
-    /// What an "/xhr_send" post gets: an answer; nothing; a reset once read;
-    /// an answer, then the connection closed.
     enum class SendMode { Answer, Ignore, Reset, AnswerAndClose };
 
     struct Request
@@ -65,16 +63,12 @@ public:
     QList<Request> requestsEndingWith(const QByteArray &suffix) const
     {
         QList<Request> out;
-        for (const Request &r : requests) {
-            if (r.path.endsWith(suffix))
-                out.append(r);
-        }
+        std::copy_if(requests.begin(), requests.end(), std::back_inserter(out),
+                     [&](const Request &r) { return r.path.endsWith(suffix); });
         return out;
     }
 
-    /// Sends frames in one write on the receiving side: the open WebSocket,
-    /// the streaming response (one chunk), or the held poll (which it
-    /// completes); kept for the next receive request when there is none.
+    /// Sends frames in one write on the WebSocket, the stream or the held poll; else kept for the next one.
     void push(const QList<QByteArray> &frames)
     {
         QByteArray lines;
@@ -93,14 +87,6 @@ public:
         }
     }
     void push(const QByteArray &frame) { push(QList<QByteArray>{frame}); }
-    /// Ends the streaming response cleanly.
-    void endStream()
-    {
-        if (stream)
-            stream->write("0\r\n\r\n");
-        stream = nullptr;
-    }
-    /// Drops every connection.
     void dropAll()
     {
         for (const QPointer<QTcpSocket> &s : qAsConst(sockets)) {
@@ -109,7 +95,7 @@ public:
         }
         ws = stream = heldPoll = nullptr;
     }
-    /// Stops listening and drops every connection: the server is gone.
+    /// The server is gone.
     void stop()
     {
         server.close();

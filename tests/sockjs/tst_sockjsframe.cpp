@@ -1,11 +1,42 @@
-// SockJS frame reading and the outgoing message text.
+// SockJS frame reading, the outgoing message text and the XHR worker's HTTP/1.1 response reader.
+#include "httpresponseparser_p.h"
 #include "sockjsframe_p.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QtTest>
 
+using Veltro::HttpResponseParser;
 using Veltro::SockJSFrame;
+using Event = HttpResponseParser::Event;
+
+namespace {
+
+// A compact trace of the events: "H200" headers, "F:text" frame, "E" end.
+QStringList trace(const QVector<Event> &events)
+{
+    QStringList out;
+    for (const Event &e : events) {
+        if (e.kind == Event::Headers)
+            out << QStringLiteral("H%1").arg(e.status);
+        else if (e.kind == Event::Frame)
+            out << QStringLiteral("F:") + QString::fromUtf8(e.data);
+        else
+            out << QStringLiteral("E");
+    }
+    return out;
+}
+
+QByteArray chunked(const QList<QByteArray> &chunks)
+{
+    QByteArray out = "HTTP/1.1 200 OK\r\nContent-Type: application/javascript; charset=UTF-8\r\n"
+                     "Transfer-Encoding: chunked\r\n\r\n";
+    for (const QByteArray &c : chunks)
+        out += QByteArray::number(c.size(), 16) + "\r\n" + c + "\r\n";
+    return out + "0\r\n\r\n";
+}
+
+} // namespace
 
 class TestSockJSFrame : public QObject
 {
@@ -53,8 +84,7 @@ private slots:
         QCOMPARE(f.closeCode, closeCode);
     }
 
-    // Awkward characters survive encoding and the server's echo; every plane,
-    // NUL and "[ " go through each transport in the connector's session test.
+    // The exact outgoing layout; awkward characters survive encoding (and each transport, in the connector test).
     void encodeRoundTrip()
     {
         const QString message = QStringLiteral("\"q\" \\ \\\" [ x ] ") + QChar(0) + QChar(0x1F) + QChar(0x2028);
@@ -64,8 +94,149 @@ private slots:
         const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &err);
         QCOMPARE(err.error, QJsonParseError::NoError);
         QCOMPARE(doc.array(), QJsonArray{message});
-        QCOMPARE(SockJSFrame::read(QLatin1Char('a') + QString::fromUtf8(doc.toJson(QJsonDocument::Compact))).messages,
-                 QStringList{message});
+    }
+
+    void responses_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("expected");
+
+        QTest::newRow("frames across chunks") << chunked({"a[\"x\"]\nh", "\na[\"y", "\"]\n"})
+                                              << QStringList{"H200", "F:a[\"x\"]", "F:h", "F:a[\"y\"]", "E"};
+        QTest::newRow("chunk of size 1 is data") << chunked({"o", "\n", "h"}) << QStringList{"H200", "F:o", "F:h", "E"};
+        QTest::newRow("streaming prelude then open")
+            << chunked({QByteArray(2048, 'h') + "\n", "o\n"})
+            << QStringList{"H200", "F:" + QString(2048, QLatin1Char('h')), "F:o", "E"};
+        QTest::newRow("chunk extension and trailer")
+            << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2;x=y\r\no\n\r\n0\r\nX-T: 1\r\n\r\n")
+            << QStringList{"H200", "F:o", "E"};
+        QTest::newRow("no content") << QByteArray("HTTP/1.1 204 No Content\r\n\r\n") << QStringList{"H204", "E"};
+        QTest::newRow("zero length") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")
+                                     << QStringList{"H200", "E"};
+        QTest::newRow("interim response skipped")
+            << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nh\n")
+            << QStringList{"H200", "F:h", "E"};
+        QTest::newRow("error status delivered") << QByteArray("HTTP/1.1 404 Not Found\r\ncontent-length: 9\r\n\r\nNot found")
+                                                << QStringList{"H404", "F:Not found", "E"};
+        QTest::newRow("two pipelined responses")
+            << (chunked({"o\n"}) + "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\na[\"z\"]\n\n\n")
+            << QStringList{"H200", "F:o", "E", "H200", "F:a[\"z\"]", "E"};
+        QTest::newRow("stray bytes before status line") << ("\r\n\r\n" + chunked({"o\n"}))
+                                                        << QStringList{"H200", "F:o", "E"};
+        QTest::newRow("body ending like a status line, stray bytes after")
+            << ("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nHT" + QByteArray("TP/x junk\r\n") + chunked({"o\n"}))
+            << QStringList{"H200", "F:HT", "E", "H200", "F:o", "E"};
+        QTest::newRow("body frame without trailing newline")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nh") << QStringList{"H200", "F:h", "E"};
+        QTest::newRow("body until close") << QByteArray("HTTP/1.0 200 OK\r\n\r\no\nh")
+                                          << QStringList{"H200", "F:o", "F:h", "E"};
+    }
+
+    // Every response reads the same whole, split at every byte and byte by byte; the close ends it cleanly.
+    void responses()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, expected);
+        auto read = [&bytes](const QList<int> &cuts) {
+            HttpResponseParser p;
+            QVector<Event> ev;
+            int at = 0;
+            for (int cut : cuts + QList<int>{int(bytes.size())}) {
+                if (!p.feed(bytes.mid(at, cut - at), &ev))
+                    return QStringList{QStringLiteral("refused at %1").arg(cut)};
+                at = cut;
+            }
+            // (only the body that ends with the connection, HTTP/1.0 here, is held open)
+            if (p.hasPartialData() != bytes.startsWith("HTTP/1.0"))
+                return QStringList{QStringLiteral("partial data")};
+            return p.finish(&ev) ? trace(ev) : QStringList{QStringLiteral("finish refused")};
+        };
+        QCOMPARE(read({}), expected);
+        QList<int> each;
+        for (int cut = 1; cut < bytes.size(); ++cut) {
+            each << cut;
+            const QStringList got = read({cut});
+            if (got != expected)
+                QFAIL(qPrintable(QStringLiteral("split at %1: %2").arg(cut).arg(got.join(QLatin1Char('|')))));
+        }
+        QCOMPARE(read(each), expected);
+    }
+
+    void headerFields()
+    {
+        HttpResponseParser p;
+        QVector<Event> ev;
+        QVERIFY(p.feed(QByteArray("HTTP/1.1 200 OK\r\nSet-Cookie: A=1; Path=/\r\nSet-Cookie: B=2\r\n"
+                                  "transfer-encoding: gzip, chunked\r\nX-Empty:\r\nno colon line\r\n\r\n"),
+                       &ev));
+        QCOMPARE(ev.size(), 1);
+        QVERIFY(ev[0].chunked);
+        QCOMPARE(ev[0].headers.value("Set-Cookie"), QStringLiteral("A=1; Path=/\nB=2"));
+        QCOMPARE(ev[0].headers.value("X-Empty"), QString(""));
+        QVERIFY(p.inResponse());
+        QVERIFY(!p.hasPartialData());   // a stream waiting for its next chunk is not stuck
+    }
+
+    // A body the connection ends short of its length is refused.
+    void bodyCutShort()
+    {
+        HttpResponseParser p;
+        QVector<Event> ev;
+        QVERIFY(p.feed(QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nab"), &ev));
+        QVERIFY(p.hasPartialData());
+        QVERIFY(!p.finish(&ev));
+    }
+
+    void protocolErrors_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+        QTest::newRow("chunk size not hex") << head + "zz\r\nab\r\n";
+        QTest::newRow("chunk size empty") << head + "\r\nab\r\n";
+        QTest::newRow("chunk size overflows") << head + "fffffffffffffffffffffff\r\n";
+        QTest::newRow("chunk size beyond the cap") << head + "7fffffffffffffff\r\n";
+        QTest::newRow("chunk size line without end") << head + QByteArray(2000, '1');
+        QTest::newRow("chunk not followed by line end") << head + "2\r\nabXY";
+        QTest::newRow("bad content length") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 1x\r\n\r\n");
+        QTest::newRow("negative content length") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n");
+        QTest::newRow("malformed status line") << QByteArray("HTTP/1.1 OK\r\n\r\n");
+        QTest::newRow("header block over the cap")
+            << "HTTP/1.1 200 OK\r\nX: " + QByteArray(HttpResponseParser::MAX_HEADER_BYTES + 10, 'a');
+        QTest::newRow("frame over the bound") << "HTTP/1.0 200 OK\r\n\r\n" + QByteArray(70 * 1024, 'a') + '\n';
+    }
+
+    // Refused whole or trickling in; the memory is given back and nothing is read until reset().
+    void protocolErrors()
+    {
+        QFETCH(QByteArray, bytes);
+        for (int block : {int(bytes.size()), 1024}) {
+            HttpResponseParser p;
+            p.setMaxFrameBytes(64 * 1024);
+            QVector<Event> ev;
+            bool ok = true;
+            for (int sent = 0; ok && sent < bytes.size(); sent += block)
+                ok = p.feed(bytes.mid(sent, block), &ev);
+            QVERIFY(!ok);
+            QVERIFY(!p.errorString().isEmpty());
+            QVERIFY(!trace(ev).join(QLatin1Char('|')).contains(QLatin1String("F:")));
+            QVERIFY(p.pendingBytes().isEmpty());
+            QVERIFY(!p.feed(QByteArray("HTTP/1.1 204 x\r\n\r\n"), &ev));
+            p.reset();
+            ev.clear();
+            QVERIFY(p.feed(QByteArray("HTTP/1.1 204 x\r\n\r\n"), &ev));
+            QCOMPARE(trace(ev), (QStringList{"H204", "E"}));
+        }
+    }
+
+    void junkIsBounded()
+    {
+        HttpResponseParser p;
+        QVector<Event> ev;
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(p.feed(QByteArray(4096, 'x') + "HTT", &ev));
+        QVERIFY(p.pendingBytes().size() <= 4);
+        QVERIFY(p.feed(QByteArray("P/1.1 204 x\r\n\r\n"), &ev));
+        QCOMPARE(trace(ev), (QStringList{"H204", "E"}));
     }
 };
 

@@ -1,14 +1,10 @@
-// The XHR transport and its worker against an in-process fake server, where
-// exact bytes, drops and misbehaviour are under the test's control.
+// The XHR transport and its worker against the fake server: exact bytes, drops and misbehaviour.
 #include "fakesockjsserver.h"
 #include "sockjsxhrpolling.h"
-#include "sockjsxhrpollingworker.h"
-#include "xhrrequest.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
-#include <QTcpSocket>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(FakeSockJSServer::SendMode)
@@ -17,7 +13,7 @@ namespace {
 
 const QString SESSION_PATH = QStringLiteral("/app/eventbus/119/abcdefgh");
 
-// The transport on a fake server, and spies on what it reports.
+// The transport on a fake server, and spies.
 struct Xhr
 {
     FakeSockJSServer fake;
@@ -29,6 +25,7 @@ struct Xhr
     {
         return xhr.open(QStringLiteral("127.0.0.1"), fake.port(), false, path, streaming);
     }
+    QString lastFrame() const { return frames.isEmpty() ? QString() : frames.last().first().toString(); }
     QList<FakeSockJSServer::Request> polls() const { return fake.requestsEndingWith("/xhr"); }
     // The texts of every "/xhr_send" post so far, in order.
     QStringList posted() const
@@ -54,45 +51,36 @@ class TestSockJSXHRPolling : public QObject
     Q_OBJECT
 
 private slots:
-    void addresses_data()
+    void requests_data()
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("requestPath");
         QTest::newRow("leading slash") << SESSION_PATH << SESSION_PATH;
         QTest::newRow("no leading slash") << SESSION_PATH.mid(1) << SESSION_PATH;
-        QTest::newRow("trailing slash") << SESSION_PATH + "/" << SESSION_PATH + "/";
     }
 
-    // The addresses the transport derives, and the receive request byte for byte.
-    void addresses()
+    // The receive requests byte for byte; a cookie set on a response comes back on later requests.
+    void requests()
     {
         QFETCH(QString, path);
         QFETCH(QString, requestPath);
         Xhr x;
+        x.fake.setCookie = "X=1; Path=/app";
         QVERIFY(x.open(false, path));
-        const QString root = QStringLiteral("http://127.0.0.1:%1").arg(x.fake.port());
-        QCOMPARE(x.xhr.getRequestPath(), requestPath);
-        QCOMPARE(x.xhr.getServerRoot(), root);
-        QCOMPARE(x.xhr.getBaseUrl(), root + SESSION_PATH);
         const QByteArray expected = "POST " + requestPath.toUtf8()
             + "/xhr HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n"
-              "Accept-Encoding: identity\r\nContent-Type: application/json\r\nContent-Length: 0\r\n\r\n\r\n\r\n";
-        // The open frame answers the first poll at once; the second follows it.
-        QTRY_COMPARE_WITH_TIMEOUT(x.fake.bytesByConnection.value(1), expected + expected, 5000);
+              "Accept-Encoding: identity\r\nContent-Type: application/json\r\nContent-Length: 0\r\n";
+        QTRY_COMPARE_WITH_TIMEOUT(x.fake.bytesByConnection.value(1),
+                                  expected + "\r\n\r\n\r\n" + expected + "Cookie: X=1; \r\n\r\n\r\n\r\n", 5000);
+        x.xhr.send(message("m"));
+        QTRY_COMPARE_WITH_TIMEOUT(x.fake.requestsEndingWith("/xhr_send").size(), 1, 5000);
+        const FakeSockJSServer::Request post = x.fake.requestsEndingWith("/xhr_send").first();
+        QVERIFY(post.raw.contains("\r\nCookie: X=1; \r\n"));
+        QCOMPARE(post.body, message("m").toUtf8());
+        QVERIFY(post.raw.toLower().contains("content-type: application/json; charset=utf-8\r\n"));
     }
 
-    void openFailsWithoutServer()
-    {
-        auto gone = std::make_unique<FakeSockJSServer>();
-        const quint16 port = gone->port();
-        gone.reset();
-        SockJSXHRPolling xhr(nullptr);
-        QVERIFY(!xhr.open(QStringLiteral("127.0.0.1"), port, false, SESSION_PATH, false));
-    }
-
-    // Polling: every delivered response is followed at once by exactly one
-    // new poll on the same connection (a poll written only after a second of
-    // silence would make this take minutes).
+    // Every delivered poll answer is followed at once by exactly one new poll on the same connection.
     void pollingChain()
     {
         Xhr x;
@@ -102,53 +90,14 @@ private slots:
         x.xhr.close();
         QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 5000);
         QCOMPARE(x.frames.first().first().toString(), QStringLiteral("o"));
-        // (plus the one kept ahead, and at most one more whose answer was read
-        // but, coming after close(), not delivered)
+        // (plus the one kept ahead, and at most one read after close())
         const int polls = x.polls().size();
         QVERIFY2(polls >= x.frames.size() && polls <= x.frames.size() + 2,
                  qPrintable(QStringLiteral("%1 polls for %2 frames").arg(polls).arg(x.frames.size())));
         QCOMPARE(x.fake.connections, 1);
     }
 
-    // Streaming: frames are delivered as they arrive; a cleanly ended stream
-    // is followed by a new streaming request, a delivered frame is not.
-    void streamingFrames()
-    {
-        Xhr x;
-        QVERIFY(x.open(true));
-        x.fake.push("a[\"one\"]");
-        QTRY_COMPARE_WITH_TIMEOUT(x.frames.size(), 3, 5000);
-        QCOMPARE(x.frames.at(0).first().toString(), QString(2048, QLatin1Char('h')));
-        QCOMPARE(x.frames.at(1).first().toString(), QStringLiteral("o"));
-        QCOMPARE(x.frames.at(2).first().toString(), QStringLiteral("a[\"one\"]"));
-        QCOMPARE(x.fake.requestsEndingWith("/xhr_streaming").size(), 1);
-        x.fake.endStream();
-        QTRY_COMPARE_WITH_TIMEOUT(x.fake.requestsEndingWith("/xhr_streaming").size(), 2, 5000);
-        x.fake.push("a[\"two\"]");
-        QTRY_COMPARE_WITH_TIMEOUT(x.frames.last().first().toString(), QStringLiteral("a[\"two\"]"), 5000);
-    }
-
-    // A cookie set on a response comes back on the next raw request and on
-    // "/xhr_send".
-    void cookies()
-    {
-        Xhr x;
-        x.fake.setCookie = "X=1; Path=/app";
-        QVERIFY(x.open());
-        QTRY_COMPARE_WITH_TIMEOUT(x.polls().size(), 2, 5000);
-        QVERIFY(!x.polls().at(0).raw.contains("Cookie:"));
-        QVERIFY(x.polls().at(1).raw.endsWith("Content-Length: 0\r\nCookie: X=1; \r\n\r\n"));
-        x.xhr.send(message("m"));
-        QTRY_COMPARE_WITH_TIMEOUT(x.fake.requestsEndingWith("/xhr_send").size(), 1, 5000);
-        const FakeSockJSServer::Request post = x.fake.requestsEndingWith("/xhr_send").first();
-        QVERIFY(post.raw.contains("\r\nCookie: X=1; \r\n"));
-        QCOMPARE(post.body, message("m").toUtf8());
-        QVERIFY(post.raw.toLower().contains("content-type: application/json; charset=utf-8\r\n"));
-    }
-
-    // Posts go one at a time; what queues meanwhile is merged in order, into
-    // posts of bounded size (a longer text goes alone), so a burst never
-    // becomes one huge body.
+    // Posts go one at a time; what queues meanwhile is merged in order into posts of bounded size.
     void sendsKeepOrder()
     {
         Xhr x;
@@ -167,10 +116,8 @@ private slots:
             QVERIFY(r.body.size() <= 64 * 1024 || !r.body.contains(",\n"));
     }
 
-    // A post reaches the server at most once: one whose connection ended
-    // after it was written is not written again (the server may have read
-    // it); one not answered in time drops the transport with what queued
-    // behind it.
+    // A post reaches the server at most once: one whose connection ended after it was written is not
+    // written again; one not answered in time drops the transport with what queued behind it.
     void sendConnectionEnds_data()
     {
         using M = FakeSockJSServer::SendMode;
@@ -197,54 +144,42 @@ private slots:
         QCOMPARE(x.posted(), posted);
     }
 
-    // A receive connection dropped, or broken by bytes that are no HTTP, is
-    // opened again and polled on. (Each kind of broken byte is a parser test.)
-    void receiveRestored_data()
+    // A receive connection dropped, or broken by bytes that are no HTTP, is opened again and polled on;
+    // an error status ends polling at once, a server gone for good after the retry limit.
+    void receiveSide_data()
     {
-        QTest::addColumn<QByteArray>("firstPoll");   // empty: answered, then the connection dropped
+        QTest::addColumn<QByteArray>("firstPoll");   // "drop", "stop": answered, then dropped / the server gone
+        QTest::addColumn<int>("status");
         const QByteArray head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-        QTest::newRow("dropped") << QByteArray();
-        QTest::newRow("chunk size not hex") << head + "xyz\r\no\n\r\n";
-        QTest::newRow("incomplete data times out") << head + "10\r\nab";
+        QTest::newRow("dropped") << QByteArray("drop") << 200;
+        QTest::newRow("chunk size not hex") << head + "xyz\r\no\n\r\n" << 200;
+        QTest::newRow("incomplete data times out") << head + "10\r\nab" << 200;
+        QTest::newRow("error status") << QByteArray() << 404;
+        QTest::newRow("server gone") << QByteArray("stop") << 200;
     }
-    void receiveRestored()
+    void receiveSide()
     {
         QFETCH(QByteArray, firstPoll);
-        Xhr x;
-        x.fake.firstPollRaw = firstPoll;
-        QVERIFY(x.open());
-        if (firstPoll.isEmpty()) {
-            QTRY_COMPARE_WITH_TIMEOUT(x.polls().size(), 2, 5000);
-            x.fake.dropAll();
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(x.polls().size(), firstPoll.isEmpty() ? 3 : 2, 8000);
-        QCOMPARE(x.polls().last().connection, 2);
-        x.fake.push("a[\"after\"]");
-        QTRY_VERIFY_WITH_TIMEOUT(!x.frames.isEmpty() && x.frames.last().first() == "a[\"after\"]", 5000);
-        QCOMPARE(x.closed.size(), 0);
-    }
-
-    // An error status ends polling at once; a server gone for good ends it
-    // after the retry limit.
-    void pollingEnds_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::newRow("error status") << 404;
-        QTest::newRow("server gone") << 200;
-    }
-    void pollingEnds()
-    {
         QFETCH(int, status);
         Xhr x;
+        const bool later = firstPoll == "drop" || firstPoll == "stop";
+        x.fake.firstPollRaw = later ? QByteArray() : firstPoll;
         x.fake.pollStatus = status;
         QVERIFY(x.open());
-        if (status == 200) {
+        if (later) {
             QTRY_COMPARE_WITH_TIMEOUT(x.polls().size(), 2, 5000);
-            x.fake.stop();
+            firstPoll == "drop" ? x.fake.dropAll() : x.fake.stop();
         }
-        QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 20000);
-        if (status != 200)
-            QCOMPARE(x.polls().size(), 1);
+        if (status != 200 || firstPoll == "stop") {
+            QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 20000);
+            QCOMPARE(x.polls().size(), status == 200 ? 2 : 1);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(x.polls().size(), later ? 3 : 2, 8000);
+        QCOMPARE(x.polls().last().connection, 2);
+        x.fake.push("a[\"after\"]");
+        QTRY_COMPARE_WITH_TIMEOUT(x.lastFrame(), QStringLiteral("a[\"after\"]"), 5000);
+        QCOMPARE(x.closed.size(), 0);
     }
 
     // After close() no poll is made, while posts still go out.
@@ -259,33 +194,6 @@ private slots:
         x.xhr.send(message("still posted"));
         QTRY_COMPARE_WITH_TIMEOUT(x.posted(), QStringList{"still posted"}, 5000);
         QCOMPARE(x.polls().size(), 2);
-    }
-
-    // A stop that comes before the worker thread has even started still ends
-    // it (and the transport's end joins it).
-    void closeRightAfterOpen()
-    {
-        Xhr x;
-        QVERIFY(x.open());
-        x.xhr.close();
-        QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 5000);
-    }
-
-    // The transmit queue holds at most 51 requests and refuses everything
-    // once the worker is stopping.
-    void queueLimits()
-    {
-        QTcpSocket socket;
-        SockJSXHRPollingWorker worker(nullptr, &socket, QStringLiteral("127.0.0.1"), 1, false, true);
-        for (int i = 0; i < SockJSXHRPollingWorker::MAX_QUEUE + 1; ++i)
-            QVERIFY(worker.enqueue(new XHRRequest(nullptr, QStringLiteral("/p"), QStringLiteral("x"))));
-        XHRRequest extra(nullptr, QStringLiteral("/p"), QStringLiteral("x"));
-        QVERIFY(!worker.enqueue(&extra));
-        worker.stop();
-        QVERIFY(worker.isStopping());
-        XHRRequest late(nullptr, QStringLiteral("/p"), QStringLiteral("x"));
-        QVERIFY(!worker.enqueue(&late));
-        QVERIFY(late.getRequestId() > extra.getRequestId());
     }
 };
 
