@@ -1,7 +1,5 @@
-// The presenter window as a teacher uses it: against the stand-in service with
-// simulated learners, on the offscreen platform, by clicking its buttons.
-// With VELTRO_SCREENSHOTS naming a folder, each main state is saved there as
-// a PNG (scripts/screenshots).
+// The presenter window against the stand-in with simulated learners, driven by clicks on the offscreen platform.
+// With VELTRO_SCREENSHOTS naming a folder, each main state is saved there as a PNG (scripts/screenshots).
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>

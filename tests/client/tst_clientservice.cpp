@@ -1,6 +1,4 @@
-// PresenterClient against the stand-in classroom service: the whole flow, the
-// other sign-ins, misbehaving answers (private instance, so switches disturb
-// no other test), and TLS.
+// PresenterClient against the stand-in service: the whole flow, other sign-ins, misbehaving answers, TLS.
 #include "presenterclient.h"
 #include "presentercollab.h"
 #include "standin.h"

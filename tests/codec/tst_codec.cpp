@@ -1,7 +1,4 @@
-// The codecs: the LZMA text codec (format, decoding semantics, the three input
-// shapes, the refusal of implausible payloads) and the gzip/zlib inflation of
-// HTTP answers with its limit. Streams with unusual shapes (no end marker,
-// other properties, other dictionaries) are made with liblzma directly.
+// The LZMA text codec (format, decoding, input shapes, refusals; odd streams made with liblzma) and gzip inflation.
 #include "gzip.h"
 #include "gzip_p.h"
 #include "lzmacodec.h"

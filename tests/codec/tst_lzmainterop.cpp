@@ -1,6 +1,4 @@
-// Interoperability of the LZMA text codec with the peers' encoders and
-// decoders, both ways, on the same inputs: the JavaScript LZMA that devices
-// run and xz's stand-alone LZMA format.
+// The LZMA text codec against the devices' JavaScript LZMA and xz's LZMA format, both ways.
 #include "lzmacodec.h"
 #include "testdata.h"
 

@@ -1,6 +1,5 @@
-// Test access to the stand-in classroom service (sim/server.js): the CTest fixture's (its ready line is in
-// the file VELTRO_SIM_INFO names) or a private one for switches that must not disturb other tests.
-// Every call is bounded in time.
+// The stand-in service (sim/server.js): the CTest fixture's (ready line in the file VELTRO_SIM_INFO names) or a
+// private one for switches that must not disturb other tests. Every call is bounded in time.
 #pragma once
 
 #include <QJsonArray>

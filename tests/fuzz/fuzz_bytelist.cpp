@@ -1,6 +1,4 @@
-// libFuzzer target: a byte list read straight from a frame's text must hold
-// what the JSON reader gives for the same frame, and the frame without the
-// list must read exactly when the whole frame does.
+// libFuzzer target: a byte list read from frame text equals the JSON reader's, and the rest reads as the whole does.
 #include "bytelist_p.h"
 
 #include <QJsonArray>

