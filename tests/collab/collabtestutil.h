@@ -58,29 +58,33 @@ inline QString envelopeText(const QString &address, const QString &type, const Q
         .arg(address, type, compress64(data));
 }
 
-// Captures every frame handed to the transport and fakes its state.
+// Captures every frame handed to the transport and fakes its state. The record lives in the transport, which the
+// base class owns, so what the base sends while it is destroyed is recorded safely.
 class RecordingCollab : public PresenterCollab
 {
     struct Transport : CollabTransport
     {
-        RecordingCollab *c;
-        explicit Transport(RecordingCollab *c) : c(c) {}
-        void open(const QUrl &, const QList<int> &protocols) override { c->opens << protocols; }
+        QList<SentFrame> frames, *alsoTo = nullptr;
+        bool connected = true;
+        int closes = 0;
+        QList<QList<int>> opens;
+        void open(const QUrl &, const QList<int> &protocols) override { opens << protocols; }
         void send(const QString &frame, bool bIsPing) override
         {
-            c->frames.append({frame, bIsPing});
-            if (c->alsoTo)
-                c->alsoTo->append({frame, bIsPing});
+            frames.append({frame, bIsPing});
+            if (alsoTo)
+                alsoTo->append({frame, bIsPing});
         }
-        bool isConnected() const override { return c->fakeConnected; }
+        bool isConnected() const override { return connected; }
         void close() override
         {
-            ++c->transportCloses;
-            if (c->alsoTo)
-                c->alsoTo->append({QStringLiteral("(closed)"), false});
+            ++closes;
+            if (alsoTo)
+                alsoTo->append({QStringLiteral("(closed)"), false});
         }
         void setDeadLinkLimit(int) override {}
     };
+    Transport *t = new Transport;
 
 public:
     explicit RecordingCollab(const QString &sessionToken = QStringLiteral("S1"),
@@ -88,17 +92,17 @@ public:
         : PresenterCollab(nullptr, QStringLiteral("http://127.0.0.1:9/collab"), QStringLiteral("123456"),
                           sessionToken, userToken)
     {
-        priv()->setTransport(std::make_unique<Transport>(this));
+        priv()->setTransport(std::unique_ptr<CollabTransport>(t));
         // Frames are there as soon as a publish returns; tests of the order
         // across background compressions set a threshold themselves.
         priv()->setBackgroundThreshold(std::numeric_limits<int>::max());
     }
 
-    QList<SentFrame> frames;
-    bool fakeConnected = true;
-    int transportCloses = 0;
-    QList<QList<int>> opens;
-    QList<SentFrame> *alsoTo = nullptr; // outlives the object: what it sent, then "(closed)"
+    QList<SentFrame> &frames = t->frames;
+    bool &fakeConnected = t->connected;
+    int &transportCloses = t->closes;
+    QList<QList<int>> &opens = t->opens;
+    QList<SentFrame> *&alsoTo = t->alsoTo; // outlives the object: what it sent, then "(closed)"
 
     using PresenterCollab::onClosed;
     using PresenterCollab::onConnected;
