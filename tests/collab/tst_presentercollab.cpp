@@ -3,7 +3,6 @@
 #include <QtTest>
 
 #include "assessmentoptions.h"
-#include "card.h"
 #include "collabtestutil.h"
 #include "collaborationmessagehandler.h"
 #include "jsonserializer.h"
