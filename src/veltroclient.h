@@ -2,6 +2,9 @@
 // Include this umbrella header, or a single class header, as <veltroclient/...>.
 #pragma once
 
+// enumerations shared by every class
+#include "veltronamespace.h"
+
 // codec
 #include "lzmacodec.h"
 #include "gzip.h"
