@@ -727,7 +727,7 @@ bool PresenterClient::startWebsocket(PresenterCollab **collabOut)
     doRequest(true, serviceUrl(QStringLiteral("/quorvane/classroom/session/join")),
               fill(PRESENTER_JOIN, {sessionCode, userId}), &PresenterClient::sessionJoinResponse);
 
-    qCDebug(lcClientVerbose).noquote() << sessionToken;
+    qCDebug(lcClient).noquote() << tokenForLog(sessionToken);
     qCDebug(lcClient).noquote() << collabServerUrl;
 
     // The service hands out the same session token again, so the earlier

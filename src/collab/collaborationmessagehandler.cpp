@@ -90,7 +90,7 @@ CollaborationMessageHandler::~CollaborationMessageHandler() = default;
 
 void CollaborationMessageHandler::onHandleMessage(QString message)
 {
-    qCDebug(lcCollab).noquote() << "[MessageHandler]" << shortenedForLog(message) << "\n";
+    qCDebug(lcCollab).noquote() << "[MessageHandler]" << frameForLog(message) << "\n";
 
     // A list of byte values is read from the text itself and kept as its bytes:
     // as a JSON document, and then a variant per element, it would cost many
@@ -214,10 +214,10 @@ void CollaborationMessageHandler::onUnregister(const QVariantMap &body)
     const QString token = client.value(QStringLiteral("token")).toString();
     const QString kind = client.value(QStringLiteral("type")).toString();
     if (kind == QLatin1String("user")) {
-        qCDebug(lcCollab).noquote() << "UNREGISTER" << token;
+        qCDebug(lcCollab).noquote() << "UNREGISTER" << tokenForLog(token);
         emit learnerUnregister(token);
     } else if (kind == QLatin1String("controller")) {
-        qCDebug(lcCollab).noquote() << "UNREGISTER CONTROLLER" << token;
+        qCDebug(lcCollab).noquote() << "UNREGISTER CONTROLLER" << tokenForLog(token);
         emit controllerRegister(false);
     }
 }
@@ -231,7 +231,7 @@ void CollaborationMessageHandler::onJoin(const QVariantMap &body, const QVariant
         return;
     }
     const QVariantMap map = data.toMap();
-    qCDebug(lcCollab).noquote() << "JOIN" << from;
+    qCDebug(lcCollab).noquote() << "JOIN" << tokenForLog(from);
     emit learnerJoin(Veltro::Learner(from, map.value(QStringLiteral("userName")).toString(),
                                      map.value(QStringLiteral("deviceType")).toString()));
 }
@@ -273,7 +273,7 @@ void CollaborationMessageHandler::onQuestionResponse(const QVariantMap &body, co
             answer += element.toMap().value(QStringLiteral("activityOptionId")).toString();
     }
 
-    qCDebug(lcCollab).noquote() << "[DEBUG] RECEIVED RESPONSE FROM DEVICE " + deviceId + " of value: " + answer;
+    qCDebug(lcCollab).noquote() << "[DEBUG] RECEIVED RESPONSE FROM DEVICE " + tokenForLog(deviceId) + " of value: " + answer;
     emit learnerPollResponse(deviceId, questionId, responseTime, answer);
 }
 
@@ -281,7 +281,7 @@ void CollaborationMessageHandler::onQuestionGet(const QVariantMap &body, const Q
 {
     const QString from = body.value(QStringLiteral("from")).toString();
     const int questionNumber = toIntClamped(data.toMap().value(QStringLiteral("questionNumber")));
-    qCDebug(lcCollab).noquote() << "Learner " + from + " requesting question " << questionNumber;
+    qCDebug(lcCollab).noquote() << "Learner " + tokenForLog(from) + " requesting question " << questionNumber;
     emit learnerGetQuestion(from, questionNumber);
 }
 

@@ -393,7 +393,7 @@ void PresenterCollabPrivate::publishFrame(QString frame, FrameKind kind)
 void PresenterCollabPrivate::deliver(const QString &frame, int kind)
 {
     if (kind == BodyFrame)
-        qCDebug(lcCollab).noquote() << "TRANSMIT: " + frame;
+        qCDebug(lcCollab).noquote() << "TRANSMIT: " + frameForLog(frame);
     if (holding())
         hold(frame);
     else if (kind == EnvelopeFrame && !transport->isConnected())

@@ -507,7 +507,7 @@ void SockJSXHRPolling::onReceivedMessageResponse(XHRRequest *request, QString me
     Q_UNUSED(request)
     if (closed)
         return;   // read before close() but handled after it: not news any more
-    qCDebug(lcSockJS).noquote() << "[SockJSXHRPolling] RECEIVED:" << shortenedForLog(message);
+    qCDebug(lcSockJS).noquote() << "[SockJSXHRPolling] RECEIVED:" << frameForLog(message);
     emit textMessageReceived(message);
 }
 

@@ -302,7 +302,7 @@ void SockJSXHRPollingWorker::onTick()
     if (parser.hasPartialData() && lastDataTime.msecsTo(QDateTime::currentDateTimeUtc()) > DATA_TIMEOUT_MS) {
         qCDebug(lcSockJS) << "[SockJSXHRPollingWorker] Incoming data timeout, clearing buffer";
         qCDebug(lcSockJS).noquote() << "[SockJSXHRPollingWorker.BufferData] ="
-                                    << QString::fromUtf8(parser.pendingBytes().left(MAX_LOGGED_BUFFER));
+                                    << frameForLog(QString::fromUtf8(parser.pendingBytes().left(MAX_LOGGED_BUFFER)));
         // The stream cannot be resynchronised after bytes are thrown away.
         dropConnection(QString());
         return;

@@ -412,8 +412,8 @@ private Q_SLOTS:
         FakeService fake;
         fake.handler = [&](const Request &, QTcpSocket *) { return ::answer(200, answer); };
         const auto previousFilter = QLoggingCategory::installFilter([](QLoggingCategory *category) {
-            if (QByteArray(category->categoryName()).startsWith("veltro.client"))
-                category->setEnabled(QtDebugMsg, category->categoryName() == QByteArray("veltro.client"));
+            if (QByteArray(category->categoryName()).startsWith("veltro."))
+                category->setEnabled(QtDebugMsg, category->categoryName() != QByteArray("veltro.client.verbose"));
         });
         capturedLog.clear();
         const QtMessageHandler previousHandler = qInstallMessageHandler(captureLog);
