@@ -13,6 +13,7 @@
 #include "collaborationmessagehandler.h"
 #include "jsontemplate_p.h"
 #include "logging_p.h"
+#include "networksettings_p.h"
 #include "lzmacodec.h"
 #include "jsonserializer.h"
 #include "questionbase.h"
@@ -331,6 +332,25 @@ void PresenterCollabPrivate::openTransport(const QList<int> &list)
     backoff.reset();
     transport->setDeadLinkLimit(deadLinkLimitMs);
     transport->open(QUrl(q->serverUrl), protocols);
+}
+
+void PresenterCollabPrivate::adoptSettings(NetworkHub *hub)
+{
+    if (!hub)
+        return;
+    const NetworkSettings &s = hub->settings();
+    autoReconnect = s.autoReconnect;
+    backoff.setDelays(s.reconnectInitialMs, s.reconnectMaxMs);
+    backoff.setLimits(s.reconnectMaxAttempts, s.reconnectMaxTotalMs);
+    deadLinkLimitMs = s.deadLinkLimitMs;
+    q->connector->setMaxFrameSize(s.maxIncomingFrameSize);
+    q->connector->setNetworkHub(hub);
+}
+
+void PresenterCollabPrivate::goodbyeNow()
+{
+    publishEnvelope(q->sessionToken, QStringLiteral("disconnect"), 2, [] { return EMPTY_JSON_STRING; });
+    endQuietly();
 }
 
 void PresenterCollabPrivate::endQuietly()

@@ -19,6 +19,9 @@
 #include "reconnectbackoff_p.h"
 
 class SockJSConnector;
+namespace Veltro {
+class NetworkHub;
+}
 
 /// What PresenterCollab needs of a connection. The library's one wraps the
 /// SockJS connector; tests substitute one that records frames and fakes its state.
@@ -49,6 +52,13 @@ public:
     /// "disconnect" is published, connectionClosed is not emitted and no
     /// reconnection follows. The object stays usable for open().
     void endQuietly();
+    /// Takes the client's network settings: the defaults of reconnection, the
+    /// dead-link limit and the frame bound, and the TLS and proxy choices of
+    /// every transport opened from now on. Called before open().
+    void adoptSettings(Veltro::NetworkHub *hub);
+    /// For teardown: says goodbye to the devices without waiting on an event
+    /// loop and ends the connection; nothing is emitted, now or later.
+    void goodbyeNow();
     /// Payloads longer than this many characters are compressed on the worker
     /// thread; shorter ones on the caller's (see DEFAULT_BACKGROUND_THRESHOLD).
     void setBackgroundThreshold(int chars) { backgroundThreshold = chars; }

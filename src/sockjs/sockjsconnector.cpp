@@ -3,6 +3,7 @@
 #include "logging_p.h"
 #include "randomstring.h"
 #include "sockjsframe_p.h"
+#include "networksettings_p.h"
 #include "sockjsxhrpolling.h"
 #include "systemproxy.h"
 
@@ -138,6 +139,35 @@ void SockJSConnector::releaseTransport()
     m_connected = false;
     if (deadLinkTimer)
         deadLinkTimer->stop();
+}
+
+void SockJSConnector::setNetworkHub(Veltro::NetworkHub *h)
+{
+    hub = h;
+}
+
+Veltro::Error SockJSConnector::error() const
+{
+    return m_error;
+}
+
+QString SockJSConnector::errorString() const
+{
+    return m_errorString;
+}
+
+void SockJSConnector::closeNow(const QString &lastFrame)
+{
+    blockSignals(true);
+    if (m_connected)
+        send(lastFrame, false);
+    close();
+    releaseTransport();
+}
+
+void SockJSConnector::setMaxBacklog(qint64 bytes)
+{
+    maxBacklog = qMax<qint64>(1, bytes);
 }
 
 void SockJSConnector::setDeadLinkLimit(int ms)

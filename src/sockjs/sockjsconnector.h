@@ -8,15 +8,21 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 
 #include <functional>
 
+#include "veltronamespace.h"
+
 class QTimer;
 class QWebSocket;
 class SockJSXHRPolling;
+namespace Veltro {
+class NetworkHub;
+}
 
 /// The SockJS transports; the owner maps the names "websocket",
 /// "xhr-streaming" and "xhr-polling" to these values.
@@ -67,6 +73,22 @@ public:
     /// How long an "/xhr_send" post may take (XHR transports opened from now
     /// on); one that takes longer drops the transport. Default 30000.
     void setSendTimeout(int ms);
+
+    /// TLS configuration, accepted certificate errors and proxy of the
+    /// transports opened from now on, and where they report certificate
+    /// errors and ask for proxy credentials. Null: Qt's defaults, nobody asked.
+    void setNetworkHub(Veltro::NetworkHub *hub);
+    /// Why the last open() failed (openFailed()) or the session ended
+    /// (closed()); None after the owner's close().
+    Veltro::Error error() const;
+    /// A readable sentence for error(); empty when error() is None.
+    QString errorString() const;
+    /// For teardown: hands `lastFrame` to a connected transport with a bounded
+    /// wait that runs no event loop, then tears the transport down. Emits
+    /// nothing, now or later.
+    void closeNow(const QString &lastFrame);
+    /// Bound of the messages received and not yet delivered, in bytes.
+    void setMaxBacklog(qint64 bytes);
 
     /// Clock used by the inactivity check; tests replace it to step time
     /// forward. A null function restores the system clock.
@@ -131,6 +153,10 @@ private:
     QTimer *deadLinkTimer = nullptr;
     QElapsedTimer lastFrame;
     std::function<QDateTime()> clock;
+    QPointer<Veltro::NetworkHub> hub;
+    Veltro::Error m_error = Veltro::Error::None;
+    QString m_errorString;
+    qint64 maxBacklog = 64 * 1024 * 1024;
     qint64 maxFrameSize = DEFAULT_MAX_FRAME_SIZE;
     int sendTimeoutMs = 30000;
     // Messages received but not yet delivered, from incomingHead on, in order.
