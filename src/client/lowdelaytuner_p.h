@@ -23,16 +23,20 @@
 // TCP_NODELAY, what QAbstractSocket::LowDelayOption sets. A connection that
 // existed before, or that shows up while none of the library's requests is in
 // flight, is never changed; nothing else of any socket is changed, and no
-// byte on the wire.
+// byte on the wire. While the library's idle connections suffice for its
+// requests (one blocking call at a time), nothing is listed: a request costs
+// a check of each connection known as the library's.
 //
 // Residual risk: a connection the host opens to the same endpoint while one
 // of the library's requests is in flight, with SO_KEEPALIVE on (for example
-// one of the host's own access managers), is taken for the library's only if
-// the library's request opened no connection although it was expected to (it
-// failed or was aborted before connecting). When more connections appear than
-// the library could have opened, none is changed: the library's own then
-// keeps Nagle's algorithm (slower calls, never a host socket touched) until
-// the connections of that moment have closed.
+// one of the host's own access managers), is taken for the library's only
+// when the library's requests opened fewer connections than they could have
+// (one failed or was aborted before connecting, or two overlapped and the
+// manager still made do with one). The other way round errs on the safe
+// side: when more connections appear than the library could have opened, or
+// the manager replaces a connection the server closed just as a request
+// started, none is changed, and the library's own keeps Nagle's algorithm
+// (slower calls, never a host socket touched) until it closes.
 #pragma once
 
 #include <QHostAddress>
