@@ -5,13 +5,13 @@
 # that no two packages hold the same file, that every file a plain install
 # writes is in a package, and per build: package names against the SONAME,
 # dependencies found by dpkg-shlibdeps, the API pages and the host example in
-# the development package, a consumer built and run against the root through
+# the documentation package, a consumer built and run against the root through
 # find_package and through pkg-config, and lintian without errors.
 #   packaging.sh <consumer source dir> <cmake> <cpack> <c++ compiler> <sanitize list> <build dir> [<other build dir>...]
 set -euo pipefail
 consumer=$1 cmake=$2 cpack=$3 cxx=$4 sanitize=$5
 shift 5
-step() { echo "== $*"; }
+step() { echo "== [${SECONDS} s] $*"; }
 bounded() { timeout --kill-after=10 240 "$@"; }
 fail() { echo "FAILED: $*"; exit 1; }
 for tool in dpkg-deb dpkg-shlibdeps lintian readelf pkg-config; do
@@ -64,11 +64,11 @@ for i in "${!builds[@]}"; do
   else name=veltroclient-qt$major package=VeltroClientQt$major suffix=-qt$major; fi
   step "Qt $major: lib$name, CMake package $package"
   debs=("$tmp/debs$i"/*.deb)
-  [ ${#debs[@]} = 3 ] || fail "expected 3 packages (library, development, programs), got ${#debs[@]}"
+  [ ${#debs[@]} = 4 ] || fail "expected 4 packages (library, development, documentation, programs), got ${#debs[@]}"
 
   # The library package is named after the SONAME: libfoo.so.1 -> libfoo1,
   # libfoo-qt6.so.1 -> libfoo-qt6-1 (a name ending in a digit takes a dash).
-  runtime=$(ls "$tmp/debs$i"/lib*.deb | grep -v -- -dev_)
+  runtime=$(ls "$tmp/debs$i"/lib*.deb | grep -v -- '-d[eo][vc]_')
   lib=$(dpkg-deb -c "$runtime" | awk '$1 ~ /^-/ {print $6}' | sed -n "s|^\./\(.*/lib$name\.so\..*\)|\1|p")
   soname=$(readelf -d "$root/$lib" | sed -n 's/.*Library soname: \[\(.*\)\].*/\1/p')
   base=${soname%.so.*} version=${soname##*.so.}
@@ -84,14 +84,13 @@ for i in "${!builds[@]}"; do
   [[ "$depends" == *"libqt${major}core"* && "$depends" == *liblzma* ]] \
     || fail "the library package does not depend on Qt $major and liblzma"
 
-  dev=$(ls "$tmp/debs$i"/lib*-dev_*.deb)
+  dev=$(ls "$tmp/debs$i"/lib$name-dev_*.deb) || fail "no development package lib$name-dev"
   programs=$(ls "$tmp/debs$i"/veltroclient-programs"$suffix"_*.deb) || fail "no programs package veltroclient-programs$suffix"
-  [ "$(field "$dev" Package)" = "lib$name-dev" ] || fail "the development package should be lib$name-dev"
   for deb in "$dev" "$programs"; do
     [[ "$(field "$deb" Depends)" == *"$expected (= "* ]] || fail "$(field "$deb" Package) does not depend on $expected"
   done
   for f in examples/readme_example.cpp copyright $([ -f "$build/docs/Doxyfile" ] && echo html/index.html); do
-    [ -f "$root/usr/share/doc/lib$name-dev/$f" ] || fail "lib$name-dev lacks /usr/share/doc/lib$name-dev/$f"
+    [ -f "$root/usr/share/doc/lib$name-doc/$f" ] || fail "lib$name-doc lacks /usr/share/doc/lib$name-doc/$f"
   done
   [ -x "$root/usr/bin/veltro-present$suffix" ] && [ -x "$root/usr/bin/veltro-classroom$suffix" ] \
     || fail "the programs are not in veltroclient-programs$suffix"
