@@ -64,12 +64,24 @@ for i in "${!builds[@]}"; do
   else name=veltroclient-qt$major package=VeltroClientQt$major suffix=-qt$major; fi
   step "Qt $major: lib$name, CMake package $package"
   debs=("$tmp/debs$i"/*.deb)
-  [ ${#debs[@]} = 4 ] || fail "expected 4 packages (library, development, documentation, programs), got ${#debs[@]}"
+  runtime='' dev='' doc='' programs=''
+  for deb in "${debs[@]}"; do
+    case $(field "$deb" Package) in
+      "lib$name-dev") dev=$deb ;;
+      "lib$name-doc") doc=$deb ;;
+      "veltroclient-programs$suffix") programs=$deb ;;
+      lib*) runtime=$deb ;;
+    esac
+  done
+  if [ ${#debs[@]} != 4 ] || [ -z "$runtime" ] || [ -z "$dev" ] || [ -z "$doc" ] || [ -z "$programs" ]; then
+    fail "expected a library package, lib$name-dev, lib$name-doc and veltroclient-programs$suffix, got:" \
+      "$(for deb in "${debs[@]}"; do field "$deb" Package; done)"
+  fi
 
   # The library package is named after the SONAME: libfoo.so.1 -> libfoo1,
   # libfoo-qt6.so.1 -> libfoo-qt6-1 (a name ending in a digit takes a dash).
-  runtime=$(ls "$tmp/debs$i"/lib*.deb | grep -v -- '-d[eo][vc]_')
   lib=$(dpkg-deb -c "$runtime" | awk '$1 ~ /^-/ {print $6}' | sed -n "s|^\./\(.*/lib$name\.so\..*\)|\1|p")
+  [ -n "$lib" ] || fail "lib$name.so.* is not in $(field "$runtime" Package)"
   soname=$(readelf -d "$root/$lib" | sed -n 's/.*Library soname: \[\(.*\)\].*/\1/p')
   base=${soname%.so.*} version=${soname##*.so.}
   if [[ "$base" =~ [0-9]$ ]]; then expected=$base-$version; else expected=$base$version; fi
@@ -84,16 +96,15 @@ for i in "${!builds[@]}"; do
   [[ "$depends" == *"libqt${major}core"* && "$depends" == *liblzma* ]] \
     || fail "the library package does not depend on Qt $major and liblzma"
 
-  dev=$(ls "$tmp/debs$i"/lib$name-dev_*.deb) || fail "no development package lib$name-dev"
-  programs=$(ls "$tmp/debs$i"/veltroclient-programs"$suffix"_*.deb) || fail "no programs package veltroclient-programs$suffix"
   for deb in "$dev" "$programs"; do
     [[ "$(field "$deb" Depends)" == *"$expected (= "* ]] || fail "$(field "$deb" Package) does not depend on $expected"
   done
   for f in examples/readme_example.cpp copyright $([ -f "$build/docs/Doxyfile" ] && echo html/index.html); do
     [ -f "$root/usr/share/doc/lib$name-doc/$f" ] || fail "lib$name-doc lacks /usr/share/doc/lib$name-doc/$f"
   done
-  [ -x "$root/usr/bin/veltro-present$suffix" ] && [ -x "$root/usr/bin/veltro-classroom$suffix" ] \
-    || fail "the programs are not in veltroclient-programs$suffix"
+  for program in veltro-present veltro-classroom; do
+    [ -x "$root/usr/bin/$program$suffix" ] || fail "$program$suffix is not in veltroclient-programs$suffix"
+  done
 
   libdir=$root/$(dirname "$lib")
   export LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
