@@ -154,6 +154,8 @@ const int PresenterCollab::HEAVY_BYTE_THRESHOLD = 524288;
 // 29-41 us. Up to here the caller's thread is as quick and the frame leaves
 // without a detour.
 const int PresenterCollabPrivate::DEFAULT_BACKGROUND_THRESHOLD = 512;
+// Beyond the WebSocket's bounded close handshake (2 s) and an XHR's last post.
+const int PresenterCollabPrivate::CLOSE_WAIT_MS = 5000;
 
 namespace {
 
@@ -236,6 +238,11 @@ PresenterCollab::PresenterCollab(QObject *parent, QString serverUrl, QString ses
     connect(&pingTimer, &QTimer::timeout, this, &PresenterCollab::onPingTimer);
     d->retryTimer.setSingleShot(true);
     connect(&d->retryTimer, &QTimer::timeout, this, [this] { d->retry(); });
+    d->closeTimer.setSingleShot(true);
+    connect(&d->closeTimer, &QTimer::timeout, this, [this] {
+        qCWarning(lcCollab).noquote() << "[PresenterCollab] The transport did not report its end; closed all the same";
+        d->ended(false);
+    });
     d->clock.start();
 }
 
@@ -301,10 +308,12 @@ void PresenterCollab::close()
             d->closeWhenSent = true;
         return;
     }
-    // Nothing is up yet (an attempt, or a wait before the next one): the
-    // attempt is stopped and whatever it reports later is not followed.
-    d->attempting = false;
-    d->transport->close();
+    if (d->attempting) {
+        // An attempt under way is stopped; its report ends the close.
+        d->finishClose();
+        return;
+    }
+    // Waiting before the next attempt: there is nothing to end.
     d->ended(false);
 }
 
@@ -365,16 +374,12 @@ void PresenterCollabPrivate::openTransport(const QList<int> &list)
         qCDebug(lcCollab).noquote() << "[PresenterCollab] Already open: close() it before opening again";
         return;
     }
-    // The previous connection's close waits for nothing once a new one starts.
-    if (closeWhenSent)
-        drain();
-    if (state == ConnectionState::Closing) {
-        // Its end is reported now; whatever its transport says later is not followed.
-        transportUp = false;
-        closeRequested = false;
-        ended(false);
-    }
     protocols = list;
+    if (state == ConnectionState::Closing) {
+        // The new connection starts once the earlier one has ended.
+        reopenPending = true;
+        return;
+    }
     active = true;
     quiet = false;
     closeRequested = false;
@@ -415,16 +420,10 @@ void PresenterCollabPrivate::goodbyeNow()
     }
     quiet = true;
     active = false;
-    attempting = false;
-    transportUp = false;
-    closeRequested = false;
-    closeWhenSent = false;
-    retryTimer.stop();
+    resetLink();
     held.clear();
     outgoing.clear();
     outbox.clear();
-    q->pingTimer.stop();
-    linkUp = false;
     state = ConnectionState::Closed;
     meter.clear();
     transport->closeNow(goodbye);
@@ -435,15 +434,9 @@ void PresenterCollabPrivate::endQuietly()
     const HostCall call(this);
     quiet = true;
     active = false;
-    attempting = false;
-    transportUp = false;
-    closeRequested = false;
-    closeWhenSent = false;
-    retryTimer.stop();
+    resetLink();
     held.clear();
     outgoing.clear();
-    q->pingTimer.stop();
-    linkUp = false;
     transport->close();
     setState(ConnectionState::Closed);
 }
@@ -455,12 +448,24 @@ void PresenterCollabPrivate::notify(std::function<void()> emitter)
         return;
     }
     outbox.append(std::move(emitter));
-    if (outbox.size() == 1)
-        QMetaObject::invokeMethod(q, [this] { flushOutbox(); }, Qt::QueuedConnection);
+    scheduleFlush();
+}
+
+void PresenterCollabPrivate::scheduleFlush()
+{
+    if (flushScheduled)
+        return;
+    flushScheduled = true;
+    QMetaObject::invokeMethod(q, [this] { flushOutbox(); }, Qt::QueuedConnection);
 }
 
 void PresenterCollabPrivate::flushOutbox()
 {
+    flushScheduled = false;
+    // A transport that still opens in place may turn the event loop inside a
+    // call of the host; the call's end schedules the flush again.
+    if (hostCalls > 0)
+        return;
     // A slot may delete the object; nothing is touched after that.
     const QPointer<PresenterCollab> alive(q);
     while (!outbox.isEmpty()) {
@@ -493,23 +498,42 @@ void PresenterCollabPrivate::takeReason(Error fallback)
         errorString = errorDescription(error);
 }
 
-void PresenterCollabPrivate::ended(bool bClosedForInactivity)
+void PresenterCollabPrivate::resetLink()
 {
-    active = false;
     attempting = false;
     transportUp = false;
+    closeRequested = false;
+    closeWhenSent = false;
+    reopenPending = false;
     linkUp = false;
     retryTimer.stop();
+    closeTimer.stop();
     q->pingTimer.stop();
+}
+
+void PresenterCollabPrivate::ended(bool bClosedForInactivity)
+{
+    const bool reopen = reopenPending;
+    active = false;
+    resetLink();
     held.clear();
     setState(ConnectionState::Closed);
     notify([this, bClosedForInactivity] { emit q->connectionClosed(bClosedForInactivity); });
+    if (reopen)
+        openTransport(protocols);
 }
 
 void PresenterCollabPrivate::transportOpenFailed()
 {
-    // Not an attempt this object follows (one a close() stopped, say).
-    if (quiet || !attempting)
+    if (quiet)
+        return;
+    // The attempt a close() stopped has ended: so has the close.
+    if (closeRequested) {
+        ended(false);
+        return;
+    }
+    // Not an attempt this object follows.
+    if (!attempting)
         return;
     attempting = false;
     takeReason(Error::Network);
@@ -517,7 +541,7 @@ void PresenterCollabPrivate::transportOpenFailed()
     if (autoReconnect && active && retryable(error))
         scheduleRetry();
     else
-        ended(false);
+        ended(false); // not retried: the host hears of it
 }
 
 void PresenterCollabPrivate::sendFrame(const QString &frame)
@@ -627,6 +651,8 @@ void PresenterCollabPrivate::finishClose()
 {
     closeWhenSent = false;
     closeRequested = true;
+    // A transport that never reports its end does not keep the close open.
+    closeTimer.start(CLOSE_WAIT_MS);
     transport->close();
 }
 
@@ -733,7 +759,7 @@ void PresenterCollab::publishMessage(QString address, VeltroCollabMessage *messa
 void PresenterCollab::onConnected()
 {
     // Not an attempt this object follows (one a close() stopped, say).
-    if (d->quiet || !d->attempting)
+    if (d->quiet || !d->attempting || d->closeRequested)
         return;
     d->attempting = false;
     d->transportUp = true;
@@ -753,23 +779,22 @@ void PresenterCollab::onConnected()
 
 void PresenterCollab::onClosed(bool bClosedForInactivity)
 {
-    // Only the end of a transport that came up counts: an attempt a close()
-    // stopped, or a connection open() already reported ended, is history.
-    if (d->quiet || !d->transportUp)
+    if (d->quiet)
         return;
-    d->transportUp = false;
-    pingTimer.stop();
-    d->linkUp = false;
     // Ended while a close() waited for compressions: nothing left to close.
-    if (d->closeWhenSent) {
-        d->closeWhenSent = false;
-        d->closeRequested = true;
-    }
-    if (d->closeRequested) {
-        d->closeRequested = false;
+    if (d->closeRequested || d->closeWhenSent) {
         d->ended(bClosedForInactivity);
         return;
     }
+    // An attempt that ends before it came up failed.
+    if (!d->transportUp) {
+        if (d->attempting)
+            d->transportOpenFailed();
+        return;
+    }
+    d->transportUp = false;
+    pingTimer.stop();
+    d->linkUp = false;
     d->takeReason(bClosedForInactivity ? Error::Inactivity : Error::Network);
     qCDebug(lcCollab).noquote() << "[PresenterCollab] Connection ended:" << d->errorString;
     // The inactivity check ends the session on the host's behalf, like close().

@@ -95,6 +95,8 @@ public:
     /// Below this a payload compresses faster on the caller's thread than the
     /// hand-over to the worker costs (measured by bench/classroom's publish).
     static const int DEFAULT_BACKGROUND_THRESHOLD;
+    /// How long a close waits for the transport to report its end.
+    static const int CLOSE_WAIT_MS;
 
 private:
     friend class PresenterCollab;
@@ -133,18 +135,25 @@ private:
     // never emits, what it causes arrives from the event loop, in order.
     void notify(std::function<void()> emitter);
     void flushOutbox();
+    void scheduleFlush();
     struct HostCall
     {
         explicit HostCall(PresenterCollabPrivate *d) : d(d) { ++d->hostCalls; }
-        ~HostCall() { --d->hostCalls; }
+        ~HostCall()
+        {
+            if (--d->hostCalls == 0 && !d->outbox.isEmpty())
+                d->scheduleFlush();
+        }
         PresenterCollabPrivate *d;
     };
     void setState(Veltro::ConnectionState s);
     // Why the transport's last open failed or its connection ended (never
     // None for a failure the transport did not explain).
     void takeReason(Veltro::Error fallback);
-    // The connection is over for good: reported once, from the event loop.
+    // The connection is over for good: reported once, from the event loop;
+    // an open() that waited for it starts now.
     void ended(bool bClosedForInactivity);
+    void resetLink();
     // Every frame but pings reaches the transport here (timed when it is an
     // own broadcast on the session address).
     void sendFrame(const QString &frame);
@@ -160,7 +169,8 @@ private:
     bool attempting = false;      // an open of the transport is under way
     bool transportUp = false;     // the transport we follow came up and has not ended
     bool linkUp = false;          // registered on the session's addresses
-    bool closeRequested = false;  // close() asked the transport to end
+    bool closeRequested = false;  // close() asked the transport to end and waits for its report
+    bool reopenPending = false;   // open() during Closing: starts when the close has ended
     bool quiet = false;           // ended by endQuietly()
     bool closeWhenSent = false;   // close() waits for frames still compressing
     int backgroundThreshold = DEFAULT_BACKGROUND_THRESHOLD;
@@ -171,6 +181,7 @@ private:
     ReconnectBackoff backoff;
     OutgoingQueue held;
     QTimer retryTimer;
+    QTimer closeTimer;
     QElapsedTimer clock;
     PublishQueue outgoing; // in front of `held`: frames enter the hold in publish order
 
@@ -179,6 +190,7 @@ private:
     QString errorString;
     int hostCalls = 0;
     QList<std::function<void()>> outbox;
+    bool flushScheduled = false;
 
     RoundTripMeter meter;
     QString sessionPrefix; // an own broadcast's frame text up to its body

@@ -268,7 +268,7 @@ private Q_SLOTS:
             "Connecting Connected connected Closed closed(idle):Inactivity", "", 1, S::Closed, Error::Inactivity);
         row("close() while connected", "open up close drop",
             "Connecting Connected connected Closing Closed closed:None", "S1 disconnect", 1, S::Closed, Error::None);
-        row("close() while connecting: the stopped attempt is not followed", "open close fail up drop",
+        row("close() while connecting: ended by the stopped attempt's report", "open close fail up drop",
             "Connecting Closing Closed closed:None", "", 1, S::Closed, Error::None);
         row("close() while waiting to reconnect", "auto open up drop close",
             "Connecting Connected connected Reconnecting reconnecting:Network Closing Closed closed:None", "", 1,
@@ -276,9 +276,11 @@ private Q_SLOTS:
         row("reconnection turned off while waiting", "auto open up refused drop manual",
             "Connecting Connected connected Reconnecting reconnecting:ConnectionRefused Closed "
             "closed:ConnectionRefused", "", 1, S::Closed, Error::ConnectionRefused);
-        row("open() while open does nothing; while closing, the old end comes first", "open up open close open",
+        row("open() while open does nothing; while closing, it waits for the end", "open up open close open drop",
             "Connecting Connected connected Closing Closed closed:None Connecting", "S1 disconnect", 2,
             S::Connecting, Error::None);
+        row("an attempt that ends before it came up failed", "auto open drop retry up",
+            "Connecting Reconnecting reconnecting:Network Connected connected", "", 2, S::Connected, Error::None);
         row("replaced by the client: no goodbye, no connectionClosed", "open up quiet drop",
             "Connecting Connected connected Closed", "", 1, S::Closed, Error::None);
         row("teardown: a goodbye, then silence", "open up goodbye drop", "Connecting Connected connected",
@@ -511,7 +513,7 @@ private Q_SLOTS:
         RecordingCollab c;
         c.open(names);
         c.open(); // nothing while open
-        c.close();
+        c.priv()->transportOpenFailed();
         c.open();
         QCOMPARE(c.opens, (QList<QList<int>>{expected, {1, 2, 4}}));
     }
