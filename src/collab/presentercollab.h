@@ -45,7 +45,7 @@ class VeltroCollabMessage;
 /// | Connected | Reconnecting | the link dropped, reconnection on (then reconnecting()) |
 /// | Reconnecting | Connected | an attempt came up (then connected()) |
 /// | Connecting, Connected, Reconnecting | Closing | close() |
-/// | Closing | Closed | the connection ended (then connectionClosed()) |
+/// | Closing | Closed | the connection ended, or its transport did not say so within 5 s (then connectionClosed()) |
 /// | Connecting, Connected, Reconnecting | Closed | the connection failed or ended and is not retried: reconnection off, the inactivity check, a failure that needs the host (Tls, ProxyAuthenticationRequired), reconnection given up or turned off while waiting (then connectionClosed()) |
 ///
 /// **Signals and calls.** Every signal is emitted on the host's thread from
@@ -80,7 +80,8 @@ public:
     /// Returns at once and emits nothing inside the call; the outcome arrives
     /// as stateChanged() and connected(), reconnecting() or connectionClosed().
     /// Does nothing (a debug line) while Connecting, Connected or Reconnecting.
-    /// While Closing, the earlier connection is reported ended first.
+    /// While Closing, the new connection starts once the earlier one has ended
+    /// (and its end has been reported).
     void open();
     /// Connects with the named transports in the given order; unknown names
     /// are skipped, and a list naming nothing known falls back to all three.
@@ -90,9 +91,10 @@ public:
     /// connection (state Closing), once the frames published before are sent
     /// (the disconnect last); stops any reconnection and discards frames held
     /// for one. Emits nothing inside the call: connectionClosed() follows from
-    /// the event loop, once, when the connection has ended (at once when no
-    /// transport was up). On a Closed object it only writes the not-connected
-    /// line; on a Closing one it does nothing. error() is None afterwards.
+    /// the event loop, once, when the connection has ended (an attempt under
+    /// way is stopped first; while waiting to reconnect it follows at once).
+    /// error() is None afterwards. On a Closed object it only writes the
+    /// not-connected line; on a Closing one it does nothing.
     void close();
 
     /// The state of the live connection.

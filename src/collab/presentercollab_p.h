@@ -20,6 +20,7 @@
 #include "publishqueue_p.h"
 #include "reconnectbackoff_p.h"
 #include "roundtripmeter_p.h"
+#include "veltronamespace.h"
 
 class SockJSConnector;
 namespace Veltro {
@@ -39,14 +40,19 @@ public:
     virtual bool isConnected() const = 0;
     virtual void close() = 0;
     virtual void setDeadLinkLimit(int ms) = 0;
-    /// Why the last open failed or the connection ended (None after close()).
-    virtual Veltro::Error error() const = 0;
-    virtual QString errorString() const = 0;
+    /// Why the last open failed or the connection ended (None after close();
+    /// a transport that cannot tell leaves it None).
+    virtual Veltro::Error error() const { return Veltro::Error::None; }
+    virtual QString errorString() const { return QString(); }
     /// Teardown: hands `lastFrame` (when not empty) to a connected transport
     /// without an event loop and ends it; nothing is reported, now or later.
-    virtual void closeNow(const QString &lastFrame) = 0;
+    virtual void closeNow(const QString &lastFrame)
+    {
+        Q_UNUSED(lastFrame)
+        close();
+    }
     /// TLS, proxy and the host's answers for the transports opened from now on.
-    virtual void setNetworkHub(Veltro::NetworkHub *hub) = 0;
+    virtual void setNetworkHub(Veltro::NetworkHub *hub) { Q_UNUSED(hub) }
 };
 
 class PresenterCollabPrivate
