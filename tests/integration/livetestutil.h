@@ -60,17 +60,6 @@ public:
         QMutexLocker lock(&mutex);
         return m_lines;
     }
-    // The lines that contain any of `secrets` (empty ones left out).
-    QStringList linesWith(const QStringList &secrets) const
-    {
-        QStringList out;
-        for (const QString &line : lines()) {
-            if (std::any_of(secrets.begin(), secrets.end(),
-                            [&](const QString &t) { return !t.isEmpty() && line.contains(t); }))
-                out << line;
-        }
-        return out;
-    }
 
 private:
     static bool isCollab(const char *category) { return category && qstrcmp(category, "veltro.collab") == 0; }

@@ -75,15 +75,21 @@ private Q_SLOTS:
         QCOMPARE(unhandled.last().at(1).toMap(), (QVariantMap{{"n", 12}, {"note", QStringLiteral("ü \"x\"")}}));
 
         QSignalSpy figure(live.collab, &PresenterCollab::roundTripChanged);
+        // A question poll, then a template one: both kinds of answer.
         live.collab->startPoll(PollType::MULTIPLE, OrdinalType::ALPHA_UPPER, 3);
         QTRY_COMPARE_WITH_TIMEOUT(answers.count(), 2, LIVE_WAIT_MS);
-        QStringList answered{answers.at(0).at(0).toString(), answers.at(1).at(0).toString()};
+        live.collab->startPoll(PollType::CREATIVE, OrdinalType::GENERIC, 2);
+        QTRY_COMPARE_WITH_TIMEOUT(answers.count(), 4, LIVE_WAIT_MS);
+        QStringList answered;
+        for (const auto &args : answers)
+            answered << args.at(0).toString();
         answered.sort();
-        QCOMPARE(answered, (QStringList{qMin(tokens.at(0), tokens.at(1)), qMax(tokens.at(0), tokens.at(1))}));
+        QCOMPARE(answered, (QStringList{qMin(tokens.at(0), tokens.at(1)), qMin(tokens.at(0), tokens.at(1)),
+                                        qMax(tokens.at(0), tokens.at(1)), qMax(tokens.at(0), tokens.at(1))}));
 
-        // The poll's own echo gave the figure; held back 400 ms, the next ones raise it.
+        // The polls' own echoes gave the figure; held back 400 ms, the next ones raise it.
         QTRY_VERIFY_WITH_TIMEOUT(live.collab->roundTripMs() >= 0, LIVE_WAIT_MS);
-        QCOMPARE(figure.first().at(0).toInt(), live.collab->roundTripMs());
+        QVERIFY(!figure.isEmpty() && figure.first().at(0).toInt() >= 0);
         QVERIFY(live.standIn->setSwitches({{"echoDelay", 400}}));
         for (int i = 0; i < 3; ++i)
             live.collab->publishMessage(QStringLiteral("probe"), QString::number(i));
@@ -122,9 +128,9 @@ private Q_SLOTS:
             QVERIFY(!live.client->doStopSession());
             QVERIFY(live.client->getSessionToken().isNull());
         }
-        const QString teacherToken = str(teacher, "userToken");
         QVERIFY(!log.lines().isEmpty());
-        QCOMPARE(log.linesWith(QStringList{live.token, teacherToken, controller} + tokens), QStringList());
+        for (const QString &secret : QStringList{live.token, str(teacher, "userToken"), controller} + tokens)
+            QCOMPARE(log.lines().filter(secret), QStringList());
     }
 
     // Nothing answers on any transport: the end is reported once, from the event loop, with a reason.
