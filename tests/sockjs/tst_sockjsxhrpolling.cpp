@@ -68,7 +68,7 @@ private slots:
         x.fake.setCookie = "X=1; Path=/app";
         QVERIFY(x.open(false, path));
         const QByteArray expected = "POST " + requestPath.toUtf8()
-            + "/xhr HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n"
+            + "/xhr HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(x.fake.port()) + "\r\nConnection: keep-alive\r\n"
               "Accept-Encoding: identity\r\nContent-Type: application/json\r\nContent-Length: 0\r\n";
         QTRY_COMPARE_WITH_TIMEOUT(x.fake.bytesByConnection.value(1),
                                   expected + "\r\n\r\n\r\n" + expected + "Cookie: X=1; \r\n\r\n\r\n\r\n", 5000);
