@@ -384,6 +384,8 @@ void SockJSConnector::openWebSocket()
         webSocketTlsText = network.judge(errors, socket ? socket->peerCertificateChain() : QList<QSslCertificate>());
     });
     connect(ws, webSocketError, this, [this, ws](QAbstractSocket::SocketError e) {
+        if (webSocketReason.isSet())
+            return;   // the first says why; what follows is its consequence
         const Veltro::Error kind = Veltro::errorFromSocket(e);
         webSocketReason.set(kind, kind == Veltro::Error::Tls && !webSocketTlsText.isEmpty() ? webSocketTlsText
                                                                                            : ws->errorString());
@@ -642,12 +644,18 @@ void SockJSConnector::openstate1()
 
 void SockJSConnector::openstate2()
 {
-    // The attempt's WebSocket went away before it connected.
+    // The attempt's WebSocket went away before it connected. Its error comes
+    // after this (a socket reports its new state first): decided next turn.
     if (openState != 0 || sender() != webSocket)
         return;
     openState = 2;
-    Veltro::FailureReason r = webSocketReason;
-    if (!r.isSet())
-        r.set(Veltro::Error::Network, webSocket->errorString());
-    attemptFailed(r);
+    QWebSocket *ws = webSocket;
+    QMetaObject::invokeMethod(this, [this, ws] {
+        if (ws != webSocket || transportIsUp)
+            return;
+        Veltro::FailureReason r = webSocketReason;
+        if (!r.isSet())
+            r.set(Veltro::Error::Network, ws->errorString());
+        attemptFailed(r);
+    }, Qt::QueuedConnection);
 }
