@@ -37,6 +37,14 @@ void TcpProxy::requireCredentials(const QByteArray &user, const QByteArray &pass
     credentials = "Basic " + QByteArray(user + ':' + password).toBase64();
 }
 
+void TcpProxy::dropAll()
+{
+    for (const auto &p : pairs) {
+        p->client->abort();
+        p->upstream->abort();
+    }
+}
+
 void TcpProxy::relay(Pair *p, QTcpSocket *from, QTcpSocket *to)
 {
     const QByteArray data = from->readAll();

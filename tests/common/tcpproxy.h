@@ -21,6 +21,8 @@ public:
     quint16 port() const { return server.serverPort(); }
     /// Connections open now stop relaying in both directions and stay open.
     void silence();
+    /// Connections open now end at once, on both sides.
+    void dropAll();
     int accepted() const { return acceptedCount; }
     /// The "host:port" of the last CONNECT request.
     QByteArray connectTarget() const { return lastTarget; }
