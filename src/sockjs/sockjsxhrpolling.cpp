@@ -127,15 +127,21 @@ void SockJSXHRPolling::setSendTimeout(int ms)
 
 void SockJSXHRPolling::shutDownWorker()
 {
+    closed = true;
+    // The worker's last reports (the requests it hands back) still arrive
+    // while it stops; then it posts nowhere, stopped or not.
+    bool stopped = true;
+    if (worker) {
+        worker->stop();
+        stopped = !workerThread || workerThread->wait(THREAD_WAIT_MS);
+    }
     if (sink) {
         std::lock_guard<std::mutex> lock(sink->mutex);
         sink->pacer = nullptr;
     }
-    closed = true;
     if (!worker)
         return;
-    worker->stop();
-    if (workerThread && !workerThread->wait(THREAD_WAIT_MS)) {
+    if (!stopped) {
         // Never delete a running thread; leaving it is the lesser harm.
         qCWarning(lcSockJS) << "[SockJSXHRPolling] worker thread did not stop in time";
         worker = nullptr;
@@ -223,6 +229,17 @@ void SockJSXHRPolling::dropConnectTimer()
     connectTimer = nullptr;
 }
 
+void SockJSXHRPolling::dropReceiveConnect()
+{
+    dropConnectTimer();
+    if (!socket || worker)
+        return;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();   // possibly from one of its own signals
+    socket = nullptr;
+}
+
 void SockJSXHRPolling::startReceiveConnect()
 {
     if (!socket || worker || closed)
@@ -238,11 +255,7 @@ void SockJSXHRPolling::onReceiveConnectFailed(const Veltro::FailureReason &reaso
     if (!socket || worker)
         return;
     qCDebug(lcSockJS).noquote() << "[SockJSXHRPolling]" << reason.text;
-    dropConnectTimer();
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
-    socket = nullptr;
+    dropReceiveConnect();
     closed = true;
     m_reason = reason;
     emit connectionClosed();
@@ -573,11 +586,7 @@ void SockJSXHRPolling::close()
     m_reason = {};
     if (socket && !worker) {
         // Still connecting: given up at once, reported from the event loop.
-        dropConnectTimer();
-        socket->disconnect(this);
-        socket->abort();
-        socket->deleteLater();
-        socket = nullptr;
+        dropReceiveConnect();
         QMetaObject::invokeMethod(this, &SockJSXHRPolling::connectionClosed, Qt::QueuedConnection);
         return;
     }
@@ -648,6 +657,7 @@ bool SockJSXHRPolling::sendNowAndStop(const QString &text, int waitMs)
     if (sendTimer)
         sendTimer->stop();
     releaseSendSocket();
+    dropReceiveConnect();
     shutDownWorker();
     return written;
 }

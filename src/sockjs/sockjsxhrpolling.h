@@ -116,6 +116,7 @@ private:
     struct Sink;
     void startReceiveConnect();
     void dropConnectTimer();
+    void dropReceiveConnect();
     void onReceiveConnected();
     void onReceiveConnectFailed(const Veltro::FailureReason &reason);
     void startWorker();
