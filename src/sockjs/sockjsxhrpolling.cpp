@@ -269,8 +269,14 @@ void SockJSXHRPolling::onReceiveConnected()
     // Nothing of this thread may stay connected to a socket of the worker's.
     socket->disconnect(this);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    startWorker();
-    emit opened();
+    // Handed over once it has finished reporting: a TLS socket goes on
+    // reading after its signal returns, and must not do so on two threads.
+    QMetaObject::invokeMethod(this, [this] {
+        if (!socket || worker || closed)
+            return;
+        startWorker();
+        emit opened();
+    }, Qt::QueuedConnection);
 }
 
 void SockJSXHRPolling::startWorker()
