@@ -244,12 +244,9 @@ void SockJSXHRPollingWorker::process()
     discardRequests();
     for (XHRRequest *r : qAsConst(unsent))
         emit requestDiscarded(r);
-    // Hand the socket and the worker back, so that the transport can release
-    // them on its own thread once this thread has finished.
-    if (ownerThread) {
-        socket->moveToThread(ownerThread);
-        moveToThread(ownerThread);
-    }
+    // The socket and the worker stay with this thread: the transport
+    // releases them once it has finished. (Handing them back from here would
+    // move their pending events into the owner's queue from this thread.)
     emit finished();
     if (QThread *t = QThread::currentThread(); t != ownerThread)
         t->quit();

@@ -16,6 +16,12 @@ Q_DECLARE_METATYPE(QList<SockJSProtocol>)
 Q_DECLARE_METATYPE(FakeSockJSServer::WebSocketMode)
 Q_DECLARE_METATYPE(Veltro::Error)
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VELTRO_TEST_TSAN 1
+#endif
+#endif
+
 namespace {
 
 using Protocols = QList<SockJSProtocol>;
@@ -429,11 +435,17 @@ private slots:
         QFETCH(Protocols, protocols);
         QFETCH(QString, setting);
         QFETCH(Veltro::Error, failure);
-        if (!tlsServers[0]) {
-            for (auto &server : tlsServers)
-                server = StandIn::launch({QStringLiteral("--tls")});
+        if (setting.startsWith("tls")) {
+#if defined(__SANITIZE_THREAD__) || defined(VELTRO_TEST_TSAN)
+            // The thread checker's runtime does not survive starting a child process from a threaded one.
+            QSKIP("no private stand-in under the thread checker");
+#endif
+            if (!tlsServers[0]) {
+                for (auto &server : tlsServers)
+                    server = StandIn::launch({QStringLiteral("--tls")});
+            }
+            QVERIFY(tlsServers[0] && tlsServers[1]);
         }
-        QVERIFY(tlsServers[0] && tlsServers[1]);
         Veltro::NetworkHub hub;
         QSignalSpy sslErrors(&hub, &Veltro::NetworkHub::sslErrors);
         TcpProxy proxy(0);
