@@ -467,6 +467,8 @@ void SockJSConnector::onTextMessageReceived(QString message)
                 return;
             }
         }
+        // In the order received: nothing may be waiting ahead of these.
+        pacer->drainNow();
         break;
     case Veltro::SockJSFrame::Close:
         // The server ended the session: end the transport as well, and report

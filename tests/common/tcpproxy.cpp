@@ -78,6 +78,7 @@ bool TcpProxy::connectRequest(Pair *p)
                          "Content-Length: 0\r\n\r\n");
         return true;
     }
+    ++tunnelCount;
     lastTarget = head.mid(8, head.indexOf(' ', 8) - 8);
     p->upstream->connectToHost(QHostAddress::LocalHost,
                                quint16(lastTarget.mid(lastTarget.lastIndexOf(':') + 1).toUInt()));

@@ -29,8 +29,9 @@ public:
     /// CONNECT requests from now on need these Basic credentials: without them, or with others, the answer is
     /// 407 with "Proxy-Authenticate: Basic" on a connection kept open for the next try.
     void requireCredentials(const QByteArray &user, const QByteArray &password);
-    /// CONNECT requests answered 407 so far.
+    /// CONNECT requests answered 407 so far, and those let through.
     int refusals() const { return refusalCount; }
+    int tunnels() const { return tunnelCount; }
 
 private:
     struct Pair;
@@ -45,4 +46,5 @@ private:
     QByteArray lastTarget;
     QByteArray credentials;   // "Basic <base64>", empty when none are asked for
     int refusalCount = 0;
+    int tunnelCount = 0;
 };
