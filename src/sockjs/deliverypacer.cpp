@@ -50,7 +50,11 @@ void PacerBase::drain()
     slice.start();
     for (;;) {
         if (slice.elapsed() >= SLICE_MS) {
-            // Still scheduled: later pushes wake nobody, this turn carries on.
+            // Scheduled: later pushes wake nobody, the next turn carries on.
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                scheduled = true;
+            }
             QMetaObject::invokeMethod(this, &PacerBase::drain, Qt::QueuedConnection);
             break;
         }

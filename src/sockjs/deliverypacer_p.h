@@ -97,17 +97,13 @@ public:
     }
     ~DeliveryPacer() override { takeAll(); }
 
-    /// Queues `item`, costing `bytes` of the budget. False, and the item
-    /// dropped, when the budget cannot take it.
-    bool push(T item, qint64 bytes = 0)
-    {
-        if (bytes > 0 && !m_budget->take(bytes))
-            return false;
-        std::lock_guard<std::mutex> lock(mutex);
-        m_items.emplace_back(std::move(item), bytes);
-        scheduleLocked();
-        return true;
-    }
+    /// Queues `item`, costing `bytes` of the budget, and asks for a drain at
+    /// the next turn of the event loop. False, and the item dropped, when
+    /// the budget cannot take it.
+    bool push(T item, qint64 bytes = 0) { return enqueue(std::move(item), bytes, true); }
+    /// Queues `item` like push() without asking for a drain: the caller, on
+    /// the owner's thread, follows with drainNow().
+    bool add(T item, qint64 bytes = 0) { return enqueue(std::move(item), bytes, false); }
 
     /// Removes every item not yet handed on and returns them (their bytes
     /// go back to the budget).
@@ -134,6 +130,17 @@ public:
     const std::shared_ptr<BacklogBudget> &budget() const { return m_budget; }
 
 private:
+    bool enqueue(T &&item, qint64 bytes, bool schedule)
+    {
+        if (bytes > 0 && !m_budget->take(bytes))
+            return false;
+        std::lock_guard<std::mutex> lock(mutex);
+        m_items.emplace_back(std::move(item), bytes);
+        if (schedule)
+            scheduleLocked();
+        return true;
+    }
+
     bool deliverOne() override
     {
         std::pair<T, qint64> next;

@@ -445,7 +445,8 @@ void SockJSConnector::onTextMessageReceived(QString message)
     case Veltro::SockJSFrame::Open:
         if (!m_connected) {
             m_connected = true;
-            pacer->push({Incoming::Opened, {}, Veltro::Error::None, false});
+            pacer->add({Incoming::Opened, {}, Veltro::Error::None, false});
+            pacer->drainNow();
         } else {
             // An XHR receive side that reconnected after the server had ended
             // the session gets a new session under the same id, without the
@@ -458,7 +459,7 @@ void SockJSConnector::onTextMessageReceived(QString message)
     case Veltro::SockJSFrame::Messages:
         for (QString &m : frame.messages) {
             const qint64 bytes = qint64(m.size()) * qint64(sizeof(QChar));
-            if (!pacer->push({Incoming::Message, std::move(m), Veltro::Error::None, false}, bytes)) {
+            if (!pacer->add({Incoming::Message, std::move(m), Veltro::Error::None, false}, bytes)) {
                 // The host does not keep up: end the transport rather than
                 // the process's memory; what came before is still delivered.
                 qCWarning(lcSockJS) << "[SockJSConnector] Received messages not taken in time: dropping the transport";
@@ -467,7 +468,8 @@ void SockJSConnector::onTextMessageReceived(QString message)
                 return;
             }
         }
-        // In the order received: nothing may be waiting ahead of these.
+        // Now rather than at the next turn (a drain already under way, or
+        // what still waits ahead of these, keeps the order).
         pacer->drainNow();
         break;
     case Veltro::SockJSFrame::Close:
