@@ -13,13 +13,26 @@ QString withoutLineBreaks(QString text)
     return text;
 }
 
+// A plain host name or address, as almost every server has: used as it is
+// (the international form costs more than the rest of the request head).
+bool isPlainHost(const QString &host)
+{
+    for (const QChar c : host) {
+        const ushort u = c.unicode();
+        if (!((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '.' || u == '-'
+              || u == ':'))
+            return false;
+    }
+    return !host.isEmpty();
+}
+
 } // namespace
 
 QString hostHeaderValue(const QString &host, int port, bool useSsl)
 {
     // HTTP/1.1: a name-based proxy or virtual host on another port than the
     // scheme's default needs the port to find the right site.
-    QString value = QString::fromLatin1(QUrl::toAce(host));
+    QString value = isPlainHost(host) ? host : QString::fromLatin1(QUrl::toAce(host));
     if (value.isEmpty())
         value = withoutLineBreaks(host);
     if (value.contains(QLatin1Char(':')))
