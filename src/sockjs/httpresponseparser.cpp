@@ -149,21 +149,21 @@ void HttpResponseParser::endBody(QVector<Event> *events)
     m_remaining = 0;
 }
 
-bool HttpResponseParser::parseHeaderBlock(const QByteArray &block, QVector<Event> *events)
+bool HttpResponseParser::parseStatusLine(const QByteArray &line, int *status)
 {
-    const QList<QByteArray> lines = block.split('\n');
-    const QByteArray statusLine = stripCR(lines.value(0));
     // "HTTP/1.1 200 OK": the code is the three digits after the first blank.
-    const int sp = statusLine.indexOf(' ');
-    qint64 status = 0;
-    if (sp < 0 || !parseUnsigned(statusLine.mid(sp + 1, 3), 10, &status)
-        || status < 100 || status > 999
-        || (statusLine.size() > sp + 4 && statusLine.at(sp + 4) != ' '))
+    const int sp = line.indexOf(' ');
+    qint64 code = 0;
+    if (sp < 0 || !parseUnsigned(line.mid(sp + 1, 3), 10, &code) || code < 100 || code > 999
+        || (line.size() > sp + 4 && line.at(sp + 4) != ' '))
         return fail(QStringLiteral("malformed status line"));
+    *status = int(code);
+    return true;
+}
 
-    Event ev;
-    ev.kind = Event::Headers;
-    ev.status = int(status);
+QStringMap HttpResponseParser::parseHeaderLines(const QList<QByteArray> &lines)
+{
+    QStringMap headers;
     for (int i = 1; i < lines.size(); ++i) {
         const QByteArray line = stripCR(lines.at(i));
         const int colon = line.indexOf(':');
@@ -171,15 +171,26 @@ bool HttpResponseParser::parseHeaderBlock(const QByteArray &block, QVector<Event
             continue;
         const QString name = QString::fromLatin1(line.left(colon)).trimmed();
         const QString value = QString::fromUtf8(line.mid(colon + 1)).trimmed();
-        auto it = ev.headers.find(name);
+        auto it = headers.find(name);
         // Several cookies may be set at once; the cookie parser splits on line feeds.
-        if (it != ev.headers.end() && name.compare(QLatin1String("Set-Cookie"), Qt::CaseInsensitive) == 0)
+        if (it != headers.end() && name.compare(QLatin1String("Set-Cookie"), Qt::CaseInsensitive) == 0)
             it.value() += QLatin1Char('\n') + value;
         else
-            ev.headers.insert(name, value);
+            headers.insert(name, value);
     }
+    return headers;
+}
 
-    if (status < 200)   // interim response (100 Continue): the real one follows
+bool HttpResponseParser::parseHeaderBlock(const QByteArray &block, QVector<Event> *events)
+{
+    const QList<QByteArray> lines = block.split('\n');
+    Event ev;
+    ev.kind = Event::Headers;
+    if (!parseStatusLine(stripCR(lines.value(0)), &ev.status))
+        return false;
+    ev.headers = parseHeaderLines(lines);
+
+    if (ev.status < 200)   // interim response (100 Continue): the real one follows
         return true;
 
     const QString te = headerValue(ev.headers, "Transfer-Encoding");
@@ -190,7 +201,7 @@ bool HttpResponseParser::parseHeaderBlock(const QByteArray &block, QVector<Event
             return fail(QStringLiteral("bad Content-Length"));
         ev.contentLength = length;
     }
-    const bool noBody = status == 204 || status == 304;
+    const bool noBody = ev.status == 204 || ev.status == 304;
     events->append(ev);
 
     if (noBody) {
@@ -208,145 +219,167 @@ bool HttpResponseParser::parseHeaderBlock(const QByteArray &block, QVector<Event
     return true;
 }
 
+// Each reader below takes what its state can use from m_buffer at `off`
+// and returns true when the next state may read on, false when it needs
+// more bytes or the response was refused (m_state is then Failed).
+
+bool HttpResponseParser::readHeaderBlock(qsizetype &off, QVector<Event> *events)
+{
+    if (off >= m_buffer.size())
+        return false;
+    // Stray bytes in front of a status line are skipped.
+    const int at = m_buffer.indexOf(STATUS_MARK, int(off));
+    if (at < 0) {
+        // Keep only unread bytes that could begin a status line.
+        off = qMax<qsizetype>(off, m_buffer.size() - statusPrefixTail(m_buffer.mid(int(off))));
+        return false;
+    }
+    off = at;
+    int end = m_buffer.indexOf("\r\n\r\n", int(off));
+    int sepLen = 4;
+    const int lfOnly = m_buffer.indexOf("\n\n", int(off));
+    if (lfOnly >= 0 && (end < 0 || lfOnly < end)) {
+        end = lfOnly;
+        sepLen = 2;
+    }
+    const qsizetype blockSize = (end < 0 ? m_buffer.size() : end) - off;
+    if (blockSize > MAX_HEADER_BYTES)
+        return fail(QStringLiteral("header block exceeds %1 bytes").arg(MAX_HEADER_BYTES));
+    if (end < 0)
+        return false;
+    const QByteArray block = m_buffer.mid(int(off), int(end - off));
+    off = end + sepLen;
+    return parseHeaderBlock(block, events);
+}
+
+bool HttpResponseParser::readSizedBody(qsizetype &off, QVector<Event> *events)
+{
+    const qsizetype take = qMin<qint64>(m_buffer.size() - off, m_remaining);
+    if (take == 0)
+        return false;
+    if (!bodyBytes(m_buffer.constData() + off, take, events))
+        return false;
+    off += take;
+    m_remaining -= take;
+    if (m_remaining == 0)
+        endBody(events);
+    return true;
+}
+
+bool HttpResponseParser::readUntilClose(qsizetype &off, QVector<Event> *events)
+{
+    const qsizetype avail = m_buffer.size() - off;
+    if (avail > 0 && !bodyBytes(m_buffer.constData() + off, avail, events))
+        return false;
+    off += avail;
+    return false;   // everything is read; the rest comes with the close
+}
+
+bool HttpResponseParser::readChunkSize(qsizetype &off)
+{
+    const int nl = m_buffer.indexOf('\n', int(off));
+    if (nl < 0) {
+        if (m_buffer.size() - off > MAX_SIZE_LINE)
+            return fail(QStringLiteral("chunk size line too long"));
+        return false;
+    }
+    QByteArray line = stripCR(m_buffer.mid(int(off), int(nl - off)));
+    off = nl + 1;
+    const int ext = line.indexOf(';');
+    if (ext >= 0)
+        line.truncate(ext);
+    qint64 chunkSize = 0;
+    if (!parseUnsigned(line.trimmed(), 16, &chunkSize) || chunkSize > m_maxFrame)
+        return fail(QStringLiteral("bad chunk size"));
+    if (chunkSize == 0) {
+        m_state = State::Trailers;
+    } else {
+        m_remaining = chunkSize;
+        m_state = State::ChunkData;
+    }
+    return true;
+}
+
+bool HttpResponseParser::readChunkData(qsizetype &off, QVector<Event> *events)
+{
+    const qsizetype take = qMin<qint64>(m_buffer.size() - off, m_remaining);
+    if (take == 0)
+        return false;
+    if (!bodyBytes(m_buffer.constData() + off, take, events))
+        return false;
+    off += take;
+    m_remaining -= take;
+    if (m_remaining == 0)
+        m_state = State::ChunkDataEnd;
+    return true;
+}
+
+bool HttpResponseParser::readChunkEnd(qsizetype &off)
+{
+    const qsizetype avail = m_buffer.size() - off;
+    if (avail == 0)
+        return false;
+    const char c = m_buffer.at(int(off));
+    if (c == '\r') {
+        if (avail < 2)
+            return false;
+        if (m_buffer.at(int(off + 1)) != '\n')
+            return fail(QStringLiteral("chunk not terminated by a line end"));
+        off += 2;
+    } else if (c == '\n') {
+        off += 1;
+    } else {
+        return fail(QStringLiteral("chunk not terminated by a line end"));
+    }
+    m_state = State::ChunkSize;
+    return true;
+}
+
+bool HttpResponseParser::readTrailer(qsizetype &off, QVector<Event> *events)
+{
+    const int nl = m_buffer.indexOf('\n', int(off));
+    if (nl < 0) {
+        if (m_buffer.size() - off > MAX_HEADER_BYTES)
+            return fail(QStringLiteral("trailer exceeds %1 bytes").arg(MAX_HEADER_BYTES));
+        return false;
+    }
+    const QByteArray line = stripCR(m_buffer.mid(int(off), int(nl - off)));
+    off = nl + 1;
+    if (line.isEmpty())
+        endBody(events);
+    return true;
+}
+
+bool HttpResponseParser::readNext(qsizetype &off, QVector<Event> *events)
+{
+    switch (m_state) {
+    case State::Status:
+        return readHeaderBlock(off, events);
+    case State::Body:
+        return readSizedBody(off, events);
+    case State::UntilClose:
+        return readUntilClose(off, events);
+    case State::ChunkSize:
+        return readChunkSize(off);
+    case State::ChunkData:
+        return readChunkData(off, events);
+    case State::ChunkDataEnd:
+        return readChunkEnd(off);
+    case State::Trailers:
+        return readTrailer(off, events);
+    case State::Failed:
+        break;
+    }
+    return false;
+}
+
 bool HttpResponseParser::feed(const char *data, qsizetype size, QVector<Event> *events)
 {
     if (m_state == State::Failed)
         return false;
     m_buffer.append(data, int(size));
     qsizetype off = 0;
-    bool ok = true;
-    bool more = true;
-    while (ok && more) {
-        const qsizetype avail = m_buffer.size() - off;
-        switch (m_state) {
-        case State::Status: {
-            if (avail == 0) {
-                more = false;
-                break;
-            }
-            // Stray bytes in front of a status line are skipped.
-            const int at = m_buffer.indexOf(STATUS_MARK, int(off));
-            if (at < 0) {
-                // Keep only unread bytes that could begin a status line.
-                off = qMax<qsizetype>(off, m_buffer.size() - statusPrefixTail(m_buffer.mid(int(off))));
-                more = false;
-                break;
-            }
-            off = at;
-            int end = m_buffer.indexOf("\r\n\r\n", int(off));
-            int sepLen = 4;
-            const int lfOnly = m_buffer.indexOf("\n\n", int(off));
-            if (lfOnly >= 0 && (end < 0 || lfOnly < end)) {
-                end = lfOnly;
-                sepLen = 2;
-            }
-            if (end < 0) {
-                if (m_buffer.size() - off > MAX_HEADER_BYTES)
-                    ok = fail(QStringLiteral("header block exceeds %1 bytes").arg(MAX_HEADER_BYTES));
-                more = false;
-                break;
-            }
-            if (end - off > MAX_HEADER_BYTES) {
-                ok = fail(QStringLiteral("header block exceeds %1 bytes").arg(MAX_HEADER_BYTES));
-                break;
-            }
-            const QByteArray block = m_buffer.mid(int(off), int(end - off));
-            off = end + sepLen;
-            ok = parseHeaderBlock(block, events);
-            break;
-        }
-        case State::Body:
-        case State::ChunkData: {
-            const qsizetype take = qMin<qint64>(avail, m_remaining);
-            if (take == 0) {
-                more = false;
-                break;
-            }
-            ok = bodyBytes(m_buffer.constData() + off, take, events);
-            off += take;
-            m_remaining -= take;
-            if (ok && m_remaining == 0) {
-                if (m_state == State::Body)
-                    endBody(events);
-                else
-                    m_state = State::ChunkDataEnd;
-            }
-            break;
-        }
-        case State::UntilClose:
-            ok = bodyBytes(m_buffer.constData() + off, avail, events);
-            off += avail;
-            more = false;
-            break;
-        case State::ChunkSize: {
-            const int nl = m_buffer.indexOf('\n', int(off));
-            if (nl < 0) {
-                if (avail > MAX_SIZE_LINE)
-                    ok = fail(QStringLiteral("chunk size line too long"));
-                more = false;
-                break;
-            }
-            QByteArray line = stripCR(m_buffer.mid(int(off), int(nl - off)));
-            off = nl + 1;
-            const int ext = line.indexOf(';');
-            if (ext >= 0)
-                line.truncate(ext);
-            qint64 chunkSize = 0;
-            if (!parseUnsigned(line.trimmed(), 16, &chunkSize) || chunkSize > m_maxFrame) {
-                ok = fail(QStringLiteral("bad chunk size"));
-                break;
-            }
-            if (chunkSize == 0) {
-                m_state = State::Trailers;
-            } else {
-                m_remaining = chunkSize;
-                m_state = State::ChunkData;
-            }
-            break;
-        }
-        case State::ChunkDataEnd: {
-            if (avail == 0) {
-                more = false;
-                break;
-            }
-            const char c = m_buffer.at(int(off));
-            if (c == '\n') {
-                off += 1;
-                m_state = State::ChunkSize;
-            } else if (c == '\r') {
-                if (avail < 2) {
-                    more = false;
-                    break;
-                }
-                if (m_buffer.at(int(off + 1)) != '\n') {
-                    ok = fail(QStringLiteral("chunk not terminated by a line end"));
-                    break;
-                }
-                off += 2;
-                m_state = State::ChunkSize;
-            } else {
-                ok = fail(QStringLiteral("chunk not terminated by a line end"));
-            }
-            break;
-        }
-        case State::Trailers: {
-            const int nl = m_buffer.indexOf('\n', int(off));
-            if (nl < 0) {
-                if (avail > MAX_HEADER_BYTES)
-                    ok = fail(QStringLiteral("trailer exceeds %1 bytes").arg(MAX_HEADER_BYTES));
-                more = false;
-                break;
-            }
-            const QByteArray line = stripCR(m_buffer.mid(int(off), int(nl - off)));
-            off = nl + 1;
-            if (line.isEmpty())
-                endBody(events);
-            break;
-        }
-        case State::Failed:
-            ok = false;
-            break;
-        }
+    while (readNext(off, events)) {
     }
     if (m_state == State::Failed)
         return false;
@@ -354,7 +387,7 @@ bool HttpResponseParser::feed(const char *data, qsizetype size, QVector<Event> *
         m_buffer.clear();
     else if (off > 0)
         m_buffer.remove(0, int(off));
-    return ok;
+    return true;
 }
 
 bool HttpResponseParser::finish(QVector<Event> *events)

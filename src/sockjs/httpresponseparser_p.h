@@ -66,7 +66,18 @@ public:
 private:
     enum class State { Status, Body, ChunkSize, ChunkData, ChunkDataEnd, Trailers, UntilClose, Failed };
 
+    // One reader per state; see feed().
+    bool readNext(qsizetype &off, QVector<Event> *events);
+    bool readHeaderBlock(qsizetype &off, QVector<Event> *events);
+    bool readSizedBody(qsizetype &off, QVector<Event> *events);
+    bool readUntilClose(qsizetype &off, QVector<Event> *events);
+    bool readChunkSize(qsizetype &off);
+    bool readChunkData(qsizetype &off, QVector<Event> *events);
+    bool readChunkEnd(qsizetype &off);
+    bool readTrailer(qsizetype &off, QVector<Event> *events);
     bool parseHeaderBlock(const QByteArray &block, QVector<Event> *events);
+    bool parseStatusLine(const QByteArray &line, int *status);
+    static QStringMap parseHeaderLines(const QList<QByteArray> &lines);
     bool bodyBytes(const char *data, qsizetype size, QVector<Event> *events);
     void endBody(QVector<Event> *events);
     bool fail(const QString &why);

@@ -1,14 +1,15 @@
 #include "sockjsconnector.h"
 
 #include "logging_p.h"
+#include "networksettings_p.h"
 #include "randomstring.h"
 #include "sockjsframe_p.h"
-#include "networksettings_p.h"
 #include "sockjsxhrpolling.h"
 #include "systemproxy.h"
 
-#include <QEventLoop>
+#include <QDeadlineTimer>
 #include <QPointer>
+#include <QSslSocket>
 #include <QTimer>
 #include <QWebSocket>
 
@@ -17,15 +18,32 @@ namespace {
 const QString SERVER_SEGMENT = QStringLiteral("/eventbus/119/");
 constexpr int INACTIVITY_CHECK_MS = 30 * 60 * 1000;
 constexpr qint64 INACTIVITY_LIMIT_S = 3600;
-constexpr int WEBSOCKET_OPEN_TIMEOUT_MS = 30000;
 // A WebSocket close handshake the peer does not answer is cut short.
 constexpr int WEBSOCKET_CLOSE_TIMEOUT_MS = 2000;
 
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+const auto webSocketError = &QWebSocket::errorOccurred;
+#else
+const auto webSocketError = QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error);
+#endif
+
 } // namespace
+
+// What the owner hears of a session, in the order it happened.
+struct SockJSConnector::Incoming
+{
+    enum Kind { Opened, Message, Ended };
+    Kind kind = Message;
+    QString text;   // Message: the message; Ended: why
+    Veltro::Error error = Veltro::Error::None;   // Ended
+    bool forInactivity = false;                  // Ended
+};
 
 SockJSConnector::SockJSConnector(QObject *parent)
     : QObject(parent)
+    , backlog(std::make_shared<Veltro::BacklogBudget>())
 {
+    pacer = new Veltro::DeliveryPacer<Incoming>(this, [this](Incoming &&item) { deliver(std::move(item)); }, backlog);
 }
 
 SockJSConnector::~SockJSConnector()
@@ -61,7 +79,6 @@ int SockJSConnector::transport() const
 
 void SockJSConnector::open(QUrl url, QList<SockJSProtocol> protocolList)
 {
-    QPointer<SockJSConnector> self(this);
     if (attempting || ((webSocket || xhrTransport) && !closing)) {
         // Replacing a working transport behind the owner's back would leave
         // it believing in a link that is gone; it closes first.
@@ -70,11 +87,9 @@ void SockJSConnector::open(QUrl url, QList<SockJSProtocol> protocolList)
     }
     if (webSocket || xhrTransport) {
         // A close() whose end has not arrived yet: the transport is let go of
-        // now, so its end is reported now, once.
+        // now, and its end reported ahead of the new session.
         releaseTransport();
-        emit closed(bClosedForInactivity);
-        if (!self || webSocket || xhrTransport || attempting)
-            return;   // the owner opened again from its slot
+        endSession(Veltro::Error::None);
     }
     m_connected = false;
     lastActivity = now();
@@ -85,7 +100,6 @@ void SockJSConnector::open(QUrl url, QList<SockJSProtocol> protocolList)
         inactivityTimer->start(INACTIVITY_CHECK_MS);
     }
     closing = false;
-    closedByServer = false;
     useSsl = false;
 
     port = url.port(-1);
@@ -105,26 +119,86 @@ void SockJSConnector::open(QUrl url, QList<SockJSProtocol> protocolList)
     protocolIndex = 0;
     protocols = protocolList;
     sessionId = randomString(8);
+    openFailure = {};
 
+    // The attempts run from the event loop: the caller holds the connector
+    // (and has connected to it) before anything is reported.
     attempting = true;
-    bool up = false;
-    while (self && protocolIndex < protocols.size() && !closing) {
-        if (tryNextProtocol()) {
-            up = true;
-            break;
-        }
-    }
-    if (!self)
+    QMetaObject::invokeMethod(this, &SockJSConnector::tryNextProtocol, Qt::QueuedConnection);
+}
+
+void SockJSConnector::tryNextProtocol()
+{
+    if (!attempting)
+        return;   // closed meanwhile
+    if (protocolIndex >= protocols.size()) {
+        finishAttempts();
         return;
-    attempting = false;
-    // What arrived while the caller was still waiting for open() is
-    // delivered from the event loop, once the caller holds what it opened.
-    if (incomingHead < incoming.size())
-        scheduleDelivery();
-    if (!up && !closing) {
-        qCDebug(lcSockJS) << "[SockJSConnector] No transport came up";
-        emit openFailed();
     }
+    const int value = int(protocols.at(protocolIndex));
+    ++protocolIndex;
+    webSocketReason = {};
+    webSocketTlsText.clear();
+    if (!attemptTimer) {
+        attemptTimer = new QTimer(this);
+        attemptTimer->setSingleShot(true);
+        connect(attemptTimer, &QTimer::timeout, this, [this] {
+            Veltro::FailureReason timedOut;
+            timedOut.set(Veltro::Error::Timeout, QString());
+            attemptFailed(timedOut);
+        });
+    }
+    attemptTimer->start(ATTEMPT_TIMEOUT_MS);
+    switch (value) {
+    case WEBSOCKET:
+        openWebSocket();
+        break;
+    case XHR_STREAMING:
+        openXhr(true);
+        break;
+    case XHR_POLLING:
+        openXhr(false);
+        break;
+    default: {
+        qCDebug(lcSockJS) << "[SockJSConnector] No more protocols found!";
+        Veltro::FailureReason unknown;
+        unknown.set(Veltro::Error::Network, QStringLiteral("no such transport: %1").arg(value));
+        attemptFailed(unknown);
+        break;
+    }
+    }
+}
+
+void SockJSConnector::attemptFailed(const Veltro::FailureReason &reason)
+{
+    if (!attempting)
+        return;
+    attemptTimer->stop();
+    if (!openFailure.isSet())
+        openFailure = reason;
+    else
+        openFailure.preferMoreTelling(reason);
+    destroyWebSocket();
+    if (xhrTransport) {
+        xhrTransport->disconnect(this);
+        xhrTransport->close();
+        xhrTransport->deleteLater();
+        xhrTransport = nullptr;
+    }
+    // The next one from the event loop: a transport may fail inside its own
+    // start (a refused loopback connection), and each gets a fresh turn.
+    QMetaObject::invokeMethod(this, &SockJSConnector::tryNextProtocol, Qt::QueuedConnection);
+}
+
+void SockJSConnector::finishAttempts()
+{
+    attempting = false;
+    if (!openFailure.isSet())
+        openFailure.set(Veltro::Error::Network, QStringLiteral("no transport to try"));
+    m_error = openFailure.error;
+    m_errorString = openFailure.text;
+    qCDebug(lcSockJS).noquote() << "[SockJSConnector] No transport came up:" << m_errorString;
+    emit openFailed();
 }
 
 void SockJSConnector::releaseTransport()
@@ -137,6 +211,7 @@ void SockJSConnector::releaseTransport()
         xhrTransport = nullptr;
     }
     m_connected = false;
+    transportIsUp = false;
     if (deadLinkTimer)
         deadLinkTimer->stop();
 }
@@ -156,24 +231,61 @@ QString SockJSConnector::errorString() const
     return m_errorString;
 }
 
-void SockJSConnector::closeNow(const QString &lastFrame)
+void SockJSConnector::closeNow(const QString &frame)
 {
-    blockSignals(true);
-    if (m_connected)
-        send(lastFrame, false);
-    close();
-    releaseTransport();
+    const QSignalBlocker quiet(this);
+    attempting = false;
+    if (attemptTimer)
+        attemptTimer->stop();
+    pacer->takeAll();
+    const QString text = Veltro::SockJSFrame::encode(frame);
+    const bool hand = m_connected && !closing;
+    if (QWebSocket *ws = webSocket) {
+        webSocket = nullptr;
+        ws->disconnect(this);
+        // Nothing reaches anyone while it is written: ours were the only
+        // connections, and no event loop runs.
+        auto *socket = ws->findChild<QAbstractSocket *>(QString(), Qt::FindDirectChildrenOnly);
+        if (hand && socket && ws->state() == QAbstractSocket::ConnectedState) {
+            ws->sendTextMessage(text);
+            ws->flush();
+            QDeadlineTimer deadline(CLOSE_NOW_WAIT_MS);
+            while (socket->bytesToWrite() > 0 && !deadline.hasExpired()) {
+                if (!socket->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
+                    break;
+            }
+            // Unread bytes would turn the close into a reset, which can cost
+            // the peer what it has not read yet.
+            socket->readAll();
+        }
+        ws->abort();
+        ws->deleteLater();
+    }
+    if (SockJSXHRPolling *xhr = xhrTransport) {
+        xhrTransport = nullptr;
+        xhr->disconnect(this);
+        if (hand)
+            xhr->sendNowAndStop(text, CLOSE_NOW_WAIT_MS);
+        else
+            xhr->close();
+        xhr->deleteLater();
+    }
+    closing = true;
+    m_connected = false;
+    transportIsUp = false;
+    if (deadLinkTimer)
+        deadLinkTimer->stop();
 }
 
 void SockJSConnector::setMaxBacklog(qint64 bytes)
 {
-    maxBacklog = qMax<qint64>(1, bytes);
+    backlog->setMax(qMax<qint64>(1, bytes));
 }
 
 void SockJSConnector::setDeadLinkLimit(int ms)
 {
     deadLinkLimitMs = qMax(0, ms);
-    if (webSocket || xhrTransport)
+    if (transportIsUp)
         armDeadLinkCheck();
 }
 
@@ -204,13 +316,17 @@ void SockJSConnector::armDeadLinkCheck()
 
 void SockJSConnector::transportUp()
 {
+    attempting = false;
+    transportIsUp = true;
+    if (attemptTimer)
+        attemptTimer->stop();
     lastFrame.start();
     armDeadLinkCheck();
 }
 
 void SockJSConnector::checkDeadLink()
 {
-    if (closing || (!webSocket && !xhrTransport)) {
+    if (closing || !transportIsUp) {
         deadLinkTimer->stop();
         return;
     }
@@ -221,24 +337,7 @@ void SockJSConnector::checkDeadLink()
     // without a goodbye (nothing would carry it) and report the drop.
     qCWarning(lcSockJS) << "[SockJSConnector] No frame for" << silent << "ms: the link is dead";
     releaseTransport();
-    emit closed(bClosedForInactivity);
-}
-
-bool SockJSConnector::tryNextProtocol()
-{
-    const int value = protocolIndex < protocols.size() ? int(protocols.at(protocolIndex)) : 0;
-    ++protocolIndex;
-    switch (value) {
-    case WEBSOCKET:
-        return openWebSocket();
-    case XHR_STREAMING:
-        return openXhr(true);
-    case XHR_POLLING:
-        return openXhr(false);
-    default:
-        qCDebug(lcSockJS) << "[SockJSConnector] No more protocols found!";
-        return false;
-    }
+    endSession(Veltro::Error::DeadLink);
 }
 
 QString SockJSConnector::webSocketUrl() const
@@ -247,13 +346,15 @@ QString SockJSConnector::webSocketUrl() const
         + QString::number(port) + basePath + SERVER_SEGMENT + sessionId + QStringLiteral("/websocket");
 }
 
-bool SockJSConnector::openWebSocket()
+void SockJSConnector::openWebSocket()
 {
+    const Veltro::TransportNetwork network = Veltro::TransportNetwork::forServer(hub, host, port, useSsl, basePath);
     // Published for other code of the process, unless the host chose a proxy
     // of its own. With its scheme: a bare "host:port" reads back as a URL
     // whose scheme is the host, which breaks every later proxy lookup.
+    const bool ownProxy = applicationProxySet() || (hub && hub->settings().proxySet);
     const QNetworkProxy proxy = systemProxy();
-    if (!applicationProxySet() && !systemProxyString().isEmpty()) {
+    if (!ownProxy && !systemProxyString().isEmpty()) {
         const QString host = proxy.hostName().contains(QLatin1Char(':'))
             ? QLatin1Char('[') + proxy.hostName() + QLatin1Char(']') : proxy.hostName();
         qputenv("http_proxy", ("http://" + host + QLatin1Char(':') + QString::number(proxy.port())).toLatin1());
@@ -264,68 +365,68 @@ bool SockJSConnector::openWebSocket()
 
     openState = 0;
     webSocket = new QWebSocket(QString(), QWebSocketProtocol::Version13, nullptr);
-    // Qt's own bounds are about 2 GB: a peer could make it buffer that much.
-    webSocket->setMaxAllowedIncomingFrameSize(quint64(maxFrameSize));
-    webSocket->setMaxAllowedIncomingMessageSize(quint64(maxFrameSize));
-    webSocket->setProxy(proxyForServer(host, port, useSsl, basePath));
     QWebSocket *const ws = webSocket;
-    QEventLoop wait;
-    QTimer limit;
-    limit.setSingleShot(true);
-    connect(&limit, &QTimer::timeout, &wait, &QEventLoop::quit);
+    // Qt's own bounds are about 2 GB: a peer could make it buffer that much.
+    ws->setMaxAllowedIncomingFrameSize(quint64(maxFrameSize));
+    ws->setMaxAllowedIncomingMessageSize(quint64(maxFrameSize));
+    ws->setProxy(network.proxy);
+    if (useSsl) {
+        ws->setSslConfiguration(network.ssl);
+        // Exactly these: a handshake with any other error is refused.
+        ws->ignoreSslErrors(network.acceptedSslErrors);
+    }
+    // Direct: the authenticator must be filled before the signal returns.
+    connect(ws, &QWebSocket::proxyAuthenticationRequired, this,
+            [network](const QNetworkProxy &p, QAuthenticator *a) { network.authenticate(p, a); },
+            Qt::DirectConnection);
+    connect(ws, &QWebSocket::sslErrors, this, [this, ws, network](const QList<QSslError> &errors) {
+        auto *socket = ws->findChild<QSslSocket *>(QString(), Qt::FindDirectChildrenOnly);
+        webSocketTlsText = network.judge(errors, socket ? socket->peerCertificateChain() : QList<QSslCertificate>());
+    });
+    connect(ws, webSocketError, this, [this, ws](QAbstractSocket::SocketError e) {
+        if (webSocketReason.isSet())
+            return;   // the first says why; what follows is its consequence
+        const Veltro::Error kind = Veltro::errorFromSocket(e);
+        webSocketReason.set(kind, kind == Veltro::Error::Tls && !webSocketTlsText.isEmpty() ? webSocketTlsText
+                                                                                           : ws->errorString());
+    });
     connect(ws, &QWebSocket::connected, this, &SockJSConnector::openstate1);
     connect(ws, &QWebSocket::disconnected, this, &SockJSConnector::openstate2);
-    connect(ws, &QWebSocket::connected, &wait, &QEventLoop::quit);
-    connect(ws, &QWebSocket::disconnected, &wait, &QEventLoop::quit);
     // Connected before opening: the open frame can come with the handshake.
     connect(ws, &QWebSocket::textMessageReceived, this, &SockJSConnector::onTextMessageReceived);
     ws->open(QUrl(url));
-
-    // Blocks here without spinning; the thread's events keep being served.
-    QPointer<SockJSConnector> self(this);
-    if (openState == 0) {
-        limit.start(WEBSOCKET_OPEN_TIMEOUT_MS);
-        wait.exec();
-    }
-    if (!self)
-        return true;   // destroyed meanwhile: nothing more to try
-    if (webSocket != ws)
-        return closing;   // closed (or replaced) while waiting
-    if (openState == 1) {
-        qCDebug(lcSockJS) << "[SockJSConnector] CONNECTED via Websocket";
-        disconnect(ws, &QWebSocket::disconnected, this, &SockJSConnector::openstate2);
-        connect(ws, &QWebSocket::disconnected, this, &SockJSConnector::onClosed);
-        transportUp();
-        if (ws->state() == QAbstractSocket::UnconnectedState)
-            transportClosed(ws);   // it already went away while we waited
-        return true;
-    }
-    destroyWebSocket();
-    return false;
 }
 
-bool SockJSConnector::openXhr(bool streaming)
+void SockJSConnector::openXhr(bool streaming)
 {
-    if (xhrTransport)
+    if (xhrTransport) {
+        xhrTransport->disconnect(this);
         xhrTransport->deleteLater();
+    }
     xhrTransport = new SockJSXHRPolling(this);
     SockJSXHRPolling *const xhr = xhrTransport;
     xhr->setMaxFrameSize(maxFrameSize);
     xhr->setSendTimeout(sendTimeoutMs);
-    // Connected first: frames may be delivered as soon as the thread runs.
+    xhr->setNetworkHub(hub);
+    xhr->setBacklog(backlog);
+    m_transport = streaming ? XHR_STREAMING : XHR_POLLING;
+    connect(xhr, &SockJSXHRPolling::opened, this, &SockJSConnector::onXhrOpened);
     connect(xhr, &SockJSXHRPolling::textMessageReceived, this, &SockJSConnector::onTextMessageReceived);
     connect(xhr, &SockJSXHRPolling::connectionClosed, this, &SockJSConnector::onClosed);
-    if (!xhr->open(host, port, useSsl, basePath + SERVER_SEGMENT + sessionId, streaming)) {
-        if (xhrTransport == xhr)
-            xhrTransport = nullptr;
-        xhr->deleteLater();
-        return false;
-    }
-    m_transport = streaming ? XHR_STREAMING : XHR_POLLING;
+    xhr->open(host, port, useSsl, basePath + SERVER_SEGMENT + sessionId, streaming);
+}
+
+void SockJSConnector::onXhrOpened()
+{
+    if (sender() != xhrTransport || transportIsUp)
+        return;
+    if (attempting)
+        qCDebug(lcSockJS).noquote() << "[SockJSConnector] CONNECTED via xhr_"
+                                       + (m_transport == XHR_STREAMING ? QStringLiteral("streaming")
+                                                                       : QStringLiteral("polling"));
+    else
+        qCDebug(lcSockJS) << "[SockJSConnector] Fallback to XHR_Polling";
     transportUp();
-    qCDebug(lcSockJS).noquote() << "[SockJSConnector] CONNECTED via xhr_"
-                                   + (streaming ? QStringLiteral("streaming") : QStringLiteral("polling"));
-    return true;
 }
 
 void SockJSConnector::onTextMessageReceived(QString message)
@@ -334,89 +435,85 @@ void SockJSConnector::onTextMessageReceived(QString message)
     QObject *from = sender();
     if (from && from != webSocket && from != xhrTransport)
         return;
-    // After the server's close frame or the owner's close() nothing more is
-    // news, even if the transport had already read it.
+    // After the owner's close() nothing more is news, even if the transport
+    // had already read it.
     if (closing)
         return;
     lastFrame.restart();
-    const Veltro::SockJSFrame frame = Veltro::SockJSFrame::read(message);
+    Veltro::SockJSFrame frame = Veltro::SockJSFrame::read(message);
     switch (frame.type) {
     case Veltro::SockJSFrame::Open:
         if (!m_connected) {
             m_connected = true;
-            emit connected();
-        } else if (!closing) {
+            pacer->add({Incoming::Opened, {}, Veltro::Error::None, false});
+            pacer->drainNow();
+        } else {
             // An XHR receive side that reconnected after the server had ended
             // the session gets a new session under the same id, without the
             // old one's registrations: the session we had is over.
             qCWarning(lcSockJS) << "[SockJSConnector] The server opened a new session: the old one is gone";
             releaseTransport();
-            emit closed(bClosedForInactivity);
+            endSession(Veltro::Error::ClosedByServer, QStringLiteral("the server lost the session"));
         }
         break;
     case Veltro::SockJSFrame::Messages:
-        if (incomingHead >= incoming.size()) {
-            incoming = std::move(frame.messages);   // no copy of a large frame's list
-            incomingHead = 0;
-        } else {
-            incoming += frame.messages;
+        for (QString &m : frame.messages) {
+            const qint64 bytes = qint64(m.size()) * qint64(sizeof(QChar));
+            if (!pacer->add({Incoming::Message, std::move(m), Veltro::Error::None, false}, bytes)) {
+                // The host does not keep up: end the transport rather than
+                // the process's memory; what came before is still delivered.
+                qCWarning(lcSockJS) << "[SockJSConnector] Received messages not taken in time: dropping the transport";
+                releaseTransport();
+                endSession(Veltro::Error::BacklogFull);
+                return;
+            }
         }
-        deliverIncoming();
+        // Now rather than at the next turn (a drain already under way, or
+        // what still waits ahead of these, keeps the order).
+        pacer->drainNow();
         break;
     case Veltro::SockJSFrame::Close:
         // The server ended the session: end the transport as well, and report
-        // it as a closure rather than trying the next transport.
+        // it as a closure (after what came before it) rather than trying the
+        // next transport. Nothing read behind it counts.
         qCDebug(lcSockJS) << "[SockJSConnector] Session closed by the server:" << frame.closeCode
                           << frame.closeReason;
-        closedByServer = true;
-        close();
+        releaseTransport();
+        endSession(Veltro::Error::ClosedByServer,
+                   QStringLiteral("closed by the server (%1 %2)").arg(frame.closeCode).arg(frame.closeReason));
         break;
     default:
         break;
     }
 }
 
-void SockJSConnector::deliverIncoming()
+void SockJSConnector::endSession(Veltro::Error error, const QString &text)
 {
-    // Inside open() the caller does not hold what it opened yet; a delivery
-    // already running (a slot of ours in a nested event loop) keeps the order.
-    if (attempting || delivering)
-        return;
-    QPointer<SockJSConnector> self(this);
-    delivering = true;
-    QElapsedTimer slice;
-    slice.start();
-    while (incomingHead < incoming.size()) {
-        if (slice.elapsed() >= DELIVERY_SLICE_MS) {
-            // A burst is handed over a slice at a time, so the host's event
-            // loop (timers, input, other sockets) runs in between.
-            scheduleDelivery();
-            break;
-        }
-        const QString message = std::move(incoming[incomingHead++]);
-        emit sockJSMessage(message);
-        if (!self)
-            return;
-    }
-    if (incomingHead >= incoming.size()) {
-        incoming.clear();
-        incomingHead = 0;
-    }
-    delivering = false;
+    m_connected = false;
+    transportIsUp = false;
+    if (deadLinkTimer)
+        deadLinkTimer->stop();
+    if (bClosedForInactivity)
+        error = Veltro::Error::Inactivity;
+    pacer->push({Incoming::Ended, text.isEmpty() ? Veltro::errorDescription(error) : text, error,
+                 bClosedForInactivity});
 }
 
-void SockJSConnector::scheduleDelivery()
+void SockJSConnector::deliver(Incoming &&item)
 {
-    if (deliveryScheduled)
-        return;
-    deliveryScheduled = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            deliveryScheduled = false;
-            deliverIncoming();
-        },
-        Qt::QueuedConnection);
+    switch (item.kind) {
+    case Incoming::Opened:
+        emit connected();
+        break;
+    case Incoming::Message:
+        emit sockJSMessage(item.text);
+        break;
+    case Incoming::Ended:
+        m_error = item.error;
+        m_errorString = item.text;
+        emit closed(item.forInactivity);
+        break;
+    }
 }
 
 void SockJSConnector::send(QString message, bool bIsPing)
@@ -446,29 +543,44 @@ void SockJSConnector::onClosed()
     transportClosed(sender());
 }
 
+Veltro::FailureReason SockJSConnector::webSocketEndReason() const
+{
+    Veltro::FailureReason r;
+    if (webSocket && webSocket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+        r.set(Veltro::Error::FrameTooLarge, QString());
+    else if (webSocketReason.isSet())
+        r = webSocketReason;
+    else
+        r.set(Veltro::Error::ClosedByServer, QString());
+    return r;
+}
+
 void SockJSConnector::transportClosed(QObject *from)
 {
     if (from && from != webSocket && from != xhrTransport)
         return;   // a transport we already let go of
+    if (from && from == xhrTransport && !transportIsUp && attempting) {
+        // An XHR attempt that did not connect.
+        Veltro::FailureReason r;
+        r.set(xhrTransport->error(), xhrTransport->errorString());
+        attemptFailed(r);
+        return;
+    }
     qCDebug(lcSockJS) << "[SockJSConnector] Websocket CLOSED";
     if (!m_connected && !closing && from && from == webSocket) {
         // Closed before the open frame and nobody asked: try XHR polling.
         destroyWebSocket();
-        if (openXhr(false)) {
-            qCDebug(lcSockJS) << "[SockJSConnector] Fallback to XHR_Polling";
-            return;
-        }
+        transportIsUp = false;
+        openXhr(false);
+        return;
     }
-    m_connected = false;
-    destroyWebSocket();
-    if (xhrTransport) {
-        // Release it once its worker has ended (it has: it reported closure).
-        xhrTransport->deleteLater();
-        xhrTransport = nullptr;
-    }
-    if (deadLinkTimer)
-        deadLinkTimer->stop();
-    emit closed(bClosedForInactivity);
+    Veltro::FailureReason reason;
+    if (!closing && from == webSocket && webSocket)
+        reason = webSocketEndReason();
+    else if (!closing && from == xhrTransport && xhrTransport)
+        reason.set(xhrTransport->error(), xhrTransport->errorString());
+    releaseTransport();
+    endSession(reason.error, reason.text);
 }
 
 void SockJSConnector::onTimeout()
@@ -485,9 +597,20 @@ void SockJSConnector::close()
 {
     closing = true;
     m_connected = false;
-    // Messages received but not yet delivered go with the session.
-    incoming.clear();
-    incomingHead = 0;
+    // Messages received but not yet delivered go with the session; an end
+    // already on its way stays, as the owner's.
+    for (Incoming &item : pacer->takeAll()) {
+        if (item.kind == Incoming::Ended)
+            pacer->push({Incoming::Ended, QString(), Veltro::Error::None, item.forInactivity});
+    }
+    if (attempting) {
+        // Nothing up yet: let go at once.
+        attempting = false;
+        attemptTimer->stop();
+        releaseTransport();
+        endSession(Veltro::Error::None);
+        return;
+    }
     if (webSocket) {
         // A proper close handshake, cut short if the peer does not answer;
         // its end is reported through onClosed like any other closure.
@@ -511,12 +634,32 @@ void SockJSConnector::onConnected()
 void SockJSConnector::openstate1()
 {
     openState = 1;
+    if (sender() != webSocket || transportIsUp)
+        return;
+    QWebSocket *ws = webSocket;
+    qCDebug(lcSockJS) << "[SockJSConnector] CONNECTED via Websocket";
+    m_transport = WEBSOCKET;
+    disconnect(ws, &QWebSocket::disconnected, this, &SockJSConnector::openstate2);
+    connect(ws, &QWebSocket::disconnected, this, &SockJSConnector::onClosed);
+    transportUp();
+    if (ws->state() == QAbstractSocket::UnconnectedState)
+        transportClosed(ws);   // it already went away
 }
 
 void SockJSConnector::openstate2()
 {
-    // A socket that connected and dropped at once still counts as connected:
-    // its closure before the open frame is handled as such.
-    if (openState == 0)
-        openState = 2;
+    // The attempt's WebSocket went away before it connected. Its error comes
+    // after this (a socket reports its new state first): decided next turn.
+    if (openState != 0 || sender() != webSocket)
+        return;
+    openState = 2;
+    QWebSocket *ws = webSocket;
+    QMetaObject::invokeMethod(this, [this, ws] {
+        if (ws != webSocket || transportIsUp)
+            return;
+        Veltro::FailureReason r = webSocketReason;
+        if (!r.isSet())
+            r.set(Veltro::Error::Network, ws->errorString());
+        attemptFailed(r);
+    }, Qt::QueuedConnection);
 }

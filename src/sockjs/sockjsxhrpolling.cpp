@@ -2,11 +2,10 @@
 
 #include "logging_p.h"
 #include "sockjsxhrpollingworker.h"
-#include "systemproxy.h"
-#include "wakepipe_p.h"
 #include "xhrrequest.h"
+#include "xhrrequestwriter_p.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
 #include <QPointer>
@@ -16,7 +15,6 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <deque>
 #include <mutex>
 
 #ifdef Q_OS_UNIX
@@ -25,10 +23,10 @@
 
 namespace {
 
-// The raw receive request: request line, header block, empty line, body.
-const QString REQUEST_TEMPLATE = QStringLiteral("POST %1 HTTP/1.1\r\n%2\r\n%3\r\n\r\n");
 const QString OUTGOING_OPEN = QStringLiteral("[\n");
 const QString OUTGOING_CLOSE = QStringLiteral("\n]\n");
+const QString RECEIVE_CONTENT_TYPE = QStringLiteral("application/json");
+const QString SEND_CONTENT_TYPE = QStringLiteral("application/json; charset=UTF-8");
 constexpr unsigned long THREAD_WAIT_MS = 10000;
 constexpr int SEND_DRAIN_MS = 3000;
 // Texts merged into one "/xhr_send" post stop short of this many characters
@@ -53,88 +51,109 @@ bool peerHasClosed(const QAbstractSocket *socket)
 #endif
 }
 
+bool isMessageArray(const QString &text)
+{
+    return text.startsWith(OUTGOING_OPEN) && text.endsWith(OUTGOING_CLOSE);
+}
+
+// Appends the elements of one outgoing array text to another (the server
+// reads every element of a posted array in order).
+void mergeInto(QString &body, const QString &next)
+{
+    body.chop(OUTGOING_CLOSE.size());
+    body += QStringLiteral(",\n") + QStringView(next).mid(OUTGOING_OPEN.size());
+}
+
+bool isRefusal(Veltro::Error e)
+{
+    return e == Veltro::Error::Tls || e == Veltro::Error::ProxyAuthenticationRequired
+        || e == Veltro::Error::Proxy;
+}
+
 } // namespace
 
-// Carries the worker's reports to this transport's thread. The worker thread
-// appends under a standard mutex (visible to thread checkers) and the owner
-// takes items one at a time, so their order is kept even when a handler runs
-// a nested event loop.
-struct SockJSXHRPolling::Mailbox
+// One report of the worker thread, handed to this transport's thread in order.
+struct SockJSXHRPolling::Report
 {
-    struct Item
-    {
-        enum Kind { Headers, Message, End, Reconnected, Finished, Discarded };
-        Kind kind;
-        XHRRequest *request = nullptr;
-        QStringMap headers;
-        QString text;
-    };
+    enum Kind { Headers, Message, End, Reconnected, Finished, Discarded };
+    Kind kind = Message;
+    XHRRequest *request = nullptr;
+    QStringMap headers;
+    QString text;
+    // Finished: why the loop ended, and a refused handshake's errors.
+    Veltro::FailureReason reason;
+    QList<QSslError> sslErrors;
+    QList<QSslCertificate> chain;
+};
 
+// Where the worker thread posts its reports; let go of (under its lock)
+// before the transport goes away, so a worker that outlives it posts nowhere.
+struct SockJSXHRPolling::Sink
+{
     std::mutex mutex;
-    std::deque<Item> items;
-    bool scheduled = false;
-    SockJSXHRPolling *target = nullptr;   // null once the transport is going away
-    WakePipe *wakeTarget = nullptr;       // lives on the transport's thread
+    Veltro::DeliveryPacer<Report> *pacer = nullptr;
 
-    void post(Item item)
+    bool post(Report report, qint64 bytes = 0)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        items.push_back(std::move(item));
-        if (scheduled || !target)
-            return;
-        scheduled = true;
-        wakeTarget->wake();
-    }
-
-    bool take(Item *out)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (items.empty()) {
-            scheduled = false;
-            return false;
-        }
-        *out = std::move(items.front());
-        items.pop_front();
-        return true;
+        return !pacer || pacer->push(std::move(report), bytes);
     }
 };
 
 SockJSXHRPolling::SockJSXHRPolling(QObject *parent)
     : QObject(parent)
     , cookieJar(new QNetworkCookieJar(this))
+    , budget(std::make_shared<Veltro::BacklogBudget>())
 {
 }
 
 SockJSXHRPolling::~SockJSXHRPolling()
 {
     shutDownWorker();
+    delete socket;   // a receive connection still being made
     delete currentRequest;
+}
+
+void SockJSXHRPolling::setBacklog(std::shared_ptr<Veltro::BacklogBudget> b)
+{
+    if (b)
+        budget = std::move(b);
+}
+
+void SockJSXHRPolling::setSendTimeout(int ms)
+{
+    sendTimeoutMs = qMax(1, ms);
 }
 
 void SockJSXHRPolling::shutDownWorker()
 {
-    if (mailbox) {
-        std::lock_guard<std::mutex> lock(mailbox->mutex);
-        mailbox->target = nullptr;
-    }
     closed = true;
+    // The worker's last reports (the requests it hands back) still arrive
+    // while it stops; then it posts nowhere, stopped or not.
+    bool stopped = true;
+    if (worker) {
+        worker->stop();
+        stopped = !workerThread || workerThread->wait(THREAD_WAIT_MS);
+    }
+    if (sink) {
+        std::lock_guard<std::mutex> lock(sink->mutex);
+        sink->pacer = nullptr;
+    }
     if (!worker)
         return;
-    worker->stop();
-    if (workerThread && !workerThread->wait(THREAD_WAIT_MS)) {
+    if (!stopped) {
         // Never delete a running thread; leaving it is the lesser harm.
         qCWarning(lcSockJS) << "[SockJSXHRPolling] worker thread did not stop in time";
+        worker = nullptr;
+        socket = nullptr;
+        workerThread = nullptr;
         return;
     }
-    if (mailbox) {
-        // Requests reported but never handled are ours to release. (Taking
-        // the mailbox's lock also orders everything the worker did before
-        // its last report ahead of the deletions below.)
-        Mailbox::Item item;
-        while (mailbox->take(&item)) {
-            if ((item.kind == Mailbox::Item::Headers || item.kind == Mailbox::Item::Discarded)
-                && item.request != currentRequest)
-                delete item.request;
+    if (pacer) {
+        // Requests reported but never handled are ours to release.
+        for (Report &r : pacer->takeAll()) {
+            if ((r.kind == Report::Headers || r.kind == Report::Discarded) && r.request != currentRequest)
+                delete r.request;
         }
     }
     delete worker;
@@ -147,7 +166,13 @@ void SockJSXHRPolling::shutDownWorker()
 
 bool SockJSXHRPolling::open(QString host, int port, bool useSsl, QString path, bool streaming)
 {
+    if (socket || worker) {
+        qCDebug(lcSockJS) << "[SockJSXHRPolling] Already opened";
+        return false;
+    }
     closed = false;
+    discardIncoming = false;
+    m_reason = {};
     this->useSsl = useSsl;
     this->host = host;
     this->port = port;
@@ -163,94 +188,168 @@ bool SockJSXHRPolling::open(QString host, int port, bool useSsl, QString path, b
     baseUrl = serverRoot + QLatin1Char('/') + path;
     if (baseUrl.endsWith(QLatin1Char('/')))
         baseUrl.chop(1);
+    network = Veltro::TransportNetwork::forServer(hub, host, port, useSsl, requestPath);
 
-    QTcpSocket *sock = useSsl ? new QSslSocket : new QTcpSocket;
-    sock->setProxy(proxyForServer(host, port, useSsl, requestPath));
-    auto *w = new SockJSXHRPollingWorker(nullptr, sock, host, port, useSsl, keepAlive);
-    if (!w->connectToHost()) {
-        qCDebug(lcSockJS) << "[SockJSXHRPolling]" << sock->errorString();
-        delete w;
-        delete sock;
-        closed = true;
-        return false;
-    }
-    worker = w;
-    socket = sock;
+    // Created on this thread and connected here, so that the host hears of
+    // certificate errors and proxy questions on its own thread; the worker
+    // takes it over once it is up.
+    socket = useSsl ? new QSslSocket : new QTcpSocket;
+    network.prepare(socket);
+    network.watch(socket, this, [this](const QString &text) { receiveTlsText = text; });
+    if (useSsl)
+        connect(static_cast<QSslSocket *>(socket), &QSslSocket::encrypted, this, &SockJSXHRPolling::onReceiveConnected);
+    else
+        connect(socket, &QAbstractSocket::connected, this, &SockJSXHRPolling::onReceiveConnected);
+    connect(socket, &QAbstractSocket::errorOccurred, this, [this] {
+        if (socket->state() == QAbstractSocket::UnconnectedState)
+            onReceiveConnectFailed(Veltro::reasonFromSocket(socket, receiveTlsText));
+    });
+    connect(socket, &QAbstractSocket::disconnected, this,
+            [this] { onReceiveConnectFailed(Veltro::reasonFromSocket(socket, receiveTlsText)); });
+    connectTimer = new QTimer(this);
+    connectTimer->setSingleShot(true);
+    connect(connectTimer, &QTimer::timeout, this, [this] {
+        Veltro::FailureReason timedOut;
+        timedOut.set(Veltro::Error::Timeout, QString());
+        onReceiveConnectFailed(timedOut);
+    });
+    connectTimer->start(CONNECT_TIMEOUT_MS);
+    // From the event loop: a socket can report at once (a refused loopback
+    // connection), and nothing is emitted inside open().
+    QMetaObject::invokeMethod(this, &SockJSXHRPolling::startReceiveConnect, Qt::QueuedConnection);
+    return true;
+}
+
+void SockJSXHRPolling::dropConnectTimer()
+{
+    if (!connectTimer)
+        return;
+    connectTimer->stop();
+    connectTimer->deleteLater();   // possibly from its own timeout
+    connectTimer = nullptr;
+}
+
+void SockJSXHRPolling::dropReceiveConnect()
+{
+    dropConnectTimer();
+    if (!socket || worker)
+        return;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();   // possibly from one of its own signals
+    socket = nullptr;
+}
+
+void SockJSXHRPolling::startReceiveConnect()
+{
+    if (!socket || worker || closed)
+        return;
+    if (useSsl)
+        static_cast<QSslSocket *>(socket)->connectToHostEncrypted(host, quint16(port));
+    else
+        socket->connectToHost(host, quint16(port));
+}
+
+void SockJSXHRPolling::onReceiveConnectFailed(const Veltro::FailureReason &reason)
+{
+    if (!socket || worker)
+        return;
+    qCDebug(lcSockJS).noquote() << "[SockJSXHRPolling]" << reason.text;
+    dropReceiveConnect();
+    closed = true;
+    m_reason = reason;
+    emit connectionClosed();
+}
+
+void SockJSXHRPolling::onReceiveConnected()
+{
+    if (!socket || worker)
+        return;
+    dropConnectTimer();
+    // Nothing of this thread may stay connected to a socket of the worker's.
+    socket->disconnect(this);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Handed over once it has finished reporting: a TLS socket goes on
+    // reading after its signal returns, and must not do so on two threads.
+    QMetaObject::invokeMethod(this, [this] {
+        if (!socket || worker || closed)
+            return;
+        startWorker();
+        emit opened();
+    }, Qt::QueuedConnection);
+}
+
+void SockJSXHRPolling::startWorker()
+{
+    worker = new SockJSXHRPollingWorker(nullptr, socket, host, port, useSsl, keepAlive);
+    // Its reconnections ask nobody: they carry the credentials known by now.
+    Veltro::TransportNetwork workerNetwork = network;
+    workerNetwork.proxy = network.proxyWithCredentials();
+    worker->setNetwork(workerNetwork);
+    worker->setMaxFrameSize(maxFrameSize);
     workerThread = new QThread;
     worker->moveToThread(workerThread);
     socket->moveToThread(workerThread);
 
-    mailbox = std::make_shared<Mailbox>();
-    mailbox->target = this;
-    auto *pipe = new WakePipe(this);
-    connect(pipe, &WakePipe::woken, this, &SockJSXHRPolling::drainMailbox);
-    mailbox->wakeTarget = pipe;
-    const std::shared_ptr<Mailbox> mb = mailbox;
-    using Item = Mailbox::Item;
+    pacer = new Veltro::DeliveryPacer<Report>(
+        this, [this](Report &&r) { handleReport(std::move(r)); }, budget, true);
+    sink = std::make_shared<Sink>();
+    sink->pacer = pacer;
+    const std::shared_ptr<Sink> sk = sink;
+    SockJSXHRPollingWorker *const w = worker;
     // Direct connections: these run on the worker thread and only post.
-    connect(worker, &SockJSXHRPollingWorker::receivedHeadersResponse, worker,
-            [mb](XHRRequest *r, QStringMap h) { mb->post({Item::Headers, r, std::move(h), {}}); },
-            Qt::DirectConnection);
-    connect(worker, &SockJSXHRPollingWorker::receivedMessageResponse, worker,
-            [mb](XHRRequest *r, QString m) { mb->post({Item::Message, r, {}, std::move(m)}); },
-            Qt::DirectConnection);
+    connect(worker, &SockJSXHRPollingWorker::receivedHeadersResponse, worker, [sk](XHRRequest *r, QStringMap h) {
+        sk->post({Report::Headers, r, std::move(h), {}, {}, {}, {}});
+    }, Qt::DirectConnection);
+    connect(worker, &SockJSXHRPollingWorker::receivedMessageResponse, worker, [sk, w](XHRRequest *r, QString m) {
+        // Charged where it arrives: a host that does not keep up ends the
+        // transport rather than the process's memory.
+        const qint64 bytes = qint64(m.size()) * qint64(sizeof(QChar));
+        if (!sk->post({Report::Message, r, {}, std::move(m), {}, {}, {}}, bytes)) {
+            Veltro::FailureReason full;
+            full.set(Veltro::Error::BacklogFull, QString());
+            qCWarning(lcSockJS) << "[SockJSXHRPollingWorker] Received messages not taken in time: giving up";
+            w->giveUp(full);
+        }
+    }, Qt::DirectConnection);
     connect(worker, &SockJSXHRPollingWorker::receivedResponseEnd, worker,
-            [mb](XHRRequest *r) { mb->post({Item::End, r, {}, {}}); }, Qt::DirectConnection);
+            [sk](XHRRequest *r) { sk->post({Report::End, r, {}, {}, {}, {}, {}}); }, Qt::DirectConnection);
     connect(worker, &SockJSXHRPollingWorker::requestDiscarded, worker,
-            [mb](XHRRequest *r) { mb->post({Item::Discarded, r, {}, {}}); }, Qt::DirectConnection);
+            [sk](XHRRequest *r) { sk->post({Report::Discarded, r, {}, {}, {}, {}, {}}); }, Qt::DirectConnection);
     connect(worker, &SockJSXHRPollingWorker::reconnected, worker,
-            [mb] { mb->post({Item::Reconnected, nullptr, {}, {}}); }, Qt::DirectConnection);
-    connect(worker, &SockJSXHRPollingWorker::finished, worker,
-            [mb] { mb->post({Item::Finished, nullptr, {}, {}}); }, Qt::DirectConnection);
+            [sk] { sk->post({Report::Reconnected, nullptr, {}, {}, {}, {}, {}}); }, Qt::DirectConnection);
+    connect(worker, &SockJSXHRPollingWorker::finished, worker, [sk, w] {
+        sk->post({Report::Finished, nullptr, {}, {}, w->endReason(), w->refusedSslErrors(), w->refusedChain()});
+    }, Qt::DirectConnection);
     connect(workerThread, &QThread::started, worker, &SockJSXHRPollingWorker::process);
 
-    worker->setMaxFrameSize(maxFrameSize);
     workerThread->start(QThread::InheritPriority);
     pollQueuedAhead = false;
     poll();
-    return true;
 }
 
-void SockJSXHRPolling::drainMailbox()
+void SockJSXHRPolling::handleReport(Report &&r)
 {
-    const std::shared_ptr<Mailbox> mb = mailbox;
-    QPointer<SockJSXHRPolling> self(this);
-    QElapsedTimer slice;
-    slice.start();
-    Mailbox::Item item;
-    while (self && mb->take(&item)) {
-        if (slice.elapsed() >= DELIVERY_SLICE_MS) {
-            // A burst is handled a slice at a time so the event loop runs in
-            // between; the item taken goes back to the front, the mailbox
-            // stays marked as scheduled, and this drain carries on next turn.
-            {
-                std::lock_guard<std::mutex> lock(mb->mutex);
-                mb->items.push_front(std::move(item));
-            }
-            QMetaObject::invokeMethod(this, &SockJSXHRPolling::drainMailbox, Qt::QueuedConnection);
-            return;
-        }
-        switch (item.kind) {
-        case Mailbox::Item::Headers:
-            onReceivedHeadersResponse(item.request, item.headers);
-            break;
-        case Mailbox::Item::Message:
-            onReceivedMessageResponse(item.request, item.text);
-            break;
-        case Mailbox::Item::End:
-            onResponseEnd(item.request);
-            break;
-        case Mailbox::Item::Reconnected:
-            onReconnected();
-            break;
-        case Mailbox::Item::Finished:
-            onWorkerFinished();
-            break;
-        case Mailbox::Item::Discarded:
-            if (item.request != currentRequest)
-                delete item.request;
-            break;
-        }
+    switch (r.kind) {
+    case Report::Headers:
+        onReceivedHeadersResponse(r.request, r.headers);
+        break;
+    case Report::Message:
+        onReceivedMessageResponse(r.request, r.text);
+        break;
+    case Report::End:
+        onResponseEnd(r.request);
+        break;
+    case Report::Reconnected:
+        onReconnected();
+        break;
+    case Report::Finished:
+        onWorkerFinished(std::move(r));
+        break;
+    case Report::Discarded:
+        if (r.request != currentRequest)
+            delete r.request;
+        break;
     }
 }
 
@@ -259,22 +358,29 @@ void SockJSXHRPolling::poll()
     request(requestPath + (streaming ? QStringLiteral("/xhr_streaming") : QStringLiteral("/xhr")), QString());
 }
 
+QString SockJSXHRPolling::cookieHeader() const
+{
+    return cookieJar->cookiesForUrl(QUrl(baseUrl)).isEmpty() ? QString() : cookieHeaderValue();
+}
+
 void SockJSXHRPolling::request(QString path, QString body)
 {
     if (closed || !worker) {
         qCDebug(lcSockJS) << "[SockJSXHRPolling] Can't make request when in closed state!";
         return;
     }
-    QString headers;
-    headers += QStringLiteral("Host: ") + host + QStringLiteral("\r\n");
-    headers += keepAlive ? QStringLiteral("Connection: keep-alive\r\n") : QStringLiteral("Connection: close\r\n");
-    headers += QStringLiteral("Accept-Encoding: identity\r\n");
-    headers += QStringLiteral("Content-Type: application/json\r\n");
-    headers += QStringLiteral("Content-Length: ") + QString::number(body.toUtf8().size()) + QStringLiteral("\r\n");
-    if (!cookieJar->cookiesForUrl(QUrl(baseUrl)).isEmpty())
-        headers += QStringLiteral("Cookie: ") + cookieHeaderValue() + QStringLiteral("\r\n");
-
-    auto *r = new XHRRequest(nullptr, path, REQUEST_TEMPLATE.arg(path, headers, body));
+    Veltro::XhrRequestHead head;
+    head.path = path;
+    head.host = host;
+    head.port = port;
+    head.useSsl = useSsl;
+    head.keepAlive = keepAlive;
+    head.contentType = RECEIVE_CONTENT_TYPE;
+    head.contentLength = body.toUtf8().size();
+    head.cookies = cookieHeader();
+    // The receive request as the server has always been sent it: two more
+    // line ends after the body.
+    auto *r = new XHRRequest(nullptr, path, Veltro::writeXhrRequestHead(head) + body + QStringLiteral("\r\n\r\n"));
     const int id = r->getRequestId();
     if (!worker->enqueue(r)) {
         delete r;
@@ -299,47 +405,53 @@ void SockJSXHRPolling::send(QString message)
         postNextSend();
 }
 
+QByteArray SockJSXHRPolling::sendPost(const QString &body) const
+{
+    const QByteArray bodyBytes = body.toUtf8();
+    Veltro::XhrRequestHead head;
+    head.path = requestPath + QStringLiteral("/xhr_send");
+    head.host = host;
+    head.port = port;
+    head.useSsl = useSsl;
+    head.keepAlive = keepAlive;
+    head.contentType = SEND_CONTENT_TYPE;
+    head.contentLength = bodyBytes.size();
+    head.cookies = cookieHeader();
+    return Veltro::writeXhrRequestHead(head).toUtf8() + bodyBytes;
+}
+
 void SockJSXHRPolling::postNextSend()
 {
     if (!sendRequest.isEmpty() || pendingSends.isEmpty() || baseUrl.isEmpty())
         return;
     // One post at a time keeps the order; what queued meanwhile goes in one
-    // array (the server reads every element of a posted array in order).
+    // array.
     QString body = pendingSends.takeFirst();
-    if (body.startsWith(OUTGOING_OPEN) && body.endsWith(OUTGOING_CLOSE)) {
+    if (isMessageArray(body)) {
         while (!pendingSends.isEmpty()) {
             const QString &next = pendingSends.first();
-            if (!next.startsWith(OUTGOING_OPEN) || !next.endsWith(OUTGOING_CLOSE)
-                || body.size() + next.size() > MAX_MERGED_POST)
+            if (!isMessageArray(next) || body.size() + next.size() > MAX_MERGED_POST)
                 break;
-            body.chop(OUTGOING_CLOSE.size());
-            body += QStringLiteral(",\n") + QStringView(next).mid(OUTGOING_OPEN.size());
+            mergeInto(body, next);
             pendingSends.removeFirst();
         }
     }
-    const QByteArray bodyBytes = body.toUtf8();
-    QString headers;
-    headers += QStringLiteral("Host: ") + host + QStringLiteral("\r\n");
-    headers += keepAlive ? QStringLiteral("Connection: keep-alive\r\n") : QStringLiteral("Connection: close\r\n");
-    headers += QStringLiteral("Accept-Encoding: identity\r\n");
-    headers += QStringLiteral("Content-Type: application/json; charset=UTF-8\r\n");
-    headers += QStringLiteral("Content-Length: ") + QString::number(bodyBytes.size()) + QStringLiteral("\r\n");
-    if (!cookieJar->cookiesForUrl(QUrl(baseUrl)).isEmpty())
-        headers += QStringLiteral("Cookie: ") + cookieHeaderValue() + QStringLiteral("\r\n");
-    sendRequest = (QStringLiteral("POST ") + requestPath + QStringLiteral("/xhr_send HTTP/1.1\r\n") + headers
-                   + QStringLiteral("\r\n")).toUtf8()
-        + bodyBytes;
+    sendRequest = sendPost(body);
     writeSend();
 }
 
-void SockJSXHRPolling::setSendTimeout(int ms)
+void SockJSXHRPolling::releaseSendSocket()
 {
-    sendTimeoutMs = qMax(1, ms);
+    if (!sendSocket)
+        return;
+    sendSocket->disconnect(this);
+    sendSocket->abort();
+    sendSocket->deleteLater();
+    sendSocket = nullptr;
 }
 
 void SockJSXHRPolling::writeSend()
 {
-    sendAnswered = false;
     sendParser.reset();
     if (!sendTimer) {
         sendTimer = new QTimer(this);
@@ -352,10 +464,7 @@ void SockJSXHRPolling::writeSend()
             || (sendSocket->state() == QAbstractSocket::ConnectedState && peerHasClosed(sendSocket)))) {
         // A keep-alive connection the server let go of while idle: found
         // before the write, so the post goes on a fresh connection instead.
-        sendSocket->disconnect(this);
-        sendSocket->abort();
-        sendSocket->deleteLater();
-        sendSocket = nullptr;
+        releaseSendSocket();
     }
     if (sendSocket && sendSocket->state() == QAbstractSocket::ConnectedState
         && (!useSsl || static_cast<QSslSocket *>(sendSocket)->isEncrypted())) {
@@ -365,7 +474,9 @@ void SockJSXHRPolling::writeSend()
     }
     if (!sendSocket) {
         sendSocket = useSsl ? new QSslSocket(this) : new QTcpSocket(this);
-        sendSocket->setProxy(proxyForServer(host, port, useSsl, requestPath));
+        sendTlsText.clear();
+        network.prepare(sendSocket);
+        network.watch(sendSocket, this, [this](const QString &text) { sendTlsText = text; });
         connect(sendSocket, &QIODevice::readyRead, this, &SockJSXHRPolling::onSendReadyRead);
         connect(sendSocket, &QAbstractSocket::disconnected, this, &SockJSXHRPolling::onSendDisconnected);
         connect(sendSocket, &QAbstractSocket::errorOccurred, this, [this] {
@@ -397,7 +508,6 @@ void SockJSXHRPolling::onSendReadyRead()
     const QByteArray data = sendSocket->readAll();
     if (sendRequest.isEmpty() || data.isEmpty())
         return;
-    sendAnswered = true;
     QVector<Veltro::HttpResponseParser::Event> events;
     const bool ok = sendParser.feed(data, &events);
     for (const auto &ev : qAsConst(events)) {
@@ -420,15 +530,21 @@ void SockJSXHRPolling::onSendDisconnected()
 {
     if (sendRequest.isEmpty())
         return;
+    const Veltro::FailureReason reason = Veltro::reasonFromSocket(sendSocket, sendTlsText);
     // Never written again: once written, the server may have read the post
     // even though no answer came (a reset on the way, a server that died
     // after reading), and a frame must not arrive twice.
-    qCDebug(lcSockJS) << "[SockJSXHRPolling] xhr_send error: " << sendSocket->errorString();
+    qCDebug(lcSockJS).noquote() << "[SockJSXHRPolling] xhr_send error: " + reason.text;
     // The next post gets a fresh connection; this one reports nothing more
     // (an error and a disconnection can both arrive for one end).
     sendSocket->disconnect(this);
     sendSocket->deleteLater();
     sendSocket = nullptr;
+    if (isRefusal(reason.error)) {
+        // Every later post would be refused alike: the transport is unusable.
+        fail(reason);
+        return;
+    }
     sendFinished();
 }
 
@@ -440,14 +556,20 @@ void SockJSXHRPolling::onSendTimeout()
                         << "ms: dropping the connection";
     // Everything queued behind it would wait for ever as well; the owner
     // learns of the drop through connectionClosed() and may start afresh.
+    Veltro::FailureReason timedOut;
+    timedOut.set(Veltro::Error::Timeout, QStringLiteral("an /xhr_send post was not answered in time"));
+    fail(timedOut);
+}
+
+void SockJSXHRPolling::fail(const Veltro::FailureReason &reason)
+{
     sendRequest.clear();
     pendingSends.clear();
-    if (sendSocket) {
-        sendSocket->disconnect(this);
-        sendSocket->abort();
-        sendSocket->deleteLater();
-        sendSocket = nullptr;
-    }
+    if (sendTimer)
+        sendTimer->stop();
+    releaseSendSocket();
+    if (!m_reason.isSet())
+        m_reason = reason;
     closed = true;
     stopWorker();
 }
@@ -466,6 +588,14 @@ void SockJSXHRPolling::sendFinished()
 void SockJSXHRPolling::close()
 {
     closed = true;
+    discardIncoming = true;
+    m_reason = {};
+    if (socket && !worker) {
+        // Still connecting: given up at once, reported from the event loop.
+        dropReceiveConnect();
+        QMetaObject::invokeMethod(this, &SockJSXHRPolling::connectionClosed, Qt::QueuedConnection);
+        return;
+    }
     // Texts handed to send() before close() (the session's goodbye) are still
     // posted: the receive side ends once they are out, or after a bound.
     if (!sendRequest.isEmpty() || !pendingSends.isEmpty()) {
@@ -474,6 +604,68 @@ void SockJSXHRPolling::close()
         return;
     }
     stopWorker();
+}
+
+bool SockJSXHRPolling::sendNowAndStop(const QString &text, int waitMs)
+{
+    const QSignalBlocker quiet(this);
+    QDeadlineTimer deadline(waitMs);
+    // What still waits goes first, in one post with the last text.
+    QString body;
+    for (const QString &t : qAsConst(pendingSends)) {
+        if (body.isEmpty())
+            body = t;
+        else if (isMessageArray(body) && isMessageArray(t))
+            mergeInto(body, t);
+    }
+    if (body.isEmpty())
+        body = text;
+    else if (isMessageArray(body) && isMessageArray(text))
+        mergeInto(body, text);
+    pendingSends.clear();
+    bool written = false;
+    if (worker && !baseUrl.isEmpty()) {
+        const QByteArray post = sendPost(body);
+        QTcpSocket *s = sendSocket;
+        std::unique_ptr<QTcpSocket> fresh;
+        const bool ready = s && s->state() == QAbstractSocket::ConnectedState
+            && (!useSsl || static_cast<QSslSocket *>(s)->isEncrypted());
+        if (!ready) {
+            // A connection of its own that asks nobody: the proxy's known
+            // credentials, the accepted errors, nothing else.
+            fresh.reset(useSsl ? new QSslSocket : new QTcpSocket);
+            s = fresh.get();
+            Veltro::TransportNetwork quietNetwork = network;
+            quietNetwork.proxy = network.proxyWithCredentials();
+            quietNetwork.hub = nullptr;
+            quietNetwork.prepare(s);
+            if (useSsl) {
+                static_cast<QSslSocket *>(s)->connectToHostEncrypted(host, quint16(port));
+                static_cast<QSslSocket *>(s)->waitForEncrypted(int(deadline.remainingTime()));
+            } else {
+                s->connectToHost(host, quint16(port));
+                s->waitForConnected(int(deadline.remainingTime()));
+            }
+        }
+        if (s->state() == QAbstractSocket::ConnectedState) {
+            // Behind a post under way, if any: the server reads them in turn.
+            s->write(post);
+            while (s->bytesToWrite() > 0 && !deadline.hasExpired()) {
+                if (!s->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
+                    break;
+            }
+            written = s->bytesToWrite() == 0;
+        }
+        if (fresh)
+            fresh->disconnectFromHost();
+    }
+    sendRequest.clear();
+    if (sendTimer)
+        sendTimer->stop();
+    releaseSendSocket();
+    dropReceiveConnect();
+    shutDownWorker();
+    return written;
 }
 
 void SockJSXHRPolling::stopWorker()
@@ -505,7 +697,7 @@ void SockJSXHRPolling::storeCookies(const QStringMap &headers)
 void SockJSXHRPolling::onReceivedMessageResponse(XHRRequest *request, QString message)
 {
     Q_UNUSED(request)
-    if (closed)
+    if (discardIncoming)
         return;   // read before close() but handled after it: not news any more
     qCDebug(lcSockJS).noquote() << "[SockJSXHRPolling] RECEIVED:" << frameForLog(message);
     emit textMessageReceived(message);
@@ -521,7 +713,10 @@ void SockJSXHRPolling::onResponseEnd(XHRRequest *request)
     if (status >= 400) {
         // Re-polling an endpoint that refuses would spin for ever.
         qCDebug(lcSockJS) << "[SockJSXHRPolling] receive request failed with HTTP status" << status;
-        close();
+        Veltro::FailureReason refused;
+        refused.set(Veltro::Error::ClosedByServer,
+                    QStringLiteral("the server answered a receive request with HTTP status %1").arg(status));
+        fail(refused);
         return;
     }
     poll();
@@ -540,9 +735,17 @@ void SockJSXHRPolling::onReconnected()
     poll();
 }
 
-void SockJSXHRPolling::onWorkerFinished()
+void SockJSXHRPolling::onWorkerFinished(Report &&report)
 {
     closed = true;
-    workerFinished = true;
+    if (!discardIncoming && !m_reason.isSet()) {
+        m_reason = report.reason;
+        if (!report.sslErrors.isEmpty() && hub)
+            hub->reportSslErrors(report.sslErrors, report.chain);
+        if (!m_reason.isSet()) {
+            // The loop found its socket gone for good without a reason of its own.
+            m_reason.set(Veltro::Error::Network, QString());
+        }
+    }
     emit connectionClosed();
 }

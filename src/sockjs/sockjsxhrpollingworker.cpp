@@ -59,27 +59,31 @@ SockJSXHRPollingWorker::~SockJSXHRPollingWorker()
         delete r;
 }
 
-bool SockJSXHRPollingWorker::startConnect()
+void SockJSXHRPollingWorker::setNetwork(const Veltro::TransportNetwork &n)
 {
+    network = n;
+    network.hub = nullptr;   // lives on another thread: never asked from here
+}
+
+void SockJSXHRPollingWorker::startConnect()
+{
+    tlsText.clear();
+    network.prepare(socket);
     if (useSsl) {
         if (auto *ssl = qobject_cast<QSslSocket *>(socket)) {
             ssl->connectToHostEncrypted(host, quint16(port));
-            return true;
+            return;
         }
     }
     socket->connectToHost(host, quint16(port));
-    return true;
 }
 
-bool SockJSXHRPollingWorker::connectToHost()
+void SockJSXHRPollingWorker::giveUp(const Veltro::FailureReason &reason)
 {
-    startConnect();
-    auto *ssl = useSsl ? qobject_cast<QSslSocket *>(socket) : nullptr;
-    const bool ok = ssl ? ssl->waitForEncrypted(CONNECT_TIMEOUT_MS)
-                        : socket->waitForConnected(CONNECT_TIMEOUT_MS);
-    if (ok)
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    return ok;
+    if (ended.load())
+        return;
+    m_endReason = reason;
+    endLoop();
 }
 
 bool SockJSXHRPollingWorker::enqueue(XHRRequest *request)
@@ -166,6 +170,7 @@ void SockJSXHRPollingWorker::process()
     connectTimer = new QTimer(this);
     connectTimer->setSingleShot(true);
     connect(connectTimer, &QTimer::timeout, this, [this] {
+        attemptTimedOut = true;
         socket->abort();
         onReconnectDone(false);
     });
@@ -180,10 +185,21 @@ void SockJSXHRPollingWorker::process()
         if (reconnecting && socket->state() == QAbstractSocket::UnconnectedState)
             onReconnectDone(false);
     });
-    if (auto *ssl = useSsl ? qobject_cast<QSslSocket *>(socket) : nullptr)
+    // Nobody to ask on this thread: without credentials known by now the
+    // proxy's 407 ends the attempt with ProxyAuthenticationRequiredError.
+    if (auto *ssl = useSsl ? qobject_cast<QSslSocket *>(socket) : nullptr) {
         connect(ssl, &QSslSocket::encrypted, this, [this] { onReconnectDone(true); });
-    else
+        connect(ssl, qOverload<const QList<QSslError> &>(&QSslSocket::sslErrors), this,
+                [this, ssl](const QList<QSslError> &errors) {
+                    tlsText = network.judge(errors, {});
+                    if (!tlsText.isEmpty()) {
+                        m_refusedErrors = Veltro::refusedSslErrors(errors, network.acceptedSslErrors);
+                        m_refusedChain = ssl->peerCertificateChain();
+                    }
+                });
+    } else {
         connect(socket, &QAbstractSocket::connected, this, [this] { onReconnectDone(true); });
+    }
 
     {
         // Wake-ups asked for before the loop ran are served by its first pass.
@@ -228,12 +244,9 @@ void SockJSXHRPollingWorker::process()
     discardRequests();
     for (XHRRequest *r : qAsConst(unsent))
         emit requestDiscarded(r);
-    // Hand the socket and the worker back, so that the transport can release
-    // them on its own thread once this thread has finished.
-    if (ownerThread) {
-        socket->moveToThread(ownerThread);
-        moveToThread(ownerThread);
-    }
+    // The socket and the worker stay with this thread: the transport
+    // releases them once it has finished. (Handing them back from here would
+    // move their pending events into the owner's queue from this thread.)
     emit finished();
     if (QThread *t = QThread::currentThread(); t != ownerThread)
         t->quit();
@@ -258,6 +271,8 @@ void SockJSXHRPollingWorker::onReadyRead()
     QVector<Veltro::HttpResponseParser::Event> events;
     const bool ok = parser.feed(data, &events);
     for (auto &ev : events) {
+        if (ended.load())
+            return;   // given up while reporting (the receiver's backlog is full)
         switch (ev.kind) {
         case Veltro::HttpResponseParser::Event::Headers:
             current = inFlight.isEmpty() ? nullptr : inFlight.takeFirst();
@@ -340,6 +355,8 @@ void SockJSXHRPollingWorker::onConnectionLost()
     if (parser.inResponse() && current) {
         parser.finish(&events);
         for (auto &ev : events) {
+            if (ended.load())
+                return;
             if (ev.kind == Veltro::HttpResponseParser::Event::Frame)
                 emit receivedMessageResponse(current, QString::fromUtf8(ev.data));
             else if (ev.kind == Veltro::HttpResponseParser::Event::End)
@@ -367,6 +384,7 @@ void SockJSXHRPollingWorker::startReconnect()
         return;
     }
     attemptActive = true;
+    attemptTimedOut = false;
     connectTimer->start(CONNECT_TIMEOUT_MS);
     startConnect();
 }
@@ -390,10 +408,20 @@ void SockJSXHRPollingWorker::onReconnectDone(bool ok)
             sendNext();
         return;
     }
+    Veltro::FailureReason reason = Veltro::reasonFromSocket(socket, tlsText);
+    if (attemptTimedOut)
+        reason.set(Veltro::Error::Timeout, QString());
+    if (reason.error == Veltro::Error::Tls || reason.error == Veltro::Error::ProxyAuthenticationRequired) {
+        // Trying again would be refused the same way: only the host can
+        // change that, and it is asked on its own thread at the next open.
+        qCDebug(lcSockJS).noquote() << "[SockJSXHRPollingWorker] Reconnection refused:" << reason.text;
+        giveUp(reason);
+        return;
+    }
     ++connectAttempts;
     if (connectAttempts > MAX_CONNECT_ATTEMPTS) {
         qCDebug(lcSockJS) << "[SockJSXHRPollingWorker] Connection attempts exceeded retry limit!";
-        endLoop();
+        giveUp(reason);
         return;
     }
     QMetaObject::invokeMethod(this, &SockJSXHRPollingWorker::startReconnect, Qt::QueuedConnection);

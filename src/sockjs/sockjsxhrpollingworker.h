@@ -6,6 +6,7 @@
 
 #include "httpresponseparser_p.h"
 #include "qstringmap.h"
+#include "transportnetwork_p.h"
 
 #include <QDateTime>
 #include <QList>
@@ -37,14 +38,16 @@ public:
     /// Incomplete data older than this drops the connection.
     static constexpr int DATA_TIMEOUT_MS = 2000;
 
-    /// Uses (does not own) `socket`, created by the transport.
+    /// Uses (does not own) `socket`, created and connected by the transport.
     SockJSXHRPollingWorker(QObject *parent, QTcpSocket *socket, QString host, int port,
                            bool useSsl, bool keepAlive);
     ~SockJSXHRPollingWorker() override;
 
-    /// First connection, blocking for at most 30 s (TLS handshake included);
-    /// call on the owner's thread before the worker moves. False on failure.
-    bool connectToHost();
+    /// What reconnections use: a copy of the TLS configuration, the accepted
+    /// certificate errors and the proxy with the credentials known by now.
+    /// Nobody is asked from the worker's thread: a proxy's 407 or a refused
+    /// certificate ends the loop with that reason. Call before the thread starts.
+    void setNetwork(const Veltro::TransportNetwork &network);
     /// Queues a request to be written as soon as the connection is idle.
     /// Any thread. False (request neither written nor released) when stopping,
     /// when the queue lock is not obtained within 1 s, or the queue is full.
@@ -54,6 +57,13 @@ public:
     /// Asks the loop to end; it does so promptly. Any thread.
     void stop();
     bool isStopping() const { return closing.load(); }
+    /// Ends the loop (no reconnection) for `reason`; worker thread only.
+    void giveUp(const Veltro::FailureReason &reason);
+    /// Why the loop ended (None when stopped); read once finished() was emitted.
+    Veltro::FailureReason endReason() const { return m_endReason; }
+    /// The certificate errors and chain of a reconnection's refused handshake.
+    QList<QSslError> refusedSslErrors() const { return m_refusedErrors; }
+    QList<QSslCertificate> refusedChain() const { return m_refusedChain; }
 
 public slots:
     /// The receive loop; runs on the worker thread until stopped or the
@@ -86,7 +96,7 @@ private:
     void dropConnection(const QString &why);
     void discardRequests();
     void endLoop();
-    bool startConnect();
+    void startConnect();
 
     QDateTime lastDataTime;
     int connectAttempts = 0;
@@ -107,7 +117,13 @@ private:
     QTimer *tick = nullptr;
     QTimer *connectTimer = nullptr;
     bool reconnecting = false;
+    Veltro::TransportNetwork network;
+    QString tlsText;   // the refused handshake of the attempt under way
+    Veltro::FailureReason m_endReason;
+    QList<QSslError> m_refusedErrors;
+    QList<QSslCertificate> m_refusedChain;
     bool attemptActive = false;
+    bool attemptTimedOut = false;
     std::atomic<bool> ended{false};
     std::atomic<bool> wakePending{false};
     // The loop's wake-up, alive while the loop runs; guarded for wake().

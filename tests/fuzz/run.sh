@@ -9,7 +9,7 @@ build=$1 secs=${2:-60}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$build/fuzz-work
 seed=$work/seed
-mkdir -p "$work/artifacts" "$seed"/{fuzz_lzmadecompress64,fuzz_lzmadecompresslist,fuzz_lzmadecompresstext,fuzz_guncompress,fuzz_sockjsframe,fuzz_httpresponseparser,fuzz_restanswers,fuzz_bytelist,fuzz_incoming}
+mkdir -p "$work/artifacts" "$seed"/{fuzz_lzmadecompress64,fuzz_lzmadecompresslist,fuzz_lzmadecompresstext,fuzz_guncompress,fuzz_sockjsframe,fuzz_httpresponseparser,fuzz_xhrrequest,fuzz_restanswers,fuzz_bytelist,fuzz_incoming}
 
 # Codec seeds: payloads of the device encoder and of xz, an empty and a bracketed list.
 node -e '
@@ -30,6 +30,8 @@ printf 'a["{\\"body\\":{\\"type\\":\\"join\\"}}","x"]' > "$seed/fuzz_sockjsframe
 printf 'c[3000,"Go away!"]' > "$seed/fuzz_sockjsframe/close"
 printf 'HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\no\n' > "$seed/fuzz_httpresponseparser/length"
 printf 'HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\no\n\r\n4\r\na[]\n\r\n0\r\n\r\n' > "$seed/fuzz_httpresponseparser/chunked"
+# Request heads: port (two bytes), flags, then path, host, cookies, content type separated by NUL bytes.
+printf '\220\037\003/app/eventbus/119/abcdefgh/xhr\000127.0.0.1\000JSESSIONID=1; \000application/json' > "$seed/fuzz_xhrrequest/receive"
 
 # Event-bus frames whose payload is a list of byte values.
 printf '{"type":"rec","body":{"type":"join","from":"d","data":[93,0,-128,1.5,"7",true,null,[1],{"a":2}]}}' > "$seed/fuzz_bytelist/list"

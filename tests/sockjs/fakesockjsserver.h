@@ -37,6 +37,7 @@ public:
     int wsFragment = 0;             // when set, WebSocket messages go in fragments of this size
     SendMode sendMode = SendMode::Answer;
     QHash<int, QByteArray> bytesByConnection;   // everything received, per connection
+    QList<QByteArray> wsTexts;                  // text messages the client sent on the WebSocket
     QList<Request> requests;
     int connections = 0;
 
@@ -90,8 +91,10 @@ public:
     void dropAll()
     {
         for (const QPointer<QTcpSocket> &s : qAsConst(sockets)) {
-            if (s)
+            if (s) {
+                s->flush();   // what was pushed goes out before the end
                 s->abort();
+            }
         }
         ws = stream = heldPoll = nullptr;
     }
@@ -150,7 +153,9 @@ private:
         const QByteArray in = s->readAll();
         bytesByConnection[s->property("ordinal").toInt()] += in;
         buf += in;
-        while (s != ws) {   // client WebSocket frames are not read
+        if (s == ws)
+            readWsFrames(buf);
+        while (s != ws) {
             while (buf.startsWith("\r\n"))
                 buf.remove(0, 2);
             const int end = buf.indexOf("\r\n\r\n") + 4;
@@ -217,6 +222,32 @@ private:
             s->write(responseHead(200));
             heldPoll = s;
             flushPending();
+        }
+    }
+
+    // Client frames are masked; unfragmented text frames are all a SockJS client sends.
+    void readWsFrames(QByteArray &buf)
+    {
+        while (buf.size() >= 6) {
+            quint64 n = quint8(buf[1]) & 0x7f;
+            int at = 2;
+            if (n >= 126) {
+                const int bytes = n == 126 ? 2 : 8;
+                if (buf.size() < 2 + bytes + 4)
+                    return;
+                n = 0;
+                for (int i = 0; i < bytes; ++i)
+                    n = (n << 8) | quint8(buf[2 + i]);
+                at += bytes;
+            }
+            if (quint64(buf.size()) < at + 4 + n)
+                return;
+            QByteArray payload = buf.mid(at + 4, int(n));
+            for (int i = 0; i < payload.size(); ++i)
+                payload[i] = char(payload[i] ^ buf[at + i % 4]);
+            if ((buf[0] & 0x0f) == 0x1)
+                wsTexts.append(payload);
+            buf.remove(0, at + 4 + int(n));
         }
     }
 

@@ -1,17 +1,26 @@
-// The connector on each transport against the stand-in's echo endpoint, and the fake where a server misbehaves.
+// The connector on each transport against the stand-in's echo endpoint (plain, TLS, through an asking proxy),
+// and the fake where a server misbehaves.
 #include "fakesockjsserver.h"
+#include "networksettings_p.h"
 #include "sockjsconnector.h"
+#include "sockjsframe_p.h"
 #include "standin.h"
 #include "tcpproxy.h"
 
+#include <QAuthenticator>
 #include <QSignalSpy>
-#include <QThread>
+#include <QSslSocket>
 #include <QtTest>
-
-#include <atomic>
 
 Q_DECLARE_METATYPE(QList<SockJSProtocol>)
 Q_DECLARE_METATYPE(FakeSockJSServer::WebSocketMode)
+Q_DECLARE_METATYPE(Veltro::Error)
+
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VELTRO_TEST_TSAN 1
+#endif
+#endif
 
 namespace {
 
@@ -31,46 +40,56 @@ void addTransportRows()
 
 QString echoUrl() { return StandIn::shared()->echoUrl(); }
 
-// A connector and spies on what it reports.
+// A connector and spies on what it reports; `log` has "m:<message>" and "closed" in the order they came.
 struct Conn
 {
     SockJSConnector c{nullptr};
     QSignalSpy connected{&c, &SockJSConnector::connected};
     QSignalSpy messages{&c, &SockJSConnector::sockJSMessage};
     QSignalSpy closed{&c, &SockJSConnector::closed};
+    QSignalSpy failed{&c, &SockJSConnector::openFailed};
+    QStringList log;
 
-    // Opens and waits for the session; false when it did not come.
+    Conn()
+    {
+        QObject::connect(&c, &SockJSConnector::sockJSMessage, &c, [this](const QString &m) { log << "m:" + m; });
+        QObject::connect(&c, &SockJSConnector::closed, &c, [this] { log << QStringLiteral("closed"); });
+    }
+    int emitted() const { return connected.size() + messages.size() + closed.size() + failed.size(); }
+    // Opens and waits for the session; false when it did not come (or something came inside open()).
     bool open(const QString &url, const Protocols &protocols)
     {
         c.open(QUrl(url), protocols);
-        return QTest::qWaitFor([&] { return !connected.isEmpty(); }, 10000);
+        return emitted() == 0 && QTest::qWaitFor([&] { return !connected.isEmpty() || !failed.isEmpty(); }, 10000)
+            && !connected.isEmpty();
+    }
+    // One message there and back.
+    bool echoes(const QString &text)
+    {
+        c.send(text, false);
+        return QTest::qWaitFor([&] { return log.contains("m:" + text); }, 10000);
     }
 };
 
-// A CONNECT proxy on its own thread (the XHR transport connects blocking this one); read once it has ended.
-class ProxyThread : public QThread
+// A port nothing listens on.
+quint16 closedPort()
 {
-public:
-    std::atomic<quint16> port{0};
-    int tunnels = 0;
-    QByteArray target;
-    ~ProxyThread() override { stop(); }
-    void stop()
-    {
-        quit();
-        wait(10000);
-    }
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
 
-protected:
-    void run() override
-    {
-        TcpProxy proxy(0);
-        port.store(proxy.port());
-        exec();
-        tunnels = proxy.accepted();
-        target = proxy.connectTarget();
-    }
-};
+// The certificate errors a plain handshake with `url`'s server meets.
+QList<QSslError> handshakeErrors(const QUrl &url)
+{
+    QSslSocket s;
+    QList<QSslError> errors;
+    QObject::connect(&s, qOverload<const QList<QSslError> &>(&QSslSocket::sslErrors),
+                     [&](const QList<QSslError> &e) { errors = e; });
+    s.connectToHostEncrypted(url.host(), quint16(url.port()));
+    s.waitForEncrypted(10000);
+    return errors;
+}
 
 } // namespace
 
@@ -93,8 +112,8 @@ private slots:
         QFETCH(Protocols, protocols);
         Conn x;
         x.c.open(QUrl(echoUrl()), protocols);
-        QCOMPARE(x.c.transport(), int(protocols.first()));
         QTRY_COMPARE_WITH_TIMEOUT(x.connected.size(), 1, 10000);
+        QCOMPARE(x.c.transport(), int(protocols.first()));
         QVERIFY(x.c.isConnected());
 
         QStringList sent;
@@ -123,7 +142,9 @@ private slots:
         x.c.close();
         QVERIFY(!x.c.isConnected());
         x.c.open(QUrl(echoUrl()), protocols);
-        QCOMPARE(x.closed.size(), 1);
+        QCOMPARE(x.closed.size(), 0);   // not inside open()
+        QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 10000);
+        QCOMPARE(x.connected.size(), 1);   // the old end comes first
         QCOMPARE(x.closed.first().first().toBool(), false);
         QTRY_COMPARE_WITH_TIMEOUT(x.connected.size(), 2, 10000);
         x.c.close();
@@ -131,31 +152,47 @@ private slots:
         QCOMPARE(x.c.transport(), 0);
     }
 
+    // Nothing is reported inside open(); the outcome is connected(), or openFailed() once with the reason.
     void selection_data()
     {
         QTest::addColumn<Mode>("wsMode");
         QTest::addColumn<Protocols>("protocols");
         QTest::addColumn<int>("expected");
-        QTest::newRow("websocket refused -> streaming") << Mode::Refuse << ALL << int(XHR_STREAMING);
-        QTest::newRow("websocket refused, nothing after") << Mode::Refuse << Protocols{WEBSOCKET} << 0;
+        QTest::addColumn<Veltro::Error>("failure");
+        QTest::addColumn<bool>("listening");
+        using E = Veltro::Error;
+        QTest::newRow("websocket refused -> streaming") << Mode::Refuse << ALL << int(XHR_STREAMING) << E::None << true;
+        QTest::newRow("websocket refused, nothing after")
+            << Mode::Refuse << Protocols{WEBSOCKET} << 0 << E::ConnectionRefused << true;
         QTest::newRow("websocket closes before open -> polling")
-            << Mode::CloseBeforeOpen << Protocols{WEBSOCKET, XHR_STREAMING} << int(XHR_POLLING);
-        QTest::newRow("empty list") << Mode::Open << Protocols{} << 0;
+            << Mode::CloseBeforeOpen << Protocols{WEBSOCKET, XHR_STREAMING} << int(XHR_POLLING) << E::None << true;
+        QTest::newRow("empty list") << Mode::Open << Protocols{} << 0 << E::Network << true;
+        QTest::newRow("every transport refused") << Mode::Open << ALL << 0 << E::ConnectionRefused << false;
     }
     void selection()
     {
         QFETCH(Mode, wsMode);
         QFETCH(Protocols, protocols);
         QFETCH(int, expected);
+        QFETCH(Veltro::Error, failure);
+        QFETCH(bool, listening);
         FakeSockJSServer fake(wsMode);
         Conn x;
-        x.c.open(QUrl(fake.url(QStringLiteral("/app/"))), protocols);
-        if (expected)
+        const QString url = listening ? fake.url(QStringLiteral("/app/"))
+                                      : QStringLiteral("http://127.0.0.1:%1/app/").arg(closedPort());
+        x.c.open(QUrl(url), protocols);
+        QCOMPARE(x.emitted(), 0);
+        if (expected) {
             QTRY_COMPARE_WITH_TIMEOUT(x.connected.size(), 1, 10000);
-        else
-            QVERIFY(!x.connected.wait(300));
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(x.failed.size(), 1, 10000);
+            QCOMPARE(x.c.error(), failure);
+            QVERIFY(!x.c.errorString().isEmpty());
+            QVERIFY(!x.failed.wait(300));
+        }
         QCOMPARE(x.c.transport(), expected);
         QCOMPARE(x.closed.size(), 0);
+        QCOMPARE(x.failed.size(), expected ? 0 : 1);
         if (protocols.isEmpty())
             QCOMPARE(fake.connections, 0);
         if (expected == XHR_POLLING)
@@ -165,25 +202,40 @@ private slots:
             QVERIFY2(path.match(QString::fromLatin1(r.path)).hasMatch(), r.path.constData());
     }
 
-    // A close frame, a second open frame (the server lost the session) and close() from the first message's
-    // slot each end the session; frames read behind the end, even in the same burst, are not delivered.
+    // A close frame, a second open frame (the server lost the session) and a drop each end the session after
+    // what came before them is delivered, and nothing read behind them is; close() from the first message's
+    // slot drops what is not delivered yet, and nothing that arrives while the transport closes is delivered.
     void sessionEnds_data()
     {
         QTest::addColumn<Protocols>("protocols");
-        QTest::addColumn<QByteArray>("frame");   // empty: the host closes on the first message
+        QTest::addColumn<QByteArray>("frame");   // empty: the host closes on the first message; "drop": the server
+        QTest::addColumn<Veltro::Error>("reason");
         for (const auto &t : TRANSPORTS) {
             for (const char *frame : {"c[3000,\"Go away!\"]", "o", ""})
-                QTest::addRow("%s %s", t.first, *frame ? frame : "close()") << t.second << QByteArray(frame);
+                QTest::addRow("%s %s", t.first, *frame ? frame : "close()")
+                    << t.second << QByteArray(frame) << (*frame ? Veltro::Error::ClosedByServer : Veltro::Error::None);
         }
+        QTest::newRow("websocket drop") << ALL << QByteArray("drop") << Veltro::Error::ClosedByServer;
     }
     void sessionEnds()
     {
         QFETCH(Protocols, protocols);
         QFETCH(QByteArray, frame);
+        QFETCH(Veltro::Error, reason);
         FakeSockJSServer fake(Mode::Open);
         Conn x;
-        if (frame.isEmpty())
+        const bool hostCloses = frame.isEmpty();
+        if (hostCloses) {
             connect(&x.c, &SockJSConnector::sockJSMessage, &x.c, &SockJSConnector::close);
+        } else {
+            // A host slot slower than a delivery slice: "2" still waits when the end arrives.
+            connect(&x.c, &SockJSConnector::sockJSMessage, &x.c, [](const QString &m) {
+                QElapsedTimer t;
+                t.start();
+                while (m == QLatin1String("1") && t.elapsed() <= 2 * Veltro::PacerBase::SLICE_MS) {
+                }
+            });
+        }
         QVERIFY(x.open(fake.url(), protocols));
         // Opening a live connector does nothing: same transport, same session.
         const int requests = fake.requests.size();
@@ -192,26 +244,87 @@ private slots:
         QCOMPARE(x.c.transport(), int(protocols.first()));
         for (int i = requests; i < fake.requests.size(); ++i)
             QCOMPARE(fake.requests.at(i).path.split('/').value(4), fake.requests.first().path.split('/').value(4));
-        fake.push({frame.isEmpty() ? "a[\"1\",\"2\"]" : frame, "a[\"3\"]", "a[\"4\"]"});
+        if (frame == "drop") {
+            fake.push("a[\"1\",\"2\"]");
+            fake.dropAll();
+        } else {
+            fake.push(hostCloses ? QList<QByteArray>{"a[\"1\",\"2\"]", "a[\"3\"]"}
+                                 : QList<QByteArray>{"a[\"1\",\"2\"]", frame, "a[\"3\"]"});
+        }
+        if (hostCloses) {
+            QTRY_COMPARE_WITH_TIMEOUT(x.messages.size(), 1, 10000);
+            fake.push("a[\"late\"]");   // while the transport closes
+        }
         QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 10000);
         QCOMPARE(x.closed.first().first().toBool(), false);
+        QCOMPARE(x.c.error(), reason);
         QVERIFY(!x.c.isConnected());
         const int polls = fake.requestsEndingWith("/xhr").size();
         QVERIFY(!x.closed.wait(300));
         QCOMPARE(fake.requestsEndingWith("/xhr").size(), polls);   // no polling of a dead session
-        QCOMPARE(x.messages.size(), frame.isEmpty() ? 1 : 0);
+        const QStringList expected = hostCloses ? QStringList{"m:1", "closed"} : QStringList{"m:1", "m:2", "closed"};
+        QCOMPARE(x.log, expected);
     }
 
-    // What comes in the handshake's read with the open frame reaches a slot connected after open() returned.
+    // Past the backlog bound the transport is dropped (what fitted is delivered, in order) and reported.
+    void backlogBound_data() { addTransportRows(); }
+    void backlogBound()
+    {
+        QFETCH(Protocols, protocols);
+        FakeSockJSServer fake(Mode::Open);
+        Conn x;
+        x.c.setMaxBacklog(64 * 1024);
+        QVERIFY(x.open(fake.url(), protocols));
+        QByteArray frame = "a[";
+        for (int i = 0; i < 100; ++i)
+            frame += (i ? ",\"" : "\"") + QByteArray::number(i) + QByteArray(1024, 'x') + '"';
+        fake.push(frame + ']');
+        QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 10000);
+        QCOMPARE(x.c.error(), Veltro::Error::BacklogFull);
+        QVERIFY(x.messages.size() < 100);
+        for (int i = 0; i < x.messages.size(); ++i)
+            QVERIFY(x.messages.at(i).first().toString().startsWith(QString::number(i) + 'x'));
+        QCOMPARE(x.log.last(), QStringLiteral("closed"));
+    }
+
+    // closeNow() hands the last frame to the server without an event loop and reports nothing, then or later.
+    void closeNow_data() { addTransportRows(); }
+    void closeNow()
+    {
+        QFETCH(Protocols, protocols);
+        FakeSockJSServer fake(Mode::Open);
+        Conn x;
+        QVERIFY(x.open(fake.url(), protocols));
+        fake.push("a[\"unread\"]");
+        x.c.closeNow(QStringLiteral("bye"));
+        const QByteArray sent = Veltro::SockJSFrame::encode(QStringLiteral("bye")).toUtf8();
+        if (protocols.first() == WEBSOCKET)
+            QTRY_COMPARE_WITH_TIMEOUT(fake.wsTexts, QList<QByteArray>{sent}, 5000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(!fake.requestsEndingWith("/xhr_send").isEmpty()
+                                         && fake.requestsEndingWith("/xhr_send").last().body == sent, 5000);
+        QVERIFY(!x.closed.wait(300));
+        QCOMPARE(x.emitted(), 1);   // connected() only
+        QCOMPARE(x.c.transport(), 0);
+    }
+
+    // What comes in the handshake's read with the open frame, the open frame itself included, reaches a slot
+    // connected after open() returned.
+    void framesWithOpenWaitForReturn_data() { addTransportRows(); }
     void framesWithOpenWaitForReturn()
     {
+        QFETCH(Protocols, protocols);
         FakeSockJSServer fake(Mode::Open);
         fake.withOpen = {"a[\"join\"]"};
         SockJSConnector c(nullptr);
-        c.open(QUrl(fake.url()), {WEBSOCKET});
+        c.open(QUrl(fake.url()), protocols);
+        QSignalSpy connected(&c, &SockJSConnector::connected);
         QSignalSpy messages(&c, &SockJSConnector::sockJSMessage);
-        QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 10000);
-        QCOMPARE(messages.first().first().toString(), QStringLiteral("join"));
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 10000);
+        if (protocols.first() == WEBSOCKET) {
+            QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 10000);
+            QCOMPARE(messages.first().first().toString(), QStringLiteral("join"));
+        }
     }
 
     // A frame over the bound is refused: WebSocket drops and reports the connection, XHR opens the receive again.
@@ -236,6 +349,7 @@ private slots:
         if (protocols.first() == WEBSOCKET) {
             QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 10000);
             QCOMPARE(x.closed.first().first().toBool(), false);
+            QCOMPARE(x.c.error(), Veltro::Error::FrameTooLarge);
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(fake.requestsEndingWith("/xhr_streaming").size(), 2, 10000);
             QCOMPARE(x.closed.size(), 0);
@@ -262,6 +376,7 @@ private slots:
         QVERIFY(!x.c.isConnected());
         QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 10000);
         QCOMPARE(x.closed.first().first().toBool(), true);
+        QCOMPARE(x.c.error(), Veltro::Error::Inactivity);
     }
 
     // Both transports use the http_proxy proxy unless no_proxy exempts the server.
@@ -280,9 +395,7 @@ private slots:
     {
         QFETCH(Protocols, protocols);
         QFETCH(QByteArray, noProxy);
-        ProxyThread proxy;
-        proxy.start();
-        QTRY_VERIFY_WITH_TIMEOUT(proxy.port.load() != 0, 10000);
+        TcpProxy proxy(0);
         const QByteArray saved = qgetenv("http_proxy");
         auto restore = qScopeGuard([saved] {
             if (saved.isNull())
@@ -292,7 +405,7 @@ private slots:
             qunsetenv("no_proxy");
         });
         const QUrl url(echoUrl());
-        qputenv("http_proxy", "http://127.0.0.1:" + QByteArray::number(proxy.port));
+        qputenv("http_proxy", "http://127.0.0.1:" + QByteArray::number(proxy.port()));
         qputenv("no_proxy", noProxy);
         qunsetenv("NO_PROXY");
 
@@ -302,11 +415,113 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(x.messages.size(), 1, 10000);
         x.c.close();
         QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 10000);
-        proxy.stop();
-        QCOMPARE(proxy.tunnels > 0, noProxy.isEmpty());
+        QCOMPARE(proxy.accepted() > 0, noProxy.isEmpty());
         if (noProxy.isEmpty())
-            QCOMPARE(proxy.target, url.host().toLatin1() + ':' + QByteArray::number(url.port()));
+            QCOMPARE(proxy.connectTarget(), url.host().toLatin1() + ':' + QByteArray::number(url.port()));
     }
+
+    // A school's network on each transport: a TLS filter with its own authority, an outbound proxy asking for
+    // Basic credentials. Refusals carry their reason and are never retried in a loop.
+    void schoolNetwork_data()
+    {
+        QTest::addColumn<Protocols>("protocols");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<Veltro::Error>("failure");   // None: it connects and echoes
+        using E = Veltro::Error;
+        const QList<QPair<const char *, Veltro::Error>> settings{
+            {"tls default", E::Tls}, {"tls authority added", E::None}, {"tls error accepted", E::None},
+            {"tls error accepted, other certificate", E::Tls}, {"proxy credentials in proxy", E::None},
+            {"proxy credentials from host", E::None}, {"proxy without credentials", E::ProxyAuthenticationRequired},
+            {"proxy wrong credentials", E::ProxyAuthenticationRequired}};
+        for (const auto &t : TRANSPORTS) {
+            for (const auto &setting : settings)
+                QTest::addRow("%s, %s", t.first, setting.first)
+                    << Protocols{t.second.first()} << QString::fromLatin1(setting.first) << setting.second;
+        }
+    }
+    void schoolNetwork()
+    {
+        QFETCH(Protocols, protocols);
+        QFETCH(QString, setting);
+        QFETCH(Veltro::Error, failure);
+        if (setting.startsWith("tls")) {
+#if defined(__SANITIZE_THREAD__) || defined(VELTRO_TEST_TSAN)
+            // The thread checker's runtime does not survive starting a child process from a threaded one.
+            QSKIP("no private stand-in under the thread checker");
+#endif
+            if (!tlsServers[0]) {
+                for (auto &server : tlsServers)
+                    server = StandIn::launch({QStringLiteral("--tls")});
+            }
+            QVERIFY(tlsServers[0] && tlsServers[1]);
+        }
+        Veltro::NetworkHub hub;
+        QSignalSpy sslErrors(&hub, &Veltro::NetworkHub::sslErrors);
+        TcpProxy proxy(0);
+        proxy.requireCredentials("teacher", "secret");
+        int asked = 0;
+        QString url = setting.startsWith("tls") ? tlsServers[0]->echoUrl() : echoUrl();
+        Veltro::NetworkSettings &s = hub.settings();
+        if (setting == "tls authority added") {
+            s.sslSet = true;
+            s.ssl = QSslConfiguration::defaultConfiguration();
+            s.ssl.addCaCertificates(QSslCertificate::fromPath(tlsServers[0]->info().value("caFile").toString()));
+        } else if (setting.startsWith("tls error accepted")) {
+            s.acceptedSslErrors = handshakeErrors(QUrl(url));
+            QVERIFY(!s.acceptedSslErrors.isEmpty());
+            if (setting.endsWith("other certificate"))
+                url = tlsServers[1]->echoUrl();
+        } else if (setting.startsWith("proxy")) {
+            s.proxySet = true;
+            s.proxy = QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), proxy.port());
+            if (setting.endsWith("in proxy") || setting.endsWith("wrong credentials")) {
+                s.proxy.setUser(QStringLiteral("teacher"));
+                s.proxy.setPassword(setting.endsWith("in proxy") ? QStringLiteral("secret") : QStringLiteral("guess"));
+            }
+            if (setting.endsWith("from host")) {
+                connect(&hub, &Veltro::NetworkHub::proxyAuthenticationRequired, &hub,
+                        [&asked](const QNetworkProxy &, QAuthenticator *a) {
+                            ++asked;
+                            a->setUser(QStringLiteral("teacher"));
+                            a->setPassword(QStringLiteral("secret"));
+                        });
+            }
+        }
+        Conn x;
+        x.c.setNetworkHub(&hub);
+        if (failure == Veltro::Error::None) {
+            QVERIFY(x.open(url, protocols));
+            QVERIFY(x.echoes(QStringLiteral("through")));
+            QCOMPARE(sslErrors.size(), 0);
+            QCOMPARE(asked, setting.endsWith("from host") ? 1 : 0);   // asked once, remembered for every socket
+            if (setting.startsWith("proxy"))
+                QVERIFY(proxy.accepted() > 0);
+            if (setting.startsWith("proxy") && protocols.first() != WEBSOCKET) {
+                // The worker's own reconnection goes through with what is known, asking nobody. (The session
+                // may carry on, or the server may have ended it for the interrupted request.)
+                const int tunnels = proxy.tunnels();
+                proxy.dropAll();
+                QTRY_VERIFY_WITH_TIMEOUT(proxy.tunnels() > tunnels, 10000);
+                QVERIFY(!x.closed.wait(300) || x.c.error() == Veltro::Error::ClosedByServer);
+                QCOMPARE(asked, setting.endsWith("from host") ? 1 : 0);
+            }
+            return;
+        }
+        x.c.open(QUrl(url), protocols);
+        QTRY_COMPARE_WITH_TIMEOUT(x.failed.size(), 1, 20000);
+        QCOMPARE(x.c.error(), failure);
+        if (failure == Veltro::Error::Tls) {
+            QCOMPARE(sslErrors.size(), 1);
+            const auto errors = sslErrors.first().first().value<QList<QSslError>>();
+            QVERIFY(!errors.isEmpty());
+            QVERIFY2(x.c.errorString().contains(errors.first().errorString()), qPrintable(x.c.errorString()));
+        } else {
+            QVERIFY2(proxy.refusals() >= 1 && proxy.refusals() <= 2, qPrintable(QString::number(proxy.refusals())));
+        }
+    }
+
+private:
+    std::unique_ptr<StandIn> tlsServers[2];
 };
 
 QTEST_GUILESS_MAIN(TestSockJSConnector)

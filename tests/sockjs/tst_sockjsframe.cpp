@@ -1,10 +1,15 @@
-// SockJS frame reading, the outgoing message text and the XHR worker's HTTP/1.1 response reader.
+// SockJS frame reading, the outgoing message text, the XHR worker's HTTP/1.1 response reader, the XHR request
+// heads and the delivery pacer: the transports' pieces that need no network.
+#include "deliverypacer_p.h"
 #include "httpresponseparser_p.h"
 #include "sockjsframe_p.h"
+#include "xhrrequestwriter_p.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QtTest>
+
+#include <thread>
 
 using Veltro::HttpResponseParser;
 using Veltro::SockJSFrame;
@@ -25,6 +30,17 @@ QStringList trace(const QVector<Event> &events)
             out << QStringLiteral("E");
     }
     return out;
+}
+
+using Pacer = Veltro::DeliveryPacer<int>;
+
+// A host slot that takes longer than a delivery slice.
+void busy(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() <= ms) {
+    }
 }
 
 QByteArray chunked(const QList<QByteArray> &chunks)
@@ -224,6 +240,109 @@ private slots:
             QVERIFY(p.feed(QByteArray("HTTP/1.1 204 x\r\n\r\n"), &ev));
             QCOMPARE(trace(ev), (QStringList{"H204", "E"}));
         }
+    }
+
+    // The request heads byte for byte: the Host header names the port unless it is the scheme's default, and
+    // no value can add a line.
+    void requestHead_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<bool>("useSsl");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("cookies");
+        QTest::addColumn<QString>("expected");
+        const QString tail = QStringLiteral("Connection: keep-alive\r\nAccept-Encoding: identity\r\n"
+                                            "Content-Type: application/json\r\nContent-Length: 7\r\n");
+        QTest::newRow("http default port") << "h" << 80 << false << "/s/xhr" << ""
+                                           << "POST /s/xhr HTTP/1.1\r\nHost: h\r\n" + tail + "\r\n";
+        QTest::newRow("https default port") << "h" << 443 << true << "/s/xhr" << ""
+                                            << "POST /s/xhr HTTP/1.1\r\nHost: h\r\n" + tail + "\r\n";
+        QTest::newRow("other port") << "h" << 8080 << false << "/s/xhr" << "X=1; "
+                                    << "POST /s/xhr HTTP/1.1\r\nHost: h:8080\r\n" + tail + "Cookie: X=1; \r\n\r\n";
+        QTest::newRow("https on 80") << "h" << 80 << true << "/s/xhr" << ""
+                                     << "POST /s/xhr HTTP/1.1\r\nHost: h:80\r\n" + tail + "\r\n";
+        QTest::newRow("IPv6") << "::1" << 8080 << false << "/s/xhr" << ""
+                              << "POST /s/xhr HTTP/1.1\r\nHost: [::1]:8080\r\n" + tail + "\r\n";
+        QTest::newRow("no line smuggled") << "h" << 80 << false << "/s x\r\nEvil: 1" << "a=b\r\nEvil: 2"
+                                          << "POST /s%20xEvil:%201 HTTP/1.1\r\nHost: h\r\n" + tail
+                                                 + "Cookie: a=bEvil: 2\r\n\r\n";
+    }
+    void requestHead()
+    {
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QFETCH(bool, useSsl);
+        QFETCH(QString, path);
+        QFETCH(QString, cookies);
+        QFETCH(QString, expected);
+        Veltro::XhrRequestHead head;
+        head.host = host;
+        head.port = port;
+        head.useSsl = useSsl;
+        head.path = path;
+        head.cookies = cookies;
+        head.contentLength = 7;
+        QCOMPARE(Veltro::writeXhrRequestHead(head), expected);
+    }
+
+    // Items come out in order, only from the event loop, a slice at a time, never nested in a handler's own
+    // event loop; pushed from another thread alike; a handler may delete the pacer.
+    void pacerOrder()
+    {
+        QList<int> got;
+        int depth = 0;
+        bool nested = false;
+        Pacer *pacer = nullptr;
+        pacer = new Pacer(nullptr, [&](int &&i) {
+            nested = nested || depth > 0;
+            ++depth;
+            got << i;
+            if (i < 3)
+                busy(Pacer::SLICE_MS);
+            if (i == 1)
+                QCoreApplication::processEvents();   // a host slot with an event loop of its own
+            --depth;
+            if (i == 2999)
+                delete pacer;   // last: this handler goes with it
+        });
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(pacer->push(int(i)));
+        QVERIFY(got.isEmpty());
+        // Each slow item uses up its slice: one item per turn of the event loop.
+        for (int turn = 1; turn <= 3; ++turn) {
+            QCoreApplication::sendPostedEvents();
+            QCOMPARE(got.size(), turn);
+        }
+        std::thread producer([pacer] {
+            for (int i = 3; i < 3000; ++i)
+                pacer->push(int(i));
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), 3000, 10000);
+        producer.join();
+        QVERIFY(!nested);
+        for (int i = 0; i < got.size(); ++i)
+            QCOMPARE(got.at(i), i);
+    }
+
+    // One budget for two pacers: an item that would cross it is refused; what is delivered or taken back frees it.
+    void pacerBound()
+    {
+        auto budget = std::make_shared<Veltro::BacklogBudget>(100);
+        QList<int> got;
+        Pacer a(nullptr, [&](int &&i) { got << i; }, budget);
+        Pacer b(nullptr, [&](int &&i) { got << i; }, budget);
+        QVERIFY(a.push(1, 40));
+        QVERIFY(b.push(2, 40));
+        QVERIFY(!a.push(3, 40));
+        QVERIFY(a.push(4, 20));
+        QCOMPARE(budget->used(), qint64(100));
+        QCOMPARE(b.takeAll().size(), size_t(1));
+        QCOMPARE(budget->used(), qint64(60));
+        QTRY_COMPARE_WITH_TIMEOUT(got, (QList<int>{1, 4}), 5000);
+        QCOMPARE(budget->used(), qint64(0));
+        QVERIFY(b.push(5, 100));
+        QVERIFY(!b.push(6, 1));
     }
 
     void junkIsBounded()

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 Q_DECLARE_METATYPE(FakeSockJSServer::SendMode)
+Q_DECLARE_METATYPE(Veltro::Error)
 
 namespace {
 
@@ -21,9 +22,12 @@ struct Xhr
     QSignalSpy frames{&xhr, &SockJSXHRPolling::textMessageReceived};
     QSignalSpy closed{&xhr, &SockJSXHRPolling::connectionClosed};
 
+    // Opens and waits until the receive side is up (nothing is reported inside open()).
     bool open(bool streaming = false, const QString &path = SESSION_PATH)
     {
-        return xhr.open(QStringLiteral("127.0.0.1"), fake.port(), false, path, streaming);
+        QSignalSpy opened(&xhr, &SockJSXHRPolling::opened);
+        return xhr.open(QStringLiteral("127.0.0.1"), fake.port(), false, path, streaming) && opened.isEmpty()
+            && opened.wait(5000);
     }
     QString lastFrame() const { return frames.isEmpty() ? QString() : frames.last().first().toString(); }
     QList<FakeSockJSServer::Request> polls() const { return fake.requestsEndingWith("/xhr"); }
@@ -68,7 +72,7 @@ private slots:
         x.fake.setCookie = "X=1; Path=/app";
         QVERIFY(x.open(false, path));
         const QByteArray expected = "POST " + requestPath.toUtf8()
-            + "/xhr HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n"
+            + "/xhr HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(x.fake.port()) + "\r\nConnection: keep-alive\r\n"
               "Accept-Encoding: identity\r\nContent-Type: application/json\r\nContent-Length: 0\r\n";
         QTRY_COMPARE_WITH_TIMEOUT(x.fake.bytesByConnection.value(1),
                                   expected + "\r\n\r\n\r\n" + expected + "Cookie: X=1; \r\n\r\n\r\n\r\n", 5000);
@@ -141,27 +145,37 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(x.posted().size(), 1, 5000);
         x.xhr.send(message("b"));
         QCOMPARE(x.closed.wait(dropped ? 5000 : 800), dropped);
+        QCOMPARE(x.xhr.error(), dropped ? Veltro::Error::Timeout : Veltro::Error::None);
         QCOMPARE(x.posted(), posted);
     }
 
     // A receive connection dropped, or broken by bytes that are no HTTP, is opened again and polled on;
-    // an error status ends polling at once, a server gone for good after the retry limit.
+    // an error status ends polling at once, a server gone for good after the retry limit, a frame the
+    // backlog bound cannot take at once: each end says why.
     void receiveSide_data()
     {
         QTest::addColumn<QByteArray>("firstPoll");   // "drop", "stop": answered, then dropped / the server gone
         QTest::addColumn<int>("status");
+        QTest::addColumn<Veltro::Error>("end");     // None: it carries on
+        using E = Veltro::Error;
         const QByteArray head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-        QTest::newRow("dropped") << QByteArray("drop") << 200;
-        QTest::newRow("chunk size not hex") << head + "xyz\r\no\n\r\n" << 200;
-        QTest::newRow("incomplete data times out") << head + "10\r\nab" << 200;
-        QTest::newRow("error status") << QByteArray() << 404;
-        QTest::newRow("server gone") << QByteArray("stop") << 200;
+        const QByteArray big = "a[\"" + QByteArray(100 * 1024, 'x') + "\"]\n";
+        QTest::newRow("dropped") << QByteArray("drop") << 200 << E::None;
+        QTest::newRow("chunk size not hex") << head + "xyz\r\no\n\r\n" << 200 << E::None;
+        QTest::newRow("incomplete data times out") << head + "10\r\nab" << 200 << E::None;
+        QTest::newRow("error status") << QByteArray() << 404 << E::ClosedByServer;
+        QTest::newRow("server gone") << QByteArray("stop") << 200 << E::ConnectionRefused;
+        QTest::newRow("backlog bound")
+            << "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(big.size()) + "\r\n\r\n" + big << 200
+            << E::BacklogFull;
     }
     void receiveSide()
     {
         QFETCH(QByteArray, firstPoll);
         QFETCH(int, status);
+        QFETCH(Veltro::Error, end);
         Xhr x;
+        x.xhr.setBacklog(std::make_shared<Veltro::BacklogBudget>(64 * 1024));
         const bool later = firstPoll == "drop" || firstPoll == "stop";
         x.fake.firstPollRaw = later ? QByteArray() : firstPoll;
         x.fake.pollStatus = status;
@@ -170,9 +184,11 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(x.polls().size(), 2, 5000);
             firstPoll == "drop" ? x.fake.dropAll() : x.fake.stop();
         }
-        if (status != 200 || firstPoll == "stop") {
+        if (end != Veltro::Error::None) {
             QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 1, 20000);
-            QCOMPARE(x.polls().size(), status == 200 ? 2 : 1);
+            QCOMPARE(x.xhr.error(), end);
+            QCOMPARE(x.polls().size(), status == 200 && later ? 2 : 1);
+            QCOMPARE(x.frames.size(), end == Veltro::Error::BacklogFull ? 0 : 1);   // "o", or the error's body
             return;
         }
         QTRY_COMPARE_WITH_TIMEOUT(x.polls().size(), later ? 3 : 2, 8000);
