@@ -604,9 +604,10 @@ void SockJSConnector::close()
             pacer->push({Incoming::Ended, QString(), Veltro::Error::None, item.forInactivity});
     }
     if (attempting) {
-        // Nothing up yet: let go at once.
+        // Nothing up yet (perhaps not even tried): let go at once.
         attempting = false;
-        attemptTimer->stop();
+        if (attemptTimer)
+            attemptTimer->stop();
         releaseTransport();
         endSession(Veltro::Error::None);
         return;

@@ -150,6 +150,14 @@ private slots:
         x.c.close();
         QTRY_COMPARE_WITH_TIMEOUT(x.closed.size(), 2, 10000);
         QCOMPARE(x.c.transport(), 0);
+
+        // Closed before its first attempt has run: over at once, reported once, nothing tried.
+        Conn y;
+        y.c.open(QUrl(echoUrl()), protocols);
+        y.c.close();
+        QTRY_COMPARE_WITH_TIMEOUT(y.closed.size(), 1, 10000);
+        QVERIFY(!y.closed.wait(300));
+        QCOMPARE(y.connected.size() + y.failed.size(), 0);
     }
 
     // Nothing is reported inside open(); the outcome is connected(), or openFailed() once with the reason.
