@@ -224,6 +224,9 @@ PresenterClient::~PresenterClient()
     networkAccessManager = nullptr;
     learners.clear();
     collab = nullptr;
+    // The collaboration objects read the hub until they are gone, and the
+    // hub, made first, would go first among the children.
+    qDeleteAll(findChildren<PresenterCollab *>(QString(), Qt::FindDirectChildrenOnly));
 }
 
 void PresenterClient::stopSessionAtTeardown()

@@ -30,11 +30,11 @@ class PresenterReplyPrivate;
 /// finished() has been emitted it deletes itself (deleteLater()) unless the
 /// host called setAutoDelete(false); then it stays until the host deletes it
 /// or the client goes. It never outlives its client, with one exception: a
-/// reply still pending when its client is deleted finishes with
-/// Veltro::Error::Cancelled from the event loop afterwards and is deleted
-/// right after that emission. A QPointer to a reply is therefore always safe,
-/// and a host that only reads a reply in its finished() slot needs no
-/// bookkeeping at all.
+/// reply whose finished() was not yet delivered when its client is deleted
+/// delivers it from the event loop afterwards (with Veltro::Error::Cancelled
+/// if the call was still pending) and is deleted right after that emission.
+/// A QPointer to a reply is therefore always safe, and a host that only reads
+/// a reply in its finished() slot needs no bookkeeping at all.
 ///
 /// ```
 /// PresenterReply *r = client->login(user, password);
