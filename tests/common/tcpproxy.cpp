@@ -42,12 +42,31 @@ void TcpProxy::relay(Pair *p, QTcpSocket *from, QTcpSocket *to)
         return;
     }
     p->pending += data;
-    const int end = p->pending.indexOf("\r\n\r\n");
+    int end = p->pending.indexOf("\r\n\r\n");
     if (target || to->state() != QAbstractSocket::UnconnectedState || end < 0 || !p->pending.startsWith("CONNECT "))
+        return;
+    while (!expectedAuth.isEmpty() && end >= 0 && !authorized(p->pending.left(end))) {
+        ++refusedCount;
+        p->pending.remove(0, end + 4);
+        from->write("HTTP/1.1 407 Proxy Authentication Required\r\n"
+                    "Proxy-Authenticate: Basic realm=\"veltro\"\r\nContent-Length: 0\r\n\r\n");
+        end = p->pending.indexOf("\r\n\r\n");
+    }
+    if (end < 0)
         return;
     lastTarget = p->pending.mid(8, p->pending.indexOf(' ', 8) - 8);
     p->pending.remove(0, end + 4);
     to->connectToHost(QHostAddress::LocalHost, quint16(lastTarget.mid(lastTarget.lastIndexOf(':') + 1).toUInt()));
+}
+
+bool TcpProxy::authorized(const QByteArray &head) const
+{
+    for (const QByteArray &line : head.split('\n')) {
+        const int colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().toLower() == "proxy-authorization")
+            return line.mid(colon + 1).trimmed() == expectedAuth;
+    }
+    return false;
 }
 
 void TcpProxy::accept()

@@ -23,15 +23,26 @@ public:
     int accepted() const { return acceptedCount; }
     /// The "host:port" of the last CONNECT request.
     QByteArray connectTarget() const { return lastTarget; }
+    /// CONNECT mode: a request without these Basic credentials is answered 407
+    /// (the connection stays open for the next try).
+    void requireCredentials(const QByteArray &user, const QByteArray &password)
+    {
+        expectedAuth = "Basic " + QByteArray(user + ':' + password).toBase64();
+    }
+    /// How many CONNECT requests were answered 407.
+    int refusals() const { return refusedCount; }
 
 private:
     struct Pair;
     void accept();
     void relay(Pair *p, QTcpSocket *from, QTcpSocket *to);
+    bool authorized(const QByteArray &head) const;
 
     QTcpServer server;
     quint16 target;
     QList<std::shared_ptr<Pair>> pairs;
     int acceptedCount = 0;
     QByteArray lastTarget;
+    QByteArray expectedAuth;
+    int refusedCount = 0;
 };
