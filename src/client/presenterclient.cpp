@@ -34,6 +34,7 @@
 #include <QSslConfiguration>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -156,10 +157,15 @@ PresenterClient::PresenterClient(QObject *parent, QString serverAddress)
             &PresenterClient::proxyAuthenticationRequired);
 
     connect(networkAccessManager, &QNetworkAccessManager::finished, this, &PresenterClient::slotRequestFinished);
-    connect(networkAccessManager, &QNetworkAccessManager::sslErrors, this, &PresenterClient::slotSslErrors);
-    // After the diagnosis: the refused handshake's reason for its call, and the host's signal.
+    // The network layer reports the errors a host accepted as well (then
+    // ignores them): only a refused handshake is diagnosed, explained to its
+    // call and reported to the host.
     connect(networkAccessManager, &QNetworkAccessManager::sslErrors, this,
             [this](QNetworkReply *reply, const QList<QSslError> &errors) {
+                const QList<QSslError> &accepted = hub->settings().acceptedSslErrors;
+                if (std::all_of(errors.begin(), errors.end(), [&](const QSslError &e) { return accepted.contains(e); }))
+                    return;
+                slotSslErrors(reply, errors);
                 const auto it = pendingRequests.find(reply);
                 if (it != pendingRequests.end())
                     it->tlsText = Veltro::sslErrorsText(errors);
@@ -237,9 +243,7 @@ void PresenterClient::stopSessionAtTeardown()
     post.url = serviceUrl(QStringLiteral("/quorvane/session/stop"));
     post.body = fill(SESSION_TOKEN_BODY, {sessionToken}).toUtf8();
     post.cookies = networkAccessManager->cookieJar()->cookiesForUrl(post.url);
-    post.ssl = hub->settings().sslConfiguration();
-    post.acceptedSslErrors = hub->settings().acceptedSslErrors;
-    post.proxySet = hub->settings().proxySet;
+    post.settings = &hub->settings();
     post.proxy = hub->withCredentials(hub->settings().proxy);
     post.addresses = serviceAddresses;
     QString why;
@@ -274,6 +278,7 @@ QNetworkReply *PresenterClient::sendRequest(const QUrl &url, const QByteArray &b
                                 : QStringLiteral("application/json; charset=UTF-8"));
     const Veltro::NetworkSettings &settings = hub->settings();
     request.setSslConfiguration(settings.sslConfiguration());
+    lookUpForTeardown(url.host());
     lowDelay->setEndpoint(url);
     QNetworkReply *reply = networkAccessManager->post(request, body);
     if (!settings.acceptedSslErrors.isEmpty())
@@ -299,6 +304,25 @@ QNetworkReply *PresenterClient::sendRequest(const QUrl &url, const QByteArray &b
     callbacks.bound->start(requestBoundMs);
     pendingRequests.insert(reply, callbacks);
     return reply;
+}
+
+void PresenterClient::lookUpForTeardown(const QString &host)
+{
+    // The teardown's stop must not wait on a name lookup, which has no bound:
+    // the service's address is looked up once, as its first request goes.
+    if (host == lookedUpHost)
+        return;
+    lookedUpHost = host;
+    serviceAddresses.clear();
+    if (!QHostAddress(host).isNull())
+        return; // an address already
+    QHostInfo::lookupHost(host, this, [this, host](const QHostInfo &info) {
+        if (host != lookedUpHost)
+            return;
+        const QList<QHostAddress> addresses = info.addresses();
+        for (const QHostAddress &a : addresses)
+            serviceAddresses << a.toString();
+    });
 }
 
 void PresenterClient::doRequest(bool wait, const QUrl &url, const QByteArray &body, SuccessHandler success,
@@ -1255,15 +1279,6 @@ void PresenterClient::openCollab(PresenterReply *call)
     // reports, so a host that connects in its finished() slot misses nothing.
     finishCall(call, Veltro::Error::None);
     collab->open(sockJSProtocols);
-
-    // The teardown's stop must not wait on a name lookup: look it up now.
-    const QString host = QUrl(server, QUrl::TolerantMode).host();
-    QHostInfo::lookupHost(host, this, [this](const QHostInfo &info) {
-        serviceAddresses.clear();
-        const QList<QHostAddress> addresses = info.addresses();
-        for (const QHostAddress &a : addresses)
-            serviceAddresses << a.toString();
-    });
 }
 
 bool PresenterClient::startWebsocket(PresenterCollab **collabOut)

@@ -461,6 +461,7 @@ private:
     QString oauthPath(const QString &provider) const;
     QString callbackUrl(const QString &provider) const;
     void setOwnError(const QString &text);
+    void lookUpForTeardown(const QString &host);
     void stopSessionAtTeardown();
 
     static const int PING_TIMER;
@@ -512,5 +513,6 @@ private:
     QList<PresenterReply *> queuedCalls; // waiting their turn, oldest first
     PresenterReply *runningCall = nullptr; // the queued call whose turn it is
     QList<PresenterReply *> sideCalls;   // running beside the queue
-    QStringList serviceAddresses;        // the server's addresses, for the teardown's stop
+    QString lookedUpHost;                // the server's host name and its addresses, for the teardown's stop
+    QStringList serviceAddresses;
 };

@@ -1,5 +1,7 @@
 #include "teardownpost_p.h"
 
+#include "networksettings_p.h"
+
 #include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QSslSocket>
@@ -52,20 +54,20 @@ bool sendTeardownPost(const TeardownPost &post, QString *why)
     if (https) {
         tls = new QSslSocket;
         socket.reset(tls);
-        tls->setSslConfiguration(post.ssl);
-        if (!post.acceptedSslErrors.isEmpty())
-            tls->ignoreSslErrors(post.acceptedSslErrors);
+        tls->setSslConfiguration(post.settings->sslConfiguration());
+        if (!post.settings->acceptedSslErrors.isEmpty())
+            tls->ignoreSslErrors(post.settings->acceptedSslErrors);
     } else {
         socket.reset(new QTcpSocket);
     }
-    if (post.proxySet)
+    if (post.settings->proxySet)
         socket->setProxy(post.proxy);
 
     const QString host = post.url.host();
     const quint16 port = quint16(post.url.port(https ? 443 : 80));
     // A name would be looked up now, with no bound on the wait: the address
     // found earlier is used instead, unless a proxy resolves names itself.
-    const QNetworkProxy &proxy = post.proxySet ? post.proxy : QNetworkProxy::applicationProxy();
+    const QNetworkProxy proxy = post.settings->proxySet ? post.proxy : QNetworkProxy::applicationProxy();
     const bool proxied = proxy.type() != QNetworkProxy::NoProxy && proxy.type() != QNetworkProxy::DefaultProxy;
     QString connectTo = host;
     if (!proxied && QHostAddress(host).isNull() && !post.addresses.isEmpty())

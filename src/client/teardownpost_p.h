@@ -7,23 +7,23 @@
 #include <QList>
 #include <QNetworkCookie>
 #include <QNetworkProxy>
-#include <QSslConfiguration>
-#include <QSslError>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 
 namespace Veltro {
 
+struct NetworkSettings;
+
 struct TeardownPost
 {
     QUrl url;
     QByteArray body;
     QList<QNetworkCookie> cookies;
-    QSslConfiguration ssl;
-    QList<QSslError> acceptedSslErrors;
-    bool proxySet = false;   // else the application's proxy, as every socket
-    QNetworkProxy proxy;     // with the credentials already known
+    // TLS configuration and accepted errors, read only for https: TLS is not
+    // set up (nor its back end loaded) while the application goes.
+    const NetworkSettings *settings = nullptr;
+    QNetworkProxy proxy;     // the client's own, with the credentials already known; unset: the application's
     QStringList addresses;   // the server's addresses looked up earlier: no name lookup now
     int budgetMs = 2000;
 };
