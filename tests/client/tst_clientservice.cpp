@@ -280,6 +280,21 @@ private Q_SLOTS:
         QCOMPARE(gate.connectTarget(), QUrl(shared->server()).authority().toLatin1());
     }
 
+    // The connection defaults set on the client reach each collaboration object it creates, before its
+    // first open: a link silent for 300 ms is dead, and reopened after at most 100 ms.
+    void connectionDefaults()
+    {
+        TestClient client(nullptr, shared->server());
+        client.setDeadLinkLimit(300);
+        client.setAutoReconnect(true);
+        client.setReconnectDelays(50, 100);
+        PresenterCollab *collab = nullptr;
+        QVERIFY(client.doLogin("teacher", "veltro") && client.doStartSession() && client.startWebsocket(&collab));
+        QSignalSpy reconnecting(collab, &PresenterCollab::reconnecting);
+        QTRY_VERIFY_WITH_TIMEOUT(!reconnecting.isEmpty(), 15000);
+        QVERIFY(reconnecting.first().at(1).toInt() <= 100);
+    }
+
     // A host whose client is a child of its application object quits with the connection up: it exits
     // at once, no event loop runs in the teardown, and the session is stopped.
     void quitWithLiveConnection()
