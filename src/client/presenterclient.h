@@ -302,7 +302,8 @@ public:
 
 Q_SIGNALS:
     /// Emitted once for every completed reply, after its handler has run.
-    /// From the event loop; can arrive inside a blocking call.
+    /// From the event loop; can arrive inside a blocking call, and inside
+    /// PresenterReply::cancel(), whose aborted request completes at once.
     void requestProcessed();
     /// A TLS handshake of REST or of any transport of this client's
     /// collaboration objects was refused for `errors`; `chain` is the peer's

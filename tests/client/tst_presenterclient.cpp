@@ -327,6 +327,7 @@ private Q_SLOTS:
         QString registration;
         QVERIFY(!client.doLoginWithOAuth("brightid", "c", registration));
         QCOMPARE(registration, handed);
+        QCOMPARE(client.lastErrorCode(), Veltro::Error::RegistrationRequired);
         QVERIFY(client.doLoginWithOAuth("brightid", "c", registration));
         QCOMPARE(fake.requests.last().path, QByteArray("/quorvane/register/oauth/submit"));
         QCOMPARE(fake.requests.last().body, submitted);
