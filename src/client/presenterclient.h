@@ -440,7 +440,6 @@ private:
                   const QString &text = QString());
     void cancelCall(PresenterReply *call);
     void forgetCall(PresenterReply *call);
-    void dropCall(PresenterReply *call);
     std::unique_ptr<PresenterReply> waitFor(PresenterReply *call);
 
     static bool failedRequest(const RequestOutcome &outcome);
