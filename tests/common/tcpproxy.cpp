@@ -32,6 +32,19 @@ void TcpProxy::silence()
         p->silent = true;
 }
 
+void TcpProxy::requireCredentials(const QByteArray &user, const QByteArray &password)
+{
+    credentials = "Basic " + QByteArray(user + ':' + password).toBase64();
+}
+
+void TcpProxy::dropAll()
+{
+    for (const auto &p : pairs) {
+        p->client->abort();
+        p->upstream->abort();
+    }
+}
+
 void TcpProxy::relay(Pair *p, QTcpSocket *from, QTcpSocket *to)
 {
     const QByteArray data = from->readAll();
@@ -42,30 +55,33 @@ void TcpProxy::relay(Pair *p, QTcpSocket *from, QTcpSocket *to)
         return;
     }
     p->pending += data;
-    int end = p->pending.indexOf("\r\n\r\n");
-    if (target || to->state() != QAbstractSocket::UnconnectedState || end < 0 || !p->pending.startsWith("CONNECT "))
-        return;
-    while (!expectedAuth.isEmpty() && end >= 0 && !authorized(p->pending.left(end))) {
-        ++refusedCount;
-        p->pending.remove(0, end + 4);
-        from->write("HTTP/1.1 407 Proxy Authentication Required\r\n"
-                    "Proxy-Authenticate: Basic realm=\"veltro\"\r\nContent-Length: 0\r\n\r\n");
-        end = p->pending.indexOf("\r\n\r\n");
+    while (!target && to->state() == QAbstractSocket::UnconnectedState && connectRequest(p)) {
     }
-    if (end < 0)
-        return;
-    lastTarget = p->pending.mid(8, p->pending.indexOf(' ', 8) - 8);
-    p->pending.remove(0, end + 4);
-    to->connectToHost(QHostAddress::LocalHost, quint16(lastTarget.mid(lastTarget.lastIndexOf(':') + 1).toUInt()));
 }
 
-bool TcpProxy::authorized(const QByteArray &head) const
+// Takes one CONNECT request off the client's bytes: refused (true: another may follow) or tunnelled.
+bool TcpProxy::connectRequest(Pair *p)
 {
+    const int end = p->pending.indexOf("\r\n\r\n");
+    if (end < 0 || !p->pending.startsWith("CONNECT "))
+        return false;
+    const QByteArray head = p->pending.left(end);
+    p->pending.remove(0, end + 4);
+    QByteArray given;
     for (const QByteArray &line : head.split('\n')) {
-        const int colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().toLower() == "proxy-authorization")
-            return line.mid(colon + 1).trimmed() == expectedAuth;
+        if (line.toLower().startsWith("proxy-authorization:"))
+            given = line.mid(20).trimmed();
     }
+    if (!credentials.isEmpty() && given != credentials) {
+        ++refusalCount;
+        p->client->write("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"school\"\r\n"
+                         "Content-Length: 0\r\n\r\n");
+        return true;
+    }
+    ++tunnelCount;
+    lastTarget = head.mid(8, head.indexOf(' ', 8) - 8);
+    p->upstream->connectToHost(QHostAddress::LocalHost,
+                               quint16(lastTarget.mid(lastTarget.lastIndexOf(':') + 1).toUInt()));
     return false;
 }
 

@@ -1,5 +1,6 @@
 // A TCP proxy on 127.0.0.1 (port 0) that can make the connections open now go silent (nothing relayed,
-// both kept open, as a half-open link behind a roaming Wi-Fi) while new ones are relayed as usual.
+// both kept open, as a half-open link behind a roaming Wi-Fi) while new ones are relayed as usual. As an
+// HTTP CONNECT proxy it can ask for Basic credentials, as a school's outbound proxy does.
 #pragma once
 
 #include <QByteArray>
@@ -20,29 +21,30 @@ public:
     quint16 port() const { return server.serverPort(); }
     /// Connections open now stop relaying in both directions and stay open.
     void silence();
+    /// Connections open now end at once, on both sides.
+    void dropAll();
     int accepted() const { return acceptedCount; }
     /// The "host:port" of the last CONNECT request.
     QByteArray connectTarget() const { return lastTarget; }
-    /// CONNECT mode: a request without these Basic credentials is answered 407
-    /// (the connection stays open for the next try).
-    void requireCredentials(const QByteArray &user, const QByteArray &password)
-    {
-        expectedAuth = "Basic " + QByteArray(user + ':' + password).toBase64();
-    }
-    /// How many CONNECT requests were answered 407.
-    int refusals() const { return refusedCount; }
+    /// CONNECT requests from now on need these Basic credentials: without them, or with others, the answer is
+    /// 407 with "Proxy-Authenticate: Basic" on a connection kept open for the next try.
+    void requireCredentials(const QByteArray &user, const QByteArray &password);
+    /// CONNECT requests answered 407 so far, and those let through.
+    int refusals() const { return refusalCount; }
+    int tunnels() const { return tunnelCount; }
 
 private:
     struct Pair;
     void accept();
     void relay(Pair *p, QTcpSocket *from, QTcpSocket *to);
-    bool authorized(const QByteArray &head) const;
+    bool connectRequest(Pair *p);
 
     QTcpServer server;
     quint16 target;
     QList<std::shared_ptr<Pair>> pairs;
     int acceptedCount = 0;
     QByteArray lastTarget;
-    QByteArray expectedAuth;
-    int refusedCount = 0;
+    QByteArray credentials;   // "Basic <base64>", empty when none are asked for
+    int refusalCount = 0;
+    int tunnelCount = 0;
 };
