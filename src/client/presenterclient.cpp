@@ -447,20 +447,20 @@ void PresenterClient::completeRequest(QNetworkReply *reply, const RequestOutcome
         callbacks.waiter->quit();
     reply->deleteLater();
 
-    QPointer<PresenterReply> call(callbacks.call);
-    if (call && PresenterReplyPrivate::get(call)->request == reply)
-        PresenterReplyPrivate::get(call)->request = nullptr;
-    QPointer<PresenterClient> self(this);
+    // The call goes on (its next request sent, or its reply completed)
+    // before the host hears of this answer: a blocking call made from a
+    // requestProcessed() slot then waits behind a call that can still end.
+    // No host code runs in a call's steps.
+    if (PresenterReply *call = callbacks.call) {
+        PresenterReplyPrivate *d = PresenterReplyPrivate::get(call);
+        if (d->request == reply)
+            d->request = nullptr;
+        if (!d->completed && d->cancelRequested)
+            finishCall(call, Veltro::Error::Cancelled);
+        else if (!d->completed && callbacks.then)
+            callbacks.then(outcome);
+    }
     emit requestProcessed();
-    if (!self || !call)
-        return; // the host deleted the client, or the reply, in its slot
-    PresenterReplyPrivate *d = PresenterReplyPrivate::get(call);
-    if (d->completed)
-        return;
-    if (d->cancelRequested)
-        finishCall(call, Veltro::Error::Cancelled);
-    else if (callbacks.then)
-        callbacks.then(outcome);
 }
 
 void PresenterClient::slotRequestFinished(QNetworkReply *reply)

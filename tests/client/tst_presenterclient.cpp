@@ -530,7 +530,15 @@ private Q_SLOTS:
         QVERIFY(client.doLogout() && !client.doGetLearners() && !client.doStopSession());
         QCOMPARE(fake.requests.size(), 0);
 
+        // A blocking call from a requestProcessed() slot waits its turn behind the sign-in, and returns.
+        QString nested;
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = connect(&client, &PresenterClient::requestProcessed, &client, [&, once] {
+            QObject::disconnect(*once);
+            nested = client.doGetUserName();
+        });
         QVERIFY(client.doLogin("teacher", "pw"));
+        QCOMPARE(nested, "teacher");
         QVERIFY(client.doStartSession());
         QCOMPARE(client.getSessionCode(), "123456");
         QVERIFY(!client.doStopSession()); // created, not started
