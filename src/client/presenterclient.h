@@ -309,14 +309,16 @@ Q_SIGNALS:
     /// collaboration objects was refused for `errors`; `chain` is the peer's
     /// certificate chain. The connection has failed; to accept exactly these
     /// errors from now on, pass them to ignoreSslErrors(). From the event
-    /// loop; can arrive inside a blocking call.
+    /// loop, while the network layer waits for the slot; can arrive inside a
+    /// blocking call. Make no blocking call from its slot.
     void sslErrors(const QList<QSslError> &errors, const QList<QSslCertificate> &chain);
     /// A proxy asks for credentials, for REST or any transport, and none are
     /// known (or it refused those given). Fill `authenticator` in a directly
     /// connected slot; leaving it empty lets the connection fail with
     /// Veltro::Error::ProxyAuthenticationRequired. Asked once per proxy:
     /// the credentials given are remembered for every later connection.
-    /// From the event loop; can arrive inside a blocking call.
+    /// From the event loop, while the connection waits for the slot; can
+    /// arrive inside a blocking call. Make no blocking call from its slot.
     void proxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
 
 protected Q_SLOTS:
