@@ -321,8 +321,7 @@ private Q_SLOTS:
         PresenterCollab *collab = nullptr;
         QVERIFY(client->doLogin("teacher", "veltro") && client->doStartSession() && client->startWebsocket(&collab));
         const QString code = client->getSessionCode();
-        QSignalSpy connected(collab, &PresenterCollab::connected);
-        QVERIFY(connected.wait(15000));
+        QTRY_VERIFY_WITH_TIMEOUT(collab->isConnected(), 15000);
         connect(collab, &PresenterCollab::connectionClosed, client, &QObject::deleteLater);
         QVERIFY(!client->doStopSession());
         QVERIFY(alive.isNull());
