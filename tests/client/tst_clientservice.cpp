@@ -306,9 +306,8 @@ private Q_SLOTS:
         const QString code = QString::fromLatin1(host.readLine()).trimmed();
         QCOMPARE(code.size(), 6);
         QTRY_VERIFY_WITH_TIMEOUT(host.state() == QProcess::NotRunning, 5000);
-        QCOMPARE(host.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(host.exitCode(), 0);
         const QByteArray printed = host.readAllStandardError();
+        QVERIFY2(host.exitStatus() == QProcess::NormalExit && host.exitCode() == 0, printed.constData());
         QVERIFY2(!printed.contains("QEventLoop"), printed.constData());
         QVERIFY(shared->control("GET", "/sessions/" + code).object().value("stopped").toBool());
     }
