@@ -45,6 +45,201 @@ bool readInt(const QCommandLineParser &parser, const QString &name, int min, int
     return true;
 }
 
+struct Option;
+// Reads one option (given or not) into the configuration being built; false
+// with a plain-words reason in *message.
+using Reader = bool (*)(const QCommandLineParser &parser, const Option &option, PresentConfig *c, QString *message);
+
+// One row of the command line. The rows are registered, described in --help
+// and read in this order; a row may rely on the rows above it (the poll's
+// options bound --correct).
+struct Option
+{
+    const char *names;      // comma separated
+    const char *valueName;  // null: a switch
+    const char *help;       // "%1": the poll kinds
+    Reader read;            // null: a switch that ends parsing with `outcome`
+    ParseOutcome outcome = ParseOutcome::Run;
+    QString PresentConfig::*text = nullptr; // kept as given; its default is the field's
+    int PresentConfig::*number = nullptr;   // a whole number in [min, max]
+    bool PresentConfig::*flag = nullptr;
+    int min = 0;
+    int max = 0;
+
+    QString name() const { return QString::fromLatin1(names).section(QLatin1Char(','), -1); }
+};
+
+bool readText(const QCommandLineParser &parser, const Option &o, PresentConfig *c, QString *)
+{
+    c->*o.text = parser.value(o.name());
+    return true;
+}
+
+bool readNumber(const QCommandLineParser &parser, const Option &o, PresentConfig *c, QString *message)
+{
+    return readInt(parser, o.name(), o.min, o.max, &(c->*o.number), message);
+}
+
+bool readFlag(const QCommandLineParser &parser, const Option &o, PresentConfig *c, QString *)
+{
+    c->*o.flag = parser.isSet(o.name());
+    return true;
+}
+
+bool readServer(const QCommandLineParser &parser, const Option &o, PresentConfig *c, QString *message)
+{
+    c->server = parser.value(o.name()).trimmed();
+    const QUrl url(c->server, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty()
+        || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
+        *message = QStringLiteral("--server needs an http:// or https:// address, not \"%1\"").arg(c->server);
+        return false;
+    }
+    return true;
+}
+
+// A user or password given must not be empty; a password not given stays null.
+bool readNonEmpty(const QCommandLineParser &parser, const Option &o, PresentConfig *c, QString *message)
+{
+    if (!parser.isSet(o.name()))
+        return true; // the field's default
+    c->*o.text = parser.value(o.name());
+    if ((c->*o.text).isEmpty()) {
+        *message = QStringLiteral("--%1 must not be empty").arg(o.name());
+        return false;
+    }
+    return true;
+}
+
+bool readTransports(const QCommandLineParser &parser, const Option &o, PresentConfig *c, QString *message)
+{
+    if (!parser.isSet(o.name()))
+        return true;
+    const QStringList parts =
+        parser.values(o.name()).join(QLatin1Char(',')).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (const QString &p : parts) {
+        const QString name = p.trimmed().toLower();
+        if (!kTransportNames.contains(name)) {
+            *message = QStringLiteral("unknown transport \"%1\" (use websocket, xhr-streaming or xhr-polling)")
+                           .arg(p.trimmed());
+            return false;
+        }
+        if (!c->transports.contains(name))
+            c->transports << name;
+    }
+    if (c->transports.isEmpty()) {
+        *message = QStringLiteral("--transport names no transport");
+        return false;
+    }
+    return true;
+}
+
+// The kind sets the labels and the option count the rows below may change.
+bool readPoll(const QCommandLineParser &parser, const Option &o, PresentConfig *c, QString *message)
+{
+    const PollKind *kind = pollKindByName(parser.value(o.name()));
+    if (!kind) {
+        *message = QStringLiteral("unknown poll kind \"%1\" (use one of: %2)")
+                       .arg(parser.value(o.name()), pollKindNames().join(QStringLiteral(", ")));
+        return false;
+    }
+    c->pollName = QLatin1String(kind->name);
+    c->pollType = kind->pollType;
+    c->ordinalType = kind->ordinalType;
+    c->options = kind->defaultOptions;
+    return true;
+}
+
+bool readOptions(const QCommandLineParser &parser, const Option &o, PresentConfig *c, QString *message)
+{
+    const PollKind *kind = pollKindByName(c->pollName);
+    if (parser.isSet(o.name()) && kind->maxOptions == 0) {
+        *message = QStringLiteral("a %1 poll has no options").arg(c->pollName);
+        return false;
+    }
+    return readInt(parser, o.name(), kind->minOptions, kind->maxOptions, &c->options, message);
+}
+
+bool readOrdinal(const QCommandLineParser &parser, const Option &o, PresentConfig *c, QString *message)
+{
+    if (!parser.isSet(o.name()))
+        return true;
+    const QString name = parser.value(o.name()).trimmed().toLower();
+    const auto table = Veltro::OrdinalType::ORDINAL_TYPE_STR();
+    for (auto it = table.cbegin(); it != table.cend(); ++it) {
+        if (it.value() == name) {
+            c->ordinalType = it.key();
+            return true;
+        }
+    }
+    *message = QStringLiteral("unknown option labels \"%1\" (use one of: %2)")
+                   .arg(name, QStringList(table.values()).join(QStringLiteral(", ")));
+    return false;
+}
+
+bool readCorrect(const QCommandLineParser &parser, const Option &o, PresentConfig *c, QString *message)
+{
+    return readInt(parser, o.name(), 1, qMax(1, c->options), &c->correctOptions, message);
+}
+
+// Designated initialisers are C++20; the helpers below fill the optional fields.
+Option numberRow(const char *name, const char *valueName, const char *help, int PresentConfig::*field, int min, int max)
+{
+    Option o{name, valueName, help, readNumber};
+    o.number = field;
+    o.min = min;
+    o.max = max;
+    return o;
+}
+
+Option textRow(const char *name, const char *valueName, const char *help, QString PresentConfig::*field,
+               Reader read = readText)
+{
+    Option o{name, valueName, help, read};
+    o.text = field;
+    return o;
+}
+
+Option flagRow(const char *name, const char *help, bool PresentConfig::*field)
+{
+    Option o{name, nullptr, help, readFlag};
+    o.flag = field;
+    return o;
+}
+
+const Option kOptions[] = {
+    {"h,help", nullptr, "Show this help.", nullptr, ParseOutcome::Help},
+    {"version", nullptr, "Show the version.", nullptr, ParseOutcome::Version},
+    textRow("server", "URL", "Address of the classroom service.", &PresentConfig::server, readServer),
+    textRow("user", "NAME", "Teacher's user id.", &PresentConfig::user, readNonEmpty),
+    textRow("password", "PASSWORD",
+            "Teacher's password (others can read it in the process list: prefer the prompt, "
+            "VELTRO_PASSWORD or --password-file).",
+            &PresentConfig::password, readNonEmpty),
+    textRow("password-file", "FILE", "File whose first line is the teacher's password.", &PresentConfig::passwordFile),
+    {"transport", "NAME",
+     "Live connection transport(s), comma separated: websocket, xhr-streaming, "
+     "xhr-polling (default: the service's list).",
+     readTransports},
+    textRow("poll", "KIND", "Kind of poll: %1.", &PresentConfig::pollName, readPoll),
+    {"options", "N", "Options of the poll (decimals for a number poll); default depends on the kind.", readOptions},
+    {"ordinal", "NAME", "Option labels (alpha-upper, alpha-lower, number, ...); default depends on the kind.",
+     readOrdinal},
+    {"correct", "N", "Correct options of a multiple-choice poll.", readCorrect},
+    numberRow("assessment", "N", "Questions of an assessment after the poll (0: none).",
+              &PresentConfig::assessmentQuestions, 0, 100),
+    numberRow("learners-wait", "SECONDS", "Longest wait for learners to join, in seconds.",
+              &PresentConfig::learnersWaitSeconds, 1, 3600),
+    numberRow("expect", "N", "Learners to wait for (0: until joining has been quiet for two seconds).",
+              &PresentConfig::expectLearners, 0, 100000),
+    numberRow("poll-time", "SECONDS", "Longest wait for answers, in seconds; ends early once every learner answered.",
+              &PresentConfig::pollTimeSeconds, 1, 3600),
+    textRow("upload", "FILE", "File to upload (default: a small generated text file).", &PresentConfig::uploadFile),
+    textRow("cacert", "FILE", "PEM file of a certificate authority to trust.", &PresentConfig::caCertFile),
+    flagRow("plain", "Print plain lines even on a terminal.", &PresentConfig::plain),
+    flagRow("verbose", "Show the library's debug lines on stderr.", &PresentConfig::verbose),
+};
+
 } // namespace
 
 const PollKind *pollKindByName(const QString &name)
@@ -79,65 +274,28 @@ ParseOutcome parsePresentArguments(const QStringList &arguments, PresentConfig *
         "uploads a resource, starts the live connection, waits for learners, runs a poll "
         "with a live tally, optionally an assessment, then stops and prints a summary."));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help."));
-    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version."));
-    parser.addOption(help);
-    parser.addOption(version);
     const PresentConfig defaults;
-    parser.addOptions({
-        {QStringLiteral("server"), QStringLiteral("Address of the classroom service."),
-         QStringLiteral("URL"), defaults.server},
-        {QStringLiteral("user"), QStringLiteral("Teacher's user id."), QStringLiteral("NAME"), defaults.user},
-        {QStringLiteral("password"),
-         QStringLiteral("Teacher's password (others can read it in the process list: prefer the prompt, "
-                        "VELTRO_PASSWORD or --password-file)."),
-         QStringLiteral("PASSWORD")},
-        {QStringLiteral("password-file"), QStringLiteral("File whose first line is the teacher's password."),
-         QStringLiteral("FILE")},
-        {QStringLiteral("transport"),
-         QStringLiteral("Live connection transport(s), comma separated: websocket, xhr-streaming, "
-                        "xhr-polling (default: the service's list)."),
-         QStringLiteral("NAME")},
-        {QStringLiteral("poll"), QStringLiteral("Kind of poll: %1.").arg(pollKindNames().join(QStringLiteral(", "))),
-         QStringLiteral("KIND"), defaults.pollName},
-        {QStringLiteral("options"),
-         QStringLiteral("Options of the poll (decimals for a number poll); default depends on the kind."),
-         QStringLiteral("N")},
-        {QStringLiteral("ordinal"),
-         QStringLiteral("Option labels (alpha-upper, alpha-lower, number, ...); default depends on the kind."),
-         QStringLiteral("NAME")},
-        {QStringLiteral("correct"), QStringLiteral("Correct options of a multiple-choice poll."),
-         QStringLiteral("N"), QString::number(defaults.correctOptions)},
-        {QStringLiteral("assessment"), QStringLiteral("Questions of an assessment after the poll (0: none)."),
-         QStringLiteral("N"), QString::number(defaults.assessmentQuestions)},
-        {QStringLiteral("learners-wait"), QStringLiteral("Longest wait for learners to join, in seconds."),
-         QStringLiteral("SECONDS"), QString::number(defaults.learnersWaitSeconds)},
-        {QStringLiteral("expect"),
-         QStringLiteral("Learners to wait for (0: until joining has been quiet for two seconds)."),
-         QStringLiteral("N"), QString::number(defaults.expectLearners)},
-        {QStringLiteral("poll-time"),
-         QStringLiteral("Longest wait for answers, in seconds; ends early once every learner answered."),
-         QStringLiteral("SECONDS"), QString::number(defaults.pollTimeSeconds)},
-        {QStringLiteral("upload"), QStringLiteral("File to upload (default: a small generated text file)."),
-         QStringLiteral("FILE")},
-        {QStringLiteral("cacert"), QStringLiteral("PEM file of a certificate authority to trust."),
-         QStringLiteral("FILE")},
-        {QStringLiteral("plain"), QStringLiteral("Print plain lines even on a terminal.")},
-        {QStringLiteral("verbose"), QStringLiteral("Show the library's debug lines on stderr.")},
-    });
+    for (const Option &o : kOptions) {
+        QString help = QString::fromLatin1(o.help);
+        if (help.contains(QLatin1String("%1")))
+            help = help.arg(pollKindNames().join(QStringLiteral(", ")));
+        const QStringList names = QString::fromLatin1(o.names).split(QLatin1Char(','));
+        parser.addOption(o.valueName ? QCommandLineOption(names, help, QLatin1String(o.valueName),
+                                                          o.text ? defaults.*o.text : QString())
+                                     : QCommandLineOption(names, help));
+    }
 
     if (!parser.parse(arguments)) {
         *message = parser.errorText();
         return ParseOutcome::Error;
     }
-    if (parser.isSet(help)) {
-        *message = parser.helpText();
-        return ParseOutcome::Help;
-    }
-    if (parser.isSet(version)) {
-        *message = QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion();
-        return ParseOutcome::Version;
+    for (const Option &o : kOptions) {
+        if (o.outcome == ParseOutcome::Run || !parser.isSet(o.name()))
+            continue;
+        *message = o.outcome == ParseOutcome::Help
+            ? parser.helpText()
+            : QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion();
+        return o.outcome;
     }
     if (!parser.positionalArguments().isEmpty()) {
         *message = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().constFirst());
@@ -145,92 +303,10 @@ ParseOutcome parsePresentArguments(const QStringList &arguments, PresentConfig *
     }
 
     PresentConfig c;
-    c.server = parser.value(QStringLiteral("server")).trimmed();
-    const QUrl url(c.server, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty()
-        || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
-        *message = QStringLiteral("--server needs an http:// or https:// address, not \"%1\"").arg(c.server);
-        return ParseOutcome::Error;
-    }
-    c.user = parser.value(QStringLiteral("user"));
-    if (c.user.isEmpty()) {
-        *message = QStringLiteral("--user must not be empty");
-        return ParseOutcome::Error;
-    }
-    if (parser.isSet(QStringLiteral("password"))) {
-        c.password = parser.value(QStringLiteral("password"));
-        if (c.password.isEmpty()) {
-            *message = QStringLiteral("--password must not be empty");
+    for (const Option &o : kOptions) {
+        if (o.read && !o.read(parser, o, &c, message))
             return ParseOutcome::Error;
-        }
     }
-    c.passwordFile = parser.value(QStringLiteral("password-file"));
-
-    if (parser.isSet(QStringLiteral("transport"))) {
-        const QStringList parts = parser.values(QStringLiteral("transport")).join(QLatin1Char(','))
-                                      .split(QLatin1Char(','), Qt::SkipEmptyParts);
-        for (const QString &p : parts) {
-            const QString name = p.trimmed().toLower();
-            if (!kTransportNames.contains(name)) {
-                *message = QStringLiteral("unknown transport \"%1\" (use websocket, xhr-streaming or xhr-polling)")
-                               .arg(p.trimmed());
-                return ParseOutcome::Error;
-            }
-            if (!c.transports.contains(name))
-                c.transports << name;
-        }
-        if (c.transports.isEmpty()) {
-            *message = QStringLiteral("--transport names no transport");
-            return ParseOutcome::Error;
-        }
-    }
-
-    const PollKind *kind = pollKindByName(parser.value(QStringLiteral("poll")));
-    if (!kind) {
-        *message = QStringLiteral("unknown poll kind \"%1\" (use one of: %2)")
-                       .arg(parser.value(QStringLiteral("poll")), pollKindNames().join(QStringLiteral(", ")));
-        return ParseOutcome::Error;
-    }
-    c.pollName = QLatin1String(kind->name);
-    c.pollType = kind->pollType;
-    c.ordinalType = kind->ordinalType;
-    c.options = kind->defaultOptions;
-    if (parser.isSet(QStringLiteral("options")) && kind->maxOptions == 0) {
-        *message = QStringLiteral("a %1 poll has no options").arg(c.pollName);
-        return ParseOutcome::Error;
-    }
-    if (!readInt(parser, QStringLiteral("options"), kind->minOptions, kind->maxOptions, &c.options, message))
-        return ParseOutcome::Error;
-
-    if (parser.isSet(QStringLiteral("ordinal"))) {
-        const QString name = parser.value(QStringLiteral("ordinal")).trimmed().toLower();
-        const auto table = Veltro::OrdinalType::ORDINAL_TYPE_STR();
-        bool found = false;
-        for (auto it = table.cbegin(); it != table.cend(); ++it) {
-            if (it.value() == name) {
-                c.ordinalType = it.key();
-                found = true;
-                break;
-            }
-        }
-        if (!found) {
-            *message = QStringLiteral("unknown option labels \"%1\" (use one of: %2)")
-                           .arg(name, QStringList(table.values()).join(QStringLiteral(", ")));
-            return ParseOutcome::Error;
-        }
-    }
-
-    if (!readInt(parser, QStringLiteral("correct"), 1, qMax(1, c.options), &c.correctOptions, message)
-        || !readInt(parser, QStringLiteral("assessment"), 0, 100, &c.assessmentQuestions, message)
-        || !readInt(parser, QStringLiteral("learners-wait"), 1, 3600, &c.learnersWaitSeconds, message)
-        || !readInt(parser, QStringLiteral("expect"), 0, 100000, &c.expectLearners, message)
-        || !readInt(parser, QStringLiteral("poll-time"), 1, 3600, &c.pollTimeSeconds, message))
-        return ParseOutcome::Error;
-
-    c.uploadFile = parser.value(QStringLiteral("upload"));
-    c.caCertFile = parser.value(QStringLiteral("cacert"));
-    c.plain = parser.isSet(QStringLiteral("plain"));
-    c.verbose = parser.isSet(QStringLiteral("verbose"));
     *config = c;
     return ParseOutcome::Run;
 }

@@ -51,6 +51,7 @@ class StandInApp {
       counters: this.counters,
       log: this.log,
       onDeparted: (sessionToken, token) => this.service.memberDeparted(sessionToken, token),
+      echoDelay: () => this.switches.values.echoDelay,
     });
   }
 

@@ -20,6 +20,8 @@ class Bus {
     this.counters = opts.counters;
     this.log = opts.log || (() => {});
     this.onDeparted = opts.onDeparted || (() => {});
+    // How long a presenter waits for its own publishes to come back (ms).
+    this.echoDelay = opts.echoDelay || (() => 0);
     this.registry = new Map(); // address -> Set of client states
     this.clients = new Set();
     this.addressWaiters = new Map(); // address -> [resolve] until someone registers on it
@@ -180,8 +182,13 @@ class Bus {
     if (!set || !set.size)
       return 0;
     const text = JSON.stringify({ type: 'publish', address, body });
-    for (const c of set)
-      c.conn.write(text);
+    const delay = this.echoDelay();
+    for (const c of set) {
+      if (delay > 0 && c.kind === 'presenter' && body && body.from === c.token)
+        setTimeout(() => { if (this.clients.has(c)) c.conn.write(text); }, delay).unref();
+      else
+        c.conn.write(text);
+    }
     this.counters.delivered += set.size;
     return set.size;
   }

@@ -1,14 +1,15 @@
 'use strict';
 // Switches that make the REST interface misbehave the way a real service or
 // the network in front of it can: gzip bodies, redirects, hanging requests,
-// error statuses, non-JSON pages and HTTP Basic authentication.
+// error statuses, non-JSON pages and HTTP Basic authentication; and one for
+// the event bus: a slow way back for a presenter's own publishes.
 
 const zlib = require('zlib');
 
 const NON_JSON_PAGE = '<html><head><title>Maintenance</title></head><body>Service page</body></html>';
 
 function defaults() {
-  return { gzip: false, redirect: null, hang: [], fail: {}, nonJson: [], basicAuth: null, collabUrl: null };
+  return { gzip: false, redirect: null, hang: [], fail: {}, nonJson: [], basicAuth: null, collabUrl: null, echoDelay: 0 };
 }
 
 class Switches {
@@ -63,6 +64,11 @@ class Switches {
         if (v !== null && (typeof v !== 'string' || !/^https?:\/\//.test(v)))
           return 'collabUrl must be null or an http(s) URL';
         next.collabUrl = v;
+        break;
+      case 'echoDelay':
+        if (!Number.isInteger(v) || v < 0 || v > 60000)
+          return 'echoDelay must be an integer 0..60000 (ms)';
+        next.echoDelay = v;
         break;
       case 'basicAuth':
         if (v !== null && (typeof v !== 'object' || typeof v.user !== 'string' || typeof v.password !== 'string'))

@@ -82,7 +82,8 @@ test('REST refusals come with JSON errors; control calls refuse what is absent o
     ['POST', '/learners', { sessionCode: code }, 409], ['POST', '/learners/leave', { token: 'u-x' }, 404],
     ['POST', '/raw', { token: 'u-x', frame: 'x' }, 404], ['GET', '/records?token=u-x', {}, 404],
     ['GET', '/nowhere', {}, 404], ['POST', '/controller/send', { type: 'nextCard', sessionCode: code }, 404],
-    ...[{ hang: '/quorvane' }, { fail: { '/quorvane': { status: 'x' } } }, { gzip: true, colour: 'red' }]
+    ...[{ hang: '/quorvane' }, { fail: { '/quorvane': { status: 'x' } } }, { gzip: true, colour: 'red' },
+      { echoDelay: -1 }, { echoDelay: 1.5 }]
       .map((sw) => ['POST', '/switches', sw, 400])])
     assert.equal((await control(app, method, path, body)).status, status, method + ' ' + path);
 });
@@ -100,6 +101,30 @@ test('malformed frames are dropped and counted; the connection goes on', async (
     await waitFor(() => app.counters.pings === 1, undefined, 'ping after the bad frames over ' + transport);
     assert.equal(app.counters.malformed, bad.length, transport);
     c.close();
+  }
+});
+
+test('echoDelay holds back only what a presenter published itself, on its way back to it', async () => {
+  const s = await new RestClient(app.urls.server).startSession();
+  const p = await presenter(app, s);
+  const other = await connect(app.urls.collab);
+  const [learner] = (await control(app, 'POST', '/learners', { sessionCode: s.code })).json.learners;
+  assert.equal((await control(app, 'POST', '/switches', { echoDelay: 400 })).status, 200);
+  try {
+    const sentAt = Date.now();
+    p.json({ type: 'publish', address: s.token, body: { from: s.presenterToken, type: 'mine', data: [] } });
+    other.json({ type: 'publish', address: s.token, body: { from: 'someone', type: 'theirs', data: [] } });
+    await waitFor(() => p.of('mine').length, undefined, 'the own publish');
+    const back = Date.now();
+    assert.ok(back - sentAt >= 350, 'came back after the delay');
+    await waitFor(() => p.of('theirs').length, undefined, 'the other publish');
+    assert.ok(p.frames.indexOf(p.of('theirs')[0]) < p.frames.indexOf(p.of('mine')[0]), 'others are not held');
+    const rec = (await control(app, 'GET', '/records?token=' + learner.token)).json.records;
+    assert.ok(rec.find((r) => r.type === 'mine').time < back, 'the devices are not held');
+  } finally {
+    await control(app, 'POST', '/switches', { echoDelay: 0 });
+    p.close();
+    other.close();
   }
 });
 

@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #endif
 
@@ -48,6 +49,65 @@ void forEachDescriptor(F f)
         f(fd);
 }
 
+quint16 portOf(const sockaddr_storage &a)
+{
+    if (a.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in *>(&a)->sin_port);
+    if (a.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6 *>(&a)->sin6_port);
+    return 0;
+}
+
+// A socket option's value, -1 where it cannot be read (for TCP options: for
+// anything but a TCP socket).
+int option(int fd, int level, int name)
+{
+    int value = 0;
+    socklen_t length = sizeof value;
+    return ::getsockopt(fd, level, name, &value, &length) == 0 ? value : -1;
+}
+
+// A TCP connection's identity: its descriptor and local port; 0 for anything else.
+quint64 connectionKey(int fd)
+{
+    if (option(fd, IPPROTO_TCP, TCP_NODELAY) < 0)
+        return 0;
+    sockaddr_storage local;
+    socklen_t length = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) != 0)
+        return 0;
+    const quint16 port = portOf(local);
+    return port ? (quint64(quint32(fd)) << 16) | port : 0;
+}
+
+int descriptorOf(quint64 key)
+{
+    return int(key >> 16);
+}
+
+// The process's TCP connections now.
+QVector<quint64> listConnections()
+{
+    QVector<quint64> keys;
+    forEachDescriptor([&keys](int fd) {
+        if (const quint64 key = connectionKey(fd))
+            keys.append(key);
+    });
+    return keys;
+}
+
+// Drops the connections that have closed; returns how many are left.
+int keepOpen(QVector<quint64> *keys)
+{
+    QVector<quint64> open;
+    for (const quint64 key : qAsConst(*keys)) {
+        if (connectionKey(descriptorOf(key)) == key)
+            open.append(key);
+    }
+    *keys = open;
+    return open.size();
+}
+
 } // namespace
 #endif
 
@@ -55,24 +115,41 @@ void LowDelayTuner::setEndpoint(const QUrl &url)
 {
 #ifdef VELTRO_LOW_DELAY_TUNING
     const quint16 port = quint16(url.port(url.scheme() == QLatin1String("https") ? 443 : 80));
-    if (url.host() == m_service.host && port == m_service.port)
-        return;
-    m_service.host = url.host();
-    m_service.port = port;
-    resolve(&m_service);
+    if (url.host() != m_service.host || port != m_service.port) {
+        m_service.host = url.host();
+        m_service.port = port;
+        resolve(&m_service);
 
-    // The connection goes to the proxy the manager picks for this URL, if any.
-    m_proxy.host.clear();
-    m_proxy.port = 0;
-    const QList<QNetworkProxy> proxies = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
-    if (!proxies.isEmpty()) {
-        const QNetworkProxy &p = proxies.first();
-        if (p.type() != QNetworkProxy::NoProxy && p.type() != QNetworkProxy::DefaultProxy) {
-            m_proxy.host = p.hostName();
-            m_proxy.port = p.port();
+        // The connection goes to the proxy the manager picks for this URL, if any.
+        m_proxy.host.clear();
+        m_proxy.port = 0;
+        const QList<QNetworkProxy> proxies = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
+        if (!proxies.isEmpty()) {
+            const QNetworkProxy &p = proxies.first();
+            if (p.type() != QNetworkProxy::NoProxy && p.type() != QNetworkProxy::DefaultProxy) {
+                m_proxy.host = p.hostName();
+                m_proxy.port = p.port();
+            }
         }
+        resolve(&m_proxy);
     }
-    resolve(&m_proxy);
+
+    if (!m_window) {
+        // Nothing of the library's is in flight: its connections are idle,
+        // and the manager takes one of them before it opens another.
+        m_window = true;
+        m_listed = false;
+        m_peak = 0;
+        m_adopted = 0;
+        m_reusable = keepOpen(&m_own) + keepOpen(&m_unsettled);
+    }
+    m_peak = qMax(m_peak, ++m_inFlight);
+    // A new connection can only come now: list what exists before it can.
+    if (m_peak > m_reusable && !m_listed) {
+        m_before = listConnections();
+        std::sort(m_before.begin(), m_before.end());
+        m_listed = true;
+    }
 #else
     Q_UNUSED(url)
 #endif
@@ -100,6 +177,13 @@ void LowDelayTuner::resolve(Endpoint *e)
             return;
         target.lookupId = -1;
         target.addresses = info.addresses();
+#ifdef VELTRO_LOW_DELAY_TUNING
+        // A window whose requests all ended before the answer is settled now.
+        if (m_window && m_inFlight == 0 && m_service.lookupId < 0 && m_proxy.lookupId < 0) {
+            adopt(true);
+            m_window = false;
+        }
+#endif
     });
 }
 
@@ -110,12 +194,8 @@ bool LowDelayTuner::isEndpoint(int fd) const
     socklen_t peerLength = sizeof peer;
     if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerLength) != 0)
         return false;
-    quint16 port;
-    if (peer.ss_family == AF_INET)
-        port = ntohs(reinterpret_cast<const sockaddr_in *>(&peer)->sin_port);
-    else if (peer.ss_family == AF_INET6)
-        port = ntohs(reinterpret_cast<const sockaddr_in6 *>(&peer)->sin6_port);
-    else
+    const quint16 port = portOf(peer);
+    if (!port)
         return false;
     const QHostAddress address(reinterpret_cast<const sockaddr *>(&peer));
     for (const Endpoint *e : {&m_service, &m_proxy}) {
@@ -129,23 +209,37 @@ bool LowDelayTuner::isEndpoint(int fd) const
     return false;
 }
 
-LowDelayTuner::Peer LowDelayTuner::examine(int fd, bool known) const
+int LowDelayTuner::adopt(bool closing)
 {
-    // Fails at once for anything but a TCP socket.
-    int on = 0;
-    socklen_t length = sizeof on;
-    if (::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &length) != 0)
-        return Peer::Other;
-    // A known descriptor that still has the option is the same connection
-    // (or one that needs nothing); only a listing checks the peer of others.
-    if (on && known)
-        return Peer::Tuned;
-    if (!isEndpoint(fd))
-        return Peer::Other;
-    if (on)
-        return Peer::Tuned;
+    QVector<int> found;
+    QVector<quint64> keys;
+    for (const quint64 key : listConnections()) {
+        if (std::binary_search(m_before.cbegin(), m_before.cend(), key) || m_own.contains(key)
+            || m_unsettled.contains(key))
+            continue;
+        const int fd = descriptorOf(key);
+        if (option(fd, SOL_SOCKET, SO_KEEPALIVE) > 0 && option(fd, IPPROTO_TCP, TCP_NODELAY) == 0 && isEndpoint(fd)) {
+            found.append(fd);
+            keys.append(key);
+        }
+    }
+    if (found.size() > m_peak - m_reusable - m_adopted) {
+        // More than the library's requests could have opened: the host's are
+        // among them, and which is which cannot be told.
+        if (closing)
+            m_unsettled += keys;
+        return 0;
+    }
+    int changed = 0;
     const int one = 1;
-    return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0 ? Peer::Changed : Peer::Other;
+    for (int i = 0; i < found.size(); ++i) {
+        if (::setsockopt(found[i], IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0) {
+            m_own.append(keys[i]);
+            ++changed;
+        }
+    }
+    m_adopted += found.size();
+    return changed;
 }
 #endif
 
@@ -153,38 +247,15 @@ int LowDelayTuner::tune()
 {
     int changed = 0;
 #ifdef VELTRO_LOW_DELAY_TUNING
-    if (m_service.addresses.isEmpty() && m_proxy.addresses.isEmpty())
+    m_inFlight = qMax(0, m_inFlight - 1);
+    if (!m_window)
         return 0;
-    bool rescan = ++m_sinceScan >= RESCAN_EVERY;
-    if (m_known.isEmpty()) {
-        if (m_skip > 0) {
-            --m_skip;
-            return 0;
-        }
-        rescan = true;
-    }
-    for (int fd : qAsConst(m_known)) {
-        const Peer p = examine(fd, true);
-        if (p == Peer::Changed)
-            ++changed;
-        else if (p == Peer::Other)
-            rescan = true; // closed, or the number now names another socket
-    }
-    if (!rescan)
-        return changed;
-    m_known.clear();
-    m_sinceScan = 0;
-    forEachDescriptor([&](int fd) {
-        const Peer p = examine(fd, false);
-        if (p == Peer::Changed)
-            ++changed;
-        if (p != Peer::Other)
-            m_known.append(fd);
-    });
-    // Nothing connected to the endpoint (a failed request): list again
-    // after 1, 2, 4 ... calls rather than after every one.
-    m_backoff = m_known.isEmpty() ? qBound(1, m_backoff * 2, RESCAN_EVERY) : 0;
-    m_skip = m_backoff;
+    const bool resolved = m_service.lookupId < 0 && m_proxy.lookupId < 0;
+    if (m_listed && resolved)
+        changed = adopt(m_inFlight == 0);
+    // Left open while the endpoint is still being resolved: the answer settles it.
+    if (m_inFlight == 0 && (resolved || !m_listed))
+        m_window = false;
 #endif
     return changed;
 }

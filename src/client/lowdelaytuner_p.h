@@ -1,18 +1,42 @@
-// Turns Nagle's algorithm off on the network access manager's connections to
-// the service (Qt 5 only). Not installed.
+// Turns Nagle's algorithm off on the library's own REST connections (Qt 5
+// only). Not installed.
 //
-// Qt 5.15's HTTP channel writes a request's header block and its body in two
-// writes on a socket that keeps Nagle's algorithm on. On a kept-alive
-// connection the body then waits for the server to acknowledge the header,
-// which servers delay (40 ms on Linux, up to 200 ms elsewhere) in the hope of
-// sending the answer with it, so every blocking call after a connection's
-// first costs that delay. Qt 6 writes header and small body at once and needs
-// nothing; this class compiles to nothing there. The manager does not hand out
-// its sockets, so the tuner finds this process's TCP connections to the
-// service's endpoint (or to the proxy in front of it) by their peer address
-// and sets TCP_NODELAY on those that lack it: what Qt's own sockets get from
-// QAbstractSocket::LowDelayOption. It changes nothing else (no byte on the
-// wire, no socket it does not find connected to that endpoint).
+// Qt 5.15's HTTP channel writes a request's header block at once and its body
+// only after the access manager's thread has fetched it from the caller's
+// thread, so header and body leave in two writes on a socket that keeps
+// Nagle's algorithm on; no way of handing the body over changes that. On a
+// kept-alive connection the body then waits for the server to acknowledge the
+// header, which servers delay (40 ms on Linux, up to 200 ms elsewhere) in the
+// hope of sending the answer with it, so every blocking call after a
+// connection's first costs that delay. Qt 6 writes header and small body at
+// once and needs nothing; this class compiles to nothing there.
+//
+// The manager does not hand out its sockets, so the tuner recognises them:
+// a connection is the library's when it appeared while one of the library's
+// requests was in flight (it was absent from the list of the process's TCP
+// connections taken before that request was posted), is connected to the
+// service's endpoint (or to the proxy in front of it), carries SO_KEEPALIVE
+// (which Qt's HTTP channel sets on every connection it opens) and lacks
+// TCP_NODELAY, and no more such connections appeared than the library's
+// requests could have opened (in flight at once, less the library's idle
+// connections that the manager reuses first). On those alone it sets
+// TCP_NODELAY, what QAbstractSocket::LowDelayOption sets. A connection that
+// existed before, or that shows up while none of the library's requests is in
+// flight, is never changed; nothing else of any socket is changed, and no
+// byte on the wire. While the library's idle connections suffice for its
+// requests (one blocking call at a time), nothing is listed: a request costs
+// a check of each connection known as the library's.
+//
+// Residual risk: a connection the host opens to the same endpoint while one
+// of the library's requests is in flight, with SO_KEEPALIVE on (for example
+// one of the host's own access managers), is taken for the library's only
+// when the library's requests opened fewer connections than they could have
+// (one failed or was aborted before connecting, or two overlapped and the
+// manager still made do with one). The other way round errs on the safe
+// side: when more connections appear than the library could have opened, or
+// the manager replaces a connection the server closed just as a request
+// started, none is changed, and the library's own keeps Nagle's algorithm
+// (slower calls, never a host socket touched) until it closes.
 #pragma once
 
 #include <QHostAddress>
@@ -20,6 +44,7 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <QVector>
 
 namespace Veltro {
 
@@ -28,18 +53,16 @@ class LowDelayTuner : public QObject
 public:
     explicit LowDelayTuner(QObject *parent = nullptr) : QObject(parent) {}
 
-    /// Sets the endpoint from the service URL (and the proxy the manager
-    /// would use for it); host names are resolved in the background.
+    /// Call exactly once right before each request is handed to the access
+    /// manager. Sets the endpoint from the request's URL (and the proxy the
+    /// manager would use for it; host names are resolved in the background)
+    /// and notes the process's TCP connections where the request could open
+    /// a new one. Does nothing where tuning does not apply.
     void setEndpoint(const QUrl &url);
-    /// Sets TCP_NODELAY on connections to the endpoint that lack it. Call
-    /// after every reply: it rechecks the connections it knows (one system
-    /// call each) and lists the process's descriptors only when one of them
-    /// has gone, and every RESCAN_EVERY calls. Does nothing where it cannot
-    /// apply. Returns how many connections it changed.
+    /// Call exactly once when each of those replies finishes, before its
+    /// handlers send more. Sets TCP_NODELAY on the connections recognised as
+    /// the library's (see above). Returns how many connections it changed.
     int tune();
-
-    /// Calls between two listings of all descriptors while nothing changed.
-    static constexpr int RESCAN_EVERY = 32;
 
 private:
     struct Endpoint
@@ -49,17 +72,23 @@ private:
         QList<QHostAddress> addresses; // empty until resolved
         int lookupId = -1;
     };
-    enum class Peer { Other, Tuned, Changed };
     void resolve(Endpoint *e);
-    Peer examine(int fd, bool known) const;
     bool isEndpoint(int fd) const;
+    int adopt(bool closing);
 
     Endpoint m_service;
     Endpoint m_proxy;
-    QList<int> m_known;      // descriptors last found connected to the endpoint
-    int m_sinceScan = 0;     // calls since the last listing
-    int m_skip = 0;          // calls to let pass after a listing that found nothing
-    int m_backoff = 0;
+    // TCP connections as descriptor and local port, so that a number the
+    // system hands to another connection is not mistaken for the old one.
+    QVector<quint64> m_own;      // recognised and tuned
+    QVector<quint64> m_unsettled; // appeared with others, so perhaps the library's: never tuned
+    QVector<quint64> m_before;   // all TCP connections before the window's first new one could open
+    bool m_window = false;       // some request posted since the last settled listing
+    bool m_listed = false;       // m_before holds this window's list
+    int m_inFlight = 0;
+    int m_peak = 0;              // most of the library's requests in flight at once in the window
+    int m_reusable = 0;          // the library's connections, all idle, when the window opened
+    int m_adopted = 0;           // connections recognised in the window
 };
 
 } // namespace Veltro

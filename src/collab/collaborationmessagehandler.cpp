@@ -256,7 +256,7 @@ void CollaborationMessageHandler::onPollResponse(const QVariantMap &body, const 
         answer = answerText(blob.value(QStringLiteral("input")));
     }
 
-    qCDebug(lcCollab).noquote() << "POLL_RESPONSE" << deviceId << ":" << answer;
+    qCDebug(lcCollab).noquote() << "POLL_RESPONSE" << tokenForLog(deviceId) << ":" << answer;
     emit learnerPollResponse(deviceId, pollId, responseTime, answer);
 }
 

@@ -55,7 +55,9 @@ public:
     QString getAssessmentId() const;
 
 Q_SIGNALS:
-    /// A device (id) asks for question number questionId.
+    /// A device (id) asks for question number questionId; relayed from the
+    /// session's message handler. From the event loop; can arrive inside a
+    /// blocking call of PresenterClient (they run a local event loop).
     void learnerGetQuestion(QString id, int questionId);
 
 private:

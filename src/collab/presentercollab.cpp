@@ -2,6 +2,7 @@
 #include "presentercollab_p.h"
 
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
@@ -108,6 +109,13 @@ bool payloadJson(const VeltroCollabMessage &message, QString *json)
     return false;
 }
 
+// Failures the host has to act on (accept a certificate, give proxy
+// credentials) end the connection instead of being retried in a loop.
+bool retryable(Error error)
+{
+    return error != Error::Tls && error != Error::ProxyAuthenticationRequired;
+}
+
 QString newUuidText()
 {
     return QUuid::createUuid().toString().remove(QLatin1Char('{')).remove(QLatin1Char('}'));
@@ -146,6 +154,8 @@ const int PresenterCollab::HEAVY_BYTE_THRESHOLD = 524288;
 // 29-41 us. Up to here the caller's thread is as quick and the frame leaves
 // without a detour.
 const int PresenterCollabPrivate::DEFAULT_BACKGROUND_THRESHOLD = 512;
+// Beyond the WebSocket's bounded close handshake (2 s) and an XHR's last post.
+const int PresenterCollabPrivate::CLOSE_WAIT_MS = 5000;
 
 namespace {
 
@@ -165,6 +175,10 @@ public:
     bool isConnected() const override { return connector->isConnected(); }
     void close() override { connector->close(); }
     void setDeadLinkLimit(int ms) override { connector->setDeadLinkLimit(ms); }
+    Veltro::Error error() const override { return connector->error(); }
+    QString errorString() const override { return connector->errorString(); }
+    void closeNow(const QString &lastFrame) override { connector->closeNow(lastFrame); }
+    void setNetworkHub(NetworkHub *hub) override { connector->setNetworkHub(hub); }
 
 private:
     SockJSConnector *connector;
@@ -181,24 +195,32 @@ PresenterCollab::PresenterCollab(QObject *parent, QString serverUrl, QString ses
     , userToken(std::move(userToken))
     , d(new PresenterCollabPrivate(this))
 {
+    qRegisterMetaType<Veltro::ConnectionState>();
+    qRegisterMetaType<Veltro::Error>();
     connector = new SockJSConnector(this);
     d->transport = std::make_unique<ConnectorTransport>(connector);
-    connect(connector, &SockJSConnector::connected, this, &PresenterCollab::onConnected);
-    connect(connector, &SockJSConnector::closed, this, &PresenterCollab::onClosed);
-    connect(connector, &SockJSConnector::openFailed, this, [this] {
-        if (d->autoReconnect && d->active && !d->quiet)
-            d->scheduleRetry();
-    });
+    // What the connector reports during a call of the host (a connector that
+    // still opens in place) is handled once the call has returned, in order.
+    connect(connector, &SockJSConnector::connected, this, [this] { d->notify([this] { onConnected(); }); });
+    connect(connector, &SockJSConnector::closed, this,
+            [this](bool inactivity) { d->notify([this, inactivity] { onClosed(inactivity); }); });
+    connect(connector, &SockJSConnector::openFailed, this, [this] { d->notify([this] { d->transportOpenFailed(); }); });
+    d->sessionPrefix = fillJsonTemplate(QStringLiteral(R"({"type":"publish","address":"%0","body":)"), {this->sessionToken});
 
     msgHandler = new CollaborationMessageHandler(this);
     // The presenter listens on the session address it broadcasts to; its own
     // bodies coming back are not news (a host mirroring a remote "pause"
-    // would loop). Only frames that mention its token are looked into.
+    // would loop), but their delay is the round-trip figure. Only frames that
+    // mention its token are looked into.
     connect(connector, &SockJSConnector::sockJSMessage, this, [this](const QString &message) {
         if (!this->userToken.isEmpty() && message.contains(this->userToken)) {
-            const QJsonValue from = QJsonDocument::fromJson(message.toUtf8())
-                                        .object().value(QStringLiteral("body")).toObject().value(QStringLiteral("from"));
+            const QJsonObject root = QJsonDocument::fromJson(message.toUtf8()).object();
+            const QJsonObject body = root.value(QStringLiteral("body")).toObject();
+            const QJsonValue from = body.value(QStringLiteral("from"));
             if (from.isString() && from.toString() == this->userToken) {
+                const QJsonArray data = body.value(QStringLiteral("data")).toArray();
+                if (root.value(QStringLiteral("address")).toString() == this->sessionToken && data.size() == 1)
+                    d->echoArrived(body.value(QStringLiteral("type")).toString(), data.at(0).toString());
                 qCDebug(lcCollab).noquote() << "[PresenterCollab] Own message ignored";
                 return;
             }
@@ -216,6 +238,11 @@ PresenterCollab::PresenterCollab(QObject *parent, QString serverUrl, QString ses
     connect(&pingTimer, &QTimer::timeout, this, &PresenterCollab::onPingTimer);
     d->retryTimer.setSingleShot(true);
     connect(&d->retryTimer, &QTimer::timeout, this, [this] { d->retry(); });
+    d->closeTimer.setSingleShot(true);
+    connect(&d->closeTimer, &QTimer::timeout, this, [this] {
+        qCWarning(lcCollab).noquote() << "[PresenterCollab] The transport did not report its end; closed all the same";
+        d->ended(false);
+    });
     d->clock.start();
 }
 
@@ -223,7 +250,7 @@ PresenterCollab::~PresenterCollab()
 {
     // A close() still waiting for a compression completes: what the host
     // published before it goes out, then its "disconnect". Nothing is
-    // reported to the host from a destructor.
+    // reported to the host from a destructor (what is posted goes with it).
     if (d->closeWhenSent) {
         const QSignalBlocker silent(this);
         d->drain();
@@ -252,7 +279,10 @@ void PresenterCollab::open(QStringList protocols)
 
 void PresenterCollab::close()
 {
-    const bool reconnecting = d->autoReconnect && d->active;
+    const PresenterCollabPrivate::HostCall call(d);
+    const ConnectionState was = d->state;
+    if (was == ConnectionState::Closing)
+        return;
     d->active = false;
     d->retryTimer.stop();
     if (d->held.size())
@@ -263,18 +293,35 @@ void PresenterCollab::close()
         d->outgoing.clear();
     publishMessage(sessionToken, QStringLiteral("disconnect"), EMPTY_JSON_STRING);
     pingTimer.stop();
-    // While reconnecting, an attempt may be under way without being connected yet.
-    if (d->transport->isConnected() || reconnecting) {
-        // The connection ends after the "disconnect", which waits in line.
+    d->linkUp = false;
+    if (was == ConnectionState::Closed)
+        return;
+    d->error = Error::None;
+    d->errorString.clear();
+    d->setState(ConnectionState::Closing);
+    if (d->transportUp) {
+        // The connection ends after the "disconnect", which waits in line;
+        // the transport reports its end.
         if (d->outgoing.isEmpty())
             d->finishClose();
         else
             d->closeWhenSent = true;
+        return;
     }
-    d->linkUp = false;
+    if (d->attempting) {
+        // An attempt under way is stopped; its report ends the close.
+        d->finishClose();
+        return;
+    }
+    // Waiting before the next attempt: there is nothing to end.
+    d->ended(false);
 }
 
+ConnectionState PresenterCollab::state() const { return d->state; }
 bool PresenterCollab::isConnected() const { return d->linkUp; }
+Error PresenterCollab::error() const { return d->error; }
+QString PresenterCollab::errorString() const { return d->errorString; }
+int PresenterCollab::roundTripMs() const { return d->meter.value(); }
 
 void PresenterCollab::setDeadLinkLimit(int ms)
 {
@@ -284,6 +331,7 @@ void PresenterCollab::setDeadLinkLimit(int ms)
 
 void PresenterCollab::setAutoReconnect(bool on)
 {
+    const PresenterCollabPrivate::HostCall call(d);
     d->autoReconnect = on;
     if (on)
         return;
@@ -291,8 +339,7 @@ void PresenterCollab::setAutoReconnect(bool on)
     if (d->retryTimer.isActive()) {
         // Turned off while waiting to reconnect: the connection is over.
         d->retryTimer.stop();
-        d->active = false;
-        emit connectionClosed(false);
+        d->ended(false);
     }
 }
 
@@ -321,16 +368,29 @@ void PresenterCollabPrivate::setPingInterval(int ms)
 
 void PresenterCollabPrivate::openTransport(const QList<int> &list)
 {
-    // The previous connection's close waits for nothing once a new one starts.
-    if (closeWhenSent)
-        drain();
+    const HostCall call(this);
+    if (state == ConnectionState::Connecting || state == ConnectionState::Connected
+        || state == ConnectionState::Reconnecting) {
+        qCDebug(lcCollab).noquote() << "[PresenterCollab] Already open: close() it before opening again";
+        return;
+    }
     protocols = list;
+    if (state == ConnectionState::Closing) {
+        // The new connection starts once the earlier one has ended.
+        reopenPending = true;
+        return;
+    }
     active = true;
     quiet = false;
     closeRequested = false;
     retryTimer.stop();
     backoff.reset();
+    error = Error::None;
+    errorString.clear();
+    setState(ConnectionState::Connecting);
     transport->setDeadLinkLimit(deadLinkLimitMs);
+    attempting = true;
+    transportUp = false;
     transport->open(QUrl(q->serverUrl), protocols);
 }
 
@@ -342,28 +402,162 @@ void PresenterCollabPrivate::adoptSettings(NetworkHub *hub)
     autoReconnect = s.autoReconnect;
     backoff.setDelays(s.reconnectInitialMs, s.reconnectMaxMs);
     backoff.setLimits(s.reconnectMaxAttempts, s.reconnectMaxTotalMs);
-    deadLinkLimitMs = s.deadLinkLimitMs;
+    deadLinkLimitMs = qMax(0, s.deadLinkLimitMs);
+    transport->setDeadLinkLimit(deadLinkLimitMs);
     q->connector->setMaxFrameSize(s.maxIncomingFrameSize);
-    q->connector->setNetworkHub(hub);
+    transport->setNetworkHub(hub);
 }
 
 void PresenterCollabPrivate::goodbyeNow()
 {
-    publishEnvelope(q->sessionToken, QStringLiteral("disconnect"), 2, [] { return EMPTY_JSON_STRING; });
-    endQuietly();
+    // Built and compressed here: nothing may wait for the worker or a loop.
+    QString goodbye;
+    if (linkUp && transport->isConnected()) {
+        QString compressed;
+        lzmaCompress64(coder, EMPTY_JSON_STRING, &compressed);
+        goodbye = fillJsonTemplate(PUBLISH_ENVELOPE_TEMPLATE,
+                                   {q->sessionToken, q->userToken, QStringLiteral("disconnect"), compressed});
+    }
+    quiet = true;
+    active = false;
+    resetLink();
+    held.clear();
+    outgoing.clear();
+    outbox.clear();
+    state = ConnectionState::Closed;
+    meter.clear();
+    transport->closeNow(goodbye);
 }
 
 void PresenterCollabPrivate::endQuietly()
 {
+    const HostCall call(this);
     quiet = true;
     active = false;
-    closeWhenSent = false;
-    retryTimer.stop();
+    resetLink();
     held.clear();
     outgoing.clear();
-    q->pingTimer.stop();
-    linkUp = false;
     transport->close();
+    setState(ConnectionState::Closed);
+}
+
+void PresenterCollabPrivate::notify(std::function<void()> emitter)
+{
+    if (hostCalls == 0 && outbox.isEmpty()) {
+        emitter();
+        return;
+    }
+    outbox.append(std::move(emitter));
+    scheduleFlush();
+}
+
+void PresenterCollabPrivate::scheduleFlush()
+{
+    if (flushScheduled)
+        return;
+    flushScheduled = true;
+    QMetaObject::invokeMethod(q, [this] { flushOutbox(); }, Qt::QueuedConnection);
+}
+
+void PresenterCollabPrivate::flushOutbox()
+{
+    flushScheduled = false;
+    // A transport that still opens in place may turn the event loop inside a
+    // call of the host; the call's end schedules the flush again.
+    if (hostCalls > 0)
+        return;
+    // A slot may delete the object; nothing is touched after that.
+    const QPointer<PresenterCollab> alive(q);
+    while (!outbox.isEmpty()) {
+        const std::function<void()> emitter = outbox.takeFirst();
+        emitter();
+        if (!alive)
+            return;
+    }
+}
+
+void PresenterCollabPrivate::setState(ConnectionState s)
+{
+    if (state == s)
+        return;
+    const ConnectionState was = state;
+    state = s;
+    qCDebug(lcCollab).noquote() << "[PresenterCollab] State" << int(was) << "->" << int(s);
+    notify([this, s] { emit q->stateChanged(s); });
+    if (was == ConnectionState::Connected && meter.clear())
+        notify([this] { emit q->roundTripChanged(-1); });
+}
+
+void PresenterCollabPrivate::takeReason(Error fallback)
+{
+    error = transport->error();
+    errorString = transport->errorString();
+    if (error == Error::None)
+        error = fallback;
+    if (errorString.isEmpty())
+        errorString = errorDescription(error);
+}
+
+void PresenterCollabPrivate::resetLink()
+{
+    attempting = false;
+    transportUp = false;
+    closeRequested = false;
+    closeWhenSent = false;
+    reopenPending = false;
+    linkUp = false;
+    retryTimer.stop();
+    closeTimer.stop();
+    q->pingTimer.stop();
+}
+
+void PresenterCollabPrivate::ended(bool bClosedForInactivity)
+{
+    const bool reopen = reopenPending;
+    active = false;
+    resetLink();
+    held.clear();
+    setState(ConnectionState::Closed);
+    notify([this, bClosedForInactivity] { emit q->connectionClosed(bClosedForInactivity); });
+    if (reopen)
+        openTransport(protocols);
+}
+
+void PresenterCollabPrivate::transportOpenFailed()
+{
+    if (quiet)
+        return;
+    // The attempt a close() stopped has ended: so has the close.
+    if (closeRequested) {
+        ended(false);
+        return;
+    }
+    // Not an attempt this object follows.
+    if (!attempting)
+        return;
+    attempting = false;
+    takeReason(Error::Network);
+    qCDebug(lcCollab).noquote() << "[PresenterCollab] No transport came up:" << errorString;
+    if (autoReconnect && active && retryable(error))
+        scheduleRetry();
+    else
+        ended(false); // not retried: the host hears of it
+}
+
+void PresenterCollabPrivate::sendFrame(const QString &frame)
+{
+    transport->send(frame, false);
+    const QString key = RoundTripMeter::keyOfFrame(frame, sessionPrefix);
+    if (!key.isNull())
+        meter.sent(key, nowMs());
+}
+
+void PresenterCollabPrivate::echoArrived(const QString &type, QStringView payload)
+{
+    if (state == ConnectionState::Connected && meter.echoed(RoundTripMeter::key(type, payload), nowMs())) {
+        const int ms = meter.reported();
+        notify([this, ms] { emit q->roundTripChanged(ms); });
+    }
 }
 
 void PresenterCollabPrivate::hold(const QString &frame)
@@ -419,7 +613,7 @@ void PresenterCollabPrivate::deliver(const QString &frame, int kind)
     else if (kind == EnvelopeFrame && !transport->isConnected())
         qCDebug(lcCollab).noquote() << "[PresenterCollab] SockJS socket not connected!";
     else
-        transport->send(frame, false);
+        sendFrame(frame);
 }
 
 void PresenterCollabPrivate::sendReady()
@@ -442,7 +636,7 @@ void PresenterCollabPrivate::drain()
 
 void PresenterCollabPrivate::waitClosed(int ms)
 {
-    if (!closeRequested)
+    if (state != ConnectionState::Closing)
         return;
     QEventLoop loop;
     QTimer timer;
@@ -457,6 +651,8 @@ void PresenterCollabPrivate::finishClose()
 {
     closeWhenSent = false;
     closeRequested = true;
+    // A transport that never reports its end does not keep the close open.
+    closeTimer.start(CLOSE_WAIT_MS);
     transport->close();
 }
 
@@ -466,7 +662,7 @@ void PresenterCollabPrivate::flushHeld()
     if (!frames.isEmpty())
         qCDebug(lcCollab).noquote() << "[PresenterCollab] Sending" << frames.size() << "frames held while down";
     for (const QString &f : frames)
-        transport->send(f, false);
+        sendFrame(f);
 }
 
 void PresenterCollabPrivate::scheduleRetry()
@@ -478,13 +674,17 @@ void PresenterCollabPrivate::scheduleRetry()
     }
     qCDebug(lcCollab).noquote() << "[PresenterCollab] Link down; attempt" << backoff.attempt() << "in" << delay << "ms";
     retryTimer.start(delay);
-    emit q->reconnecting(backoff.attempt(), delay);
+    setState(ConnectionState::Reconnecting);
+    const int attempt = backoff.attempt();
+    notify([this, attempt, delay] { emit q->reconnecting(attempt, delay); });
 }
 
 void PresenterCollabPrivate::retry()
 {
     if (!active || !autoReconnect || quiet)
         return;
+    attempting = true;
+    transportUp = false;
     // The connector draws a new SockJS session id for every open.
     transport->open(QUrl(q->serverUrl), protocols);
 }
@@ -493,9 +693,7 @@ void PresenterCollabPrivate::giveUp()
 {
     qCWarning(lcCollab).noquote() << "[PresenterCollab] Reconnection given up after" << backoff.attempt()
                                   << "attempts;" << held.size() << "held frames discarded";
-    active = false;
-    held.clear();
-    emit q->connectionClosed(false);
+    ended(false);
 }
 
 QString PresenterCollab::resolveAddress(const QString &address) const
@@ -560,44 +758,51 @@ void PresenterCollab::publishMessage(QString address, VeltroCollabMessage *messa
 
 void PresenterCollab::onConnected()
 {
-    if (d->quiet)
+    // Not an attempt this object follows (one a close() stopped, say).
+    if (d->quiet || !d->attempting || d->closeRequested)
         return;
-    d->transport->send(fillJsonTemplate(REGISTER_TEMPLATE, {sessionToken}), false);
-    d->transport->send(fillJsonTemplate(REGISTER_TEMPLATE, {sessionToken + QStringLiteral(".presenter")}), false);
-    d->transport->send(
-        fillJsonTemplate(REGISTER_TEMPLATE, {sessionToken + QStringLiteral(".presenter.") + userToken}), false);
+    d->attempting = false;
+    d->transportUp = true;
+    d->sendFrame(fillJsonTemplate(REGISTER_TEMPLATE, {sessionToken}));
+    d->sendFrame(fillJsonTemplate(REGISTER_TEMPLATE, {sessionToken + QStringLiteral(".presenter")}));
+    d->sendFrame(fillJsonTemplate(REGISTER_TEMPLATE, {sessionToken + QStringLiteral(".presenter.") + userToken}));
     d->linkUp = true;
+    d->error = Error::None;
+    d->errorString.clear();
     d->backoff.reset();
     d->retryTimer.stop();
     d->flushHeld();
     pingTimer.start(d->pingIntervalMs);
-    emit connected();
+    d->setState(ConnectionState::Connected);
+    d->notify([this] { emit connected(); });
 }
 
 void PresenterCollab::onClosed(bool bClosedForInactivity)
 {
-    pingTimer.stop();
-    d->linkUp = false;
-    // Ended while a close() waited for compressions: nothing left to close.
-    if (d->closeWhenSent) {
-        d->closeWhenSent = false;
-        d->closeRequested = true;
-    }
     if (d->quiet)
         return;
-    if (d->closeRequested) {
-        d->closeRequested = false;
-        emit connectionClosed(bClosedForInactivity);
+    // Ended while a close() waited for compressions: nothing left to close.
+    if (d->closeRequested || d->closeWhenSent) {
+        d->ended(bClosedForInactivity);
         return;
     }
+    // An attempt that ends before it came up failed.
+    if (!d->transportUp) {
+        if (d->attempting)
+            d->transportOpenFailed();
+        return;
+    }
+    d->transportUp = false;
+    pingTimer.stop();
+    d->linkUp = false;
+    d->takeReason(bClosedForInactivity ? Error::Inactivity : Error::Network);
+    qCDebug(lcCollab).noquote() << "[PresenterCollab] Connection ended:" << d->errorString;
     // The inactivity check ends the session on the host's behalf, like close().
-    if (d->autoReconnect && d->active && !bClosedForInactivity) {
+    if (d->autoReconnect && d->active && !bClosedForInactivity && retryable(d->error)) {
         d->scheduleRetry();
         return;
     }
-    d->active = false;
-    d->held.clear();
-    emit connectionClosed(bClosedForInactivity);
+    d->ended(bClosedForInactivity);
 }
 
 void PresenterCollab::onPingTimer()
@@ -676,6 +881,14 @@ void PresenterCollab::startPoll(PollType::POLL_TYPE pollType, OrdinalType::ORDIN
 {
     pollId = newUuidText();
     QuestionBase *question = createPollQuestion(pollType, ordinalType, optionCount, correctOptionCount);
+    // The earlier poll's question and card (an image's data URL) go once the
+    // new question exists, so it cannot take the old one's address: a host
+    // comparing children before and after the start finds the new one.
+    delete d->pollQuestion.data();
+    d->pollQuestion = question;
+    d->pollText.clear();
+    d->pollPaused = false;
+    d->pollAnswerId = question ? question->getID() : pollId;
 
     if (question) {
         const QString reference = getCardImageRef(true);
@@ -698,24 +911,62 @@ void PresenterCollab::startPoll(PollType::POLL_TYPE pollType, OrdinalType::ORDIN
         {PollType::POLL_TYPE_STR().value(pollType), OrdinalType::ORDINAL_TYPE_STR().value(ordinalType),
          sessionToken, sessionCode, POLL_TIME_STAMP, pollId, options.join(QLatin1Char(',')), reference});
     publishMessage(sessionToken, QStringLiteral("poll"), text);
+    d->pollText = text;
     clearCardImage();
 }
 
 void PresenterCollab::pausePoll()
 {
     publishMessage(sessionToken, QStringLiteral("pause"), fillJsonTemplate(QUOTED_STRING_TEMPLATE, {pollId}));
+    d->pollPaused = true;
 }
 
 void PresenterCollab::resumePoll()
 {
     publishMessage(sessionToken, QStringLiteral("resume"), fillJsonTemplate(QUOTED_STRING_TEMPLATE, {pollId}));
+    d->pollPaused = false;
 }
 
 void PresenterCollab::stopPoll()
 {
     publishMessage(sessionToken, QStringLiteral("pollStop"), fillJsonTemplate(QUOTED_STRING_TEMPLATE, {pollId}));
     pollId = QString();
+    d->pollText.clear();
+    d->pollAnswerId.clear();
+    d->pollPaused = false;
     clearCardImage();
+}
+
+QString PresenterCollab::currentPollAnswerId() const
+{
+    return pollId.isNull() ? QString() : d->pollAnswerId;
+}
+
+QuestionBase *PresenterCollab::currentPollQuestion() const
+{
+    return pollId.isNull() ? nullptr : d->pollQuestion.data();
+}
+
+bool PresenterCollab::isPollPaused() const
+{
+    return !pollId.isNull() && d->pollPaused;
+}
+
+void PresenterCollab::sendCurrentPollTo(QString deviceId)
+{
+    if (pollId.isNull()) {
+        qCDebug(lcCollab).noquote() << "[PresenterCollab] No poll running to send!";
+        return;
+    }
+    const QString address = sessionToken + QStringLiteral(".user.") + deviceId;
+    if (d->pollQuestion)
+        sendQuestion(address, d->pollQuestion);
+    else if (!d->pollText.isNull())
+        publishMessage(address, QStringLiteral("poll"), d->pollText);
+    else
+        qCDebug(lcCollab).noquote() << "[PresenterCollab] The poll's question is gone!";
+    if (d->pollPaused)
+        publishMessage(address, QStringLiteral("pause"), fillJsonTemplate(QUOTED_STRING_TEMPLATE, {pollId}));
 }
 
 // ---- cards, lesson and presenter state ------------------------------------

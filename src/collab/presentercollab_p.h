@@ -1,10 +1,12 @@
 // Private side of PresenterCollab: the transport it talks through, the
-// reconnection state and the queue of frames held while the link is down.
+// connection state, the reconnection and the queue of frames held while the
+// link is down, the round-trip figure and the current poll.
 // Not installed; the library and the tests reach it through get().
 #pragma once
 
 #include <QElapsedTimer>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QUrl>
@@ -17,6 +19,8 @@
 #include "presentercollab.h"
 #include "publishqueue_p.h"
 #include "reconnectbackoff_p.h"
+#include "roundtripmeter_p.h"
+#include "veltronamespace.h"
 
 class SockJSConnector;
 namespace Veltro {
@@ -36,6 +40,19 @@ public:
     virtual bool isConnected() const = 0;
     virtual void close() = 0;
     virtual void setDeadLinkLimit(int ms) = 0;
+    /// Why the last open failed or the connection ended (None after close();
+    /// a transport that cannot tell leaves it None).
+    virtual Veltro::Error error() const { return Veltro::Error::None; }
+    virtual QString errorString() const { return QString(); }
+    /// Teardown: hands `lastFrame` (when not empty) to a connected transport
+    /// without an event loop and ends it; nothing is reported, now or later.
+    virtual void closeNow(const QString &lastFrame)
+    {
+        Q_UNUSED(lastFrame)
+        close();
+    }
+    /// TLS, proxy and the host's answers for the transports opened from now on.
+    virtual void setNetworkHub(Veltro::NetworkHub *hub) { Q_UNUSED(hub) }
 };
 
 class PresenterCollabPrivate
@@ -48,16 +65,19 @@ public:
     /// Ping interval in milliseconds (60000 unless changed, e.g. by tests).
     void setPingInterval(int ms);
     int pingInterval() const { return pingIntervalMs; }
-    /// Ends the connection without a goodbye and without any signal: no
-    /// "disconnect" is published, connectionClosed is not emitted and no
-    /// reconnection follows. The object stays usable for open().
+    /// Ends the connection without a goodbye: no "disconnect" is published,
+    /// connectionClosed is not emitted and no reconnection follows; the state
+    /// becomes Closed (stateChanged follows from the event loop). The object
+    /// stays usable for open().
     void endQuietly();
     /// Takes the client's network settings: the defaults of reconnection, the
     /// dead-link limit and the frame bound, and the TLS and proxy choices of
     /// every transport opened from now on. Called before open().
     void adoptSettings(Veltro::NetworkHub *hub);
-    /// For teardown: says goodbye to the devices without waiting on an event
-    /// loop and ends the connection; nothing is emitted, now or later.
+    /// For teardown: says goodbye ("disconnect" to the session) when the link
+    /// is up, without an event loop and with a bounded wait, and ends the
+    /// connection. Frames still compressing or held are dropped. Nothing is
+    /// emitted, now or later; the object is not to be opened again.
     void goodbyeNow();
     /// Payloads longer than this many characters are compressed on the worker
     /// thread; shorter ones on the caller's (see DEFAULT_BACKGROUND_THRESHOLD).
@@ -67,14 +87,22 @@ public:
     void drain();
     /// Waits at most `ms` for the connection a close() ended to be over, so the
     /// server has read everything sent before the goodbye; returns at once when
-    /// no close is under way. Runs a nested event loop (user input excluded).
+    /// no close is under way (state() is not Closing). Runs a nested event
+    /// loop (user input excluded), in which the host's slots can run.
     void waitClosed(int ms);
+    /// The connector's openFailed(): every transport of the attempt failed.
+    void transportOpenFailed();
+    /// Clock of the round-trip figure in ms (tests step it); null: the real one.
+    void setClock(std::function<qint64()> clock) { clockOverride = std::move(clock); }
+    const RoundTripMeter &roundTrips() const { return meter; }
     /// True while published frames wait in line behind a compression.
     bool framesInLine() const { return !outgoing.isEmpty(); }
 
     /// Below this a payload compresses faster on the caller's thread than the
     /// hand-over to the worker costs (measured by bench/classroom's publish).
     static const int DEFAULT_BACKGROUND_THRESHOLD;
+    /// How long a close waits for the transport to report its end.
+    static const int CLOSE_WAIT_MS;
 
 private:
     friend class PresenterCollab;
@@ -109,14 +137,46 @@ private:
     void giveUp();
     void openTransport(const QList<int> &protocols);
 
+    // Signals to the host go through here: a host call (open, close, ...)
+    // never emits, what it causes arrives from the event loop, in order.
+    void notify(std::function<void()> emitter);
+    void flushOutbox();
+    void scheduleFlush();
+    struct HostCall
+    {
+        explicit HostCall(PresenterCollabPrivate *d) : d(d) { ++d->hostCalls; }
+        ~HostCall()
+        {
+            if (--d->hostCalls == 0 && !d->outbox.isEmpty())
+                d->scheduleFlush();
+        }
+        PresenterCollabPrivate *d;
+    };
+    void setState(Veltro::ConnectionState s);
+    // Why the transport's last open failed or its connection ended (never
+    // None for a failure the transport did not explain).
+    void takeReason(Veltro::Error fallback);
+    // The connection is over for good: reported once, from the event loop;
+    // an open() that waited for it starts now.
+    void ended(bool bClosedForInactivity);
+    void resetLink();
+    // Every frame but pings reaches the transport here (timed when it is an
+    // own broadcast on the session address).
+    void sendFrame(const QString &frame);
+    void echoArrived(const QString &type, QStringView payload);
+    qint64 nowMs() const { return clockOverride ? clockOverride() : clock.elapsed(); }
+
     PresenterCollab *q;
     std::unique_ptr<CollabTransport> transport;
     int pingIntervalMs = 60000;
     int deadLinkLimitMs = 60000;
     bool autoReconnect = false;
     bool active = false;          // opened by the host, not closed, not given up
+    bool attempting = false;      // an open of the transport is under way
+    bool transportUp = false;     // the transport we follow came up and has not ended
     bool linkUp = false;          // registered on the session's addresses
-    bool closeRequested = false;  // close() asked the transport to end
+    bool closeRequested = false;  // close() asked the transport to end and waits for its report
+    bool reopenPending = false;   // open() during Closing: starts when the close has ended
     bool quiet = false;           // ended by endQuietly()
     bool closeWhenSent = false;   // close() waits for frames still compressing
     int backgroundThreshold = DEFAULT_BACKGROUND_THRESHOLD;
@@ -127,6 +187,25 @@ private:
     ReconnectBackoff backoff;
     OutgoingQueue held;
     QTimer retryTimer;
+    QTimer closeTimer;
     QElapsedTimer clock;
     PublishQueue outgoing; // in front of `held`: frames enter the hold in publish order
+
+    Veltro::ConnectionState state = Veltro::ConnectionState::Closed;
+    Veltro::Error error = Veltro::Error::None;
+    QString errorString;
+    int hostCalls = 0;
+    QList<std::function<void()>> outbox;
+    bool flushScheduled = false;
+
+    RoundTripMeter meter;
+    QString sessionPrefix; // an own broadcast's frame text up to its body
+    std::function<qint64()> clockOverride;
+
+    // The current poll: its question (sent as a question object) or its
+    // template text, the id its answers carry, and whether it is paused.
+    QPointer<Veltro::QuestionBase> pollQuestion;
+    QString pollText;
+    QString pollAnswerId;
+    bool pollPaused = false;
 };

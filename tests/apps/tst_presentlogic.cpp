@@ -36,7 +36,8 @@ private:
     }
 
 private Q_SLOTS:
-    // "<poll> <labels> <options> [<transports>]", or "refused: <part of the message>".
+    // "<poll> <labels> <options> [<transports>] [<field>=<value> for each other field off its default]",
+    // "refused: <part of the message>", or "help: <part of the help text>".
     void arguments_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -58,6 +59,13 @@ private Q_SLOTS:
         row("repeated option, duplicate dropped, case folded",
             {"--transport", "WebSocket", "--transport", "xhr-polling,websocket"},
             "multiple alpha-upper 4 websocket,xhr-polling");
+        row("every option reaches its field",
+            {"--server", " https://h.example ", "--user", "bob", "--password", "pw", "--password-file", "f",
+             "--poll", "scale", "--correct", "3", "--assessment", "5", "--learners-wait", "9", "--expect", "12",
+             "--poll-time", "33", "--upload", "u", "--cacert", "ca", "--plain", "--verbose"},
+            "scale number 4  server=https://h.example user=bob password=pw passwordFile=f correct=3 assessment=5 "
+            "learnersWait=9 expect=12 pollTime=33 upload=u cacert=ca plain verbose");
+        row("help from the option table", {"-h"}, "help: --poll-time <SECONDS>");
 
         row("unknown poll", {"--poll", "essay"}, "refused: essay");
         row("too few options", {"--options", "1"}, "refused: --options");
@@ -68,6 +76,8 @@ private Q_SLOTS:
         row("not an http server", {"--server", "ftp://127.0.0.1"}, "refused: --server");
         row("unknown option", {"--learners", "30"}, "refused: learners");
         row("empty password", {"--password="}, "refused: --password");
+        row("correct answers bounded by the kind's options", {"--poll", "true-false", "--correct", "3"},
+            "refused: --correct takes a whole number from 1 to 2");
     }
 
     void arguments()
@@ -82,10 +92,35 @@ private Q_SLOTS:
             QVERIFY2(msg.contains(expected.mid(9)), qPrintable(msg));
             return;
         }
+        if (expected.startsWith(QLatin1String("help: "))) {
+            QCOMPARE(outcome, ParseOutcome::Help);
+            QVERIFY2(msg.contains(expected.mid(6)), qPrintable(msg));
+            return;
+        }
         QCOMPARE(outcome, ParseOutcome::Run);
-        const QStringList got{Veltro::PollType::POLL_TYPE_STR().value(c.pollType),
-                              Veltro::OrdinalType::ORDINAL_TYPE_STR().value(c.ordinalType), QString::number(c.options),
-                              c.transports.join(QLatin1Char(','))};
+        QStringList got{Veltro::PollType::POLL_TYPE_STR().value(c.pollType),
+                        Veltro::OrdinalType::ORDINAL_TYPE_STR().value(c.ordinalType), QString::number(c.options),
+                        c.transports.join(QLatin1Char(','))};
+        const PresentConfig d;
+        const auto field = [&got](const char *name, const QString &value, const QString &byDefault) {
+            if (value != byDefault)
+                got << QStringLiteral("%1=%2").arg(QLatin1String(name), value);
+        };
+        field("server", c.server, d.server);
+        field("user", c.user, d.user);
+        field("password", c.password, d.password);
+        field("passwordFile", c.passwordFile, d.passwordFile);
+        field("correct", QString::number(c.correctOptions), QString::number(d.correctOptions));
+        field("assessment", QString::number(c.assessmentQuestions), QString::number(d.assessmentQuestions));
+        field("learnersWait", QString::number(c.learnersWaitSeconds), QString::number(d.learnersWaitSeconds));
+        field("expect", QString::number(c.expectLearners), QString::number(d.expectLearners));
+        field("pollTime", QString::number(c.pollTimeSeconds), QString::number(d.pollTimeSeconds));
+        field("upload", c.uploadFile, d.uploadFile);
+        field("cacert", c.caCertFile, d.caCertFile);
+        if (c.plain)
+            got << QStringLiteral("plain");
+        if (c.verbose)
+            got << QStringLiteral("verbose");
         QCOMPARE(got.join(QLatin1Char(' ')).trimmed(), expected);
     }
 

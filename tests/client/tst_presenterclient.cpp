@@ -11,6 +11,10 @@
 #include <QtTest>
 #include <functional>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace {
 
 struct Request
@@ -175,6 +179,26 @@ QByteArray outcomeAnswer(Outcome outcome, const QByteArray &path, bool decisive)
         break;
     }
     return answer(200, universal, path == "/quorvane/login/submit" ? "Set-Cookie: QSESSION=abc; Path=/\r\n" : "");
+}
+
+// TCP_NODELAY of a connection of this process: by descriptor, or by the
+// local port of the one that has it; -1 where there is none.
+int noDelay(qintptr fd)
+{
+    int value = 0;
+    socklen_t length = sizeof value;
+    return ::getsockopt(int(fd), IPPROTO_TCP, TCP_NODELAY, &value, &length) == 0 ? value : -1;
+}
+int noDelayFrom(quint16 port)
+{
+    for (int fd = 0; fd < 1024; ++fd) {
+        sockaddr_in local;
+        socklen_t length = sizeof local;
+        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) == 0 && local.sin_family == AF_INET
+            && ntohs(local.sin_port) == port)
+            return noDelay(fd);
+    }
+    return -1;
 }
 
 QStringList capturedLog;
@@ -514,6 +538,56 @@ private Q_SLOTS:
         QTRY_COMPARE(events, QStringList({"stop cancelled", "upload done", "learners done", "name done",
                                           "sent /quorvane/login/user", "name again done"}));
         QVERIFY(!client.getSessionToken().isNull()); // the cancelled stop was never sent
+    }
+
+    // Qt 5 sends a request's body in a write of its own, held back by Nagle's
+    // algorithm; the library turns it off on its own connections, and only there.
+    void lowDelayOnOwnConnectionsOnly_data()
+    {
+        QTest::addColumn<int>("hostOpensAt"); // 0: before the first call; n: while request n waits for its answer
+        QTest::addColumn<bool>("keepAlive");  // as a host's own access manager has it
+        QTest::addColumn<bool>("ownTuned");
+        QTest::newRow("host socket opened before") << 0 << false << true;
+        QTest::newRow("host keep-alive socket opened before") << 0 << true << true;
+        QTest::newRow("host socket opened during the first request") << 1 << false << true;
+        // Two new connections where the library could have opened one: neither is touched.
+        QTest::newRow("host keep-alive socket opened during the first request") << 1 << true << false;
+        QTest::newRow("host keep-alive socket opened during a later request") << 2 << true << true;
+    }
+    void lowDelayOnOwnConnectionsOnly()
+    {
+        QFETCH(int, hostOpensAt);
+        QFETCH(bool, keepAlive);
+        QFETCH(bool, ownTuned);
+        FakeService fake;
+        QTcpSocket host;
+        auto openHost = [&] {
+            host.connectToHost(QHostAddress::LocalHost, fake.serverPort());
+            const bool connected = host.waitForConnected(5000);
+            host.setSocketOption(QAbstractSocket::KeepAliveOption, int(keepAlive)); // Qt 5: only once connected
+            return connected;
+        };
+        QSet<quint16> libraryPorts;
+        fake.handler = [&](const Request &, QTcpSocket *s) {
+            libraryPorts << s->peerPort();
+            if (fake.requests.size() == hostOpensAt)
+                openHost();
+            return answer(200, universal);
+        };
+        QVERIFY(hostOpensAt > 0 || openHost());
+        TestClient client(nullptr, fake.url());
+        QVERIFY(client.doLogin("teacher", "pw"));
+        QCOMPARE(client.doGetUserName(), "teacher");
+        QCOMPARE(client.doGetUserName(), "teacher");
+        QCOMPARE(host.state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(noDelay(host.socketDescriptor()), 0);
+        QCOMPARE(libraryPorts.size(), 1); // one kept-alive connection
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+        QCOMPARE(noDelayFrom(*libraryPorts.begin()), int(ownTuned));
+#else
+        Q_UNUSED(ownTuned) // Qt 6 needs no tuning and gets none
+        QCOMPARE(noDelayFrom(*libraryPorts.begin()), 0);
+#endif
     }
 
     void sessionLifecycle()

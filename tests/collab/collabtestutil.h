@@ -2,6 +2,7 @@
 // transport is replaced by a frame recorder, and payload encoders/decoders.
 #pragma once
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -58,6 +59,15 @@ inline QString envelopeText(const QString &address, const QString &type, const Q
         .arg(address, type, compress64(data));
 }
 
+// Delivers what the object posted for the event loop (its signals after a call of the host).
+inline void settle() { QCoreApplication::sendPostedEvents(); }
+
+// The frame the server delivers back to a connection registered where `sent` was published (its body re-encoded).
+inline QString echoOf(const QString &sent)
+{
+    return QString::fromUtf8(QJsonDocument(parsed(sent)).toJson(QJsonDocument::Compact));
+}
+
 // Captures every frame handed to the transport and fakes its state. The record lives in the transport, which the
 // base class owns, so what the base sends while it is destroyed is recorded safely.
 class RecordingCollab : public PresenterCollab
@@ -83,6 +93,18 @@ class RecordingCollab : public PresenterCollab
                 alsoTo->append({QStringLiteral("(closed)"), false});
         }
         void setDeadLinkLimit(int) override {}
+        Veltro::Error error() const override { return reason; }
+        QString errorString() const override { return reasonText; }
+        void closeNow(const QString &lastFrame) override
+        {
+            if (connected && !lastFrame.isEmpty())
+                send(lastFrame, false);
+            close();
+        }
+        void setNetworkHub(Veltro::NetworkHub *h) override { hub = h; }
+        Veltro::Error reason = Veltro::Error::None;
+        QString reasonText;
+        Veltro::NetworkHub *hub = nullptr;
     };
     Transport *t = new Transport;
 
@@ -103,10 +125,23 @@ public:
     int &transportCloses = t->closes;
     QList<QList<int>> &opens = t->opens;
     QList<SentFrame> *&alsoTo = t->alsoTo; // outlives the object: what it sent, then "(closed)"
+    Veltro::Error &reason = t->reason;     // what the transport says about its last failure
+    QString &reasonText = t->reasonText;
+    Veltro::NetworkHub *&hub = t->hub;
 
     using PresenterCollab::onClosed;
     using PresenterCollab::onConnected;
     PresenterCollabPrivate *priv() { return PresenterCollabPrivate::get(this); }
+
+    /// Opens and comes up (its signals delivered); the registration frames are not kept.
+    void up(const QStringList &protocols = {})
+    {
+        open(protocols);
+        const int before = frames.size();
+        onConnected();
+        settle();
+        frames.erase(frames.begin() + before, frames.begin() + qMin<int>(before + 3, frames.size()));
+    }
 
     /// The non-ping frames, parsed.
     QList<QJsonObject> published() const

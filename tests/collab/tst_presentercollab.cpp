@@ -3,9 +3,11 @@
 #include <QtTest>
 
 #include "assessmentoptions.h"
+#include "card.h"
 #include "collabtestutil.h"
 #include "collaborationmessagehandler.h"
 #include "jsonserializer.h"
+#include "networksettings_p.h"
 #include "ordinaltype.h"
 #include "outgoingqueue_p.h"
 #include "polltype.h"
@@ -13,6 +15,7 @@
 #include "questionmultichoice.h"
 #include "questionyesno.h"
 #include "reconnectbackoff_p.h"
+#include "roundtripmeter_p.h"
 #include "sockjsconnector.h"
 #include "veltrocollabmessage.h"
 
@@ -43,6 +46,12 @@ void publishObject(RecordingCollab &c, const QString &address, const QString &ty
     c.publishMessage(address, &m);
 }
 
+template <typename E>
+QString keyOf(E value)
+{
+    return QString::fromLatin1(QMetaEnum::fromType<E>().valueToKey(int(value)));
+}
+
 } // namespace
 
 class TestPresenterCollab : public QObject
@@ -67,6 +76,7 @@ private Q_SLOTS:
     {
         RecordingCollab c;
         c.priv()->setPingInterval(20);
+        c.open();
         c.onConnected();
         const QString reg = QStringLiteral(R"({"type":"register","address":"%1"})");
         QCOMPARE(texts(c.frames), (QStringList{reg.arg("S1"), reg.arg("S1.presenter"), reg.arg("S1.presenter.U1")}));
@@ -76,20 +86,19 @@ private Q_SLOTS:
 
         QSignalSpy closed(&c, &PresenterCollab::connectionClosed);
         c.onClosed(true);
-        c.onClosed(false);
-        QCOMPARE(Calls(closed), (Calls{{true}, {false}}));
+        QTRY_COMPARE_WITH_TIMEOUT(Calls(closed), (Calls{{true}}), 5000);
         const int before = c.frames.size();
         QTest::qWait(100);
         QCOMPARE(c.frames.size(), before);
 
-        c.onConnected();
+        c.up();
         c.frames.clear();
         c.close();
         QTest::qWait(100);
         QCOMPARE(c.frames.size(), 1); // no pings after the close either
         QCOMPARE(c.frames.at(0).text, envelopeText("S1", "disconnect", R"("")"));
         QCOMPARE(c.transportCloses, 1);
-        QCOMPARE(closed.count(), 2);
+        QCOMPARE(closed.count(), 1);
     }
 
     // Wherever payloads are compressed, frames leave in publish order (pings aside), byte for byte as when all is
@@ -114,11 +123,13 @@ private Q_SLOTS:
             c.close();
         };
         RecordingCollab reference;
+        reference.up();
         run(reference);
         QCOMPARE(reference.sent(false), (QStringList{"S1 first", "S1.learner heavy", "S1.learner showCard", "S1 second",
                                                      "S1.learner dialogShow", "S1 tiny", "S1 disconnect"}));
 
         RecordingCollab c;
+        c.up();
         QList<SentFrame> sent;
         c.alsoTo = &sent;
         c.priv()->setBackgroundThreshold(threshold);
@@ -137,6 +148,7 @@ private Q_SLOTS:
         QList<SentFrame> open, closed;
         for (QList<SentFrame> *frames : {&open, &closed}) {
             auto *c = new RecordingCollab;
+            c->up();
             c->alsoTo = frames;
             c->priv()->setBackgroundThreshold(PresenterCollabPrivate::DEFAULT_BACKGROUND_THRESHOLD);
             c->publishMessage("large", largeJson());
@@ -168,9 +180,7 @@ private Q_SLOTS:
         QSignalSpy up(&c, &PresenterCollab::connected);
         QSignalSpy retrying(&c, &PresenterCollab::reconnecting);
         QSignalSpy closed(&c, &PresenterCollab::connectionClosed);
-        c.open(QStringList{"xhr-polling"});
-        c.onConnected();
-        c.frames.clear();
+        c.up(QStringList{"xhr-polling"});
         c.publishMessage("before", largeJson());
         c.fakeConnected = false;
         c.onClosed(false);
@@ -206,16 +216,272 @@ private Q_SLOTS:
 
         // Turned off while waiting: no attempt, the connection is reported over.
         c.setAutoReconnect(true);
-        c.open();
         c.fakeConnected = true;
-        c.onConnected();
+        c.up();
         c.fakeConnected = false;
         c.onClosed(false);
         c.setAutoReconnect(false);
-        QCOMPARE(closed.count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 2, 5000);
         QTest::qWait(100);
         QCOMPARE(c.opens.size(), 3);
         QCOMPARE(retrying.count(), 2);
+    }
+
+    // What the host sees of the connection over each course of events: the signals in order (with error() as
+    // read in the slot), none inside a call of the host, the publishes that went out, the transport's opens and
+    // the final state and reason. Steps: host calls (open, close, auto/manual: reconnection on/off, limit1: one
+    // attempt, hub: the client's settings with reconnection on, quiet/goodbye: the client's endings), the
+    // transport's reports (up, drop, idle: the inactivity check, fail: no transport came up), the reason the
+    // transport gives next (refused, dead, tls, proxyauth; none: it gives none), retry: wait for the next attempt.
+    void connectionStates_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<int>("opens");
+        QTest::addColumn<ConnectionState>("state");
+        QTest::addColumn<Error>("error");
+        const auto row = [](const char *name, const char *script, const char *expected, const char *sent, int opens,
+                            ConnectionState state, Error error) {
+            QTest::newRow(name) << script << expected << sent << opens << state << error;
+        };
+        using S = ConnectionState;
+        row("first open fails on every transport", "open refused fail",
+            "Connecting Closed closed:ConnectionRefused", "", 1, S::Closed, Error::ConnectionRefused);
+        row("a failure the transport does not explain still has a reason", "open fail",
+            "Connecting Closed closed:Network", "", 1, S::Closed, Error::Network);
+        row("the client's settings cover the first open", "hub open refused fail retry up",
+            "Connecting Reconnecting reconnecting:ConnectionRefused Connected connected", "", 2, S::Connected,
+            Error::None);
+        row("drop and back", "auto open up dead drop retry up",
+            "Connecting Connected connected Reconnecting reconnecting:DeadLink Connected connected", "", 2,
+            S::Connected, Error::None);
+        row("gives up after the attempt limit", "auto limit1 open up drop retry fail",
+            "Connecting Connected connected Reconnecting reconnecting:Network Closed closed:Network", "", 2,
+            S::Closed, Error::Network);
+        row("a refused certificate is not retried", "auto open up tls drop",
+            "Connecting Connected connected Closed closed:Tls", "", 1, S::Closed, Error::Tls);
+        row("missing proxy credentials are not retried", "auto open proxyauth fail",
+            "Connecting Closed closed:ProxyAuthenticationRequired", "", 1, S::Closed,
+            Error::ProxyAuthenticationRequired);
+        row("the inactivity check ends it", "auto open up idle",
+            "Connecting Connected connected Closed closed(idle):Inactivity", "", 1, S::Closed, Error::Inactivity);
+        row("close() while connected", "open up close drop",
+            "Connecting Connected connected Closing Closed closed:None", "S1 disconnect", 1, S::Closed, Error::None);
+        row("close() while connecting: ended by the stopped attempt's report", "open close fail up drop",
+            "Connecting Closing Closed closed:None", "", 1, S::Closed, Error::None);
+        row("close() while waiting to reconnect", "auto open up drop close",
+            "Connecting Connected connected Reconnecting reconnecting:Network Closing Closed closed:None", "", 1,
+            S::Closed, Error::None);
+        row("reconnection turned off while waiting", "auto open up refused drop manual",
+            "Connecting Connected connected Reconnecting reconnecting:ConnectionRefused Closed "
+            "closed:ConnectionRefused", "", 1, S::Closed, Error::ConnectionRefused);
+        row("open() while open does nothing; while closing, it waits for the end", "open up open close open drop",
+            "Connecting Connected connected Closing Closed closed:None Connecting", "S1 disconnect", 2,
+            S::Connecting, Error::None);
+        row("an attempt that ends before it came up failed", "auto open drop retry up",
+            "Connecting Reconnecting reconnecting:Network Connected connected", "", 2, S::Connected, Error::None);
+        row("replaced by the client: no goodbye, no connectionClosed", "open up quiet drop",
+            "Connecting Connected connected Closed", "", 1, S::Closed, Error::None);
+        row("teardown: a goodbye, then silence", "open up goodbye drop", "Connecting Connected connected",
+            "S1 disconnect", 1, S::Closed, Error::None);
+    }
+    void connectionStates()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, expected);
+        QFETCH(QString, sent);
+        QFETCH(int, opens);
+        QFETCH(ConnectionState, state);
+        QFETCH(Error, error);
+        RecordingCollab c;
+        c.fakeConnected = false;
+        c.setReconnectDelays(10, 10);
+        auto *connector = c.findChild<SockJSConnector *>();
+        NetworkHub hub;
+        hub.settings().autoReconnect = true;
+        hub.settings().reconnectInitialMs = hub.settings().reconnectMaxMs = 10;
+        QStringList log;
+        connect(&c, &PresenterCollab::stateChanged, this, [&](ConnectionState s) { log << keyOf(s); });
+        connect(&c, &PresenterCollab::connected, this, [&] { log << "connected"; });
+        connect(&c, &PresenterCollab::reconnecting, this, [&] { log << "reconnecting:" + keyOf(c.error()); });
+        connect(&c, &PresenterCollab::connectionClosed, this,
+                [&](bool idle) { log << (idle ? "closed(idle):" : "closed:") + keyOf(c.error()); });
+        const QMap<QString, Error> reasons{{"refused", Error::ConnectionRefused}, {"dead", Error::DeadLink},
+                                           {"tls", Error::Tls}, {"proxyauth", Error::ProxyAuthenticationRequired},
+                                           {"none", Error::None}};
+        const QMap<QString, std::function<void()>> hostCalls{
+            {"open", [&] { c.open(); }}, {"close", [&] { c.close(); }},
+            {"auto", [&] { c.setAutoReconnect(true); }}, {"manual", [&] { c.setAutoReconnect(false); }},
+            {"limit1", [&] { c.setReconnectLimits(1, 0); }}, {"hub", [&] { c.priv()->adoptSettings(&hub); }},
+            {"quiet", [&] { c.priv()->endQuietly(); }}, {"goodbye", [&] { c.priv()->goodbyeNow(); }}};
+        for (const QString &step : script.split(' ')) {
+            const int before = log.size(), opened = c.opens.size();
+            if (hostCalls.contains(step)) {
+                hostCalls.value(step)();
+                QVERIFY2(log.size() == before, qPrintable(step + " emitted inside the call"));
+            } else if (reasons.contains(step)) {
+                c.reason = reasons.value(step);
+                c.reasonText = step == "tls" ? "certificate error: expired" : QString();
+            } else if (step == "up") {
+                c.fakeConnected = true;
+                emit connector->connected();
+            } else if (step == "drop" || step == "idle") {
+                c.fakeConnected = false;
+                emit connector->closed(step == "idle");
+            } else if (step == "fail") {
+                emit connector->openFailed();
+            } else if (step == "retry") {
+                QTRY_VERIFY_WITH_TIMEOUT(c.opens.size() > opened, 5000);
+            } else {
+                QFAIL(qPrintable("unknown step " + step));
+            }
+            settle();
+        }
+        QCOMPARE(log.join(' '), expected);
+        const QStringList published = c.sent(false).filter(QRegularExpression(" (?!register$)\\w+$"));
+        QCOMPARE(published.join(' '), sent);
+        QCOMPARE(c.opens.size(), opens);
+        QCOMPARE(c.state(), state);
+        QCOMPARE(c.error(), error);
+        QCOMPARE(c.errorString().isEmpty(), error == Error::None);
+        if (error == Error::Tls)
+            QCOMPARE(c.errorString(), "certificate error: expired");
+        QTest::qWait(50); // nothing follows
+        QCOMPARE(log.join(' '), expected);
+    }
+
+    // Round trips of the presenter's own broadcasts. Events: "type:payload@ms" sent, "type:payload>ms" its echo,
+    // "clear" the connection ended; "many@ms" sends 17 other frames. Expected: the figures reported, the last value.
+    void roundTripFigure_data()
+    {
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QList<int>>("reported");
+        QTest::addColumn<int>("value");
+        QTest::newRow("first echo") << "p:x@0 p:x>30" << QList<int>{30} << 30;
+        QTest::newRow("equal frames: the oldest first") << "p:x@0 p:x@100 p:x>150 p:x>160" << QList<int>{150} << 150;
+        QTest::newRow("same type, other payload") << "p:x@0 p:y@40 p:y>50 p:x>100" << QList<int>{10, 100} << 100;
+        QTest::newRow("same payload, other type") << "p:x@0 q:x@40 q:x>50 p:x>100" << QList<int>{10, 100} << 100;
+        QTest::newRow("below 20 ms not reported, 30 of 100 is")
+            << "a:1@0 a:1>100 a:2@200 a:2>310 a:3@400 a:3>530 a:4@600 a:4>730" << QList<int>{100, 130} << 130;
+        QTest::newRow("less than a quarter not reported")
+            << "a:1@0 a:1>200 a:2@1000 a:2>1240 a:3@2000 a:3>2240" << QList<int>{200} << 240;
+        QTest::newRow("median of the last five")
+            << "a:1@0 a:1>900 a:2@0 a:2>10 a:3@0 a:3>10 a:4@0 a:4>10 a:5@0 a:5>900 a:6@0 a:6>900 a:7@0 a:7>900"
+            << QList<int>{900, 10, 900} << 900;
+        QTest::newRow("an echo after the expiry is not matched") << "p:x@0 p:x>30001" << QList<int>{} << -1;
+        QTest::newRow("the oldest of too many waiting frames go") << "p:x@0 many@1 p:x>50" << QList<int>{} << -1;
+        QTest::newRow("ended: unknown, then known anew")
+            << "p:x@0 p:x>30 clear clear p:x@100 p:x>105" << QList<int>{30, -1, 5} << 5;
+    }
+    void roundTripFigure()
+    {
+        QFETCH(QString, events);
+        QFETCH(QList<int>, reported);
+        QFETCH(int, value);
+        RoundTripMeter meter;
+        QList<int> got;
+        for (const QString &e : events.split(' ')) {
+            const QStringList parts = e.split(QRegularExpression("[:@>]"));
+            if (e == "clear") {
+                if (meter.clear())
+                    got << meter.reported();
+            } else if (parts.at(0) == "many") {
+                for (int i = 0; i < RoundTripMeter::MAX_WAITING; ++i)
+                    meter.sent(RoundTripMeter::key("o", QString::number(i)), parts.at(1).toInt());
+            } else if (e.contains('@')) {
+                meter.sent(RoundTripMeter::key(parts.at(0), parts.at(1)), parts.at(2).toInt());
+            } else if (meter.echoed(RoundTripMeter::key(parts.at(0), parts.at(1)), parts.at(2).toInt())) {
+                got << meter.reported();
+            }
+        }
+        QCOMPARE(got, reported);
+        QCOMPARE(meter.value(), value);
+    }
+
+    // The figure comes from the echoes of what was broadcast on the session address, whatever its form; only
+    // while connected; unknown again when the connection ends.
+    void roundTripFromEchoes()
+    {
+        RecordingCollab c;
+        qint64 now = 0;
+        c.priv()->setClock([&] { return now; });
+        c.up();
+        QSignalSpy figure(&c, &PresenterCollab::roundTripChanged);
+        auto *connector = c.findChild<SockJSConnector *>();
+        c.publishMessage("pause", R"("p")");
+        publishObject(c, "S1", "dialogShow", {{"text", "x"}});
+        c.publishMessage(".learner", "heavy", R"("%0")");
+        now = 20;
+        c.publishMessage("pause", R"("q")");
+        QCOMPARE(c.roundTripMs(), -1);
+        const QStringList sent = texts(c.frames);
+        QCOMPARE(sent.size(), 4);
+        for (const auto &[at, i] : QList<QPair<int, int>>{{40, 3}, {100, 0}, {130, 1}}) {
+            now = at;
+            emit connector->sockJSMessage(echoOf(sent.at(i)));
+        }
+        QCOMPARE(Calls(figure), (Calls{{20}, {100}}));
+        QCOMPARE(c.roundTripMs(), 100);
+        QCOMPARE(c.priv()->roundTrips().waiting(), 0); // the learners' frame was not timed
+        c.fakeConnected = false;
+        c.onClosed(false);
+        QCOMPARE(figure.last(), QVariantList{-1});
+        QCOMPARE(c.roundTripMs(), -1);
+    }
+
+    // The current poll: the id its answers carry, its question (the earlier poll's released with its card),
+    // its pause, and re-sending it to one device; nothing of it once stopped.
+    void currentPoll_data()
+    {
+        QTest::addColumn<int>("pollType");
+        QTest::addColumn<int>("options");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("multiple choice") << int(PollType::MULTIPLE) << 3 << "questionStart";
+        QTest::newRow("text") << int(PollType::TEXT) << 0 << "questionStart";
+        QTest::newRow("word seed (template)") << int(PollType::WORD_SEED) << 3 << "poll";
+    }
+    void currentPoll()
+    {
+        QFETCH(int, pollType);
+        QFETCH(int, options);
+        QFETCH(QString, kind);
+        const bool asQuestion = kind == "questionStart";
+        RecordingCollab c;
+        QVERIFY(c.currentPollAnswerId().isNull());
+        c.setCardImage(QByteArray(3000, 'x'));
+        c.startPoll(PollType::POLL_TYPE(pollType), OrdinalType::ALPHA_UPPER, options);
+        const QPointer<QuestionBase> first = c.currentPollQuestion();
+        const QPointer<Card> card = first ? first->findChild<Card *>() : nullptr;
+        QCOMPARE(bool(first) && bool(card), asQuestion);
+        c.startPoll(PollType::POLL_TYPE(pollType), OrdinalType::ALPHA_UPPER, options);
+        QVERIFY(!first && !card);
+        QCOMPARE(c.findChildren<QuestionBase *>().size(), asQuestion ? 1 : 0);
+        QuestionBase *question = c.currentPollQuestion();
+        QCOMPARE(c.currentPollAnswerId(), asQuestion ? question->getID() : c.getPollId());
+        QCOMPARE(c.sent(false).last(), "S1 " + kind);
+        const QString started = restoredText(c.published().last());
+        const QString quotedId = '"' + c.getPollId() + '"';
+
+        c.pausePoll();
+        QVERIFY(c.isPollPaused());
+        c.frames.clear();
+        c.sendCurrentPollTo("D9");
+        QCOMPARE(c.sent(false), (QStringList{"S1.user.D9 " + kind, "S1.user.D9 pause"}));
+        QCOMPARE(restoredText(c.published().at(0)), started);
+        QCOMPARE(restoredText(c.published().at(1)), quotedId);
+        c.resumePoll();
+        QVERIFY(!c.isPollPaused());
+        c.frames.clear();
+        c.sendCurrentPollTo("D9");
+        QCOMPARE(c.sent(false), QStringList{"S1.user.D9 " + kind});
+
+        c.pausePoll();
+        c.stopPoll();
+        QVERIFY(c.currentPollAnswerId().isNull() && !c.currentPollQuestion() && !c.isPollPaused());
+        c.frames.clear();
+        c.sendCurrentPollTo("D9");
+        QVERIFY(c.frames.isEmpty());
     }
 
     // The presenter's own broadcasts coming back are not dispatched.
@@ -246,6 +512,8 @@ private Q_SLOTS:
         QFETCH(QList<int>, expected);
         RecordingCollab c;
         c.open(names);
+        c.open(); // nothing while open
+        c.priv()->transportOpenFailed();
         c.open();
         QCOMPARE(c.opens, (QList<QList<int>>{expected, {1, 2, 4}}));
     }

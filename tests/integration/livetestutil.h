@@ -5,6 +5,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
+#include <QMutex>
 #include <QSignalSpy>
 #include <QtTest>
 #include <algorithm>
@@ -35,6 +37,55 @@ inline void registerLiveTypes()
 }
 
 inline QString str(const QJsonObject &o, const char *key) { return o.value(QLatin1String(key)).toString(); }
+
+// Collects the debug lines of veltro.collab while it lives (turned on for that category alone; the verbose
+// switch stays off), instead of printing them.
+class CollabLog
+{
+public:
+    CollabLog()
+    {
+        self = this;
+        oldFilter = QLoggingCategory::installFilter(&filter);
+        oldHandler = qInstallMessageHandler(&handler);
+    }
+    ~CollabLog()
+    {
+        qInstallMessageHandler(oldHandler);
+        QLoggingCategory::installFilter(oldFilter);
+        self = nullptr;
+    }
+    QStringList lines() const
+    {
+        QMutexLocker lock(&mutex);
+        return m_lines;
+    }
+
+private:
+    static bool isCollab(const char *category) { return category && qstrcmp(category, "veltro.collab") == 0; }
+    static void filter(QLoggingCategory *category)
+    {
+        if (oldFilter)
+            oldFilter(category);
+        if (isCollab(category->categoryName()))
+            category->setEnabled(QtDebugMsg, true);
+    }
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (self && isCollab(context.category)) {
+            QMutexLocker lock(&mutex);
+            self->m_lines << message;
+            return;
+        }
+        if (oldHandler)
+            oldHandler(type, context, message);
+    }
+    static inline CollabLog *self = nullptr;
+    static inline QLoggingCategory::CategoryFilter oldFilter = nullptr;
+    static inline QtMessageHandler oldHandler = nullptr;
+    static inline QMutex mutex;
+    QStringList m_lines;
+};
 
 struct LiveSession
 {
@@ -82,6 +133,12 @@ struct LiveSession
         if (!client->startWebsocket(&collab) || !collab)
             return QStringLiteral("startWebsocket failed: ") + client->getLastError();
         token = client->getSessionToken();
+        // Connected to once the call has returned, as a host does: the signal is not missed.
+        QSignalSpy up(collab, &PresenterCollab::connected);
+        if (!up.wait(LIVE_WAIT_MS) && up.isEmpty())
+            return QStringLiteral("connected() not received after startWebsocket() returned");
+        if (collab->state() != Veltro::ConnectionState::Connected)
+            return QStringLiteral("not in the Connected state");
         return probe(QStringLiteral(".presenter")) ? QString() : QStringLiteral("not registered over ") + transport;
     }
 

@@ -97,6 +97,7 @@ private Q_SLOTS:
             QCOMPARE(str(msg, "sessionCode"), live.code);
         }
 
+        QCOMPARE(live.collab->currentPollAnswerId(), seenId); // the id the answers carry, whatever the kind
         QTRY_COMPARE_WITH_TIMEOUT(answers.count(), learners.size(), LIVE_WAIT_MS);
         QStringList answered;
         const QRegularExpression pattern(QLatin1Char('^') + answer + QLatin1Char('$'));

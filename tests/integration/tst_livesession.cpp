@@ -1,4 +1,6 @@
 // End to end: a live session's lifecycle and incoming dispatch with simulated devices, on each transport.
+#include <QTcpServer>
+
 #include "livetestutil.h"
 
 using namespace Veltro;
@@ -15,11 +17,14 @@ private Q_SLOTS:
     }
 
     // Registered on all three addresses; joins, every remote-control type in every payload shape, answers and
-    // departures come back as signals; close() (doStopSession on the first row) says goodbye to the devices.
+    // departures come back as signals; the round-trip figure is known and rises when the echoes are held back;
+    // close() (doStopSession on the first row) says goodbye to the devices; no token in the collaboration's
+    // debug lines.
     void classroom_data() { addTransportRows(); }
     void classroom()
     {
         QFETCH(QString, transport);
+        const CollabLog log;
         LiveSession live;
         const QString err = live.start(StandIn::shared(), transport);
         QVERIFY2(err.isEmpty(), qPrintable(err));
@@ -69,11 +74,28 @@ private Q_SLOTS:
         QCOMPARE(unhandled.last().at(0).toMap().value(QStringLiteral("type")).toString(), types.last());
         QCOMPARE(unhandled.last().at(1).toMap(), (QVariantMap{{"n", 12}, {"note", QStringLiteral("ü \"x\"")}}));
 
+        QSignalSpy figure(live.collab, &PresenterCollab::roundTripChanged);
+        // A question poll, then a template one: both kinds of answer.
         live.collab->startPoll(PollType::MULTIPLE, OrdinalType::ALPHA_UPPER, 3);
         QTRY_COMPARE_WITH_TIMEOUT(answers.count(), 2, LIVE_WAIT_MS);
-        QStringList answered{answers.at(0).at(0).toString(), answers.at(1).at(0).toString()};
+        live.collab->startPoll(PollType::CREATIVE, OrdinalType::GENERIC, 2);
+        QTRY_COMPARE_WITH_TIMEOUT(answers.count(), 4, LIVE_WAIT_MS);
+        QStringList answered;
+        for (const auto &args : answers)
+            answered << args.at(0).toString();
         answered.sort();
-        QCOMPARE(answered, (QStringList{qMin(tokens.at(0), tokens.at(1)), qMax(tokens.at(0), tokens.at(1))}));
+        QCOMPARE(answered, (QStringList{qMin(tokens.at(0), tokens.at(1)), qMin(tokens.at(0), tokens.at(1)),
+                                        qMax(tokens.at(0), tokens.at(1)), qMax(tokens.at(0), tokens.at(1))}));
+
+        // The polls' own echoes gave the figure; held back 400 ms, the next ones raise it.
+        QTRY_VERIFY_WITH_TIMEOUT(live.collab->roundTripMs() >= 0, LIVE_WAIT_MS);
+        QVERIFY(!figure.isEmpty() && figure.first().at(0).toInt() >= 0);
+        QVERIFY(live.standIn->setSwitches({{"echoDelay", 400}}));
+        for (int i = 0; i < 3; ++i)
+            live.collab->publishMessage(QStringLiteral("probe"), QString::number(i));
+        QTRY_VERIFY_WITH_TIMEOUT(live.collab->roundTripMs() >= 380, LIVE_WAIT_MS);
+        QVERIFY(live.standIn->setSwitches({{"echoDelay", 0}}));
+        QVERIFY(figure.last().at(0).toInt() >= 300); // within the reporting step of the figure
 
         QVERIFY(live.control(QStringLiteral("/learners/leave"), {{"token", tokens.at(0)}}).value("ok").toBool());
         QTRY_COMPARE_WITH_TIMEOUT(left.count(), 1, LIVE_WAIT_MS);
@@ -96,6 +118,9 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, LIVE_WAIT_MS);
         QCOMPARE(closed.at(0).at(0).toBool(), false);
         QVERIFY(!live.collab->isConnected());
+        QCOMPARE(live.collab->state(), ConnectionState::Closed);
+        QCOMPARE(live.collab->error(), Error::None);
+        QCOMPARE(live.collab->roundTripMs(), -1);
         QTRY_VERIFY_WITH_TIMEOUT(!live.deviceConnected(tokens.at(1)), LIVE_WAIT_MS);   // the device left
         if (stop) {
             QVERIFY(live.standIn->control("GET", QStringLiteral("/sessions/") + live.code)
@@ -103,6 +128,31 @@ private Q_SLOTS:
             QVERIFY(!live.client->doStopSession());
             QVERIFY(live.client->getSessionToken().isNull());
         }
+        QVERIFY(!log.lines().isEmpty());
+        for (const QString &secret : QStringList{live.token, str(teacher, "userToken"), controller} + tokens)
+            QCOMPARE(log.lines().filter(secret), QStringList());
+    }
+
+    // Nothing answers on any transport: the end is reported once, from the event loop, with a reason.
+    void firstOpenRefused()
+    {
+        QTcpServer gone;
+        QVERIFY(gone.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = gone.serverPort();
+        gone.close();
+        PresenterCollab collab(nullptr, QStringLiteral("http://127.0.0.1:%1/collab").arg(port),
+                               QStringLiteral("123456"), QStringLiteral("S1"), QStringLiteral("U1"));
+        QSignalSpy closed(&collab, &PresenterCollab::connectionClosed);
+        QSignalSpy states(&collab, &PresenterCollab::stateChanged);
+        collab.open();
+        QCOMPARE(closed.count() + states.count(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 3 * LIVE_WAIT_MS);
+        QCOMPARE(closed.at(0).at(0).toBool(), false);
+        QVERIFY(collab.error() != Error::None);
+        QCOMPARE(states.count(), 2);
+        QCOMPARE(states.at(1).at(0).value<ConnectionState>(), ConnectionState::Closed);
+        QTest::qWait(200);
+        QCOMPARE(closed.count(), 1);
     }
 };
 
