@@ -35,6 +35,7 @@
 
 // client
 #include "presenterclient.h"
+#include "presenterreply.h"
 
 // collab
 #include "veltrocollabmessage.h"

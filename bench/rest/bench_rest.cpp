@@ -6,10 +6,14 @@
 // It starts its own stand-in (node sim/server.js), runs ours and the peer in
 // alternating batches, prints a table of medians and 99th percentiles, each
 // call's ratio to the peer and whether the target (median at most 1.5 times
-// the peer's) is met. Never a test.
+// the peer's) is met. Then the non-blocking form: 10 learner-list requests
+// started together (PresenterReply), time to the last result, against the same
+// 10 as blocking calls in a row, on loopback and through a relay that adds a
+// latency (--latency MS each way, default 10). Never a test.
 #include "presentercollab.h"
 #include "lowdelaytuner_p.h"
 #include "presenterclient.h"
+#include "presenterreply.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,6 +29,8 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
 
@@ -75,13 +81,45 @@ double usSince(const QElapsedTimer &t)
     return double(t.nsecsElapsed()) / 1000.0;
 }
 
+// A network with latency in front of the stand-in: every chunk is passed on
+// `ms` after it arrived, in order, in both directions.
+class DelayRelay
+{
+public:
+    DelayRelay(quint16 target, int ms)
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this, target, ms] {
+            while (QTcpSocket *near = server.nextPendingConnection()) {
+                auto *far = new QTcpSocket(near);
+                far->connectToHost(QHostAddress::LocalHost, target); // written to meanwhile: buffered
+                forward(near, far, ms);
+                forward(far, near, ms);
+                QObject::connect(near, &QTcpSocket::disconnected, far, &QTcpSocket::disconnectFromHost);
+                QObject::connect(far, &QTcpSocket::disconnected, near, &QTcpSocket::disconnectFromHost);
+            }
+        });
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()); }
+
+private:
+    static void forward(QTcpSocket *from, QTcpSocket *to, int ms)
+    {
+        QObject::connect(from, &QTcpSocket::readyRead, to, [from, to, ms] {
+            const QByteArray data = from->readAll();
+            QTimer::singleShot(ms, Qt::PreciseTimer, to, [to, data] { to->write(data); });
+        });
+    }
+    QTcpServer server;
+};
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false"));
-    int rounds = 200, warmup = 20, uploadRounds = 30;
+    int rounds = 200, warmup = 20, uploadRounds = 30, latency = 10;
     bool tls = false;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -92,6 +130,8 @@ int main(int argc, char **argv)
             warmup = next.toInt(), ++i;
         else if (args[i] == QLatin1String("--upload-rounds"))
             uploadRounds = next.toInt(), ++i;
+        else if (args[i] == QLatin1String("--latency"))
+            latency = next.toInt(), ++i;
         else if (args[i] == QLatin1String("--tls"))
             tls = true;
     }
@@ -234,6 +274,61 @@ int main(int argc, char **argv)
         rows.append({Result{name, ok ? int(oursTimes.size()) : 0, percentile(oursTimes, 0.5), percentile(oursTimes, 0.99)},
                      Result{c.name, int(peerTimes.size()), percentile(peerTimes, 0.5), percentile(peerTimes, 0.99)}});
     }
+
+    // Non-blocking: learner lists of a live session, 10 at once against 10 in a
+    // row, on loopback and (plain HTTP only) through the latency relay.
+    constexpr int BURST = 10;
+    struct Burst
+    {
+        QString network;
+        std::vector<double> together, inARow;
+    };
+    QList<Burst> bursts;
+    auto burst = [&](PresenterClient &c, const QString &network) {
+        Burst b{network, {}, {}};
+        const bool live = c.doLogin(QStringLiteral("teacher"), QStringLiteral("veltro")) && c.doStartSession()
+                          && c.startWebsocket(nullptr);
+        const int n = qMax(1, rounds / BURST);
+        for (int round = 0; live && round < qMin(warmup, n) + n; ++round) {
+            clock.start();
+            int left = BURST;
+            bool ok = true;
+            QEventLoop all;
+            for (int i = 0; i < BURST; ++i) {
+                PresenterReply *reply = c.requestLearners();
+                QObject::connect(reply, &PresenterReply::finished, &all, [&, reply] {
+                    ok = ok && reply->error() == Veltro::Error::None;
+                    if (--left == 0)
+                        all.quit();
+                });
+            }
+            all.exec();
+            const double atOnce = usSince(clock);
+            clock.start();
+            for (int i = 0; i < BURST; ++i)
+                ok = c.doGetLearners() && ok;
+            const double sequential = usSince(clock);
+            if (!ok) {
+                std::fprintf(stderr, "learner list failed (%s)\n", qPrintable(network));
+                break;
+            }
+            if (round >= qMin(warmup, n)) {
+                b.together.push_back(atOnce);
+                b.inARow.push_back(sequential);
+            }
+        }
+        c.doStopSession();
+        bursts.append(b);
+    };
+    {
+        PresenterClient direct(nullptr, server);
+        burst(direct, QStringLiteral("loopback"));
+    }
+    if (!tls && latency > 0) {
+        DelayRelay relay(quint16(info.value(QStringLiteral("port")).toInt()), latency);
+        PresenterClient distant(nullptr, relay.url());
+        burst(distant, QStringLiteral("+%1 ms each way").arg(latency));
+    }
     standin.terminate();
     standin.waitForFinished(5000);
 
@@ -262,5 +357,21 @@ int main(int argc, char **argv)
                    .arg(reference ? QStringLiteral("-") : met ? QStringLiteral("met") : QStringLiteral("NOT met"));
     }
     out << (pass ? "targets met\n" : "targets NOT met\n");
+    out << "\nNon-blocking: " << BURST << " learner lists of one live session, " << BURST
+        << " x requestLearners() started together against " << BURST
+        << " x doGetLearners() in a row; microseconds to the last result.\n"
+        << "| network | n | together median | together p99 | in a row median | in a row p99 | median ratio |\n"
+        << "|---|---|---|---|---|---|---|\n";
+    for (const Burst &b : qAsConst(bursts)) {
+        const double row = percentile(b.inARow, 0.5);
+        out << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 |\n")
+                   .arg(b.network)
+                   .arg(b.together.size())
+                   .arg(percentile(b.together, 0.5), 0, 'f', 0)
+                   .arg(percentile(b.together, 0.99), 0, 'f', 0)
+                   .arg(row, 0, 'f', 0)
+                   .arg(percentile(b.inARow, 0.99), 0, 'f', 0)
+                   .arg(row > 0 ? percentile(b.together, 0.5) / row : 0.0, 0, 'f', 2);
+    }
     return 0;
 }

@@ -7,13 +7,20 @@
 #include "lowdelaytuner_p.h"
 #include "lzmacodec.h"
 #include "presentercollab.h"
+#include "networksettings_p.h"
 #include "presentercollab_p.h"
+#include "presenterreply.h"
+#include "presenterreply_p.h"
 #include "randomstring.h"
 #include "registration_p.h"
+#include "teardownpost_p.h"
 #include "veltrocollabmessage.h"
 
 #include <QAuthenticator>
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -27,7 +34,9 @@
 #include <QSslConfiguration>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 
 const int PresenterClient::PING_TIMER = 60000;
 const int PresenterClient::NETREQUEST_TIMEOUT = 10000;
@@ -142,26 +151,107 @@ PresenterClient::PresenterClient(QObject *parent, QString serverAddress)
     networkAccessManager->setCookieJar(jar);
     jar->setParent(this); // the manager adopts the jar; the client keeps it
 
+    hub = new Veltro::NetworkHub(this);
+    connect(hub, &Veltro::NetworkHub::sslErrors, this, &PresenterClient::sslErrors);
+    connect(hub, &Veltro::NetworkHub::proxyAuthenticationRequired, this,
+            &PresenterClient::proxyAuthenticationRequired);
+
     connect(networkAccessManager, &QNetworkAccessManager::finished, this, &PresenterClient::slotRequestFinished);
-    connect(networkAccessManager, &QNetworkAccessManager::sslErrors, this, &PresenterClient::slotSslErrors);
+    // The network layer reports the errors a host accepted as well (then
+    // ignores them): only a refused handshake is diagnosed, explained to its
+    // call and reported to the host.
+    connect(networkAccessManager, &QNetworkAccessManager::sslErrors, this,
+            [this](QNetworkReply *reply, const QList<QSslError> &errors) {
+                const QList<QSslError> &accepted = hub->settings().acceptedSslErrors;
+                if (std::all_of(errors.begin(), errors.end(), [&](const QSslError &e) { return accepted.contains(e); }))
+                    return;
+                slotSslErrors(reply, errors);
+                const auto it = pendingRequests.find(reply);
+                if (it != pendingRequests.end())
+                    it->tlsText = Veltro::sslErrorsText(errors);
+                hub->reportSslErrors(errors, reply->sslConfiguration().peerCertificateChain());
+            });
     connect(networkAccessManager, &QNetworkAccessManager::authenticationRequired, this,
             &PresenterClient::authenticationRequired);
+    connect(networkAccessManager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
+            [this](const QNetworkProxy &proxy, QAuthenticator *authenticator) {
+                hub->authenticateProxy(proxy, authenticator);
+            });
     connect(&pingTimer, &QTimer::timeout, this, &PresenterClient::onPingTimer);
     lowDelay = new Veltro::LowDelayTuner(this);
 }
 
 PresenterClient::~PresenterClient()
 {
-    if (!sessionCode.isNull() || !sessionToken.isNull())
-        doStopSession();
     pingTimer.stop();
-    // Replies torn down with the manager must not reach a half-destroyed client.
+    // From here on nothing reaches this client again: replies torn down now
+    // are not handled, and no host code runs.
     networkAccessManager->disconnect(this);
+    hub->disconnect(this);
+
+    // Calls still pending end Cancelled; calls that ended but were not yet
+    // reported keep their outcome. Either way finished() comes from the event
+    // loop after the client has gone, and the reply goes right after it.
+    // While the application itself is being destroyed no loop follows: such
+    // replies go at once, unreported, as every other object does then.
+    const bool loopAhead = QCoreApplication::instance() && !QCoreApplication::closingDown();
+    const QList<PresenterReply *> calls = findChildren<PresenterReply *>(QString(), Qt::FindDirectChildrenOnly);
+    for (PresenterReply *call : calls) {
+        PresenterReplyPrivate *d = PresenterReplyPrivate::get(call);
+        if (d->emitted)
+            continue; // kept by the host: goes with the client
+        if (!d->completed) {
+            if (d->stopWaiting)
+                d->stopWaiting();
+            d->complete(Veltro::Error::Cancelled, QStringLiteral("cancelled: the client was deleted"), lastError);
+        }
+        d->orphan = true;
+        call->setParent(nullptr);
+        if (!loopAhead)
+            delete call;
+    }
+    queuedCalls.clear();
+    sideCalls.clear();
+    runningCall = nullptr;
+
+    // Requests under way end unhandled; a blocking doRequest waiting for one returns.
+    const auto pending = pendingRequests;
+    pendingRequests.clear();
+    for (auto it = pending.begin(); it != pending.end(); ++it) {
+        it.key()->disconnect(this);
+        if (it->waiter)
+            it->waiter->quit();
+        it.key()->abort();
+    }
+
+    if (!sessionToken.isNull())
+        stopSessionAtTeardown();
     networkAccessManager->deleteLater();
     networkAccessManager = nullptr;
     learners.clear();
-    pendingRequests.clear();
     collab = nullptr;
+    // The collaboration objects read the hub until they are gone, and the
+    // hub, made first, would go first among the children.
+    qDeleteAll(findChildren<PresenterCollab *>(QString(), Qt::FindDirectChildrenOnly));
+}
+
+void PresenterClient::stopSessionAtTeardown()
+{
+    if (collab)
+        PresenterCollabPrivate::get(collab)->goodbyeNow();
+    Veltro::TeardownPost post;
+    post.url = serviceUrl(QStringLiteral("/quorvane/session/stop"));
+    post.body = fill(SESSION_TOKEN_BODY, {sessionToken}).toUtf8();
+    post.cookies = networkAccessManager->cookieJar()->cookiesForUrl(post.url);
+    post.settings = &hub->settings();
+    post.proxy = hub->withCredentials(hub->settings().proxy);
+    post.addresses = serviceAddresses;
+    QString why;
+    if (!Veltro::sendTeardownPost(post, &why))
+        qCDebug(lcClient).noquote() << "[PresenterClient] Session stop not delivered:" << why;
+    qCDebug(lcClient) << "[PresenterClient] Stopping session, closing websocket...";
+    sessionToken = QString();
+    sessionCode = QString();
 }
 
 QUrl PresenterClient::serviceUrl(const QString &path) const
@@ -172,8 +262,9 @@ QUrl PresenterClient::serviceUrl(const QString &path) const
 // ---------------------------------------------------------------------------
 // Request engine
 
-void PresenterClient::doRequest(bool wait, const QUrl &url, const QByteArray &body, SuccessHandler success,
-                                FailureHandler failure, bool multipart)
+QNetworkReply *PresenterClient::sendRequest(const QUrl &url, const QByteArray &body, SuccessHandler success,
+                                            FailureHandler failure, bool multipart, PresenterReply *call,
+                                            Continuation then)
 {
     QNetworkRequest request(url);
     // "identity" also keeps the network layer from inflating bodies itself.
@@ -185,43 +276,78 @@ void PresenterClient::doRequest(bool wait, const QUrl &url, const QByteArray &bo
                       multipart ? QString(QStringLiteral("multipart/form-data; charset=UTF-8; boundary=")
                                           + uploadBoundary)
                                 : QStringLiteral("application/json; charset=UTF-8"));
+    const Veltro::NetworkSettings &settings = hub->settings();
+    request.setSslConfiguration(settings.sslConfiguration());
+    lookUpForTeardown(url.host());
     lowDelay->setEndpoint(url);
     QNetworkReply *reply = networkAccessManager->post(request, body);
+    if (!settings.acceptedSslErrors.isEmpty())
+        reply->ignoreSslErrors(settings.acceptedSslErrors);
     limitResponseSize(reply);
 
     RequestCallbacks callbacks;
     callbacks.success = success;
     callbacks.failure = failure;
-    if (!wait) {
-        pendingRequests.insert(reply, callbacks);
-        return;
-    }
-
-    // Only this request's own completion (or its own timer) ends this wait, so a
-    // nested request answered meanwhile cannot cut it short.
-    bool finished = false;
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer); // a coarse timer may end the wait 5% early
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    callbacks.finished = &finished;
-    callbacks.waiter = &loop;
-    pendingRequests.insert(reply, callbacks);
-    timer.start(NETREQUEST_TIMEOUT);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-
-    if (!finished) {
+    callbacks.call = call;
+    callbacks.then = std::move(then);
+    callbacks.bound = new QTimer(this);
+    callbacks.bound->setSingleShot(true);
+    callbacks.bound->setTimerType(Qt::PreciseTimer); // a coarse timer may end the wait 5% early
+    connect(callbacks.bound, &QTimer::timeout, this, [this, reply] {
+        const auto it = pendingRequests.find(reply);
+        if (it == pendingRequests.end())
+            return;
+        it->timedOut = true;
         // Aborting completes the reply through slotRequestFinished's failure path.
         reply->abort();
-        if (!finished) {
-            // Should the completion come later after all, it must not touch these locals.
-            auto it = pendingRequests.find(reply);
-            if (it != pendingRequests.end()) {
-                it->finished = nullptr;
-                it->waiter = nullptr;
-            }
-        }
+    });
+    callbacks.bound->start(requestBoundMs);
+    pendingRequests.insert(reply, callbacks);
+    return reply;
+}
+
+void PresenterClient::lookUpForTeardown(const QString &host)
+{
+    // The teardown's stop must not wait on a name lookup, which has no bound:
+    // the service's address is looked up once, as its first request goes.
+    if (host == lookedUpHost)
+        return;
+    lookedUpHost = host;
+    serviceAddresses.clear();
+    if (!QHostAddress(host).isNull())
+        return; // an address already
+    QHostInfo::lookupHost(host, this, [this, host](const QHostInfo &info) {
+        if (host != lookedUpHost)
+            return;
+        const QList<QHostAddress> addresses = info.addresses();
+        for (const QHostAddress &a : addresses)
+            serviceAddresses << a.toString();
+    });
+}
+
+void PresenterClient::doRequest(bool wait, const QUrl &url, const QByteArray &body, SuccessHandler success,
+                                FailureHandler failure, bool multipart)
+{
+    QNetworkReply *reply = sendRequest(url, body, success, failure, multipart, nullptr, nullptr);
+    if (!wait)
+        return;
+
+    // Only this request's own completion (or its own bound) ends this wait,
+    // so a nested request answered meanwhile cannot cut it short.
+    bool finished = false;
+    QEventLoop loop;
+    auto it = pendingRequests.find(reply);
+    it->finished = &finished;
+    it->waiter = &loop;
+    QPointer<PresenterClient> self(this);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!self || finished)
+        return;
+    // Ended some other way: a completion coming later must not touch these locals.
+    it = pendingRequests.find(reply);
+    if (it != pendingRequests.end()) {
+        it->finished = nullptr;
+        it->waiter = nullptr;
     }
 }
 
@@ -275,14 +401,65 @@ bool PresenterClient::parseAnswer(const QString &body, QJsonDocument *doc) const
     return error.error == QJsonParseError::NoError;
 }
 
-void PresenterClient::completeRequest(QNetworkReply *reply)
+PresenterClient::RequestOutcome PresenterClient::outcomeOf(QNetworkReply *reply, const RequestCallbacks &callbacks,
+                                                           bool tooLarge, const QByteArray &body) const
+{
+    RequestOutcome out;
+    if (callbacks.timedOut) {
+        out.transport = Veltro::Error::Timeout;
+        out.transportText = QStringLiteral("timed out: no answer within %1 ms").arg(requestBoundMs);
+    } else if (callbacks.cancelled) {
+        out.transport = Veltro::Error::Cancelled;
+    } else if (tooLarge) {
+        out.transport = Veltro::Error::ResponseTooLarge;
+    } else if (reply->error() != QNetworkReply::NoError) {
+        const Veltro::Error kind = Veltro::errorFromReply(reply->error());
+        out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (kind == Veltro::Error::Service || out.status >= 400) {
+            out.httpError = true;
+            const QVariantList keys = QJsonDocument::fromJson(body).object().toVariantMap()
+                                          .value(QStringLiteral("errorMsgKeys")).toList();
+            if (!keys.isEmpty() && keys.first().toString().contains(QLatin1String("error")))
+                out.serviceKey = keys.first().toString();
+        } else {
+            out.transport = kind;
+            if (kind == Veltro::Error::Tls && !callbacks.tlsText.isEmpty())
+                out.transportText = callbacks.tlsText;
+            else if (kind == Veltro::Error::Network)
+                out.transportText = reply->errorString();
+        }
+    }
+    if (out.transport != Veltro::Error::None && out.transportText.isEmpty())
+        out.transportText = Veltro::errorDescription(out.transport);
+    return out;
+}
+
+void PresenterClient::completeRequest(QNetworkReply *reply, const RequestOutcome &outcome)
 {
     const RequestCallbacks callbacks = pendingRequests.take(reply);
+    if (callbacks.bound) {
+        callbacks.bound->stop();
+        callbacks.bound->deleteLater(); // it may be the sender of this very completion
+    }
     if (callbacks.finished)
         *callbacks.finished = true;
     if (callbacks.waiter)
         callbacks.waiter->quit();
     reply->deleteLater();
+
+    // The call goes on (its next request sent, or its reply completed)
+    // before the host hears of this answer: a blocking call made from a
+    // requestProcessed() slot then waits behind a call that can still end.
+    // No host code runs in a call's steps.
+    if (PresenterReply *call = callbacks.call) {
+        PresenterReplyPrivate *d = PresenterReplyPrivate::get(call);
+        if (d->request == reply)
+            d->request = nullptr;
+        if (!d->completed && d->cancelRequested)
+            finishCall(call, Veltro::Error::Cancelled);
+        else if (!d->completed && callbacks.then)
+            callbacks.then(outcome);
+    }
     emit requestProcessed();
 }
 
@@ -305,7 +482,9 @@ void PresenterClient::slotRequestFinished(QNetworkReply *reply)
             const QString newServer = origin.toString();
             if (newServer != server)
                 server = newServer;
-            completeRequest(reply);
+            RequestOutcome moved;
+            moved.redirected = true;
+            completeRequest(reply, moved);
             return;
         }
     }
@@ -324,6 +503,7 @@ void PresenterClient::slotRequestFinished(QNetworkReply *reply)
     const auto it = pendingRequests.constFind(reply);
     const RequestCallbacks callbacks = it != pendingRequests.constEnd() ? *it : RequestCallbacks();
     answerBytes = raw;
+    submittingRegistration = callbacks.registrationSubmit;
     if (reply->error() != QNetworkReply::NoError || tooLarge) {
         qCDebug(lcClient).noquote()
             << QStringLiteral("ERROR: %1\nRESPONSE: %2").arg(reply->errorString(), answerForLog(body));
@@ -332,12 +512,13 @@ void PresenterClient::slotRequestFinished(QNetworkReply *reply)
     } else if (callbacks.success) {
         (this->*callbacks.success)(body);
     }
+    submittingRegistration = false;
     answerBytes = QByteArray();
     if (tooLarge) {
         qCWarning(lcClient) << "[PresenterClient] Answer larger than" << maxResponseSize << "bytes refused";
-        lastError = QStringLiteral("ResponseTooLarge");
+        setOwnError(QStringLiteral("ResponseTooLarge"));
     }
-    completeRequest(reply);
+    completeRequest(reply, outcomeOf(reply, callbacks, tooLarge, raw));
 }
 
 void PresenterClient::slotSslErrors(QNetworkReply *reply, QList<QSslError> errors)
@@ -367,7 +548,7 @@ void PresenterClient::slotSslErrors(QNetworkReply *reply, QList<QSslError> error
             found = true;
     }
     if (!found)
-        lastError = QStringLiteral("SSLRootCertificateMissing");
+        setOwnError(QStringLiteral("SSLRootCertificateMissing"));
 }
 
 void PresenterClient::authenticationRequired(QNetworkReply *reply, QAuthenticator *authenticator)
@@ -382,6 +563,17 @@ void PresenterClient::authenticationRequired(QNetworkReply *reply, QAuthenticato
 QString PresenterClient::getLastError()
 {
     return lastError;
+}
+
+Veltro::Error PresenterClient::lastErrorCode() const
+{
+    return lastCode;
+}
+
+void PresenterClient::setOwnError(const QString &text)
+{
+    lastError = text;
+    ownError = true;
 }
 
 bool PresenterClient::isErrorInErrorMsgKeys(const QVariant &response, QString &error)
@@ -402,8 +594,10 @@ bool PresenterClient::isErrorInErrorMsgKeys(const QVariant &response, QString &e
 void PresenterClient::commonFailure(const QString &body)
 {
     QJsonDocument doc;
-    if (parseAnswer(body, &doc))
+    if (parseAnswer(body, &doc)) {
         isErrorInErrorMsgKeys(doc.toVariant(), lastError);
+        ownError = false;
+    }
 }
 
 void PresenterClient::loginFailureResponse(QNetworkReply *reply, QString body)
@@ -425,18 +619,186 @@ void PresenterClient::sessionStartFailureResponse(QNetworkReply *reply, QString 
 }
 
 // ---------------------------------------------------------------------------
+// Calls: one queue for what changes the sign-in or the session, the rest
+// beside it; each call a chain of requests ending in its reply.
+
+PresenterReply *PresenterClient::newCall(bool serial, std::function<void(PresenterReply *)> begin)
+{
+    auto *call = new PresenterReply(this);
+    PresenterReplyPrivate *d = PresenterReplyPrivate::get(call);
+    d->serial = serial;
+    d->begin = std::move(begin);
+    if (serial) {
+        queuedCalls.append(call);
+        startNextSerial();
+    } else {
+        sideCalls.append(call);
+        startCall(call);
+    }
+    return call;
+}
+
+void PresenterClient::startCall(PresenterReply *call)
+{
+    PresenterReplyPrivate *d = PresenterReplyPrivate::get(call);
+    d->started = true;
+    // A text of the library's own describes the call it ended; the next starts afresh.
+    if (ownError) {
+        lastError = QString();
+        ownError = false;
+    }
+    const auto begin = std::move(d->begin);
+    d->begin = nullptr;
+    begin(call);
+}
+
+void PresenterClient::startNextSerial()
+{
+    // A call that ends at once lets the next start from this loop, not from a nested one.
+    if (startingCalls)
+        return;
+    startingCalls = true;
+    while (!runningCall && !queuedCalls.isEmpty()) {
+        runningCall = queuedCalls.takeFirst();
+        startCall(runningCall);
+    }
+    startingCalls = false;
+}
+
+void PresenterClient::step(PresenterReply *call, const QString &path, const QByteArray &body, SuccessHandler success,
+                           FailureHandler failure, bool multipart, Continuation then)
+{
+    PresenterReplyPrivate::get(call)->request =
+        sendRequest(serviceUrl(path), body, success, failure, multipart, call, std::move(then));
+}
+
+void PresenterClient::finishCall(PresenterReply *call, Veltro::Error error, const QString &text)
+{
+    PresenterReplyPrivate *d = PresenterReplyPrivate::get(call);
+    if (d->completed)
+        return;
+    if (d->stopWaiting) {
+        const auto stop = std::move(d->stopWaiting);
+        d->stopWaiting = nullptr;
+        stop();
+    }
+    queuedCalls.removeOne(call);
+    sideCalls.removeOne(call);
+    d->complete(error, text.isEmpty() ? Veltro::errorDescription(error) : text, lastError);
+    if (runningCall == call) {
+        runningCall = nullptr;
+        startNextSerial();
+    }
+}
+
+bool PresenterClient::failedRequest(const RequestOutcome &o)
+{
+    return o.transport != Veltro::Error::None || o.redirected || o.httpError;
+}
+
+void PresenterClient::failCall(PresenterReply *call, const RequestOutcome &o, Veltro::Error error,
+                               const QString &text)
+{
+    if (o.transport != Veltro::Error::None)
+        return finishCall(call, o.transport, o.transportText);
+    if (o.redirected)
+        return finishCall(call, Veltro::Error::Service,
+                          QStringLiteral("the service moved to %1; the request was not repeated").arg(server));
+    if (o.httpError) {
+        // A refusal is a client error with the service's word for it; a
+        // server error is the service failing, not the credentials.
+        if (error == Veltro::Error::SignInRefused && o.serviceKey.isEmpty() && (o.status < 400 || o.status >= 500))
+            error = Veltro::Error::Service;
+        if (!o.serviceKey.isEmpty())
+            return finishCall(call, error, o.serviceKey);
+        return finishCall(call, error, QStringLiteral("the service answered with HTTP status %1").arg(o.status));
+    }
+    finishCall(call, error, text);
+}
+
+void PresenterClient::cancelCall(PresenterReply *call)
+{
+    PresenterReplyPrivate *d = PresenterReplyPrivate::get(call);
+    if (!d->started)
+        return finishCall(call, Veltro::Error::Cancelled);
+    d->cancelRequested = true;
+    const auto it = d->request ? pendingRequests.find(d->request) : pendingRequests.end();
+    if (it == pendingRequests.end())
+        return finishCall(call, Veltro::Error::Cancelled); // between steps, or waiting for the goodbye
+    it->cancelled = true;
+    // Completes through the failure path, and the call with it.
+    d->request->abort();
+}
+
+void PresenterClient::forgetCall(PresenterReply *call)
+{
+    // The host deleted a pending reply: the call ends without a word.
+    PresenterReplyPrivate *d = PresenterReplyPrivate::get(call);
+    if (d->stopWaiting)
+        d->stopWaiting();
+    d->stopWaiting = nullptr;
+    d->completed = true;
+    d->client = nullptr;
+    queuedCalls.removeOne(call);
+    sideCalls.removeOne(call);
+    const auto it = d->request ? pendingRequests.find(d->request) : pendingRequests.end();
+    if (it != pendingRequests.end()) {
+        it->call = nullptr;
+        it->then = nullptr;
+        it->cancelled = true;
+        d->request->abort();
+    }
+    if (runningCall == call) {
+        runningCall = nullptr;
+        startNextSerial();
+    }
+}
+
+std::unique_ptr<PresenterReply> PresenterClient::waitFor(PresenterReply *call)
+{
+    call->setAutoDelete(false);
+    QPointer<PresenterClient> self(this);
+    QPointer<PresenterReply> guard(call);
+    if (!call->isFinished()) {
+        // Every request of the call is bounded, so this wait is too; only
+        // the call's own end finishes it.
+        QEventLoop loop;
+        connect(call, &PresenterReply::finished, &loop, &QEventLoop::quit);
+        connect(call, &QObject::destroyed, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    if (!self || !guard)
+        return nullptr; // the host deleted the client meanwhile: the reply goes by itself
+    lastCode = call->error();
+    return std::unique_ptr<PresenterReply>(call);
+}
+
+// ---------------------------------------------------------------------------
 // Sign-in and keep-alive
+
+PresenterReply *PresenterClient::requestServerCheck(const QString &user, const QString &pass)
+{
+    return newCall(true, [this, user, pass](PresenterReply *call) {
+        if (!user.isEmpty())
+            authUser = user;
+        if (!pass.isEmpty())
+            authPassword = pass;
+        lastError = QString();
+        ownError = false;
+        serverReachable = false;
+        step(call, QStringLiteral("/quorvane"), QByteArray(), &PresenterClient::serverCheckResponse, nullptr, false,
+             [this, call](const RequestOutcome &o) {
+                 if (serverReachable)
+                     return finishCall(call, Veltro::Error::None);
+                 failCall(call, o, Veltro::Error::Service, QStringLiteral("the service's answer is not JSON"));
+             });
+    });
+}
 
 bool PresenterClient::checkServer(const QString &user, const QString &pass)
 {
-    if (!user.isEmpty())
-        authUser = user;
-    if (!pass.isEmpty())
-        authPassword = pass;
-    lastError = QString();
-    serverReachable = false;
-    doRequest(true, serviceUrl(QStringLiteral("/quorvane")), QString(), &PresenterClient::serverCheckResponse);
-    return serverReachable;
+    const auto reply = waitFor(requestServerCheck(user, pass));
+    return reply && serverReachable;
 }
 
 void PresenterClient::serverCheckResponse(QString body)
@@ -445,37 +807,119 @@ void PresenterClient::serverCheckResponse(QString body)
     serverReachable = parseAnswer(body, &doc);
 }
 
-bool PresenterClient::doLogin(QString user, QString pass)
+void PresenterClient::signInStep(PresenterReply *call, const QString &path, const QString &body, bool registration,
+                                 Continuation then)
 {
     lastError = QString();
+    ownError = false;
     loggedIn = false;
+    registrationAsked = false;
+    step(call, path, body.toUtf8(), &PresenterClient::loginSuccessResponse, &PresenterClient::loginFailureResponse,
+         false, [this, then](const RequestOutcome &o) {
+             if (loggedIn)
+                 pingTimer.start(PING_TIMER);
+             then(o);
+         });
+    pendingRequests[PresenterReplyPrivate::get(call)->request].registrationSubmit = registration;
+}
+
+void PresenterClient::signInOutcome(PresenterReply *call, const RequestOutcome &o)
+{
+    if (loggedIn)
+        return finishCall(call, Veltro::Error::None);
+    if (registrationAsked) {
+        PresenterReplyPrivate::get(call)->registrationData = registrationData;
+        return finishCall(call, Veltro::Error::RegistrationRequired, lastError);
+    }
+    failCall(call, o, Veltro::Error::SignInRefused, lastError);
+}
+
+void PresenterClient::passwordSignIn(PresenterReply *call, const QString &user, const QString &pass,
+                                     Continuation then)
+{
     userId = user;
     loginUserId = user;
     password = pass;
-    doRequest(true, serviceUrl(QStringLiteral("/quorvane/login/submit")), fill(PASSWORD_LOGIN, {user, pass}),
-              &PresenterClient::loginSuccessResponse, &PresenterClient::loginFailureResponse, false);
-    if (loggedIn)
-        pingTimer.start(PING_TIMER);
-    return loggedIn;
+    signInStep(call, QStringLiteral("/quorvane/login/submit"), fill(PASSWORD_LOGIN, {user, pass}), false,
+               std::move(then));
 }
 
-bool PresenterClient::doLogin(QString user, QString device, QString token)
+void PresenterClient::deviceSignIn(PresenterReply *call, const QString &user, const QString &device,
+                                   const QString &token, Continuation then)
 {
-    lastError = QString();
-    loggedIn = false;
     userId = user;
     loginUserId = user;
     deviceId = device;
     loginDeviceAccessToken = token;
-    doRequest(true, serviceUrl(QStringLiteral("/quorvane/login/submit")), fill(DEVICE_LOGIN, {user, device, token}),
-              &PresenterClient::loginSuccessResponse, &PresenterClient::loginFailureResponse, false);
-    if (loggedIn)
-        pingTimer.start(PING_TIMER);
+    signInStep(call, QStringLiteral("/quorvane/login/submit"), fill(DEVICE_LOGIN, {user, device, token}), false,
+               std::move(then));
+}
+
+void PresenterClient::oauthSignIn(PresenterReply *call, const QString &provider, const QString &code,
+                                  const QString &regData, Continuation then)
+{
+    registrationData = QString();
+    oauthProvider = provider;
+    oauthCode = code;
+    if (regData.isEmpty()) {
+        signInStep(call, oauthPath(provider), fill(OAUTH_LOGIN, {code, callbackUrl(provider)}), false,
+                   std::move(then));
+        return;
+    }
+    signInStep(call, QStringLiteral("/quorvane/register/oauth/submit"), Veltro::addSourceSystemMember(regData), true,
+               [this, regData, then](const RequestOutcome &o) {
+                   // Asked again without new data: the host keeps what it sent, to try again.
+                   if (!lastError.isNull() && registrationData.isNull())
+                       registrationData = regData;
+                   then(o);
+               });
+}
+
+PresenterReply *PresenterClient::login(const QString &user, const QString &pass)
+{
+    return newCall(true, [this, user, pass](PresenterReply *call) {
+        passwordSignIn(call, user, pass, [this, call](const RequestOutcome &o) { signInOutcome(call, o); });
+    });
+}
+
+PresenterReply *PresenterClient::login(const QString &user, const QString &device, const QString &token)
+{
+    return newCall(true, [this, user, device, token](PresenterReply *call) {
+        deviceSignIn(call, user, device, token, [this, call](const RequestOutcome &o) { signInOutcome(call, o); });
+    });
+}
+
+PresenterReply *PresenterClient::loginWithOAuth(const QString &provider, const QString &code, const QString &regData)
+{
+    return newCall(true, [this, provider, code, regData](PresenterReply *call) {
+        oauthSignIn(call, provider, code, regData, [this, call](const RequestOutcome &o) { signInOutcome(call, o); });
+    });
+}
+
+bool PresenterClient::doLogin(QString user, QString pass)
+{
+    const auto reply = waitFor(login(user, pass));
+    return reply && loggedIn;
+}
+
+bool PresenterClient::doLogin(QString user, QString device, QString token)
+{
+    const auto reply = waitFor(login(user, device, token));
+    return reply && loggedIn;
+}
+
+bool PresenterClient::doLoginWithOAuth(QString provider, QString code, QString &regData)
+{
+    const auto reply = waitFor(loginWithOAuth(provider, code, regData));
+    if (!reply)
+        return false;
+    regData = registrationData;
     return loggedIn;
 }
 
 void PresenterClient::loginSuccessResponse(QString body)
 {
+    registrationAsked = false;
     QJsonDocument doc;
     if (!parseAnswer(body, &doc))
         return;
@@ -506,74 +950,88 @@ void PresenterClient::loginSuccessResponse(QString body)
             && message.indexOf(QLatin1String("registration")) < message.indexOf(QLatin1String("success")))
             return;
         loggedIn = false;
-        if (submittingRegistration)
+        registrationAsked = true;
+        if (submittingRegistration) {
             lastError = message;
+            ownError = false;
+        }
         const QString data = Veltro::topLevelMemberText(body, QStringLiteral("data"));
         if (!data.isNull())
             registrationData = data;
     }
 }
 
-bool PresenterClient::doLoginWithOAuth(QString provider, QString code, QString &regData)
+QString PresenterClient::oauthPath(const QString &provider) const
 {
-    lastError = QString();
-    registrationData = QString();
-    loggedIn = false;
-    oauthProvider = provider;
-    oauthCode = code;
-    if (regData.isEmpty()) {
-        QString callbackUrl = server;
-        if (provider == QLatin1String("facebook"))
-            callbackUrl += QLatin1Char('/');
-        const QString path = QStringLiteral("/quorvane/login/oauth/%1/callback")
-                                 .arg(QString::fromLatin1(QUrl::toPercentEncoding(provider)));
-        doRequest(true, serviceUrl(path), fill(OAUTH_LOGIN, {code, callbackUrl}),
-                  &PresenterClient::loginSuccessResponse, &PresenterClient::loginFailureResponse, false);
-    } else {
-        const QString submitted = regData;
-        regData = Veltro::addSourceSystemMember(regData);
-        submittingRegistration = true;
-        doRequest(true, serviceUrl(QStringLiteral("/quorvane/register/oauth/submit")), regData,
-                  &PresenterClient::loginSuccessResponse, &PresenterClient::loginFailureResponse, false);
-        submittingRegistration = false;
-        // Asked again without new data: the host keeps what it sent, to try again.
-        if (!lastError.isNull() && registrationData.isNull())
-            registrationData = submitted;
-    }
-    if (loggedIn)
-        pingTimer.start(PING_TIMER);
-    regData = registrationData;
-    return loggedIn;
+    return QStringLiteral("/quorvane/login/oauth/%1/callback")
+        .arg(QString::fromLatin1(QUrl::toPercentEncoding(provider)));
+}
+
+QString PresenterClient::callbackUrl(const QString &provider) const
+{
+    return provider == QLatin1String("facebook") ? server + QLatin1Char('/') : server;
+}
+
+void PresenterClient::tokenOutcome(PresenterReply *call, const RequestOutcome &o)
+{
+    PresenterReplyPrivate *d = PresenterReplyPrivate::get(call);
+    d->accessToken = deviceAccessToken;
+    d->registrationData = registrationData;
+    if (failedRequest(o))
+        return failCall(call, o, Veltro::Error::SignInRefused);
+    if (tokenIssued)
+        return finishCall(call, Veltro::Error::None);
+    if (registrationAsked)
+        return finishCall(call, Veltro::Error::RegistrationRequired);
+    finishCall(call, Veltro::Error::SignInRefused, QStringLiteral("no device access token was issued"));
+}
+
+PresenterReply *PresenterClient::requestAccessToken(const QString &user, const QString &pass, const QString &device,
+                                                    const QString &deviceName)
+{
+    return newCall(true, [this, user, pass, device, deviceName](PresenterReply *call) {
+        userId = user;
+        loginUserId = user;
+        password = pass;
+        step(call, QStringLiteral("/quorvane/login/submit"), fill(ACCESS_TOKEN, {user, pass, device, deviceName}).toUtf8(),
+             &PresenterClient::getDeviceAccessTokenResponse, nullptr, false,
+             [this, call](const RequestOutcome &o) { tokenOutcome(call, o); });
+    });
+}
+
+PresenterReply *PresenterClient::requestOAuthAccessToken(const QString &provider, const QString &code,
+                                                         const QString &device, const QString &deviceName)
+{
+    return newCall(true, [this, provider, code, device, deviceName](PresenterReply *call) {
+        oauthProvider = provider;
+        oauthCode = code;
+        step(call, oauthPath(provider),
+             fill(OAUTH_ACCESS_TOKEN, {code, callbackUrl(provider), device, deviceName}).toUtf8(),
+             &PresenterClient::getDeviceAccessTokenResponse, nullptr, false,
+             [this, call](const RequestOutcome &o) { tokenOutcome(call, o); });
+    });
 }
 
 QString PresenterClient::doGetAccessToken(QString user, QString pass, QString device, QString deviceName)
 {
-    userId = user;
-    loginUserId = user;
-    password = pass;
-    doRequest(true, serviceUrl(QStringLiteral("/quorvane/login/submit")),
-              fill(ACCESS_TOKEN, {user, pass, device, deviceName}), &PresenterClient::getDeviceAccessTokenResponse);
-    return deviceAccessToken;
+    const auto reply = waitFor(requestAccessToken(user, pass, device, deviceName));
+    return reply ? deviceAccessToken : QString();
 }
 
 QString PresenterClient::doGetOAuthAccessToken(QString provider, QString code, QString device, QString deviceName,
                                                QString &regData)
 {
-    oauthProvider = provider;
-    oauthCode = code;
-    QString callbackUrl = server;
-    if (provider == QLatin1String("facebook"))
-        callbackUrl += QLatin1Char('/');
-    const QString path = QStringLiteral("/quorvane/login/oauth/%1/callback")
-                             .arg(QString::fromLatin1(QUrl::toPercentEncoding(provider)));
-    doRequest(true, serviceUrl(path), fill(OAUTH_ACCESS_TOKEN, {code, callbackUrl, device, deviceName}),
-              &PresenterClient::getDeviceAccessTokenResponse);
+    const auto reply = waitFor(requestOAuthAccessToken(provider, code, device, deviceName));
+    if (!reply)
+        return QString();
     regData = registrationData;
     return deviceAccessToken;
 }
 
 void PresenterClient::getDeviceAccessTokenResponse(QString body)
 {
+    tokenIssued = false;
+    registrationAsked = false;
     QJsonDocument doc;
     if (!parseAnswer(body, &doc))
         return;
@@ -581,22 +1039,41 @@ void PresenterClient::getDeviceAccessTokenResponse(QString body)
     if (deviceAccessToken.isEmpty()) {
         loggedIn = false;
         const QString data = Veltro::topLevelMemberText(body, QStringLiteral("data"));
-        if (!data.isNull())
+        if (!data.isNull()) {
             registrationData = data;
+            registrationAsked = true;
+        }
     } else {
         loggedIn = true;
+        tokenIssued = true;
     }
+}
+
+PresenterReply *PresenterClient::logout()
+{
+    return newCall(true, [this](PresenterReply *call) {
+        pingTimer.stop();
+        auto signOut = [this, call] {
+            if (!loggedIn)
+                return finishCall(call, Veltro::Error::None);
+            step(call, QStringLiteral("/quorvane/login/logout"), QByteArray(EMPTY_OBJECT),
+                 &PresenterClient::logoutResponse, nullptr, false, [this, call](const RequestOutcome &o) {
+                     if (!loggedIn)
+                         return finishCall(call, Veltro::Error::None);
+                     failCall(call, o, Veltro::Error::Service, QStringLiteral("the sign-out was not confirmed"));
+                 });
+        };
+        if (!sessionCode.isNull() || !sessionToken.isNull())
+            stopStep(call, [signOut](const RequestOutcome &) { signOut(); });
+        else
+            signOut();
+    });
 }
 
 bool PresenterClient::doLogout()
 {
-    pingTimer.stop();
-    if (!sessionCode.isNull() || !sessionToken.isNull())
-        doStopSession();
-    if (loggedIn)
-        doRequest(true, serviceUrl(QStringLiteral("/quorvane/login/logout")), QString::fromLatin1(EMPTY_OBJECT),
-                  &PresenterClient::logoutResponse);
-    return !loggedIn;
+    const auto reply = waitFor(logout());
+    return reply && !loggedIn;
 }
 
 void PresenterClient::logoutResponse(QString body)
@@ -606,26 +1083,36 @@ void PresenterClient::logoutResponse(QString body)
         loggedIn = false;
 }
 
-void PresenterClient::reLogin()
+void PresenterClient::reLoginStep(PresenterReply *call, std::function<void(const RequestOutcome *)> then)
 {
     // The user-name query clears userId when the sign-in has lapsed, which is
     // exactly when this is needed, so the id given at sign-in is preferred.
     const QString id = loginUserId.isEmpty() ? userId : loginUserId;
+    auto done = [then](const RequestOutcome &o) { then(&o); };
     if (id.isEmpty())
-        return;
-    if (!password.isEmpty()) {
-        doLogin(id, password);
-    } else if (!deviceId.isEmpty() && !loginDeviceAccessToken.isEmpty()) {
-        doLogin(id, deviceId, loginDeviceAccessToken);
-    } else if (!oauthProvider.isEmpty() && !oauthCode.isEmpty()) {
-        QString fresh;
-        doLoginWithOAuth(oauthProvider, oauthCode, fresh);
-    }
+        then(nullptr);
+    else if (!password.isEmpty())
+        passwordSignIn(call, id, password, done);
+    else if (!deviceId.isEmpty() && !loginDeviceAccessToken.isEmpty())
+        deviceSignIn(call, id, deviceId, loginDeviceAccessToken, done);
+    else if (!oauthProvider.isEmpty() && !oauthCode.isEmpty())
+        oauthSignIn(call, oauthProvider, oauthCode, QString(), done);
+    else
+        then(nullptr);
+}
+
+void PresenterClient::reLogin()
+{
+    waitFor(newCall(true, [this](PresenterReply *call) {
+        reLoginStep(call, [this, call](const RequestOutcome *) { finishCall(call, Veltro::Error::None); });
+    }));
 }
 
 void PresenterClient::onPingTimer()
 {
-    sendKeepAlive();
+    // Not waited for: the timer may fire while the host's own call waits.
+    sendRequest(serviceUrl(QStringLiteral("/quorvane/login/keepSessionAlive")), QByteArray(),
+                &PresenterClient::serverCheckResponse, nullptr, false, nullptr, nullptr);
 }
 
 void PresenterClient::sendKeepAlive()
@@ -634,11 +1121,23 @@ void PresenterClient::sendKeepAlive()
               &PresenterClient::serverCheckResponse);
 }
 
+PresenterReply *PresenterClient::requestUserName()
+{
+    return newCall(true, [this](PresenterReply *call) {
+        step(call, QStringLiteral("/quorvane/login/user"), QByteArray(EMPTY_OBJECT), &PresenterClient::userNameResponse,
+             nullptr, false, [this, call](const RequestOutcome &o) {
+                 PresenterReplyPrivate::get(call)->userName = userId;
+                 if (failedRequest(o))
+                     return failCall(call, o, Veltro::Error::Service);
+                 finishCall(call, userId.isEmpty() ? Veltro::Error::NotSignedIn : Veltro::Error::None);
+             });
+    });
+}
+
 QString PresenterClient::doGetUserName()
 {
-    doRequest(true, serviceUrl(QStringLiteral("/quorvane/login/user")), QString::fromLatin1(EMPTY_OBJECT),
-              &PresenterClient::userNameResponse);
-    return userId;
+    const auto reply = waitFor(requestUserName());
+    return reply ? userId : QString();
 }
 
 void PresenterClient::userNameResponse(QString body)
@@ -668,6 +1167,42 @@ void PresenterClient::setHostAppVersion(QString version)
 // ---------------------------------------------------------------------------
 // Classroom session
 
+PresenterReply *PresenterClient::startSession()
+{
+    return newCall(true, [this](PresenterReply *call) {
+        auto create = [this, call] {
+            sessionToken = QString();
+            sessionCode = QString();
+            lastError = QString();
+            ownError = false;
+            step(call, QStringLiteral("/quorvane/session/create"), QByteArray(EMPTY_OBJECT),
+                 &PresenterClient::sessionSuccessResponse, &PresenterClient::sessionFailureResponse, false,
+                 [this, call](const RequestOutcome &o) {
+                     PresenterReplyPrivate::get(call)->sessionCode = sessionCode;
+                     if (lastError.isNull() && !sessionCode.isNull())
+                         return finishCall(call, Veltro::Error::None);
+                     failCall(call, o, Veltro::Error::Service,
+                              lastError.isNull() ? QStringLiteral("no session code in the answer") : lastError);
+                 });
+        };
+        step(call, QStringLiteral("/quorvane/login/user"), QByteArray(EMPTY_OBJECT), &PresenterClient::userNameResponse,
+             nullptr, false, [this, call, create](const RequestOutcome &asked) {
+                 if (loggedIn)
+                     return create();
+                 reLoginStep(call, [this, call, create, asked](const RequestOutcome *signIn) {
+                     if (loggedIn)
+                         return create();
+                     // The network's reason when it was one, else no sign-in at all.
+                     const RequestOutcome &last = signIn ? *signIn : asked;
+                     if (last.transport != Veltro::Error::None)
+                         return finishCall(call, last.transport, last.transportText);
+                     finishCall(call, Veltro::Error::NotSignedIn,
+                                lastError.isNull() ? QString() : QStringLiteral("not signed in: ") + lastError);
+                 });
+             });
+    });
+}
+
 bool PresenterClient::doStartSession()
 {
     return doStartSession(QString());
@@ -676,18 +1211,8 @@ bool PresenterClient::doStartSession()
 bool PresenterClient::doStartSession(QString name)
 {
     Q_UNUSED(name) // the service names sessions itself
-    doGetUserName();
-    if (!loggedIn) {
-        reLogin();
-        if (!loggedIn)
-            return false;
-    }
-    sessionToken = QString();
-    sessionCode = QString();
-    lastError = QString();
-    doRequest(true, serviceUrl(QStringLiteral("/quorvane/session/create")), QString::fromLatin1(EMPTY_OBJECT),
-              &PresenterClient::sessionSuccessResponse, &PresenterClient::sessionFailureResponse, false);
-    return lastError.isNull() && !sessionCode.isNull();
+    const auto reply = waitFor(startSession());
+    return reply && lastError.isNull() && !sessionCode.isNull();
 }
 
 void PresenterClient::sessionSuccessResponse(QString body)
@@ -697,36 +1222,48 @@ void PresenterClient::sessionSuccessResponse(QString body)
         sessionCode = dataText(doc, "sessionCode");
 }
 
-bool PresenterClient::startWebsocket(PresenterCollab **collabOut)
+PresenterReply *PresenterClient::startCollab()
 {
-    doRequest(true, serviceUrl(QStringLiteral("/quorvane/session/getcollabserverurl")),
-              QString::fromLatin1(EMPTY_OBJECT), &PresenterClient::getCollabUrlResponse);
-    if (collabServerUrl.isEmpty()) {
-        qCDebug(lcClient) << "ERROR: Failed to get collab server URL!";
-        lastError = QStringLiteral("CollabServerUrlMissing");
-        return false;
-    }
+    return newCall(true, [this](PresenterReply *call) {
+        step(call, QStringLiteral("/quorvane/session/getcollabserverurl"), QByteArray(EMPTY_OBJECT),
+             &PresenterClient::getCollabUrlResponse, nullptr, false, [this, call](const RequestOutcome &urlAnswer) {
+                 if (collabServerUrl.isEmpty()) {
+                     qCDebug(lcClient) << "ERROR: Failed to get collab server URL!";
+                     setOwnError(QStringLiteral("CollabServerUrlMissing"));
+                     return failCall(call, urlAnswer, Veltro::Error::Service,
+                                     QStringLiteral("no collaboration server URL in the answer"));
+                 }
+                 step(call, QStringLiteral("/quorvane/config/findTenantFeatureDetails"), QByteArray(EMPTY_OBJECT),
+                      &PresenterClient::getTenantFeatureDetailsResponse, nullptr, false,
+                      [this, call](const RequestOutcome &) { startCollabSession(call); });
+             });
+    });
+}
 
-    doRequest(true, serviceUrl(QStringLiteral("/quorvane/config/findTenantFeatureDetails")),
-              QString::fromLatin1(EMPTY_OBJECT), &PresenterClient::getTenantFeatureDetailsResponse);
+void PresenterClient::startCollabSession(PresenterReply *call)
+{
     if (!sockJSOverrideProtocols.isEmpty())
         sockJSProtocols = sockJSOverrideProtocols;
+    step(call, QStringLiteral("/quorvane/session/start"),
+         fill(SESSION_START, {sessionCode, collabServerUrl, hostAppVersion}).toUtf8(),
+         &PresenterClient::sessionStartSuccessResponse, &PresenterClient::sessionStartFailureResponse, false,
+         [this, call](const RequestOutcome &start) {
+             if (!lastError.isNull())
+                 return failCall(call, start, Veltro::Error::Service, lastError);
+             // A refused start without an error key must not open a connection on no session.
+             if (sessionToken.isEmpty()) {
+                 qCDebug(lcClient) << "[PresenterClient] ERROR: The session was not started!";
+                 setOwnError(QStringLiteral("SessionTokenMissing"));
+                 return failCall(call, start, Veltro::Error::Service, QStringLiteral("the service started no session"));
+             }
+             step(call, QStringLiteral("/quorvane/classroom/session/join"),
+                  fill(PRESENTER_JOIN, {sessionCode, userId}).toUtf8(), &PresenterClient::sessionJoinResponse, nullptr,
+                  false, [this, call](const RequestOutcome &) { openCollab(call); });
+         });
+}
 
-    doRequest(true, serviceUrl(QStringLiteral("/quorvane/session/start")),
-              fill(SESSION_START, {sessionCode, collabServerUrl, hostAppVersion}),
-              &PresenterClient::sessionStartSuccessResponse, &PresenterClient::sessionStartFailureResponse, false);
-    if (!lastError.isNull())
-        return false;
-    // A refused start without an error key must not open a connection on no session.
-    if (sessionToken.isEmpty()) {
-        qCDebug(lcClient) << "[PresenterClient] ERROR: The session was not started!";
-        lastError = QStringLiteral("SessionTokenMissing");
-        return false;
-    }
-
-    doRequest(true, serviceUrl(QStringLiteral("/quorvane/classroom/session/join")),
-              fill(PRESENTER_JOIN, {sessionCode, userId}), &PresenterClient::sessionJoinResponse);
-
+void PresenterClient::openCollab(PresenterReply *call)
+{
     qCDebug(lcClient).noquote() << tokenForLog(sessionToken);
     qCDebug(lcClient).noquote() << collabServerUrl;
 
@@ -736,9 +1273,21 @@ bool PresenterClient::startWebsocket(PresenterCollab **collabOut)
     if (collab)
         PresenterCollabPrivate::get(collab)->endQuietly();
     collab = new PresenterCollab(this, collabServerUrl, sessionCode, sessionToken, userToken);
+    PresenterCollabPrivate::get(collab)->adoptSettings(hub);
+    PresenterReplyPrivate::get(call)->collab = collab;
+    // The reply's finished() is queued before anything the connection
+    // reports, so a host that connects in its finished() slot misses nothing.
+    finishCall(call, Veltro::Error::None);
     collab->open(sockJSProtocols);
+}
+
+bool PresenterClient::startWebsocket(PresenterCollab **collabOut)
+{
+    const auto reply = waitFor(startCollab());
+    if (!reply || reply->error() != Veltro::Error::None)
+        return false;
     if (collabOut)
-        *collabOut = collab;
+        *collabOut = reply->collab();
     return true;
 }
 
@@ -775,25 +1324,41 @@ void PresenterClient::sessionJoinResponse(QString body)
         userToken = dataText(doc, "userToken");
 }
 
+PresenterReply *PresenterClient::requestLearners()
+{
+    return newCall(false, [this](PresenterReply *call) {
+        if (sessionToken.isNull()) {
+            qCDebug(lcClient) << "[PresenterClient] No session to get users for!";
+            return finishCall(call, Veltro::Error::SessionMissing);
+        }
+        step(call, QStringLiteral("/quorvane/session/getusers"), fill(SESSION_TOKEN_BODY, {sessionToken}).toUtf8(),
+             &PresenterClient::getLearnersResponse, nullptr, false, [this, call](const RequestOutcome &o) {
+                 if (failedRequest(o))
+                     return failCall(call, o, Veltro::Error::Service);
+                 if (!learnersRead)
+                     return finishCall(call, Veltro::Error::Service, QStringLiteral("the answer carries no learner list"));
+                 PresenterReplyPrivate::get(call)->learners = learners;
+                 finishCall(call, Veltro::Error::None);
+             });
+    });
+}
+
 bool PresenterClient::doGetLearners()
 {
-    if (sessionToken.isNull()) {
-        qCDebug(lcClient) << "[PresenterClient] No session to get users for!";
-        return false;
-    }
-    doRequest(true, serviceUrl(QStringLiteral("/quorvane/session/getusers")), fill(SESSION_TOKEN_BODY, {sessionToken}),
-              &PresenterClient::getLearnersResponse);
-    return true;
+    const auto reply = waitFor(requestLearners());
+    return reply && reply->error() != Veltro::Error::SessionMissing;
 }
 
 void PresenterClient::getLearnersResponse(QString body)
 {
+    learnersRead = false;
     QJsonDocument doc;
     if (!parseAnswer(body, &doc))
         return;
     const QJsonValue users = doc.object().value(QLatin1String("data")).toObject().value(QLatin1String("users"));
     if (!users.isArray())
         return;
+    learnersRead = true;
     learners.clear();
     const QJsonArray list = users.toArray();
     for (const QJsonValue &entry : list) {
@@ -811,26 +1376,70 @@ QList<Veltro::Learner> PresenterClient::getLearners() const
     return learners;
 }
 
-bool PresenterClient::doStopSession()
+void PresenterClient::stopStep(PresenterReply *call, Continuation then)
 {
     if (sessionToken.isNull()) {
         qCDebug(lcClient) << "[PresenterClient] No session to stop!";
-        return false;
+        return then(RequestOutcome());
     }
-    if (collab) {
-        collab->close();
-        // The session ends after what was published into it has left, and
-        // after the server has read it: the stop request travels on another
-        // connection and could otherwise overtake the devices' "disconnect".
-        PresenterCollabPrivate::get(collab)->drain();
-        PresenterCollabPrivate::get(collab)->waitClosed(STOP_GOODBYE_WAIT_MS);
-    }
-    doRequest(true, serviceUrl(QStringLiteral("/quorvane/session/stop")), fill(SESSION_TOKEN_BODY, {sessionToken}),
-              nullptr);
-    qCDebug(lcClient) << "[PresenterClient] Stopping session, closing websocket...";
-    sessionToken = QString();
-    sessionCode = QString();
-    return true;
+    auto sendStop = [this, call, then] {
+        step(call, QStringLiteral("/quorvane/session/stop"), fill(SESSION_TOKEN_BODY, {sessionToken}).toUtf8(), nullptr,
+             nullptr, false, [this, then](const RequestOutcome &o) {
+                 qCDebug(lcClient) << "[PresenterClient] Stopping session, closing websocket...";
+                 sessionToken = QString();
+                 sessionCode = QString();
+                 then(o);
+             });
+    };
+    if (!collab)
+        return sendStop();
+    const bool connected = collab->isConnected();
+    collab->close();
+    PresenterCollabPrivate::get(collab)->drain();
+    if (!connected)
+        return sendStop(); // no transport to end, no goodbye to wait for
+
+    // The session ends after the server has read the devices' goodbye: the
+    // stop travels on another connection and could otherwise overtake it.
+    // Waited for without a nested loop, up to its bound.
+    auto *bound = new QTimer(this);
+    bound->setSingleShot(true);
+    auto closed = std::make_shared<QMetaObject::Connection>();
+    auto stopWaiting = [bound, closed] {
+        QObject::disconnect(*closed);
+        bound->stop();
+        bound->deleteLater();
+    };
+    auto proceed = [call, stopWaiting, sendStop] {
+        PresenterReplyPrivate::get(call)->stopWaiting = nullptr;
+        stopWaiting();
+        sendStop();
+    };
+    *closed = connect(collab, &PresenterCollab::connectionClosed, this, proceed);
+    connect(bound, &QTimer::timeout, this, proceed);
+    PresenterReplyPrivate::get(call)->stopWaiting = stopWaiting;
+    bound->start(STOP_GOODBYE_WAIT_MS);
+}
+
+PresenterReply *PresenterClient::stopSession()
+{
+    return newCall(true, [this](PresenterReply *call) {
+        if (sessionToken.isNull()) {
+            qCDebug(lcClient) << "[PresenterClient] No session to stop!";
+            return finishCall(call, Veltro::Error::SessionMissing);
+        }
+        stopStep(call, [this, call](const RequestOutcome &o) {
+            if (failedRequest(o))
+                return failCall(call, o, Veltro::Error::Service);
+            finishCall(call, Veltro::Error::None);
+        });
+    });
+}
+
+bool PresenterClient::doStopSession()
+{
+    const auto reply = waitFor(stopSession());
+    return reply && reply->error() != Veltro::Error::SessionMissing;
 }
 
 QString PresenterClient::getSessionCode()
@@ -859,41 +1468,60 @@ QString PresenterClient::addMultipartValue(QString name, QString value, bool las
            + QStringLiteral("\r\n") + QStringLiteral("\r\n");
 }
 
+PresenterReply *PresenterClient::uploadResource(const QString &fileName, const QByteArray &data)
+{
+    return newCall(false, [this, fileName, data](PresenterReply *call) {
+        // A file that happens to contain the delimiter would be cut short by the
+        // service, so such a file alone travels with a longer boundary.
+        uploadBoundary = MULTIPART_BOUNDARY;
+        while (data.contains(QString(QStringLiteral("--") + uploadBoundary).toUtf8()))
+            uploadBoundary = MULTIPART_BOUNDARY + Veltro::randomString(16);
+        const QString delimiter = QStringLiteral("--") + uploadBoundary + QStringLiteral("\r\n");
+        QByteArray body;
+        body += delimiter.toUtf8();
+        body += QString(QStringLiteral("Content-Disposition: form-data; name=files; filename=\"")
+                        + quotedFileName(fileName) + QStringLiteral("\"\r\n\r\n"))
+                    .toUtf8();
+        body += data;
+        body += QByteArrayLiteral("\r\n");
+        body += delimiter.toUtf8();
+        body += QByteArrayLiteral("\r\n");
+        body += addMultipartValue(QStringLiteral("isTemporary"), QStringLiteral("true"), false).toUtf8();
+        body += addMultipartValue(QStringLiteral("clientProvidedGUID"), QStringLiteral("false"), true).toUtf8();
+
+        resourceId = QString();
+        step(call, QStringLiteral("/quorvane/resource/uploadResourceFile"), body,
+             &PresenterClient::uploadResourceResponse, nullptr, true, [this, call](const RequestOutcome &o) {
+                 if (failedRequest(o))
+                     return failCall(call, o, Veltro::Error::Service);
+                 if (resourceId.isNull())
+                     return finishCall(call, Veltro::Error::Service, QStringLiteral("the answer carries no resource id"));
+                 PresenterReplyPrivate *d = PresenterReplyPrivate::get(call);
+                 d->resourceId = resourceId;
+                 d->downloadPath = QStringLiteral("/quorvane/resource/downloadResourceFile?resourceId=") + resourceId;
+                 finishCall(call, Veltro::Error::None);
+             });
+    });
+}
+
 bool PresenterClient::doUploadResource(QString fileName, QByteArray data, QString *resourceIdOut,
                                        QString *downloadPath)
 {
-    // A file that happens to contain the delimiter would be cut short by the
-    // service, so such a file alone travels with a longer boundary.
-    uploadBoundary = MULTIPART_BOUNDARY;
-    while (data.contains(QString(QStringLiteral("--") + uploadBoundary).toUtf8()))
-        uploadBoundary = MULTIPART_BOUNDARY + Veltro::randomString(16);
-    const QString delimiter = QStringLiteral("--") + uploadBoundary + QStringLiteral("\r\n");
-    QByteArray body;
-    body += delimiter.toUtf8();
-    body += QString(QStringLiteral("Content-Disposition: form-data; name=files; filename=\"")
-                    + quotedFileName(fileName) + QStringLiteral("\"\r\n\r\n"))
-                .toUtf8();
-    body += data;
-    body += QByteArrayLiteral("\r\n");
-    body += delimiter.toUtf8();
-    body += QByteArrayLiteral("\r\n");
-    body += addMultipartValue(QStringLiteral("isTemporary"), QStringLiteral("true"), false).toUtf8();
-    body += addMultipartValue(QStringLiteral("clientProvidedGUID"), QStringLiteral("false"), true).toUtf8();
-
-    resourceId = QString();
-    doRequest(true, serviceUrl(QStringLiteral("/quorvane/resource/uploadResourceFile")), body,
-              &PresenterClient::uploadResourceResponse, nullptr, true);
-    if (resourceId.isNull())
+    const auto reply = waitFor(uploadResource(fileName, data));
+    if (!reply || reply->error() != Veltro::Error::None)
         return false;
     if (resourceIdOut)
-        *resourceIdOut = resourceId;
+        *resourceIdOut = reply->resourceId();
     if (downloadPath)
-        *downloadPath = QStringLiteral("/quorvane/resource/downloadResourceFile?resourceId=") + resourceId;
+        *downloadPath = reply->downloadPath();
     return true;
 }
 
 void PresenterClient::uploadResourceResponse(QString body)
 {
+    // Cleared here as well as before the upload: uploads side by side each
+    // read their own answer's id.
+    resourceId = QString();
     QJsonDocument doc;
     if (parseAnswer(body, &doc))
         resourceId = dataText(doc, "id");
@@ -902,4 +1530,81 @@ void PresenterClient::uploadResourceResponse(QString body)
 bool PresenterClient::LzmaDecompress64(QString in, QString *out)
 {
     return ::LzmaDecompress64(in, out);
+}
+
+// ---------------------------------------------------------------------------
+// Settings a host makes once
+
+void PresenterClient::setSslConfiguration(const QSslConfiguration &configuration)
+{
+    hub->settings().ssl = configuration;
+    hub->settings().sslSet = true;
+}
+
+QSslConfiguration PresenterClient::sslConfiguration() const
+{
+    return hub->settings().sslConfiguration();
+}
+
+void PresenterClient::addCaCertificates(const QList<QSslCertificate> &certificates)
+{
+    QSslConfiguration config = sslConfiguration();
+    config.addCaCertificates(certificates);
+    setSslConfiguration(config);
+}
+
+bool PresenterClient::addCaCertificates(const QString &path, QSsl::EncodingFormat format)
+{
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(path, format);
+    if (certificates.isEmpty())
+        return false;
+    addCaCertificates(certificates);
+    return true;
+}
+
+void PresenterClient::ignoreSslErrors(const QList<QSslError> &errors)
+{
+    QList<QSslError> &accepted = hub->settings().acceptedSslErrors;
+    for (const QSslError &e : errors)
+        if (!accepted.contains(e))
+            accepted.append(e);
+}
+
+void PresenterClient::setProxy(const QNetworkProxy &proxy)
+{
+    hub->settings().proxy = proxy;
+    hub->settings().proxySet = true;
+    networkAccessManager->setProxy(proxy);
+}
+
+QNetworkProxy PresenterClient::proxy() const
+{
+    return hub->settings().proxySet ? hub->settings().proxy : QNetworkProxy(QNetworkProxy::DefaultProxy);
+}
+
+void PresenterClient::setAutoReconnect(bool on)
+{
+    hub->settings().autoReconnect = on;
+}
+
+void PresenterClient::setReconnectDelays(int initialMs, int maxMs)
+{
+    hub->settings().reconnectInitialMs = initialMs;
+    hub->settings().reconnectMaxMs = maxMs;
+}
+
+void PresenterClient::setReconnectLimits(int maxAttempts, int maxTotalMs)
+{
+    hub->settings().reconnectMaxAttempts = maxAttempts;
+    hub->settings().reconnectMaxTotalMs = maxTotalMs;
+}
+
+void PresenterClient::setDeadLinkLimit(int ms)
+{
+    hub->settings().deadLinkLimitMs = qMax(0, ms);
+}
+
+void PresenterClient::setMaxIncomingFrameSize(qint64 bytes)
+{
+    hub->settings().maxIncomingFrameSize = bytes;
 }

@@ -1,20 +1,29 @@
 // The host's handle on the cloud classroom service: sign-in, sessions,
-// learner list and resource upload over blocking JSON-over-HTTP(S) requests.
+// learner list and resource upload over JSON-over-HTTP(S) requests, each
+// operation in a non-blocking form (a PresenterReply) and a blocking one.
 #pragma once
 
 #include "veltroclient_export.h"
+#include "veltronamespace.h"
 #include "learner.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QNetworkProxy>
 #include <QObject>
 #include <QPointer>
+#include <QSsl>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QSslError>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 #include <QVariant>
+
+#include <functional>
+#include <memory>
 
 class QAuthenticator;
 class QEventLoop;
@@ -23,11 +32,48 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class QUrl;
 class PresenterCollab;
+class PresenterReply;
 namespace Veltro {
 class LowDelayTuner;
+class NetworkHub;
 }
 
-/// The host's handle on the classroom service: sign-in, sessions, learners and upload, each a blocking request.
+/// The host's handle on the classroom service: sign-in, sessions, learners and upload.
+///
+/// **Two forms of every operation.** The non-blocking form (login(),
+/// startSession(), startCollab(), requestLearners() ...) returns a
+/// PresenterReply at once; its finished() signal reports the outcome once,
+/// from the event loop. The blocking form (doLogin(), doStartSession(),
+/// startWebsocket(), doGetLearners() ...) starts the same call and waits for
+/// its reply in a local event loop that excludes user input, then returns
+/// the value it always returned; lastErrorCode() gives the typed reason.
+/// A window should use the non-blocking form; a command-line tool or a
+/// script thread may block. While a blocking call waits, timers, network
+/// replies and queued signals run, so the host's slots can run inside it
+/// (each signal below says whether it can arrive inside a blocking call).
+///
+/// **Several calls at once.** Calls that change or read the sign-in or the
+/// session (requestServerCheck(), login(), loginWithOAuth(),
+/// requestAccessToken(), requestOAuthAccessToken(), requestUserName(),
+/// logout(), startSession(), startCollab(), stopSession(), and their blocking
+/// forms) wait their turn in one queue and run one after the other, in the
+/// order they were made: a startSession() made right after a login() runs
+/// once the sign-in has answered. Calls that depend on nothing but the live
+/// session (requestLearners(), uploadResource(), and the keep-alive) run at
+/// once, side by side with each other and with the queued call. Every
+/// request is bounded by 10 s.
+///
+/// **Cancelling.** PresenterReply::cancel() drops a queued call, or aborts
+/// the running one's request; it finishes with Veltro::Error::Cancelled.
+/// Deleting the client cancels every pending call: their finished() follows
+/// from the event loop after the client is gone, and no host code runs
+/// inside the destructor.
+///
+/// **Settings a host makes once.** The TLS configuration, accepted
+/// certificate errors, the proxy and the defaults of the live connection
+/// (reconnection, dead-link limit, frame bound) are set on the client before
+/// the first call; they reach every REST request and every transport of each
+/// collaboration object the client creates from then on.
 class VELTROCLIENT_EXPORT PresenterClient : public QObject
 {
     Q_OBJECT
@@ -35,37 +81,129 @@ class VELTROCLIENT_EXPORT PresenterClient : public QObject
 public:
     /// Creates a client for the service at `server` (one trailing "/" is dropped).
     PresenterClient(QObject *parent, QString server);
-    /// Stops a created or live session (blocking) before going.
+    /// Cancels every pending call (their finished() follows from the event
+    /// loop) and, with a live session, lets the collaboration object say
+    /// goodbye to the devices and sends the service's session stop. Runs no
+    /// event loop and no host code: the stop is one plain HTTP/1.1 POST with
+    /// the client's cookies, TLS configuration and proxy, driven by bounded
+    /// socket waits (about 2 s in all), best-effort and unanswered. It is
+    /// skipped when it cannot apply: no live session, a server address that
+    /// is neither http nor https, https without TLS support in this Qt, or a
+    /// proxy of a kind a plain socket cannot use (a caching-only proxy). A
+    /// proxy that asks for credentials gets only those already given (in the
+    /// proxy or through proxyAuthenticationRequired() earlier); nobody is
+    /// asked now. Safe while the application object itself is being destroyed.
     ~PresenterClient() override;
 
-    /// Posts to the service root with `user`/`password` for HTTP authentication
-    /// challenges (empty arguments keep earlier ones). Returns false when the
-    /// answer is not JSON or the service cannot be reached.
+    // ---- non-blocking operations ------------------------------------------
+
+    /// Posts to the service root, with `user`/`password` for HTTP
+    /// authentication challenges (empty arguments keep earlier ones). Queued.
+    /// Succeeds when the service answers with JSON; otherwise the network's
+    /// reason, or Service when the answer is not JSON.
+    PresenterReply *requestServerCheck(const QString &user = QString(), const QString &password = QString());
+    /// Signs in with user id and password and starts the keep-alive. Queued.
+    /// SignInRefused when the service refuses (errorString() is its key when
+    /// it gave one, which getLastError() also holds), or the network's reason.
+    PresenterReply *login(const QString &userId, const QString &password);
+    /// Signs in with a device access token and starts the keep-alive. Queued;
+    /// reports as login(userId, password).
+    PresenterReply *login(const QString &userId, const QString &deviceId, const QString &deviceAccessToken);
+    /// Signs in with an OAuth code and starts the keep-alive. Queued. With an
+    /// empty `registrationData` this is the first attempt; when the account
+    /// must register, the reply fails with RegistrationRequired and carries
+    /// the registration JSON (PresenterReply::registrationData()); the host
+    /// completes it and calls again with it, which submits the registration.
+    /// SignInRefused or the network's reason otherwise.
+    PresenterReply *loginWithOAuth(const QString &provider, const QString &code,
+                                   const QString &registrationData = QString());
+    /// Obtains a device access token by user id and password (remembered for
+    /// a later re-sign-in). Queued. The token is in
+    /// PresenterReply::accessToken(); SignInRefused when none was issued
+    /// (errorString() is the service's key when it gave one), or the
+    /// network's reason. getLastError() is not changed.
+    PresenterReply *requestAccessToken(const QString &userId, const QString &password, const QString &deviceId,
+                                       const QString &deviceName);
+    /// Obtains a device access token by OAuth code. Queued. As
+    /// requestAccessToken(); RegistrationRequired, with the registration
+    /// JSON, when the account must register first.
+    PresenterReply *requestOAuthAccessToken(const QString &provider, const QString &code, const QString &deviceId,
+                                            const QString &deviceName);
+    /// Stops the keep-alive and a live session (as stopSession()), then signs
+    /// out when signed in. Queued. Succeeds when not signed in afterwards;
+    /// otherwise the network's reason, or Service when the answer is not JSON.
+    PresenterReply *logout();
+    /// Asks the service for the signed-in user id (PresenterReply::userName()).
+    /// Queued. NotSignedIn when the service knows no sign-in (the name is
+    /// then empty); the network's reason when it could not be asked.
+    PresenterReply *requestUserName();
+    /// Creates a classroom session (PresenterReply::sessionCode()), first
+    /// asking for the user and signing in again with the remembered
+    /// credentials when the sign-in lapsed. Queued. NotSignedIn when no
+    /// sign-in could be made; Service (the service's key in errorString())
+    /// when the service refused; or the network's reason.
+    PresenterReply *startSession();
+    /// Starts the created session live: fetches the collaboration server URL
+    /// and the tenant's transports, starts the session, joins it as the
+    /// presenter and creates a collaboration object (PresenterReply::collab(),
+    /// owned by this client) with this client's connection defaults, and
+    /// opens it. Its signals come from the event loop after the reply's
+    /// finished() has been delivered, so the host connects them in its
+    /// finished() slot and misses nothing.
+    /// Queued. Service when there is no collaboration URL (getLastError()
+    /// "CollabServerUrlMissing"), the start was refused (the service's key) or
+    /// no session token was issued ("SessionTokenMissing"); or the network's
+    /// reason. An earlier collaboration object's connection ends quietly (no
+    /// goodbye to the devices, no signal); it stays for the host to delete.
+    PresenterReply *startCollab();
+    /// Requests the live session's learner list (PresenterReply::learners(),
+    /// also getLearners() afterwards). Runs at once, beside other calls.
+    /// SessionMissing without a live session (nothing is sent); Service when
+    /// the answer carries no list; or the network's reason.
+    PresenterReply *requestLearners();
+    /// Closes the collaboration object, waits for its goodbye to leave (until
+    /// connectionClosed(), at most 3 s, and only when a connection is open),
+    /// tells the service to stop the session and forgets it. Queued.
+    /// SessionMissing without a live session (nothing is sent). The session
+    /// is forgotten even when the stop request fails; the reply then carries
+    /// the network's reason (the blocking doStopSession() still returns true).
+    PresenterReply *stopSession();
+    /// Uploads `data` as file `fileName` (PresenterReply::resourceId() and
+    /// downloadPath()). Runs at once, beside other calls. Service when the
+    /// answer carries no id, or the network's reason.
+    PresenterReply *uploadResource(const QString &fileName, const QByteArray &data);
+
+    // ---- blocking operations ----------------------------------------------
+
+    /// Blocking requestServerCheck(). Returns false when the answer is not
+    /// JSON or the service cannot be reached.
     bool checkServer(const QString &user, const QString &password);
-    /// Signs in with user id and password and starts the keep-alive. Returns
-    /// false when refused; getLastError() then holds the service's error key or null.
+    /// Blocking login(). Returns false when refused; getLastError() then
+    /// holds the service's error key or null.
     bool doLogin(QString userId, QString password);
-    /// Signs in with a device access token and starts the keep-alive. Returns false when refused.
+    /// Blocking login() with a device access token. Returns false when refused.
     bool doLogin(QString userId, QString deviceId, QString deviceAccessToken);
-    /// Signs in with an OAuth code; with a non-empty `registrationData` submits the
-    /// completed registration instead. Returns false when refused or when the account
-    /// must (still) register, in which case `registrationData` receives the registration
-    /// JSON (and, after a submit, getLastError() the service's key).
+    /// Blocking loginWithOAuth(). Returns false when refused or when the
+    /// account must (still) register, in which case `registrationData`
+    /// receives the registration JSON (and, after a submit, getLastError()
+    /// the service's key).
     bool doLoginWithOAuth(QString provider, QString code, QString &registrationData);
-    /// Obtains a device access token by user id and password. Returns the token,
-    /// or the previous one (possibly null) on failure.
+    /// Blocking requestAccessToken(). Returns the token, or the previous one
+    /// (possibly null) on failure.
     QString doGetAccessToken(QString userId, QString password, QString deviceId, QString deviceName);
-    /// Obtains a device access token by OAuth code; `registrationData` receives the
-    /// registration JSON when the account must register. Returns the previous token on failure.
+    /// Blocking requestOAuthAccessToken(); `registrationData` receives the
+    /// registration JSON when the account must register. Returns the previous
+    /// token on failure.
     QString doGetOAuthAccessToken(QString provider, QString code, QString deviceId, QString deviceName,
                                   QString &registrationData);
-    /// Stops the keep-alive and any session, then signs out. Returns false only when
-    /// the service did not confirm the sign-out.
+    /// Blocking logout(). Returns false only when the service did not confirm
+    /// the sign-out, or when the client was deleted during the wait.
     bool doLogout();
-    /// Tells the service to keep the sign-in alive (blocking). Failures change nothing.
+    /// Tells the service to keep the sign-in alive, and waits. Failures change
+    /// nothing. (The keep-alive timer sends it without waiting.)
     void sendKeepAlive();
-    /// Asks the service for the signed-in user id. Returns it, empty when not signed in,
-    /// or the previous value when the service could not be reached.
+    /// Blocking requestUserName(). Returns the user id, empty when not signed
+    /// in, or the previous value when the service could not be reached.
     QString doGetUserName();
     /// Whether the last sign-in related answer said the user is signed in.
     bool isLoggedIn();
@@ -73,32 +211,38 @@ public:
     QString getServer();
     /// Sets the application version sent at session start (default "3.0.0").
     void setHostAppVersion(QString version);
-    /// The last error text; null when the last operation reported none.
+    /// The last error text; null when the last operation reported none. A
+    /// text the library sets itself ("CollabServerUrlMissing",
+    /// "SessionTokenMissing", "ResponseTooLarge", "SSLRootCertificateMissing")
+    /// is cleared when the next call starts.
     QString getLastError();
+    /// How the last blocking operation failed (Veltro::Error::None when it
+    /// did not); the non-blocking calls report through their reply.
+    Veltro::Error lastErrorCode() const;
     /// Largest answer body accepted, in bytes (after gzip inflation; default 4 MiB).
     /// A longer answer is aborted and its request fails with "ResponseTooLarge" in getLastError().
     void setMaxResponseSize(qint64 bytes);
 
-    /// Creates a classroom session, signing in again first when needed. Returns
-    /// false when not signed in or when the service refused; the code is then null.
+    /// Blocking startSession(). Returns false when not signed in or when the
+    /// service refused; the code is then null.
     bool doStartSession();
     /// As doStartSession(); `name` is not sent.
     bool doStartSession(QString name);
-    /// Starts the created session live and opens a collaboration object on it, stored
-    /// through `collab` (owned by this client). Returns false, creating nothing, when
-    /// there is no collaboration URL ("CollabServerUrlMissing" in getLastError()), the
-    /// start was refused (the service's error key) or no session token was issued
-    /// ("SessionTokenMissing").
-    /// An earlier collaboration object's connection ends quietly (no goodbye to
-    /// the devices, no signal); it stays for the host to delete.
+    /// Blocking startCollab(): the collaboration object is stored through
+    /// `collab` (owned by this client) and opened before this returns; its
+    /// connected() and every other signal come from the event loop later.
+    /// Returns false, creating nothing, when there is no collaboration URL
+    /// ("CollabServerUrlMissing" in getLastError()), the start was refused
+    /// (the service's error key) or no session token was issued ("SessionTokenMissing").
     bool startWebsocket(PresenterCollab **collab);
-    /// Requests the session's learner list (read it with getLearners()). Returns
-    /// false without a request when no session is live.
+    /// Blocking requestLearners() (read the list with getLearners()). Returns
+    /// false without a request when no session is live; true when the request
+    /// was made, whatever its answer.
     bool doGetLearners();
     /// The learners of the last successful learner-list answer.
     QList<Veltro::Learner> getLearners() const;
-    /// Closes the collaboration object and stops the live session. Returns false
-    /// without a request when no session is live.
+    /// Blocking stopSession(). Returns false without a request when no
+    /// session is live, or when the client was deleted during the wait.
     bool doStopSession();
     /// Code of the created session, or null.
     QString getSessionCode();
@@ -108,23 +252,79 @@ public:
     /// (an empty list restores the service's choice).
     void setSockJSOverrideProtocols(QStringList protocols);
 
-    /// Uploads `data` as file `fileName`. Returns true and stores the resource id and
-    /// its download path (relative to getServer()) through the out-parameters; returns
-    /// false and leaves them untouched on failure.
+    /// Blocking uploadResource(). Returns true and stores the resource id and
+    /// its download path (relative to getServer()) through the out-parameters;
+    /// returns false and leaves them untouched on failure.
     bool doUploadResource(QString fileName, QByteArray data, QString *resourceId, QString *downloadPath);
 
     /// Restores an event-bus payload from its Base64 form. Returns false and leaves
     /// `*out` untouched when the input is not a valid payload.
     bool LzmaDecompress64(QString in, QString *out);
 
+    // ---- settings a host makes once ---------------------------------------
+
+    /// TLS configuration of every REST request and every transport of the
+    /// collaboration objects created from now on. Until set, Qt's default
+    /// configuration as it stands when each connection opens.
+    void setSslConfiguration(const QSslConfiguration &configuration);
+    /// The TLS configuration connections opened now use.
+    QSslConfiguration sslConfiguration() const;
+    /// Trusts `certificates` (a school's own certificate authority) in
+    /// addition to those of sslConfiguration().
+    void addCaCertificates(const QList<QSslCertificate> &certificates);
+    /// Trusts the certificates read from the file `path` (PEM by default).
+    /// Returns false, changing nothing, when the file holds none.
+    bool addCaCertificates(const QString &path, QSsl::EncodingFormat format = QSsl::Pem);
+    /// Accepts exactly these certificate errors (kind and certificate both
+    /// match) in every later TLS handshake of every transport: REST, WebSocket
+    /// and both XHR sockets. Adds to the errors accepted before. The handshake
+    /// that reported them has failed already; the next attempt succeeds.
+    /// Nothing is ever accepted otherwise.
+    void ignoreSslErrors(const QList<QSslError> &errors);
+    /// Proxy of every REST request and every transport opened from now on.
+    /// Until set, the application's proxy (or the system's) as before.
+    /// Credentials in `proxy` are offered first.
+    void setProxy(const QNetworkProxy &proxy);
+    /// The proxy set with setProxy(), or QNetworkProxy::DefaultProxy when none was.
+    QNetworkProxy proxy() const;
+
+    /// Default of PresenterCollab::setAutoReconnect() for each collaboration
+    /// object created from now on, so that the first open is covered too (default off).
+    void setAutoReconnect(bool on);
+    /// Default of PresenterCollab::setReconnectDelays() (500, 30000).
+    void setReconnectDelays(int initialMs, int maxMs);
+    /// Default of PresenterCollab::setReconnectLimits() (0, 1800000).
+    void setReconnectLimits(int maxAttempts, int maxTotalMs);
+    /// Default of PresenterCollab::setDeadLinkLimit() (60000).
+    void setDeadLinkLimit(int ms);
+    /// Default of PresenterCollab::setMaxIncomingFrameSize() (8 MiB).
+    void setMaxIncomingFrameSize(qint64 bytes);
+
 Q_SIGNALS:
     /// Emitted once for every completed reply, after its handler has run.
+    /// From the event loop; can arrive inside a blocking call, and inside
+    /// PresenterReply::cancel(), whose aborted request completes at once.
     void requestProcessed();
+    /// A TLS handshake of REST or of any transport of this client's
+    /// collaboration objects was refused for `errors`; `chain` is the peer's
+    /// certificate chain. The connection has failed; to accept exactly these
+    /// errors from now on, pass them to ignoreSslErrors(). From the event
+    /// loop, while the network layer waits for the slot; can arrive inside a
+    /// blocking call. Make no blocking call from its slot.
+    void sslErrors(const QList<QSslError> &errors, const QList<QSslCertificate> &chain);
+    /// A proxy asks for credentials, for REST or any transport, and none are
+    /// known (or it refused those given). Fill `authenticator` in a directly
+    /// connected slot; leaving it empty lets the connection fail with
+    /// Veltro::Error::ProxyAuthenticationRequired. Asked once per proxy:
+    /// the credentials given are remembered for every later connection.
+    /// From the event loop, while the connection waits for the slot; can
+    /// arrive inside a blocking call. Make no blocking call from its slot.
+    void proxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
 
 protected Q_SLOTS:
     /// Handles a finished reply: follows a redirect or runs the request's answer handler.
     void slotRequestFinished(QNetworkReply *reply);
-    /// Sends the keep-alive request.
+    /// Sends the keep-alive request (without waiting for it).
     void onPingTimer();
     /// Logs the certificate chain of a TLS error (diagnosis only).
     void slotSslErrors(QNetworkReply *reply, QList<QSslError> errors);
@@ -149,7 +349,7 @@ protected:
 
     /// One text part of the upload body followed by its delimiter.
     QString addMultipartValue(QString name, QString value, bool last);
-    /// Signs in again with the remembered credentials, if any.
+    /// Signs in again with the remembered credentials, if any, and waits.
     void reLogin();
 
     // Answer handlers.
@@ -186,14 +386,38 @@ protected:
 
     /// Test seam: the keep-alive timer (its interval may be shortened).
     QTimer *keepAliveTimer() { return &pingTimer; }
+    /// Test seam: the bound of each request in milliseconds (NETREQUEST_TIMEOUT
+    /// unless shortened), for requests sent from now on.
+    void setRequestBound(int ms) { requestBoundMs = ms; }
 
 private:
+    friend class PresenterReply;
+
+    // How one request ended, for the call it belongs to.
+    struct RequestOutcome
+    {
+        Veltro::Error transport = Veltro::Error::None; // failed below HTTP: refused, timed out, TLS, too large ...
+        QString transportText;
+        bool httpError = false; // the service answered with an error status
+        int status = 0;         // that status
+        QString serviceKey;     // the first error key of such an answer ("error..."), if any
+        bool redirected = false; // a followed redirect: no handler ran
+    };
+    using Continuation = std::function<void(const RequestOutcome &)>;
+
     struct RequestCallbacks
     {
         SuccessHandler success = nullptr;
         FailureHandler failure = nullptr;
-        bool *finished = nullptr; // set by completion so the waiting doRequest knows its reply is done
+        bool *finished = nullptr;     // set by completion so the waiting doRequest knows its reply is done
         QEventLoop *waiter = nullptr; // the event loop of that doRequest, ended by completion
+        PresenterReply *call = nullptr; // the call this request is a step of
+        Continuation then;            // the call's next step
+        QTimer *bound = nullptr;      // aborts the request after requestBoundMs
+        bool timedOut = false;
+        bool cancelled = false;
+        bool registrationSubmit = false; // an OAuth registration submit (read by loginSuccessResponse)
+        QString tlsText;              // the refused handshake's errors
     };
 
     bool isErrorInErrorMsgKeys(const QVariant &response, QString &error);
@@ -201,7 +425,46 @@ private:
     void limitResponseSize(QNetworkReply *reply);
     void commonFailure(const QString &body);
     QUrl serviceUrl(const QString &path) const;
-    void completeRequest(QNetworkReply *reply);
+    void completeRequest(QNetworkReply *reply, const RequestOutcome &outcome);
+    QNetworkReply *sendRequest(const QUrl &url, const QByteArray &body, SuccessHandler success,
+                               FailureHandler failure, bool multipart, PresenterReply *call, Continuation then);
+    RequestOutcome outcomeOf(QNetworkReply *reply, const RequestCallbacks &callbacks, bool tooLarge,
+                             const QByteArray &body) const;
+
+    // Calls: queueing, steps and outcome.
+    PresenterReply *newCall(bool serial, std::function<void(PresenterReply *)> begin);
+    void startCall(PresenterReply *call);
+    void startNextSerial();
+    void step(PresenterReply *call, const QString &path, const QByteArray &body, SuccessHandler success,
+              FailureHandler failure, bool multipart, Continuation then);
+    void finishCall(PresenterReply *call, Veltro::Error error, const QString &text = QString());
+    void failCall(PresenterReply *call, const RequestOutcome &outcome, Veltro::Error error,
+                  const QString &text = QString());
+    void cancelCall(PresenterReply *call);
+    void forgetCall(PresenterReply *call);
+    std::unique_ptr<PresenterReply> waitFor(PresenterReply *call);
+
+    static bool failedRequest(const RequestOutcome &outcome);
+
+    // Steps shared by several calls.
+    void signInStep(PresenterReply *call, const QString &path, const QString &body, bool registration,
+                    Continuation then);
+    void signInOutcome(PresenterReply *call, const RequestOutcome &outcome);
+    void passwordSignIn(PresenterReply *call, const QString &user, const QString &pass, Continuation then);
+    void deviceSignIn(PresenterReply *call, const QString &user, const QString &device, const QString &token,
+                      Continuation then);
+    void oauthSignIn(PresenterReply *call, const QString &provider, const QString &code, const QString &regData,
+                     Continuation then);
+    void tokenOutcome(PresenterReply *call, const RequestOutcome &outcome);
+    void reLoginStep(PresenterReply *call, std::function<void(const RequestOutcome *)> then);
+    void stopStep(PresenterReply *call, Continuation then);
+    void startCollabSession(PresenterReply *call);
+    void openCollab(PresenterReply *call);
+    QString oauthPath(const QString &provider) const;
+    QString callbackUrl(const QString &provider) const;
+    void setOwnError(const QString &text);
+    void lookUpForTeardown(const QString &host);
+    void stopSessionAtTeardown();
 
     static const int PING_TIMER;
     static const int NETREQUEST_TIMEOUT;
@@ -223,6 +486,7 @@ private:
     QList<Veltro::Learner> learners;
     QNetworkAccessManager *networkAccessManager = nullptr;
     Veltro::LowDelayTuner *lowDelay = nullptr; // Qt 5: keeps the manager's requests from waiting on Nagle
+    Veltro::NetworkHub *hub = nullptr;         // TLS, proxy and connection settings; asks the host
     QHash<QNetworkReply *, RequestCallbacks> pendingRequests;
     QPointer<PresenterCollab> collab; // guarded: a host that deletes it anyway must not crash the stop
     QString userId;
@@ -239,6 +503,18 @@ private:
     QString loginUserId;                 // user id of the last sign-in call, for reLogin
     QString uploadBoundary;              // MULTIPART_BOUNDARY unless the file contains it
     bool submittingRegistration = false; // a registration submit is waiting for its answer
+    bool ownError = false;               // lastError is a text of the library's own, not the service's
+    bool registrationAsked = false;      // the last token or sign-in answer asked for a registration
+    bool tokenIssued = false;            // the last token answer issued one
+    bool learnersRead = false;           // the last learner-list answer carried a list
+    bool startingCalls = false;          // startNextSerial() is running
     qint64 maxResponseSize = DEFAULT_MAX_RESPONSE_SIZE;
+    int requestBoundMs = NETREQUEST_TIMEOUT;
+    Veltro::Error lastCode = Veltro::Error::None;
     QByteArray answerBytes;              // the answer being handled, for parseAnswer
+    QList<PresenterReply *> queuedCalls; // waiting their turn, oldest first
+    PresenterReply *runningCall = nullptr; // the queued call whose turn it is
+    QList<PresenterReply *> sideCalls;   // running beside the queue
+    QString lookedUpHost;                // the server's host name and its addresses, for the teardown's stop
+    QStringList serviceAddresses;
 };

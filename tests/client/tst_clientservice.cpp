@@ -1,13 +1,18 @@
-// PresenterClient against the stand-in service: the whole flow, other sign-ins, misbehaving answers, TLS.
+// PresenterClient against the stand-in service: the whole flow, other sign-ins, misbehaving answers, TLS,
+// an authenticating proxy, and a host that goes while its connection is live.
 #include "presenterclient.h"
 #include "presentercollab.h"
+#include "presenterreply.h"
 #include "standin.h"
+#include "tcpproxy.h"
 
-#include <QFile>
+#include <QAuthenticator>
 #include <QJsonArray>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QPointer>
-#include <QSslConfiguration>
+#include <QProcess>
+#include <QSslCertificate>
 #include <QtTest>
 
 class TestClient : public PresenterClient
@@ -53,6 +58,8 @@ private Q_SLOTS:
 
     void initTestCase()
     {
+        qRegisterMetaType<QList<QSslError>>();
+        qRegisterMetaType<QList<QSslCertificate>>();
         shared = StandIn::shared();
         QVERIFY(shared);
         own = StandIn::launch();
@@ -195,22 +202,43 @@ private Q_SLOTS:
     {
         std::unique_ptr<StandIn> secure = StandIn::launch({"--tls"});
         QVERIFY(secure);
+        QList<QSslError> errors;
         {
+            // Refused by default, with the certificate error named, the chain for the host, and
+            // the specified text in getLastError().
             TestClient untrusted(nullptr, secure->server());
-            QVERIFY(!untrusted.checkServer(QString(), QString()));
+            QSignalSpy refused(&untrusted, &PresenterClient::sslErrors);
+            QString reason;
+            PresenterReply *reply = untrusted.requestServerCheck();
+            connect(reply, &PresenterReply::finished, reply, [&] { reason = reply->errorString(); });
+            QTRY_VERIFY(!reason.isEmpty());
+            QVERIFY2(reason.startsWith("certificate error: "), qPrintable(reason));
             QCOMPARE(untrusted.getLastError(), "SSLRootCertificateMissing");
+            QCOMPARE(refused.count(), 1);
+            errors = refused.first().at(0).value<QList<QSslError>>();
+            QVERIFY(!errors.isEmpty() && !refused.first().at(1).value<QList<QSslCertificate>>().isEmpty());
+
+            // Accepted, exactly these errors let every later handshake through.
+            untrusted.ignoreSslErrors(errors);
+            QVERIFY(untrusted.checkServer(QString(), QString()));
+            QCOMPARE(untrusted.lastErrorCode(), Veltro::Error::None);
+            QVERIFY(untrusted.getLastError().isNull());
+            QCOMPARE(refused.count(), 1); // accepted errors are not reported again
+        }
+        {
+            // ... and no other server's certificate.
+            std::unique_ptr<StandIn> other = StandIn::launch({"--tls"});
+            QVERIFY(other);
+            TestClient elsewhere(nullptr, other->server());
+            elsewhere.ignoreSslErrors(errors);
+            QVERIFY(!elsewhere.checkServer(QString(), QString()));
+            QCOMPARE(elsewhere.lastErrorCode(), Veltro::Error::Tls);
         }
 
-        const QSslConfiguration saved = QSslConfiguration::defaultConfiguration();
-        QSslConfiguration trusting = saved;
-        QFile ca(secure->info().value("caFile").toString());
-        QVERIFY(ca.open(QIODevice::ReadOnly));
-        trusting.addCaCertificates(QSslCertificate::fromData(ca.readAll(), QSsl::Pem));
-        QSslConfiguration::setDefaultConfiguration(trusting);
-        auto restore = qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(saved); });
-
-        // The service offers HTTP/2 but answers it 505: the client keeps to HTTP/1.1.
+        // The school's authority added in one call: trusted, nothing accepted.
         TestClient trusted(nullptr, secure->server());
+        QVERIFY(trusted.addCaCertificates(secure->info().value("caFile").toString()));
+        // The service offers HTTP/2 but answers it 505: the client keeps to HTTP/1.1.
         QVERIFY(trusted.checkServer(QString(), QString()));
         QVERIFY(trusted.doLogin("teacher", "veltro"));
         QVERIFY(trusted.getLastError().isNull());
@@ -220,6 +248,83 @@ private Q_SLOTS:
         QVERIFY(secure->setSwitches({{"redirect", toPlain}}));
         QVERIFY(trusted.checkServer(QString(), QString())); // its body is JSON
         QCOMPARE(trusted.getServer(), secure->server());
+    }
+
+    void proxyCredentials()
+    {
+        TcpProxy gate(0);
+        gate.requireCredentials("school", "pass word");
+        QNetworkProxy proxy(QNetworkProxy::HttpProxy, "127.0.0.1", gate.port());
+        proxy.setCapabilities(QNetworkProxy::TunnelingCapability); // CONNECT, for plain HTTP too
+        {
+            // Nobody gives credentials: the proxy's reason, not a timeout.
+            TestClient client(nullptr, shared->server());
+            client.setProxy(proxy);
+            QVERIFY(!client.checkServer(QString(), QString()));
+            QCOMPARE(client.lastErrorCode(), Veltro::Error::ProxyAuthenticationRequired);
+        }
+        // Asked once; the answer serves every later request.
+        TestClient client(nullptr, shared->server());
+        client.setProxy(proxy);
+        int asked = 0;
+        connect(&client, &PresenterClient::proxyAuthenticationRequired, this,
+                [&](const QNetworkProxy &, QAuthenticator *authenticator) {
+                    ++asked;
+                    authenticator->setUser("school");
+                    authenticator->setPassword("pass word");
+                });
+        QVERIFY(client.checkServer(QString(), QString()));
+        QVERIFY(client.doLogin("teacher", "veltro"));
+        QCOMPARE(client.doGetUserName(), "teacher");
+        QCOMPARE(asked, 1);
+        QCOMPARE(gate.connectTarget(), QUrl(shared->server()).authority().toLatin1());
+    }
+
+    // The connection defaults set on the client reach each collaboration object it creates, before its
+    // first open: a link silent for 300 ms is dead, and reopened after at most 100 ms.
+    void connectionDefaults()
+    {
+        TestClient client(nullptr, shared->server());
+        client.setDeadLinkLimit(300);
+        client.setAutoReconnect(true);
+        client.setReconnectDelays(50, 100);
+        PresenterCollab *collab = nullptr;
+        QVERIFY(client.doLogin("teacher", "veltro") && client.doStartSession() && client.startWebsocket(&collab));
+        QSignalSpy reconnecting(collab, &PresenterCollab::reconnecting);
+        QTRY_VERIFY_WITH_TIMEOUT(!reconnecting.isEmpty(), 15000);
+        QVERIFY(reconnecting.first().at(1).toInt() <= 100);
+    }
+
+    // A host whose client is a child of its application object quits with the connection up: it exits
+    // at once, no event loop runs in the teardown, and the session is stopped.
+    void quitWithLiveConnection()
+    {
+        QProcess host;
+        host.start(QStringLiteral(VELTRO_QUITHOST), {shared->server()});
+        QVERIFY(host.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(host.canReadLine() || host.state() == QProcess::NotRunning, 30000);
+        const QString code = QString::fromLatin1(host.readLine()).trimmed();
+        QCOMPARE(code.size(), 6);
+        QTRY_VERIFY_WITH_TIMEOUT(host.state() == QProcess::NotRunning, 5000);
+        const QByteArray printed = host.readAllStandardError();
+        QVERIFY2(host.exitStatus() == QProcess::NormalExit && host.exitCode() == 0, printed.constData());
+        QVERIFY2(!printed.contains("QEventLoop"), printed.constData());
+        QVERIFY(shared->control("GET", "/sessions/" + code).object().value("stopped").toBool());
+    }
+
+    // A host slot deletes the client while doStopSession waits for the goodbye: a clear result, no crash.
+    void deletedDuringStop()
+    {
+        auto *client = new TestClient(nullptr, shared->server());
+        QPointer<TestClient> alive(client);
+        PresenterCollab *collab = nullptr;
+        QVERIFY(client->doLogin("teacher", "veltro") && client->doStartSession() && client->startWebsocket(&collab));
+        const QString code = client->getSessionCode();
+        QTRY_VERIFY_WITH_TIMEOUT(collab->isConnected(), 15000);
+        connect(collab, &PresenterCollab::connectionClosed, client, &QObject::deleteLater);
+        QVERIFY(!client->doStopSession());
+        QVERIFY(alive.isNull());
+        QTRY_VERIFY(shared->control("GET", "/sessions/" + code).object().value("stopped").toBool());
     }
 
 private:

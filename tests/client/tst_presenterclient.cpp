@@ -2,6 +2,7 @@
 // order of replies matter.
 #include "presenterclient.h"
 #include "presentercollab.h"
+#include "presenterreply.h"
 #include "testdata.h"
 
 #include <QPointer>
@@ -94,6 +95,92 @@ private:
     QHash<QTcpSocket *, QByteArray> buffers;
 };
 
+// Every operation, in its two forms, with the request whose answer decides
+// it and what must exist before it.
+enum Need { Nothing, SignedIn, Created, Live };
+struct Operation
+{
+    const char *name;
+    QByteArray path;
+    Need need;
+    std::function<PresenterReply *(PresenterClient &)> start;
+    std::function<bool(PresenterClient &)> block; // true: the blocking form's success value
+};
+const QList<Operation> &operations()
+{
+    static const QList<Operation> ops{
+        {"server check", "/quorvane", Nothing, [](PresenterClient &c) { return c.requestServerCheck(); },
+         [](PresenterClient &c) { return c.checkServer({}, {}); }},
+        {"password sign-in", "/quorvane/login/submit", Nothing, [](PresenterClient &c) { return c.login("t", "pw"); },
+         [](PresenterClient &c) { return c.doLogin("t", "pw"); }},
+        {"device sign-in", "/quorvane/login/submit", Nothing,
+         [](PresenterClient &c) { return c.login("t", "dev", "tok"); },
+         [](PresenterClient &c) { return c.doLogin("t", "dev", "tok"); }},
+        {"OAuth sign-in", "/quorvane/login/oauth/brightid/callback", Nothing,
+         [](PresenterClient &c) { return c.loginWithOAuth("brightid", "c"); },
+         [](PresenterClient &c) {
+             QString reg;
+             return c.doLoginWithOAuth("brightid", "c", reg);
+         }},
+        {"access token", "/quorvane/login/submit", Nothing,
+         [](PresenterClient &c) { return c.requestAccessToken("t", "pw", "dev", "Desk"); },
+         [](PresenterClient &c) { return !c.doGetAccessToken("t", "pw", "dev", "Desk").isEmpty(); }},
+        {"OAuth access token", "/quorvane/login/oauth/brightid/callback", Nothing,
+         [](PresenterClient &c) { return c.requestOAuthAccessToken("brightid", "c", "dev", "Desk"); },
+         [](PresenterClient &c) {
+             QString reg;
+             return !c.doGetOAuthAccessToken("brightid", "c", "dev", "Desk", reg).isEmpty();
+         }},
+        {"sign-out", "/quorvane/login/logout", SignedIn, [](PresenterClient &c) { return c.logout(); },
+         [](PresenterClient &c) { return c.doLogout(); }},
+        {"user name", "/quorvane/login/user", Nothing, [](PresenterClient &c) { return c.requestUserName(); },
+         [](PresenterClient &c) { return !c.doGetUserName().isEmpty(); }},
+        {"session create", "/quorvane/session/create", SignedIn, [](PresenterClient &c) { return c.startSession(); },
+         [](PresenterClient &c) { return c.doStartSession(); }},
+        {"session start", "/quorvane/session/start", Created, [](PresenterClient &c) { return c.startCollab(); },
+         [](PresenterClient &c) { return c.startWebsocket(nullptr); }},
+        {"learners", "/quorvane/session/getusers", Live, [](PresenterClient &c) { return c.requestLearners(); },
+         [](PresenterClient &c) { return c.doGetLearners(); }},
+        {"session stop", "/quorvane/session/stop", Live, [](PresenterClient &c) { return c.stopSession(); },
+         [](PresenterClient &c) { return c.doStopSession(); }},
+        {"upload", "/quorvane/resource/uploadResourceFile", Nothing,
+         [](PresenterClient &c) { return c.uploadResource("f.txt", "x"); },
+         [](PresenterClient &c) {
+             QString id, path;
+             return c.doUploadResource("f.txt", "x", &id, &path);
+         }},
+    };
+    return ops;
+}
+enum Outcome { Success, ErrorKey, RefusedSignIn, TimedOut, TooLarge, Cancel, ClientDeleted, NoSession };
+
+// What the fake answers in the outcomes table; `decisive`: the operation's own request.
+QByteArray outcomeAnswer(Outcome outcome, const QByteArray &path, bool decisive)
+{
+    switch (outcome) {
+    case ErrorKey:
+        if (decisive)
+            return answer(409, R"({"errorMsgKeys":["error.denied"]})");
+        break;
+    case RefusedSignIn:
+        return answer(200, path == "/quorvane/login/user" ? QByteArray(R"({"data":{"userLoginId":""}})")
+                                                          : QByteArray(R"({"infoMsgKeys":["error.login.failed"]})"));
+    case TimedOut:
+    case Cancel:
+    case ClientDeleted:
+        if (decisive)
+            return QByteArray(); // never answered
+        break;
+    case TooLarge:
+        if (decisive)
+            return answer(200, R"({"pad":")" + QByteArray(4096, 'p') + R"("})");
+        break;
+    default:
+        break;
+    }
+    return answer(200, universal, path == "/quorvane/login/submit" ? "Set-Cookie: QSESSION=abc; Path=/\r\n" : "");
+}
+
 // TCP_NODELAY of a connection of this process: by descriptor, or by the
 // local port of the one that has it; -1 where there is none.
 int noDelay(qintptr fd)
@@ -125,12 +212,21 @@ public:
     using PresenterClient::PresenterClient;
     using PresenterClient::keepAliveTimer;
     using PresenterClient::onPingTimer;
+    using PresenterClient::setRequestBound;
     // A blocking request of its own whose answer lands in the session code.
     void nestedRequest()
     {
         doRequest(true, QUrl(getServer() + "/nested"), QStringLiteral("{}"), &TestClient::sessionSuccessResponse);
     }
 };
+
+// Brings a client to what an operation needs, by the blocking calls.
+void setUp(PresenterClient *c, Need need)
+{
+    QVERIFY(need < SignedIn || c->doLogin("teacher", "pw"));
+    QVERIFY(need < Created || c->doStartSession());
+    QVERIFY(need < Live || c->startWebsocket(nullptr));
+}
 
 class tst_PresenterClient : public QObject
 {
@@ -255,6 +351,7 @@ private Q_SLOTS:
         QString registration;
         QVERIFY(!client.doLoginWithOAuth("brightid", "c", registration));
         QCOMPARE(registration, handed);
+        QCOMPARE(client.lastErrorCode(), Veltro::Error::RegistrationRequired);
         QVERIFY(client.doLoginWithOAuth("brightid", "c", registration));
         QCOMPARE(fake.requests.last().path, QByteArray("/quorvane/register/oauth/submit"));
         QCOMPARE(fake.requests.last().body, submitted);
@@ -301,6 +398,146 @@ private Q_SLOTS:
         QVERIFY(client.doLogin("teacher", "pw"));
         QCOMPARE(fake.paths().value(1), outerFirst ? "/nested" : "/quorvane/login/keepSessionAlive");
         QCOMPARE(client.getSessionCode(), outerFirst ? "777" : QString());
+    }
+
+    // Every operation against every way it can end: the typed code, the
+    // text, getLastError(), one finished() from the event loop, and the
+    // blocking form reporting alike (or surviving its client's deletion).
+    void outcomes_data();
+    void outcomes()
+    {
+        QFETCH(int, op);
+        QFETCH(int, outcome);
+        QFETCH(Veltro::Error, code);
+        QFETCH(QString, text); // errorString() begins with it
+        QFETCH(QString, lastError);
+        const Operation &o = operations().at(op);
+        FakeService fake;
+        bool testing = false;
+        QPointer<PresenterClient> deleteOnRequest;
+        fake.handler = [&](const Request &r, QTcpSocket *) -> QByteArray {
+            const bool decisive = testing && r.path == o.path;
+            if (decisive && deleteOnRequest)
+                deleteOnRequest->deleteLater(); // a host slot deleting the client during the wait
+            return outcomeAnswer(testing ? Outcome(outcome) : Success, r.path, decisive);
+        };
+        auto prepare = [&](TestClient *c) {
+            testing = false;
+            if (outcome != NoSession)
+                setUp(c, o.need);
+            fake.requests.clear();
+            testing = true;
+            c->setRequestBound(outcome == TimedOut ? 200 : 10000);
+            c->setMaxResponseSize(outcome == TooLarge ? 1024 : 4096);
+        };
+
+        auto *client = new TestClient(nullptr, fake.url());
+        prepare(client);
+        PresenterReply *reply = o.start(*client);
+        QPointer<PresenterReply> alive(reply);
+        QSignalSpy finished(reply, &PresenterReply::finished);
+        Veltro::Error got = Veltro::Error::None;
+        QString gotText, gotLastError;
+        connect(reply, &PresenterReply::finished, reply, [&] {
+            QVERIFY(reply->isFinished());
+            got = reply->error();
+            gotText = reply->errorString();
+            gotLastError = reply->lastErrorText();
+        });
+        QCOMPARE(finished.count(), 0); // never inside the call
+        if (outcome == Cancel || outcome == ClientDeleted) {
+            QTRY_VERIFY(fake.paths().contains(QString::fromLatin1(o.path)));
+            if (outcome == Cancel)
+                reply->cancel();
+            else
+                delete client;
+            QCOMPARE(finished.count(), 0);
+        }
+        QTRY_VERIFY(alive.isNull()); // gone after finished(), whoever owned it
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(got, code);
+        QVERIFY2(gotText.startsWith(text) && gotText.isEmpty() == (code == Veltro::Error::None), qPrintable(gotText));
+        if (outcome != ClientDeleted) {
+            QCOMPARE(gotLastError, lastError);
+            delete client;
+        } else if (o.need == Live) {
+            // Gone with a live session: the stop went out, with the sign-in's cookie.
+            QTRY_COMPARE(fake.last("/quorvane/session/stop").headers.value("cookie"), QByteArray("QSESSION=abc"));
+        }
+
+        if (outcome == Cancel)
+            return;
+        auto *blocking = new TestClient(nullptr, fake.url());
+        QPointer<PresenterClient> guard(blocking);
+        prepare(blocking);
+        if (outcome == ClientDeleted)
+            deleteOnRequest = blocking;
+        const bool ok = o.block(*blocking);
+        if (outcome == ClientDeleted) {
+            QVERIFY(guard.isNull() && !ok);
+            return;
+        }
+        QCOMPARE(blocking->lastErrorCode(), code);
+        QCOMPARE(blocking->getLastError(), lastError);
+        delete blocking;
+    }
+
+    // Sign-in and session calls wait their turn; learner list and upload go
+    // at once and end as they are answered; a queued call cancelled goes unsent.
+    void callsAtOnce()
+    {
+        FakeService fake;
+        bool hold = false;
+        QStringList events;
+        struct Held { QPointer<QTcpSocket> socket; QByteArray path; };
+        QList<Held> held;
+        fake.handler = [&](const Request &r, QTcpSocket *s) -> QByteArray {
+            if (!hold)
+                return answer(200, universal);
+            events << QStringLiteral("sent ") + QString::fromLatin1(r.path);
+            held.append({s, r.path});
+            return QByteArray();
+        };
+        auto answerHeld = [&](const QByteArray &path) {
+            for (Held &h : held)
+                if (h.path == path && h.socket) {
+                    h.socket->write(answer(200, universal));
+                    h.socket = nullptr;
+                    return;
+                }
+        };
+        TestClient client(nullptr, fake.url());
+        QVERIFY(client.doLogin("teacher", "pw") && client.doStartSession() && client.startWebsocket(nullptr));
+        hold = true;
+        auto track = [&](PresenterReply *r, const char *name) {
+            connect(r, &PresenterReply::finished, r, [&events, r, name] {
+                events << QString::fromLatin1(name) + (r->error() == Veltro::Error::None ? " done" : " cancelled");
+            });
+            return r;
+        };
+        track(client.requestUserName(), "name");
+        PresenterReply *stop = track(client.stopSession(), "stop");
+        track(client.requestUserName(), "name again");
+        track(client.requestLearners(), "learners");
+        track(client.uploadResource("a.txt", "a"), "upload");
+        QTRY_COMPARE(events.size(), 3);
+        std::sort(events.begin(), events.end());
+        QCOMPARE(events, QStringList({"sent /quorvane/login/user", "sent /quorvane/resource/uploadResourceFile",
+                                      "sent /quorvane/session/getusers"}));
+        events.clear();
+        stop->cancel();
+        QTRY_COMPARE(events, QStringList({"stop cancelled"}));
+        for (const char *path : {"/quorvane/resource/uploadResourceFile", "/quorvane/session/getusers",
+                                 "/quorvane/login/user"}) {
+            const int before = events.size();
+            answerHeld(path);
+            QTRY_VERIFY(events.size() > before);
+        }
+        QTRY_COMPARE(events.size(), 5);
+        answerHeld("/quorvane/login/user");
+        QTRY_COMPARE(events, QStringList({"stop cancelled", "upload done", "learners done", "name done",
+                                          "sent /quorvane/login/user", "name again done"}));
+        QVERIFY(!client.getSessionToken().isNull()); // the cancelled stop was never sent
     }
 
     // Qt 5 sends a request's body in a write of its own, held back by Nagle's
@@ -367,7 +604,15 @@ private Q_SLOTS:
         QVERIFY(client.doLogout() && !client.doGetLearners() && !client.doStopSession());
         QCOMPARE(fake.requests.size(), 0);
 
+        // A blocking call from a requestProcessed() slot waits its turn behind the sign-in, and returns.
+        QString nested;
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = connect(&client, &PresenterClient::requestProcessed, &client, [&, once] {
+            QObject::disconnect(*once);
+            nested = client.doGetUserName();
+        });
         QVERIFY(client.doLogin("teacher", "pw"));
+        QCOMPARE(nested, "teacher");
         QVERIFY(client.doStartSession());
         QCOMPARE(client.getSessionCode(), "123456");
         QVERIFY(!client.doStopSession()); // created, not started
@@ -400,17 +645,20 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("requests");
         QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("retried"); // getLastError() after a retry against a mended service
         auto row = [](const char *name, const char *failing, int status, const char *body, int requests,
-                      const char *error) {
-            QTest::newRow(name) << QByteArray(failing) << status << QByteArray(body) << requests << QString(error);
+                      const char *error, const char *retried) {
+            QTest::newRow(name) << QByteArray(failing) << status << QByteArray(body) << requests << QString(error)
+                                << QString(retried);
         };
-        row("no user", "/quorvane/login/user", 200, R"({"data":{}})", 1, "");
+        row("no user", "/quorvane/login/user", 200, R"({"data":{}})", 1, "", nullptr);
+        // The library's own texts go when the next call starts; the service's key stays.
         row("no collab URL", "/quorvane/session/getcollabserverurl", 200, R"({"data":{}})", 3,
-            "CollabServerUrlMissing");
+            "CollabServerUrlMissing", nullptr);
         row("start refused with key", "/quorvane/session/start", 409, R"({"errorMsgKeys":["error.closed"]})", 5,
-            "error.closed");
+            "error.closed", "error.closed");
         // No key, no token: nothing to open a connection on.
-        row("start refused without key", "/quorvane/session/start", 500, "{}", 5, "SessionTokenMissing");
+        row("start refused without key", "/quorvane/session/start", 500, "{}", 5, "SessionTokenMissing", nullptr);
     }
     void startRefusals()
     {
@@ -419,6 +667,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(int, requests);
         QFETCH(QString, error);
+        QFETCH(QString, retried);
         FakeService fake;
         fake.handler = [&](const Request &r, QTcpSocket *) {
             return r.path == failing ? answer(status, body) : answer(200, universal);
@@ -431,6 +680,11 @@ private Q_SLOTS:
         QCOMPARE(fake.requests.size(), requests);
         QVERIFY(!collab && client.findChildren<PresenterCollab *>().isEmpty());
         QCOMPARE(client.getLastError(), error);
+        if (!created)
+            return;
+        failing.clear();
+        QCOMPARE(client.startWebsocket(&collab), retried.isNull());
+        QCOMPARE(client.getLastError(), retried);
     }
 
     void upload_data()
@@ -541,6 +795,41 @@ void tst_PresenterClient::requestBodies_data()
 
 // Each reply is sent, then the connection closed. (Decoding gzip is a flow
 // case of the stand-in test; only the header's exact spelling needs the fake.)
+void tst_PresenterClient::outcomes_data()
+{
+    QTest::addColumn<int>("op");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<Veltro::Error>("code");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("lastError");
+    using E = Veltro::Error;
+    const char *names[] = {"success", "error key", "refused sign-in", "timeout", "too large", "cancel",
+                           "client deleted", "no session"};
+    for (int i = 0; i < operations().size(); ++i) {
+        const Operation &o = operations().at(i);
+        auto row = [&](Outcome out, E code, const char *text, const char *lastError = nullptr) {
+            QTest::addRow("%s, %s", o.name, names[out]) << i << int(out) << code << QString(text) << QString(lastError);
+        };
+        const bool token = QByteArray(o.name).contains("token");
+        const bool signIn = o.path == "/quorvane/login/submit" || o.path.contains("oauth");
+        // The specified failure handlers keep the service's key; the token requests have none.
+        const bool keyKept = (signIn && !token) || o.path.startsWith("/quorvane/session/create")
+                             || o.path == "/quorvane/session/start";
+        row(Success, E::None, nullptr);
+        row(ErrorKey, signIn ? E::SignInRefused : E::Service, "error.denied", keyKept ? "error.denied" : nullptr);
+        if (signIn)
+            row(RefusedSignIn, E::SignInRefused, token ? "no device access token" : "sign-in refused");
+        if (o.path == "/quorvane/login/user" || o.path == "/quorvane/session/create")
+            row(RefusedSignIn, E::NotSignedIn, "not signed in");
+        row(TimedOut, E::Timeout, "timed out", o.path == "/quorvane/session/start" ? "SessionTokenMissing" : nullptr);
+        row(TooLarge, E::ResponseTooLarge, "the answer is larger", "ResponseTooLarge");
+        row(Cancel, E::Cancelled, "cancelled");
+        row(ClientDeleted, E::Cancelled, "cancelled: the client was deleted");
+        if (o.need == Live)
+            row(NoSession, E::SessionMissing, "no session");
+    }
+}
+
 void tst_PresenterClient::answerSize_data()
 {
     QTest::addColumn<QByteArray>("reply");

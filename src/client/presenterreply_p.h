@@ -1,0 +1,55 @@
+// Private side of PresenterReply: the state of one call of PresenterClient
+// (which queue it is in, the request it waits for, how to go on) and its
+// outcome. Not installed.
+#pragma once
+
+#include "presenterreply.h"
+
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+class QNetworkReply;
+
+class PresenterReplyPrivate
+{
+public:
+    static PresenterReplyPrivate *get(PresenterReply *r) { return r->d.get(); }
+
+    explicit PresenterReplyPrivate(PresenterReply *q) : q(q) {}
+
+    /// Ends the call with `error` (None for success). finished() follows from
+    /// the event loop; the reply is then deleted unless the host keeps it.
+    void complete(Veltro::Error error, const QString &text, const QString &lastError);
+    /// Emits finished() now (from the event loop) and lets the reply go when
+    /// nobody keeps it.
+    void emitFinished();
+
+    PresenterReply *q;
+    PresenterClient *client = nullptr; // null once the call has ended or the client went
+    bool serial = false;               // waits its turn in the client's queue
+    bool started = false;
+    bool cancelRequested = false;
+    bool completed = false;            // outcome set, finished() on its way
+    bool emitted = false;              // finished() has been emitted
+    bool autoDelete = true;
+    bool orphan = false;               // its client was deleted: it goes after finished()
+
+    std::function<void(PresenterReply *)> begin; // the call's first step, run when its turn comes
+    QNetworkReply *request = nullptr;  // the request it waits for, if any
+    std::function<void()> stopWaiting; // ends a wait that is not a request (the goodbye)
+
+    Veltro::Error error = Veltro::Error::None;
+    QString errorString;
+    QString lastErrorText;
+
+    QString sessionCode;
+    QString userName;
+    QString accessToken;
+    QList<Veltro::Learner> learners;
+    QString resourceId;
+    QString downloadPath;
+    QString registrationData;
+    QPointer<PresenterCollab> collab;
+};
