@@ -10,19 +10,21 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonArray>
-#include <QLoggingCategory>
 #include <QSet>
 #include <QTextStream>
 
 #include <cstdio>
 
-#include "benchsim.h"
 #include "learner.h"
+#include "measure.h"
 #include "presenterclient.h"
 #include "presentercollab.h"
 #include "questionbase.h"
+#include "standin.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -54,7 +56,7 @@ int fail(const QString &why)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false"));
+    quietLibraryLogging();
     QCommandLineParser parser;
     parser.addOptions({{QStringLiteral("learners"), QStringLiteral("Simulated learners."), QStringLiteral("N"),
                         QStringLiteral("10")},
@@ -70,10 +72,9 @@ int main(int argc, char **argv)
     const QString transport = parser.value(QStringLiteral("transport"));
     const int timeoutMs = parser.value(QStringLiteral("timeout")).toInt() * 1000;
 
-    auto sim = BenchSim::launch(QStringLiteral(VELTRO_NODE), QStringLiteral(VELTRO_SOURCE_DIR "/sim/server.js"),
-                                {QStringLiteral("--learners"), QString::number(n), QStringLiteral("--transports"),
-                                 transport, QStringLiteral("--answer-delay"), parser.value(QStringLiteral("answer-delay")),
-                                 QStringLiteral("--shape"), QStringLiteral("random")});
+    auto sim = StandIn::launch({QStringLiteral("--learners"), QString::number(n), QStringLiteral("--transports"),
+                                transport, QStringLiteral("--answer-delay"), parser.value(QStringLiteral("answer-delay")),
+                                QStringLiteral("--shape"), QStringLiteral("random")});
     if (!sim)
         return fail(QStringLiteral("the stand-in service did not start"));
 
@@ -148,9 +149,7 @@ int main(int argc, char **argv)
     client.doGetLearners();
     int recordsRead = 0;
     for (const Veltro::Learner &l : client.getLearners()) {
-        const QJsonArray recs = sim->control("GET", QStringLiteral("/records?token=") + l.userToken)
-                                    .object().value(QStringLiteral("records")).toArray();
-        for (const QJsonValue &r : recs) {
+        for (const QJsonValue &r : sim->records(l.userToken)) {
             const QJsonObject o = r.toObject();
             if (o.value(QStringLiteral("type")).toString() == QLatin1String("questionStart")) {
                 lastSend = qMax(lastSend, qint64(o.value(QStringLiteral("time")).toDouble()));

@@ -9,14 +9,15 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QLoggingCategory>
 #include <QMap>
 #include <QTextStream>
 
-#include "benchsim.h"
 #include "collaborationmessagehandler.h"
+#include "measure.h"
 #include "presenterclient.h"
 #include "presentercollab.h"
+#include "standin.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ QString shapeOf(const QString &frame, QString *type)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false"));
+    quietLibraryLogging();
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("seconds"), QStringLiteral("Feeding time per shape."), QStringLiteral("S"),
                       QStringLiteral("2")});
@@ -72,7 +73,7 @@ int main(int argc, char **argv)
     QTextStream out(stdout);
 
     // 1. Record real device frames.
-    auto sim = BenchSim::launch(QStringLiteral(VELTRO_NODE), QStringLiteral(VELTRO_SOURCE_DIR "/sim/server.js"), {});
+    auto sim = StandIn::launch();
     if (!sim) {
         out << "the stand-in service did not start\n";
         return 1;
@@ -92,12 +93,9 @@ int main(int argc, char **argv)
     }
     const int perShape = 8;
     for (const char *shape : {"base64", "list", "text"}) {
-        const QJsonObject body{{QStringLiteral("sessionCode"), client.getSessionCode()},
-                               {QStringLiteral("count"), perShape},
-                               {QStringLiteral("transport"), QStringLiteral("websocket")},
-                               {QStringLiteral("shape"), QLatin1String(shape)},
-                               {QStringLiteral("answerDelay"), QJsonArray{0, 20}}};
-        if (sim->control("POST", QStringLiteral("/learners"), body).isNull()) {
+        const QJsonObject extra{{QStringLiteral("shape"), QLatin1String(shape)},
+                                {QStringLiteral("answerDelay"), QJsonArray{0, 20}}};
+        if (sim->addLearners(client.getSessionCode(), perShape, QStringLiteral("websocket"), extra).isEmpty()) {
             out << "the stand-in service added no learners\n";
             return 1;
         }

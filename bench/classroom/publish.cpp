@@ -19,22 +19,21 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QTextStream>
 
 #include <algorithm>
 #include <limits>
 
-#include <time.h>
-
-#include "benchsim.h"
 #include "lzmacodec.h"
 #include "lzmacodec_p.h"
+#include "measure.h"
 #include "presentercollab.h"
 #include "presentercollab_p.h"
 #include "questiontext.h"
 #include "sockjsconnector.h"
+#include "standin.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -48,15 +47,6 @@ QTextStream &out()
 }
 
 double ms(qint64 ns) { return ns / 1e6; }
-
-// CPU time of the calling thread: what the host's thread itself spends,
-// whatever else runs meanwhile on a busy machine.
-qint64 threadCpuNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
 
 // Turns the event loop until `done` holds (at most `ms`), waking on each event
 // rather than on a timer, so a result delivered back is seen at once.
@@ -72,13 +62,7 @@ bool spinUntil(int ms, F done)
     return done();
 }
 
-double median(QList<qint64> v)
-{
-    if (v.isEmpty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return ms(v.at(v.size() / 2));
-}
+double median(const QList<qint64> &v) { return ms(qint64(percentile(v, 0.5))); }
 
 double longest(const QList<qint64> &v) { return v.isEmpty() ? 0 : ms(*std::max_element(v.begin(), v.end())); }
 
@@ -297,7 +281,7 @@ EchoRun echoRounds(const QString &echoUrl, int threshold, int rounds)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false"));
+    quietLibraryLogging();
     QCommandLineParser parser;
     parser.addOptions({{QStringLiteral("rounds"), QStringLiteral("Rounds over the echo endpoint."),
                         QStringLiteral("N"), QStringLiteral("10")}});
@@ -307,12 +291,12 @@ int main(int argc, char **argv)
 
     thresholdTable();
 
-    auto sim = BenchSim::launch(QStringLiteral(VELTRO_NODE), QStringLiteral(VELTRO_SOURCE_DIR "/sim/server.js"), {});
+    auto sim = StandIn::launch();
     if (!sim) {
         QTextStream(stderr) << "veltro-bench-publish: the stand-in service did not start\n";
         return 1;
     }
-    const QString echo = sim->control("GET", QStringLiteral("/info")).object().value(QStringLiteral("echo")).toString();
+    const QString echo = sim->echoUrl();
     const EchoRun before = echoRounds(echo, CALLER, rounds);
     const EchoRun now = echoRounds(echo, PresenterCollabPrivate::DEFAULT_BACKGROUND_THRESHOLD, rounds);
 

@@ -6,6 +6,8 @@
 // time divided by each peer's. Never a test: absolute times vary by machine.
 #include "lzmacodec.h"
 #include "lzmacodec_p.h"
+#include "measure.h"
+#include "testsupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -18,8 +20,6 @@
 #include <LzmaDec.h>
 #include <LzmaEnc.h>
 
-#include <algorithm>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -82,9 +82,7 @@ bool sdkDecode(const QByteArray &in, std::vector<Byte> *out)
 
 double threadCpuUs()
 {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e6 + double(ts.tv_nsec) / 1e3;
+    return double(threadCpuNs()) / 1e3;
 }
 
 // Per-call CPU time (µs) of several coders on one job. CPU time of this
@@ -108,10 +106,8 @@ std::vector<double> timeUs(const std::vector<std::function<void()>> &fns, int mi
         }
     }
     std::vector<double> medians;
-    for (std::vector<double> &s : samples) {
-        std::sort(s.begin(), s.end());
-        medians.push_back(s[2]);
-    }
+    for (const std::vector<double> &s : samples)
+        medians.push_back(percentile(s, 0.5));
     return medians;
 }
 
@@ -237,7 +233,8 @@ int main(int argc, char **argv)
         file.write(QJsonDocument(list).toJson(QJsonDocument::Compact));
         file.close();
         QProcess node;
-        node.start(QStringLiteral(VELTRO_NODE), { QStringLiteral(VELTRO_LZMAJS_BENCH), QStringLiteral(VELTRO_LZMAJS_DIR), file.fileName() });
+        node.start(nodeProgram(), { sourcePath(QStringLiteral("bench/codec/lzmajs_bench.js")),
+                                    sourcePath(QStringLiteral("sim/node_modules/lzma")), file.fileName() });
         if (node.waitForFinished(600000) && node.exitCode() == 0)
             jsResult = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
         else

@@ -9,25 +9,23 @@
 // an optional prepare step (parent) and a run step (child) returning what the
 // library did.
 #include "collaborationmessagehandler.h"
+#include "fakeservice.h"
+#include "fakesockjsserver.h"
 #include "lzmacodec.h"
+#include "measure.h"
 #include "presenterclient.h"
 #include "presentercollab.h"
 #include "sockjsconnector.h"
+#include "testdata.h"
+#include "testsupport.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QEventLoop>
-#include <QTimer>
-#include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
-
-#include <sys/resource.h>
+#include <QTimer>
 
 #include <cstdio>
 #include <functional>
@@ -39,27 +37,15 @@ namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
 
-// The peak resident size of this process image. (Not getrusage(): its
-// maximum carries over from the parent that forked the row's process, whose
-// prepared inputs would mask every smaller peak.)
-double peakRssMiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;   // in kB
-    }
-    return -1;
-}
+// The rows' peer is the SockJS fake; they frame its flood themselves.
+using Flood = FakeSockJSServer::Flood;
+constexpr auto wsFrameHeader = &FakeSockJSServer::wsFrameHeader;
+constexpr auto httpChunk = &FakeSockJSServer::httpChunk;
 
 // CPU time used so far: on a shared machine the wall-clock stall overstates it.
 qint64 cpuMs()
 {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return qint64(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000;
+    return qint64(processCpuSeconds() * 1000);
 }
 
 // Pseudo-random letters: compresses to about three quarters of its size.
@@ -85,21 +71,6 @@ QByteArray busFrame(const QByteArray &type, const QByteArray &data)
 {
     return R"({"type":"rec","address":"S1.presenter","body":{"type":")" + type + R"(","from":"dev-1","data":)"
         + data + "}}";
-}
-
-// The payload bytes as a JSON list of signed byte values.
-QByteArray byteList(const QByteArray &payload)
-{
-    QByteArray out;
-    out.reserve(payload.size() * 5);
-    out += '[';
-    for (int i = 0; i < payload.size(); ++i) {
-        if (i)
-            out += ',';
-        out += QByteArray::number(int(qint8(payload.at(i))));
-    }
-    out += ']';
-    return out;
 }
 
 QByteArray gzipOfZeros(qint64 n)
@@ -155,13 +126,10 @@ QString runFrame(const QString &path)
 // side holds no more than a few MiB whatever it sends.
 QString runRest(const QByteArray &head, qint64 bodySize, const QByteArray &body = QByteArray())
 {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
+    FakeService service;
     const QByteArray chunk = body.isEmpty() ? QByteArray(int(MiB), 'x') : QByteArray();
-    QObject::connect(&server, &QTcpServer::newConnection, [&] {
-        QTcpSocket *s = server.nextPendingConnection();
+    service.handler = [&](const FakeService::Request &, QTcpSocket *s) {
         auto sent = std::make_shared<qint64>(0);
-        auto request = std::make_shared<QByteArray>();
         auto pump = [s, sent, bodySize, chunk] {
             while (*sent < bodySize && s->bytesToWrite() < 4 * MiB) {
                 const qint64 n = qMin<qint64>(chunk.size(), bodySize - *sent);
@@ -171,128 +139,27 @@ QString runRest(const QByteArray &head, qint64 bodySize, const QByteArray &body 
             if (*sent >= bodySize && s->bytesToWrite() == 0)
                 s->disconnectFromHost();
         };
-        QObject::connect(s, &QTcpSocket::readyRead, [s, request, head, body, pump] {
-            *request += s->readAll();
-            if (!request->contains("\r\n\r\n") || request->isEmpty())
-                return;
-            request->clear();
-            s->write(head);
-            if (!body.isEmpty())
-                s->write(body);
-            pump();
-        });
-        QObject::connect(s, &QTcpSocket::bytesWritten, pump);
-    });
-    PresenterClient client(nullptr, QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()));
+        QObject::connect(s, &QTcpSocket::bytesWritten, s, pump);
+        s->write(head);
+        if (!body.isEmpty())
+            s->write(body);
+        pump();
+        return QByteArray();   // written above
+    };
+    PresenterClient client(nullptr, service.url());
     const QString name = client.doGetUserName();
     return QStringLiteral("user \"%1\", error %2").arg(name.left(20), client.getLastError());
 }
 
-QByteArray wsHeader(int opcode, bool fin, qint64 size)
-{
-    QByteArray h(1, char((fin ? 0x80 : 0) | opcode));
-    const int bytes = size < 126 ? 0 : size < 65536 ? 2 : 8;
-    h += char(bytes == 0 ? size : bytes == 2 ? 126 : 127);
-    for (int i = bytes - 1; i >= 0; --i)
-        h += char((size >> (8 * i)) & 0xff);
-    return h;
-}
-
-QByteArray httpChunk(const QByteArray &data)
-{
-    return QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n";
-}
-
-// A collaboration server for one session, on WebSocket or XHR streaming. Its
-// receive side gets the open frame, then `head`, `count` copies of `chunk`
-// (written as the socket drains, so this side holds little) and `tail`, all
-// framed for the transport; posts are answered, later receive requests held.
-struct CollabPeer
-{
-    QTcpServer server;
-    QByteArray head, chunk, tail;
-    qint64 count = 0;
-    int receiveRequests = 0;
-    std::function<void()> written;   // after the peer handed `head` to its socket
-
-    CollabPeer()
-    {
-        server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&server, &QTcpServer::newConnection, [this] {
-            QTcpSocket *s = server.nextPendingConnection();
-            auto buf = std::make_shared<QByteArray>();
-            QObject::connect(s, &QTcpSocket::readyRead, [this, s, buf] {
-                *buf += s->readAll();
-                while (!s->property("ws").toBool()) {   // a WebSocket's own frames are not read
-                    while (buf->startsWith("\r\n"))   // the receive request's empty body ends in one more
-                        buf->remove(0, 2);
-                    const int end = buf->indexOf("\r\n\r\n");
-                    if (end < 0)
-                        return;
-                    const QByteArray headText = buf->left(end);
-                    qint64 length = 0;
-                    QByteArray key;
-                    for (const QByteArray &line : headText.split('\n')) {
-                        if (line.toLower().startsWith("content-length:"))
-                            length = line.mid(15).trimmed().toLongLong();
-                        if (line.toLower().startsWith("sec-websocket-key:"))
-                            key = line.mid(18).trimmed();
-                    }
-                    if (buf->size() < end + 4 + length)
-                        return;
-                    buf->remove(0, int(end + 4 + length));
-                    answer(s, headText.split(' ').value(1), key);
-                }
-                buf->clear();
-            });
-        });
-    }
-
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/collab").arg(server.serverPort()); }
-
-    void answer(QTcpSocket *s, const QByteArray &path, const QByteArray &key)
-    {
-        if (path.endsWith("/xhr_send")) {
-            s->write("HTTP/1.1 204 No Content\r\n\r\n");
-            return;
-        }
-        if (++receiveRequests > 1)
-            return;
-        QByteArray start;
-        if (path.endsWith("/websocket")) {
-            const QByteArray accept =
-                QCryptographicHash::hash(QByteArray(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11"), QCryptographicHash::Sha1).toBase64();
-            start = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                    "Sec-WebSocket-Accept: " + accept + "\r\n\r\n" + wsHeader(1, true, 1) + "o";
-            s->setProperty("ws", true);
-        } else {
-            start = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + httpChunk(QByteArray(2048, 'h') + "\n")
-                + httpChunk("o\n");
-        }
-        s->write(start + head);
-        if (written)
-            written();
-        auto sent = std::make_shared<qint64>(0);
-        auto pump = [this, s, sent] {
-            while (*sent < count && s->bytesToWrite() < 4 * MiB) {
-                s->write(chunk);
-                if (++*sent == count)
-                    s->write(tail);
-            }
-        };
-        QObject::connect(s, &QTcpSocket::bytesWritten, pump);
-        pump();
-    }
-};
-
 // One collaboration session on `transport` against a peer sending what
 // `setUp` gives it: reports the messages and joins delivered, how it ended,
 // and the longest the event loop went without a turn.
-QString runCollab(const QString &transport, int expected, const std::function<void(CollabPeer &)> &setUp)
+QString runCollab(const QString &transport, int expected, const std::function<void(Flood &)> &setUp)
 {
-    CollabPeer peer;
-    setUp(peer);
-    PresenterCollab collab(nullptr, peer.url(), QStringLiteral("C1"), QStringLiteral("S1"), QStringLiteral("presenter-1"));
+    FakeSockJSServer peer(FakeSockJSServer::WebSocketMode::Open);
+    setUp(peer.flood);
+    PresenterCollab collab(nullptr, peer.url(QStringLiteral("/collab")), QStringLiteral("C1"), QStringLiteral("S1"),
+                           QStringLiteral("presenter-1"));
     auto *connector = collab.findChild<SockJSConnector *>();
     int messages = 0, joins = 0;
     bool closed = false;
@@ -303,7 +170,7 @@ QString runCollab(const QString &transport, int expected, const std::function<vo
     QElapsedTimer sinceTick;
     qint64 longestBlock = 0;
     // The peer shares this thread: the time it takes to hand over its bytes is not the library's.
-    peer.written = [&] { sinceTick.restart(); };
+    peer.flooding = [&] { sinceTick.restart(); };
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] {
         longestBlock = qMax(longestBlock, sinceTick.restart());
@@ -315,12 +182,12 @@ QString runCollab(const QString &transport, int expected, const std::function<vo
     QEventLoop loop;
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, [&] {
-        if ((expected > 0 && messages >= expected) || closed || peer.receiveRequests > 1 || t.elapsed() > 120000)
+        if ((expected > 0 && messages >= expected) || closed || peer.receiveRequests() > 1 || t.elapsed() > 120000)
             loop.quit();
     });
     check.start(5);
     loop.exec();
-    const QString end = closed ? QStringLiteral("connection dropped") : peer.receiveRequests > 1
+    const QString end = closed ? QStringLiteral("connection dropped") : peer.receiveRequests() > 1
         ? QStringLiteral("receive connection opened again") : messages >= expected ? QStringLiteral("delivered")
                                                                               : QStringLiteral("timed out");
     return QStringLiteral("%1 after %2 ms; %3 messages, %4 joins; longest loop block %5 ms")
@@ -407,10 +274,10 @@ QList<Row> rows()
                }};
     out << frameRow(QStringLiteral("bytelist-10M"), QStringLiteral("join, data a list of 10 million byte values"), [] {
         // A valid payload of about 10 million bytes (random letters restore to 13.5 MB).
-        return busFrame("join", byteList(QByteArray::fromBase64(compressed(letters(13500000)))));
+        return busFrame("join", byteListText(QByteArray::fromBase64(compressed(letters(13500000))), true).toLatin1());
     });
     out << frameRow(QStringLiteral("bytelist-17M"), QStringLiteral("join, data a list of 17 million byte values"), [] {
-        return busFrame("join", byteList(letters(17 * 1000 * 1000)));
+        return busFrame("join", byteListText(letters(17 * 1000 * 1000), true).toLatin1());
     });
     out << frameRow(QStringLiteral("lzma-bomb-60MiB"), QStringLiteral("join, 9 KB payload restoring to 60 MiB"),
                     [userJson] { return busFrame("join", '"' + compressed(userJson(60 * MiB)) + '"'); });
@@ -427,29 +294,29 @@ QList<Row> rows()
     // The live connection: frames over the bound, frames just under it, a burst.
     const qint64 cap = SockJSConnector::DEFAULT_MAX_FRAME_SIZE;
     auto transportRow = [](const QString &name, const QString &input, const QString &transport, int expected,
-                           std::function<void(CollabPeer &, const QString &dir)> setUp,
+                           std::function<void(Flood &, const QString &dir)> setUp,
                            std::function<void(const QString &dir)> prepare = {}) {
         return Row{name, input, prepare, [=](const QString &dir) {
-                       return runCollab(transport, expected, [&](CollabPeer &p) { setUp(p, dir); });
+                       return runCollab(transport, expected, [&](Flood &p) { setUp(p, dir); });
                    }};
     };
     const QString ws = QStringLiteral("websocket"), xhr = QStringLiteral("xhr-streaming");
     out << transportRow(QStringLiteral("ws-200MB-frame"), QStringLiteral("WebSocket text frame of 200 MB"), ws, 0,
-                        [](CollabPeer &p, const QString &) {
-                            p.head = wsHeader(1, true, 200 * MiB);
+                        [](Flood &p, const QString &) {
+                            p.head = wsFrameHeader(1, true, 200 * MiB);
                             p.chunk = QByteArray(int(MiB), 'x');
                             p.count = 200;
                         });
     out << transportRow(QStringLiteral("ws-100MB-a-frame"),
                         QStringLiteral("\"a\" frame of 100 MB on WebSocket, 1 MiB fragments"), ws, 0,
-                        [](CollabPeer &p, const QString &) {
-                            p.head = wsHeader(1, false, 3) + "a[\"";
-                            p.chunk = wsHeader(0, false, MiB) + QByteArray(int(MiB), 'x');
+                        [](Flood &p, const QString &) {
+                            p.head = wsFrameHeader(1, false, 3) + "a[\"";
+                            p.chunk = wsFrameHeader(0, false, MiB) + QByteArray(int(MiB), 'x');
                             p.count = 100;
-                            p.tail = wsHeader(0, true, 2) + "\"]";
+                            p.tail = wsFrameHeader(0, true, 2) + "\"]";
                         });
     out << transportRow(QStringLiteral("xhr-100MB-a-frame"), QStringLiteral("\"a\" frame of 100 MB on XHR streaming"),
-                        xhr, 0, [](CollabPeer &p, const QString &) {
+                        xhr, 0, [](Flood &p, const QString &) {
                             p.head = httpChunk("a[\"");
                             p.chunk = httpChunk(QByteArray(int(MiB), 'x'));
                             p.count = 100;
@@ -461,20 +328,20 @@ QList<Row> rows()
         const QString join = t.second + QStringLiteral("-cap-join");
         const bool onWs = t.first == ws;
         auto frameHead = [onWs](const QByteArray &frame) {
-            return onWs ? wsHeader(1, true, frame.size()) + frame : httpChunk(frame + '\n');
+            return onWs ? wsFrameHeader(1, true, frame.size()) + frame : httpChunk(frame + '\n');
         };
         out << transportRow(tiny, QStringLiteral("\"a\" frame of empty messages, just under the bound, ") + t.second,
-                            t.first, int(tinyMessagesCount(cap - 64)), [cap, frameHead](CollabPeer &p, const QString &) {
+                            t.first, int(tinyMessagesCount(cap - 64)), [cap, frameHead](Flood &p, const QString &) {
                                 p.head = frameHead(tinyMessagesFrame(cap - 64));
                             });
         out << transportRow(join, QStringLiteral("join filling a frame just under the bound, ") + t.second, t.first, 1,
-                            [join, frameHead](CollabPeer &p, const QString &dir) {
+                            [join, frameHead](Flood &p, const QString &dir) {
                                 p.head = frameHead(readFile(dir + QLatin1Char('/') + join));
                             },
                             [join, cap](const QString &dir) { writeFile(dir + QLatin1Char('/') + join, joinFrameOfSize(cap - 64)); });
     }
     out << transportRow(QStringLiteral("xhr-burst-100k"), QStringLiteral("100,000 joins in a burst on XHR streaming"),
-                        xhr, 100000, [](CollabPeer &p, const QString &dir) {
+                        xhr, 100000, [](Flood &p, const QString &dir) {
                             p.head = readFile(dir + QStringLiteral("/xhr-burst-100k"));
                         },
                         [](const QString &dir) {
@@ -497,7 +364,7 @@ QList<Row> rows()
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false"));
+    quietLibraryLogging();
     const QStringList args = app.arguments();
     const QList<Row> all = rows();
 

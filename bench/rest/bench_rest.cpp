@@ -10,10 +10,14 @@
 // started together (PresenterReply), time to the last result, against the same
 // 10 as blocking calls in a row, on loopback and through a relay that adds a
 // latency (--latency MS each way, default 10). Never a test.
-#include "presentercollab.h"
 #include "lowdelaytuner_p.h"
+#include "measure.h"
 #include "presenterclient.h"
+#include "presentercollab.h"
 #include "presenterreply.h"
+#include "standin.h"
+#include "tcpproxy.h"
+#include "testsupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -21,20 +25,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QSslCertificate>
 #include <QSslConfiguration>
-#include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -48,14 +47,6 @@ struct Result
     double median = 0; // microseconds
     double p99 = 0;
 };
-
-double percentile(std::vector<double> v, double q)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(double(v.size()) * q))];
-}
 
 // Appends the times of `n` calls of `call` (which returns the microseconds it
 // measured itself, or a negative value on failure) to `times`, `before` and
@@ -81,44 +72,12 @@ double usSince(const QElapsedTimer &t)
     return double(t.nsecsElapsed()) / 1000.0;
 }
 
-// A network with latency in front of the stand-in: every chunk is passed on
-// `ms` after it arrived, in order, in both directions.
-class DelayRelay
-{
-public:
-    DelayRelay(quint16 target, int ms)
-    {
-        server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&server, &QTcpServer::newConnection, &server, [this, target, ms] {
-            while (QTcpSocket *near = server.nextPendingConnection()) {
-                auto *far = new QTcpSocket(near);
-                far->connectToHost(QHostAddress::LocalHost, target); // written to meanwhile: buffered
-                forward(near, far, ms);
-                forward(far, near, ms);
-                QObject::connect(near, &QTcpSocket::disconnected, far, &QTcpSocket::disconnectFromHost);
-                QObject::connect(far, &QTcpSocket::disconnected, near, &QTcpSocket::disconnectFromHost);
-            }
-        });
-    }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()); }
-
-private:
-    static void forward(QTcpSocket *from, QTcpSocket *to, int ms)
-    {
-        QObject::connect(from, &QTcpSocket::readyRead, to, [from, to, ms] {
-            const QByteArray data = from->readAll();
-            QTimer::singleShot(ms, Qt::PreciseTimer, to, [to, data] { to->write(data); });
-        });
-    }
-    QTcpServer server;
-};
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false"));
+    quietLibraryLogging();
     int rounds = 200, warmup = 20, uploadRounds = 30, latency = 10;
     bool tls = false;
     const QStringList args = app.arguments();
@@ -136,26 +95,13 @@ int main(int argc, char **argv)
             tls = true;
     }
 
-    const QString simDir = QStringLiteral(VELTRO_SOURCE_DIR "/sim");
-    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
-    QStringList standinArgs = {simDir + QStringLiteral("/server.js"), QStringLiteral("--port"), QStringLiteral("0"),
-                               QStringLiteral("--ignore-stdin"), QStringLiteral("--max-lifetime"),
-                               QStringLiteral("900")};
-    if (tls)
-        standinArgs << QStringLiteral("--tls");
-    QProcess standin;
-    standin.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    standin.start(node, standinArgs);
-    QElapsedTimer t;
-    t.start();
-    while (!standin.canReadLine() && t.elapsed() < 20000)
-        standin.waitForReadyRead(200);
-    const QJsonObject info = QJsonDocument::fromJson(standin.readLine()).object();
-    const QString server = info.value(QStringLiteral("server")).toString();
-    if (server.isEmpty()) {
+    const auto standin = StandIn::launch(tls ? QStringList{QStringLiteral("--tls")} : QStringList());
+    if (!standin) {
         std::fprintf(stderr, "stand-in did not start\n");
         return 1;
     }
+    const QJsonObject info = standin->info();
+    const QString server = standin->server();
     if (tls) {
         // Trust the stand-in's throw-away CA, as a host configures its own.
         QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
@@ -260,8 +206,8 @@ int main(int argc, char **argv)
                 && sample(&oursTimes, perBatch, c.call, c.before, c.after);
             QProcess peer;
             peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            peer.start(node, {QStringLiteral(VELTRO_SOURCE_DIR "/bench/rest/peer_http.js"), server, c.name,
-                              QString::number(perBatch), QString::number(warm)});
+            peer.start(nodeProgram(), {sourcePath(QStringLiteral("bench/rest/peer_http.js")), server, c.name,
+                                       QString::number(perBatch), QString::number(warm)});
             peer.waitForFinished(600000);
             const QJsonArray times =
                 QJsonDocument::fromJson(peer.readAllStandardOutput()).object().value(QStringLiteral("times")).toArray();
@@ -325,13 +271,11 @@ int main(int argc, char **argv)
         burst(direct, QStringLiteral("loopback"));
     }
     if (!tls && latency > 0) {
-        DelayRelay relay(quint16(info.value(QStringLiteral("port")).toInt()), latency);
-        PresenterClient distant(nullptr, relay.url());
+        TcpProxy relay(quint16(info.value(QStringLiteral("port")).toInt()));
+        relay.setLatency(latency);
+        PresenterClient distant(nullptr, QStringLiteral("http://127.0.0.1:%1").arg(relay.port()));
         burst(distant, QStringLiteral("+%1 ms each way").arg(latency));
     }
-    standin.terminate();
-    standin.waitForFinished(5000);
-
     QTextStream out(stdout);
     out << (tls ? "HTTPS" : "HTTP") << " on loopback, Qt " << qVersion()
         << "; microseconds per call; peer: Node's http client, kept-alive.\n"

@@ -12,19 +12,20 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTextStream>
 
 #include <algorithm>
 
-#include "../classroom/benchsim.h"
+#include "measure.h"
 #include "ordinaltype.h"
 #include "polltype.h"
 #include "presenterclient.h"
 #include "presentercollab.h"
+#include "standin.h"
 #include "tcpproxy.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -34,20 +35,12 @@ int fail(const QString &why)
     return 1;
 }
 
-double percentile(QVector<qint64> v, double p)
-{
-    if (v.isEmpty())
-        return -1;
-    std::sort(v.begin(), v.end());
-    return double(v.at(qMin(v.size() - 1, int(p * (v.size() - 1) + 0.5))));
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false\nveltro.*.warning=false"));
+    quietLibraryLogging(true);
     QCommandLineParser parser;
     auto opt = [&](const char *name, const char *help, const char *def) {
         parser.addOption({QString::fromLatin1(name), QString::fromLatin1(help), QStringLiteral("V"), QString::fromLatin1(def)});
@@ -69,13 +62,12 @@ int main(int argc, char **argv)
     const int timeoutMs = parser.value(QStringLiteral("timeout")).toInt() * 1000;
     QRandomGenerator random(parser.value(QStringLiteral("seed")).toUInt());
 
-    auto sim = BenchSim::launch(QStringLiteral(VELTRO_NODE), QStringLiteral(VELTRO_SOURCE_DIR "/sim/server.js"), {});
+    auto sim = StandIn::launch();
     if (!sim)
         return fail(QStringLiteral("the stand-in service did not start"));
     const quint16 simPort = quint16(QUrl(sim->server()).port());
     TcpProxy proxy(simPort);
-    sim->control("POST", QStringLiteral("/switches"),
-                 {{"collabUrl", QStringLiteral("http://127.0.0.1:%1/collab").arg(proxy.port())}});
+    sim->setSwitches({{"collabUrl", QStringLiteral("http://127.0.0.1:%1/collab").arg(proxy.port())}});
 
     PresenterClient client(nullptr, sim->server());
     if (!client.doLogin(QStringLiteral("teacher"), QStringLiteral("veltro")) || !client.doStartSession())
@@ -159,8 +151,7 @@ int main(int argc, char **argv)
     collab->publishMessage(token, QStringLiteral("soak-end"), QStringLiteral("{}"));
     const QString first = joined.at(0).toObject().value(QStringLiteral("token")).toString();
     auto hasEnd = [&](const QString &device) {
-        const QJsonArray r = sim->control("GET", QStringLiteral("/records?token=") + device).object()
-                                 .value(QStringLiteral("records")).toArray();
+        const QJsonArray r = sim->records(device);
         return !r.isEmpty() && r.last().toObject().value(QStringLiteral("type")).toString() == QLatin1String("soak-end");
     };
     waitUntil(60000, [&] { return hasEnd(first); });
@@ -169,9 +160,7 @@ int main(int argc, char **argv)
     QHash<int, int> receivedBy;   // frame number -> devices that got it
     qint64 duplicated = 0;
     for (const QJsonValue &l : joined) {
-        const QJsonArray records = sim->control("GET", QStringLiteral("/records?token=")
-                                                           + l.toObject().value(QStringLiteral("token")).toString())
-                                       .object().value(QStringLiteral("records")).toArray();
+        const QJsonArray records = sim->records(l.toObject().value(QStringLiteral("token")).toString());
         QSet<int> seen;
         for (const QJsonValue &r : records) {
             const QJsonObject o = r.toObject();
@@ -197,7 +186,7 @@ int main(int argc, char **argv)
         {"receivedByAll", byAll}, {"missingSomewhere", sent - byAll}, {"duplicated", duplicated},
         {"polls", polls}, {"answersSent", answersSent}, {"answersHere", answersHere},
         {"answersLost", answersSent - answersHere}, {"heldDropped", collab->droppedFrameCount()},
-        {"recoveryMedianMs", percentile(recoveryMs, 0.5)},
+        {"recoveryMedianMs", percentile(recoveryMs, 0.5, -1)},
         {"recoveryWorstMs", recoveryMs.isEmpty() ? -1.0 : double(*std::max_element(recoveryMs.cbegin(), recoveryMs.cend()))},
         {"peakRssMiB", qRound(peakRssMiB() * 10) / 10.0}}).toJson(QJsonDocument::Compact)) << "\n";
     client.doStopSession();

@@ -6,20 +6,20 @@
 //                                              [--only websocket|xhr-streaming|xhr-polling] [--peer 0]
 // It starts its own stand-in (node sim/server.js) and prints a table and the
 // target ratios.
+#include "measure.h"
 #include "sockjsconnector.h"
+#include "standin.h"
+#include "testsupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTextStream>
 #include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -33,14 +33,6 @@ struct Result
     double rate = 0;     // messages per second
     bool ok = false;
 };
-
-double percentile(std::vector<double> v, double q)
-{
-    std::sort(v.begin(), v.end());
-    if (v.empty())
-        return 0;
-    return v[std::min(v.size() - 1, size_t(double(v.size()) * q))];
-}
 
 Result measure(const QString &url, SockJSProtocol protocol, const QString &name, int size, int rounds,
                int warmup, int burst)
@@ -110,7 +102,7 @@ Result measure(const QString &url, SockJSProtocol protocol, const QString &name,
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false"));
+    quietLibraryLogging();
     int rounds = 1000, warmup = 100, burst = 2000;
     QString only; // e.g. "xhr-streaming": our transports and peers of that name only
     bool withPeer = true; // --peer 0 leaves the peer out (for profiling our side)
@@ -127,17 +119,8 @@ int main(int argc, char **argv)
         else if (args[i] == QLatin1String("--burst"))
             burst = args[i + 1].toInt();
     }
-    const QString simDir = QStringLiteral(VELTRO_SOURCE_DIR "/sim");
-    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
-    QProcess standin;
-    standin.setProcessChannelMode(QProcess::SeparateChannels);
-    standin.start(node, {simDir + QStringLiteral("/server.js"), QStringLiteral("--port"), QStringLiteral("0"),
-                         QStringLiteral("--ignore-stdin"), QStringLiteral("--max-lifetime"), QStringLiteral("900")});
-    QElapsedTimer t;
-    t.start();
-    while (!standin.canReadLine() && t.elapsed() < 20000)
-        standin.waitForReadyRead(200);
-    const QString echo = QJsonDocument::fromJson(standin.readLine()).object().value(QStringLiteral("echo")).toString();
+    const auto standin = StandIn::launch();
+    const QString echo = standin ? standin->echoUrl() : QString();
     if (echo.isEmpty()) {
         std::fprintf(stderr, "stand-in did not start\n");
         return 1;
@@ -158,8 +141,9 @@ int main(int argc, char **argv)
     QProcess peer;
     peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     if (withPeer)
-        peer.start(node, {QStringLiteral(VELTRO_SOURCE_DIR "/bench/transport/peer_sockjs_client.js"), simDir, echo,
-                      QString::number(rounds), QString::number(warmup), QString::number(burst), only});
+        peer.start(nodeProgram(), {sourcePath(QStringLiteral("bench/transport/peer_sockjs_client.js")),
+                                   sourcePath(QStringLiteral("sim")), echo, QString::number(rounds),
+                                   QString::number(warmup), QString::number(burst), only});
     peer.waitForFinished(600000);
     for (const QByteArray &line : peer.readAllStandardOutput().split('\n')) {
         const QJsonObject o = QJsonDocument::fromJson(line).object();
@@ -174,9 +158,6 @@ int main(int argc, char **argv)
         r.ok = true;
         results << r;
     }
-    standin.terminate();
-    standin.waitForFinished(5000);
-
     QTextStream out(stdout);
     out << QStringLiteral("| transport | size | median us | p99 us | burst msgs/s |\n|---|---|---|---|---|\n");
     for (const Result &r : qAsConst(results)) {

@@ -5,13 +5,12 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
 #include "barchart.h"
 #include "classroomcontroller.h"
 #include "classroomwindow.h"
+#include "fakeservice.h"
 #include "presentercollab.h"
 #include "standin.h"
 
@@ -44,40 +43,6 @@ void shoot(QWidget *w, const char *name)
     if (!dir.isEmpty())
         QVERIFY(w->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png")));
 }
-
-// A service that holds every answer until released, as a slow one would.
-class SlowService : public QTcpServer
-{
-public:
-    SlowService()
-    {
-        listen(QHostAddress::LocalHost, 0);
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *s = nextPendingConnection()) {
-                connect(s, &QTcpSocket::readyRead, this, [this, s] {
-                    m_waiting[s] += s->readAll().count("POST ");
-                    release(m_released);
-                });
-            }
-        });
-    }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
-    int requests = 0;
-    void release(bool released = true)
-    {
-        const QByteArray body = R"({"infoMsgKeys":["success"],"data":{}})";
-        m_released = released;
-        for (auto it = m_waiting.begin(); m_released && it != m_waiting.end(); ++it) {
-            for (; it.value() > 0; --it.value(), ++requests)
-                it.key()->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
-                                + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-        }
-    }
-
-private:
-    QHash<QTcpSocket *, int> m_waiting;
-    bool m_released = false;
-};
 
 } // namespace
 
@@ -148,7 +113,8 @@ private Q_SLOTS:
     // click, keeps running its event loop, and closes once the call returned.
     void closedDuringSignIn()
     {
-        SlowService service;
+        FakeService service;
+        service.holding = true;   // every answer held until released, as a slow service would
         QPointer<ClassroomWindow> w = new ClassroomWindow;
         w->setAttribute(Qt::WA_DeleteOnClose);
         w->setSignIn(service.url(), QStringLiteral("teacher"), QStringLiteral("veltro"));
@@ -170,7 +136,8 @@ private Q_SLOTS:
                 QVERIFY(w->isVisible());
                 QVERIFY(text(w, "signInStatus").contains(QLatin1String("Closing when this step ends")));
             } else if (ticks == 6) {
-                service.release();
+                service.holding = false;
+                service.releaseHeld();
             }
         });
         during.start(20);
@@ -179,7 +146,7 @@ private Q_SLOTS:
         QVERIFY(ticks >= 6); // timers ran throughout the wait
         // Then the window closes by itself: signs out (one more answer) and is deleted.
         QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 15000);
-        QCOMPARE(service.requests, 2);
+        QCOMPARE(service.requests.size(), 2);
     }
 };
 

@@ -1,12 +1,12 @@
 // PresenterClient against an in-process HTTP fake, where exact bytes and the
 // order of replies matter.
+#include "fakeservice.h"
 #include "presenterclient.h"
 #include "presentercollab.h"
 #include "presenterreply.h"
 #include "testdata.h"
 
 #include <QPointer>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 #include <functional>
@@ -17,83 +17,13 @@
 
 namespace {
 
-struct Request
-{
-    QByteArray path, body;
-    QMap<QByteArray, QByteArray> headers; // names in lower case
-};
-
-QByteArray answer(int status, const QByteArray &body, const QByteArray &extraHeaders = QByteArray())
-{
-    return "HTTP/1.1 " + QByteArray::number(status) + " X\r\n" + extraHeaders
-           + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-}
+using Request = FakeService::Request;
 
 // Every member any handler looks for.
 const QByteArray universal =
     R"({"data":{"userLoginId":"teacher","sessionCode":"123456","url":"http://127.0.0.1:1/collab",)"
     R"("sockJSProtocols":["xhr-polling"],"sessionToken":"tok-1","userToken":"ut-1","deviceAccessToken":"dat-1",)"
     R"("id":42,"users":[]},"infoMsgKeys":["success"]})";
-
-// Just enough HTTP/1.1: records every request; the handler returns the answer,
-// or nothing to answer later (or never) by hand.
-class FakeService : public QTcpServer
-{
-public:
-    std::function<QByteArray(const Request &, QTcpSocket *)> handler = [](const Request &, QTcpSocket *) {
-        return answer(200, universal);
-    };
-    QList<Request> requests;
-
-    FakeService()
-    {
-        listen(QHostAddress::LocalHost, 0);
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket *s = nextPendingConnection(); // a child of the server
-            connect(s, &QTcpSocket::readyRead, this, [this, s] { onData(s); });
-        });
-    }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
-    QStringList paths() const
-    {
-        QStringList out;
-        for (const Request &r : requests)
-            out << QString::fromLatin1(r.path);
-        return out;
-    }
-    Request last(const QByteArray &path) const
-    {
-        for (auto it = requests.crbegin(); it != requests.crend(); ++it)
-            if (it->path == path)
-                return *it;
-        return Request();
-    }
-
-private:
-    void onData(QTcpSocket *s)
-    {
-        QByteArray &buf = buffers[s];
-        buf += s->readAll();
-        for (int end; (end = buf.indexOf("\r\n\r\n")) >= 0;) {
-            const QList<QByteArray> lines = buf.left(end).split('\n');
-            Request r;
-            QVERIFY(lines.first().startsWith("POST ")); // the only method the client uses
-            r.path = lines.first().split(' ').value(1);
-            for (const QByteArray &line : lines.mid(1)) {
-                const int colon = line.indexOf(':');
-                r.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
-            }
-            const int length = r.headers.value("content-length").toInt();
-            if (buf.size() < end + 4 + length)
-                return;
-            r.body = buf.mid(end + 4, length);
-            buf.remove(0, end + 4 + length);
-            requests.append(r);
-            s->write(handler(r, s));
-        }
-    }
-    QHash<QTcpSocket *, QByteArray> buffers;
-};
 
 // Every operation, in its two forms, with the request whose answer decides
 // it and what must exist before it.
@@ -160,10 +90,10 @@ QByteArray outcomeAnswer(Outcome outcome, const QByteArray &path, bool decisive)
     switch (outcome) {
     case ErrorKey:
         if (decisive)
-            return answer(409, R"({"errorMsgKeys":["error.denied"]})");
+            return httpAnswer(409, R"({"errorMsgKeys":["error.denied"]})");
         break;
     case RefusedSignIn:
-        return answer(200, path == "/quorvane/login/user" ? QByteArray(R"({"data":{"userLoginId":""}})")
+        return httpAnswer(200, path == "/quorvane/login/user" ? QByteArray(R"({"data":{"userLoginId":""}})")
                                                           : QByteArray(R"({"infoMsgKeys":["error.login.failed"]})"));
     case TimedOut:
     case Cancel:
@@ -173,12 +103,12 @@ QByteArray outcomeAnswer(Outcome outcome, const QByteArray &path, bool decisive)
         break;
     case TooLarge:
         if (decisive)
-            return answer(200, R"({"pad":")" + QByteArray(4096, 'p') + R"("})");
+            return httpAnswer(200, R"({"pad":")" + QByteArray(4096, 'p') + R"("})");
         break;
     default:
         break;
     }
-    return answer(200, universal, path == "/quorvane/login/submit" ? "Set-Cookie: QSESSION=abc; Path=/\r\n" : "");
+    return httpAnswer(200, universal, path == "/quorvane/login/submit" ? "Set-Cookie: QSESSION=abc; Path=/\r\n" : "");
 }
 
 // TCP_NODELAY of a connection of this process: by descriptor, or by the
@@ -244,7 +174,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         FakeService fake;
         fake.handler = [](const Request &r, QTcpSocket *) {
-            return answer(200, universal, r.path.endsWith("submit") ? "Set-Cookie: QSESSION=abc; Path=/\r\n" : "");
+            return httpAnswer(200, universal, r.path.endsWith("submit") ? "Set-Cookie: QSESSION=abc; Path=/\r\n" : "");
         };
         TestClient client(nullptr, fake.url());
         QString reg;
@@ -306,7 +236,9 @@ private Q_SLOTS:
         QFETCH(QString, server);
         QFETCH(bool, reachable);
         FakeService fake;
-        fake.handler = [&](const Request &, QTcpSocket *) { return answer(307, body, "Location: " + location + "\r\n"); };
+        fake.handler = [&](const Request &, QTcpSocket *) {
+            return httpAnswer(307, body, "Location: " + location + "\r\n");
+        };
         TestClient client(nullptr, fake.url());
         QSignalSpy processed(&client, &PresenterClient::requestProcessed);
         QCOMPARE(client.checkServer(QString(), QString()), reachable);
@@ -345,7 +277,7 @@ private Q_SLOTS:
         fake.handler = [&](const Request &r, QTcpSocket *) {
             // The submit's own key names the registration's success: it is a sign-in.
             const bool submit = r.path.endsWith("submit") && !askAgain;
-            return answer(200, submit ? R"({"infoMsgKeys":["registration.success"]})" : body);
+            return httpAnswer(200, submit ? R"({"infoMsgKeys":["registration.success"]})" : body);
         };
         TestClient client(nullptr, fake.url());
         QString registration;
@@ -379,7 +311,7 @@ private Q_SLOTS:
         QPointer<QTcpSocket> held;
         QByteArray heldAnswer;
         fake.handler = [&](const Request &r, QTcpSocket *s) -> QByteArray {
-            const QByteArray mine = answer(
+            const QByteArray mine = httpAnswer(
                 200, r.path == "/nested" ? R"({"data":{"sessionCode":"777"}})" : R"({"infoMsgKeys":["success"]})");
             if (held.isNull()) { // the sign-in waits for the second request
                 held = s;
@@ -487,28 +419,15 @@ private Q_SLOTS:
     void callsAtOnce()
     {
         FakeService fake;
-        bool hold = false;
         QStringList events;
-        struct Held { QPointer<QTcpSocket> socket; QByteArray path; };
-        QList<Held> held;
-        fake.handler = [&](const Request &r, QTcpSocket *s) -> QByteArray {
-            if (!hold)
-                return answer(200, universal);
-            events << QStringLiteral("sent ") + QString::fromLatin1(r.path);
-            held.append({s, r.path});
-            return QByteArray();
-        };
-        auto answerHeld = [&](const QByteArray &path) {
-            for (Held &h : held)
-                if (h.path == path && h.socket) {
-                    h.socket->write(answer(200, universal));
-                    h.socket = nullptr;
-                    return;
-                }
+        fake.handler = [&](const Request &r, QTcpSocket *) {
+            if (fake.holding)
+                events << QStringLiteral("sent ") + QString::fromLatin1(r.path);
+            return httpAnswer(200, universal);
         };
         TestClient client(nullptr, fake.url());
         QVERIFY(client.doLogin("teacher", "pw") && client.doStartSession() && client.startWebsocket(nullptr));
-        hold = true;
+        fake.holding = true;
         auto track = [&](PresenterReply *r, const char *name) {
             connect(r, &PresenterReply::finished, r, [&events, r, name] {
                 events << QString::fromLatin1(name) + (r->error() == Veltro::Error::None ? " done" : " cancelled");
@@ -530,11 +449,11 @@ private Q_SLOTS:
         for (const char *path : {"/quorvane/resource/uploadResourceFile", "/quorvane/session/getusers",
                                  "/quorvane/login/user"}) {
             const int before = events.size();
-            answerHeld(path);
+            QVERIFY(fake.releaseHeld(path));
             QTRY_VERIFY(events.size() > before);
         }
         QTRY_COMPARE(events.size(), 5);
-        answerHeld("/quorvane/login/user");
+        QVERIFY(fake.releaseHeld("/quorvane/login/user"));
         QTRY_COMPARE(events, QStringList({"stop cancelled", "upload done", "learners done", "name done",
                                           "sent /quorvane/login/user", "name again done"}));
         QVERIFY(!client.getSessionToken().isNull()); // the cancelled stop was never sent
@@ -572,7 +491,7 @@ private Q_SLOTS:
             libraryPorts << s->peerPort();
             if (fake.requests.size() == hostOpensAt)
                 openHost();
-            return answer(200, universal);
+            return httpAnswer(200, universal);
         };
         QVERIFY(hostOpensAt > 0 || openHost());
         TestClient client(nullptr, fake.url());
@@ -597,7 +516,7 @@ private Q_SLOTS:
                            R"({"mode":"presenter","userToken":"p"},{"mode":"learner","userToken":"u2","userName":"Bo"},)"
                            R"({"mode":"Learner","userToken":"u3"}]}})";
         fake.handler = [&](const Request &r, QTcpSocket *) {
-            return answer(200, r.path == "/quorvane/session/getusers" ? users : universal);
+            return httpAnswer(200, r.path == "/quorvane/session/getusers" ? users : universal);
         };
         TestClient client(nullptr, fake.url());
         // Nothing to do without a sign-in or a live session: no request.
@@ -670,7 +589,7 @@ private Q_SLOTS:
         QFETCH(QString, retried);
         FakeService fake;
         fake.handler = [&](const Request &r, QTcpSocket *) {
-            return r.path == failing ? answer(status, body) : answer(200, universal);
+            return r.path == failing ? httpAnswer(status, body) : httpAnswer(200, universal);
         };
         TestClient client(nullptr, fake.url());
         const bool created = client.doStartSession();
@@ -706,7 +625,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, quotedName);
         FakeService fake;
         QByteArray body = R"({"data":{"id":42}})";
-        fake.handler = [&](const Request &, QTcpSocket *) { return answer(200, body); };
+        fake.handler = [&](const Request &, QTcpSocket *) { return httpAnswer(200, body); };
         TestClient client(nullptr, fake.url());
         QString id, path;
         QVERIFY(client.doUploadResource(fileName, data, &id, &path));
@@ -738,7 +657,7 @@ private Q_SLOTS:
         QFETCH(QStringList, logged);
         QFETCH(QStringList, notLogged);
         FakeService fake;
-        fake.handler = [&](const Request &, QTcpSocket *) { return ::answer(200, answer); };
+        fake.handler = [&](const Request &, QTcpSocket *) { return httpAnswer(200, answer); };
         const auto previousFilter = QLoggingCategory::installFilter([](QLoggingCategory *category) {
             if (QByteArray(category->categoryName()).startsWith("veltro."))
                 category->setEnabled(QtDebugMsg, category->categoryName() != QByteArray("veltro.client.verbose"));
@@ -835,11 +754,11 @@ void tst_PresenterClient::answerSize_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QString>("name"); // read with room enough; when not empty, refused at a lower cap
     const QByteArray json = R"({"data":{"userLoginId":"big"},"pad":")" + QByteArray(2048, 'x') + R"("})";
-    QTest::newRow("declared length") << answer(200, json) << "big";
+    QTest::newRow("declared length") << httpAnswer(200, json) << "big";
     QTest::newRow("undeclared, up to the close") << "HTTP/1.1 200 X\r\nConnection: close\r\n\r\n" + json << "big";
-    QTest::newRow("inflates past the cap") << answer(200, deflated(json), "Content-Encoding: gzip\r\n") << "big";
+    QTest::newRow("inflates past the cap") << httpAnswer(200, deflated(json), "Content-Encoding: gzip\r\n") << "big";
     QTest::newRow("GZIP in capitals is not recognised")
-        << answer(200, deflated(R"({"data":{"userLoginId":"zipped"}})"), "Content-Encoding: GZIP\r\n") << "";
+        << httpAnswer(200, deflated(R"({"data":{"userLoginId":"zipped"}})"), "Content-Encoding: GZIP\r\n") << "";
 }
 
 void tst_PresenterClient::oauthRegistration_data()

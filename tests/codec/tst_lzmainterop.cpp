@@ -1,6 +1,7 @@
 // The LZMA text codec against the devices' JavaScript LZMA and xz's LZMA format, both ways.
 #include "lzmacodec.h"
 #include "testdata.h"
+#include "testsupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -59,7 +60,7 @@ private slots:
                                        .toJson(QJsonDocument::Compact);
         QString error;
         const QString script = QFINDTESTDATA("lzmajs.js");
-        const QByteArray reply = run(QStringLiteral(VELTRO_NODE), { script }, request, &error);
+        const QByteArray reply = run(nodeProgram(), { script }, request, &error);
         QVERIFY2(!reply.isNull(), qPrintable(error));
         const QJsonObject o = QJsonDocument::fromJson(reply).object();
         for (const QJsonValue &v : o.value(QStringLiteral("compressed")).toArray())

@@ -1,20 +1,15 @@
 #include "standin.h"
+#include "testsupport.h"
 
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslCertificate>
 #include <QSslConfiguration>
-#include <QtTest>
-
-static QString sourcePath(const QString &relative)
-{
-    QString root = qEnvironmentVariable("VELTRO_SOURCE_DIR");
-    if (root.isEmpty())
-        root = QStringLiteral(VELTRO_SOURCE_DIR_FALLBACK);
-    return root + QLatin1Char('/') + relative;
-}
+#include <QTimer>
 
 StandIn *StandIn::shared()
 {
@@ -56,26 +51,30 @@ bool StandIn::start(const QStringList &args, int timeoutMs)
     QStringList all{sourcePath(QStringLiteral("sim/server.js")), QStringLiteral("--max-lifetime"),
                     QStringLiteral("900")};
     all += args;
-    m_process->start(QStringLiteral(VELTRO_NODE), all);
+    const QDeadlineTimer deadline(timeoutMs);
+    m_process->start(nodeProgram(), all);
     if (!m_process->waitForStarted(timeoutMs))
         return false;
     // The ready line is the first one naming the control interface.
     QJsonObject ready;
-    (void)QTest::qWaitFor([&] {
-        m_process->waitForReadyRead(50);
+    while (ready.isEmpty() && m_process->state() != QProcess::NotRunning && !deadline.hasExpired()) {
+        m_process->waitForReadyRead(int(qBound(qint64(1), deadline.remainingTime(), qint64(50))));
         while (ready.isEmpty() && m_process->canReadLine()) {
             ready = QJsonDocument::fromJson(m_process->readLine()).object();
             if (!ready.contains(QStringLiteral("control")))
                 ready = {};
         }
-        return !ready.isEmpty() || m_process->state() == QProcess::NotRunning;
-    }, timeoutMs);
-    if (!ready.isEmpty()) {
-        m_info = ready;
-        return true;
     }
-    qWarning("stand-in did not start: %s", m_process->readAllStandardError().constData());
-    return false;
+    if (ready.isEmpty()) {
+        qWarning("stand-in did not start: %s", m_process->readAllStandardError().constData());
+        return false;
+    }
+    m_info = ready;
+    // Its log is not read from here on: dropped as it comes, so a long run holds none of it.
+    QProcess *p = m_process.get();
+    QObject::connect(p, &QProcess::readyReadStandardError, p, [p] { p->readAllStandardError(); });
+    p->readAllStandardError();
+    return true;
 }
 
 StandIn::~StandIn()
@@ -114,7 +113,14 @@ QJsonDocument StandIn::control(const QByteArray &method, const QString &path, co
     QNetworkReply *reply = method == "GET"
         ? nam.get(req)
         : nam.sendCustomRequest(req, method, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    (void)QTest::qWaitFor([reply] { return reply->isFinished(); }, timeoutMs);
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(timeoutMs);
+    if (!reply->isFinished())
+        loop.exec();
     if (status)
         *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     QJsonDocument doc;

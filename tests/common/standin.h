@@ -1,5 +1,6 @@
 // The stand-in service (sim/server.js): the CTest fixture's (ready line in the file VELTRO_SIM_INFO names) or a
-// private one for switches that must not disturb other tests. Every call is bounded in time.
+// private one, for switches that must not disturb other tests and for the benchmarks. Every call is bounded in
+// time; the waits turn the event loop (control calls) or block on the process (start), never QtTest's.
 #pragma once
 
 #include <QJsonArray>

@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 
 struct TcpProxy::Pair
 {
@@ -45,18 +46,30 @@ void TcpProxy::dropAll()
     }
 }
 
+// Runs `step` now, or after the latency: timers of one interval fire in the order they were started.
+template <typename F>
+void TcpProxy::later(QObject *context, F step)
+{
+    if (latency > 0)
+        QTimer::singleShot(latency, Qt::PreciseTimer, context, step);
+    else
+        step();
+}
+
 void TcpProxy::relay(Pair *p, QTcpSocket *from, QTcpSocket *to)
 {
     const QByteArray data = from->readAll();
     if (p->silent || data.isEmpty())
         return;   // a silent link swallows everything
-    if (to != p->upstream || to->state() == QAbstractSocket::ConnectedState) {
-        to->write(data);
-        return;
-    }
-    p->pending += data;
-    while (!target && to->state() == QAbstractSocket::UnconnectedState && connectRequest(p)) {
-    }
+    later(to, [this, p, to, data] {
+        if (to != p->upstream || to->state() == QAbstractSocket::ConnectedState) {
+            to->write(data);
+            return;
+        }
+        p->pending += data;
+        while (!target && to->state() == QAbstractSocket::UnconnectedState && connectRequest(p)) {
+        }
+    });
 }
 
 // Takes one CONNECT request off the client's bytes: refused (true: another may follow) or tunnelled.
@@ -105,9 +118,11 @@ void TcpProxy::accept()
             raw->pending.clear();
         });
         // An end on one side ends the other, unless the link is silent (a connection lost on the way).
-        auto ended = [raw](QTcpSocket *other) {
-            if (!raw->silent && other->state() != QAbstractSocket::UnconnectedState)
-                other->disconnectFromHost();
+        auto ended = [this, raw](QTcpSocket *other) {
+            later(other, [raw, other] {
+                if (!raw->silent && other->state() != QAbstractSocket::UnconnectedState)
+                    other->disconnectFromHost();
+            });
         };
         QObject::connect(client, &QTcpSocket::disconnected, up, [ended, up] { ended(up); });
         QObject::connect(up, &QTcpSocket::disconnected, client, [ended, client] { ended(client); });

@@ -1,6 +1,7 @@
 // A TCP proxy on 127.0.0.1 (port 0) that can make the connections open now go silent (nothing relayed,
 // both kept open, as a half-open link behind a roaming Wi-Fi) while new ones are relayed as usual. As an
-// HTTP CONNECT proxy it can ask for Basic credentials, as a school's outbound proxy does.
+// HTTP CONNECT proxy it can ask for Basic credentials, as a school's outbound proxy does. With a latency it
+// stands for a distant network.
 #pragma once
 
 #include <QByteArray>
@@ -29,6 +30,8 @@ public:
     /// CONNECT requests from now on need these Basic credentials: without them, or with others, the answer is
     /// 407 with "Proxy-Authenticate: Basic" on a connection kept open for the next try.
     void requireCredentials(const QByteArray &user, const QByteArray &password);
+    /// From now on every chunk, and every end, is passed on `ms` after it arrived, in order, both ways.
+    void setLatency(int ms) { latency = ms; }
     /// CONNECT requests answered 407 so far, and those let through.
     int refusals() const { return refusalCount; }
     int tunnels() const { return tunnelCount; }
@@ -38,6 +41,8 @@ private:
     void accept();
     void relay(Pair *p, QTcpSocket *from, QTcpSocket *to);
     bool connectRequest(Pair *p);
+    template <typename F>
+    void later(QObject *context, F step);
 
     QTcpServer server;
     quint16 target;
@@ -47,4 +52,5 @@ private:
     QByteArray credentials;   // "Basic <base64>", empty when none are asked for
     int refusalCount = 0;
     int tunnelCount = 0;
+    int latency = 0;
 };

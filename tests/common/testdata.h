@@ -31,14 +31,21 @@ inline QVariantList signedBytes(const QByteArray &b)
     return l;
 }
 
-// The same values as comma-separated text, optionally in brackets.
+// The same values as comma-separated text, optionally in brackets (built as bytes: lists of millions are made).
 inline QString byteListText(const QByteArray &b, bool brackets)
 {
-    QStringList parts;
-    for (char c : b)
-        parts << QString::number(int(qint8(c)));
-    const QString t = parts.join(QLatin1Char(','));
-    return brackets ? QLatin1Char('[') + t + QLatin1Char(']') : t;
+    QByteArray t;
+    t.reserve(b.size() * 5 + 2);
+    if (brackets)
+        t += '[';
+    for (int i = 0; i < b.size(); ++i) {
+        if (i)
+            t += ',';
+        t += QByteArray::number(int(qint8(b.at(i))));
+    }
+    if (brackets)
+        t += ']';
+    return QString::fromLatin1(t);
 }
 
 // `data` deflated with zlib; windowBits 31 wraps it as gzip, 15 as zlib.

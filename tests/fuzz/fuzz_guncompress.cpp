@@ -1,12 +1,11 @@
 // libFuzzer target: HTTP bodies through gUncompress.
 #include "gzip.h"
-
-#include <QLoggingCategory>
+#include "testsupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const bool quiet = [] {
-        QLoggingCategory::setFilterRules(QStringLiteral("veltro.*=false"));
+        quietLibraryLogging(true);
         return true;
     }();
     Q_UNUSED(quiet);

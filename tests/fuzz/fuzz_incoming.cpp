@@ -4,9 +4,9 @@
 #include "presentercollab.h"
 #include "remotecontrolmessage.h"
 #include "sockjsconnector.h"
+#include "testsupport.h"
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 
 namespace {
 
@@ -19,7 +19,7 @@ void read(const QString &s) { sink = sink + s.size(); }
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     static QCoreApplication app(*argc, *argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false\nveltro.*.warning=false"));
+    quietLibraryLogging(true);
     return 0;
 }
 

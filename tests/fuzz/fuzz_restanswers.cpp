@@ -2,11 +2,11 @@
 // byte picks the handler); the registration text helpers run on every body.
 #include "presenterclient.h"
 #include "registration_p.h"
+#include "testsupport.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 
 namespace {
 
@@ -39,7 +39,7 @@ FuzzClient *g_client = nullptr;
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     static QCoreApplication app(*argc, *argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("veltro.*.debug=false\nveltro.*.warning=false"));
+    quietLibraryLogging(true);
     // OAuth credentials remembered (the request itself fails at once), so
     // sign-in answers take the registration branch too.
     g_client = new FuzzClient(nullptr, QStringLiteral("unknown://service"));

@@ -1,7 +1,6 @@
 // End to end: a live session's lifecycle and incoming dispatch with simulated devices, on each transport.
-#include <QTcpServer>
-
 #include "livetestutil.h"
+#include "testsupport.h"
 
 using namespace Veltro;
 
@@ -136,11 +135,7 @@ private Q_SLOTS:
     // Nothing answers on any transport: the end is reported once, from the event loop, with a reason.
     void firstOpenRefused()
     {
-        QTcpServer gone;
-        QVERIFY(gone.listen(QHostAddress::LocalHost, 0));
-        const quint16 port = gone.serverPort();
-        gone.close();
-        PresenterCollab collab(nullptr, QStringLiteral("http://127.0.0.1:%1/collab").arg(port),
+        PresenterCollab collab(nullptr, QStringLiteral("http://127.0.0.1:%1/collab").arg(closedPort()),
                                QStringLiteral("123456"), QStringLiteral("S1"), QStringLiteral("U1"));
         QSignalSpy closed(&collab, &PresenterCollab::connectionClosed);
         QSignalSpy states(&collab, &PresenterCollab::stateChanged);

@@ -6,6 +6,7 @@
 #include "sockjsframe_p.h"
 #include "standin.h"
 #include "tcpproxy.h"
+#include "testsupport.h"
 
 #include <QAuthenticator>
 #include <QSignalSpy>
@@ -70,14 +71,6 @@ struct Conn
         return QTest::qWaitFor([&] { return log.contains("m:" + text); }, 10000);
     }
 };
-
-// A port nothing listens on.
-quint16 closedPort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
 
 // The certificate errors a plain handshake with `url`'s server meets.
 QList<QSslError> handshakeErrors(const QUrl &url)

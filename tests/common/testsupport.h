@@ -1,0 +1,42 @@
+// Small helpers shared by the tests, the benchmarks and the fuzz targets: where the source tree and Node.js are,
+// a bounded wait on the event loop, a port nothing listens on, and quiet library logging. Nothing here needs
+// QtTest, so programs that are not tests link it too.
+#pragma once
+
+#include <QEventLoop>
+#include <QString>
+#include <QTimer>
+
+/// `relative` below the source tree: $VELTRO_SOURCE_DIR (set by CTest) or the tree this was built from.
+QString sourcePath(const QString &relative);
+
+/// The Node.js program found when the build was configured.
+QString nodeProgram();
+
+/// A loopback port that was free a moment ago and has no listener now: connections to it are refused.
+quint16 closedPort();
+
+/// Turns off the library's debug lines (and with `warningsToo` its warnings), for programs whose output is a
+/// table or whose inputs are hostile on purpose.
+void quietLibraryLogging(bool warningsToo = false);
+
+/// Turns the event loop until `done()` holds or `ms` pass; true when it holds. Between checks the thread
+/// sleeps in the event loop, so a benchmark's CPU figures do not count the wait.
+template <typename Done>
+bool waitUntil(int ms, Done done)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer tick, deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    tick.start(20);
+    deadline.start(ms);
+    loop.exec();
+    return done();
+}
