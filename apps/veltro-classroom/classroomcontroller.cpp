@@ -1,6 +1,7 @@
 #include "classroomcontroller.h"
 
 #include "learner.h"
+#include "plainerror.h"
 #include "presentconfig.h"
 #include "presenterclient.h"
 #include "presentercollab.h"

@@ -65,7 +65,3 @@ struct PollKind
 const PollKind *pollKindByName(const QString &name);
 /// The names accepted by --poll, in the order of the help text.
 QStringList pollKindNames();
-
-/// A library error key (getLastError()) or reason in words a teacher can act
-/// on; the key itself is kept in brackets so it can still be searched for.
-QString plainError(const QString &lastError);

@@ -14,6 +14,7 @@
 
 #include "activityoption.h"
 #include "assessmentoptions.h"
+#include "plainerror.h"
 #include "presenterassessment.h"
 #include "presenterclient.h"
 #include "presentercollab.h"
