@@ -1,0 +1,24 @@
+#include "classroomqml.h"
+
+#include "windowsignin.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+
+QQuickWindow *loadClassroomWindow(QQmlApplicationEngine *engine, const WindowSignIn &signIn)
+{
+    // An installed program must not pick up a build tree's module, so the
+    // build's folder is added only for programs that run from the build tree.
+    const QString buildRoot = QDir(QStringLiteral(VELTRO_BUILD_ROOT)).canonicalPath();
+    if (!buildRoot.isEmpty()
+        && QDir(QCoreApplication::applicationDirPath()).canonicalPath().startsWith(buildRoot + QLatin1Char('/')))
+        engine->addImportPath(QStringLiteral(VELTRO_QML_BUILD_DIR));
+    engine->setInitialProperties({{QStringLiteral("server"), signIn.server},
+                                  {QStringLiteral("user"), signIn.user},
+                                  {QStringLiteral("password"), signIn.password}});
+    engine->load(QUrl(QStringLiteral("qrc:/veltro-classroom-qml/Main.qml")));
+    const QList<QObject *> roots = engine->rootObjects();
+    return roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.constLast());
+}
