@@ -249,7 +249,7 @@ void ClassroomWindow::connectClassroom()
                         &Classroom::pollStateChanged})
         connect(c, signal, this, &ClassroomWindow::refresh);
     connect(c, &Classroom::busyChanged, this, [this] {
-        if (m_classroom->busy())
+        if (m_classroom->isBusy())
             m_error.clear();
         refresh();
     });
@@ -271,7 +271,7 @@ void ClassroomWindow::setSignIn(const QString &server, const QString &user, cons
 
 void ClassroomWindow::signIn()
 {
-    if (m_classroom->busy() || m_classroom->signedIn())
+    if (m_classroom->isBusy() || m_classroom->isSignedIn())
         return;
     m_classroom->setServerUrl(m_server->text().trimmed());
     m_classroom->signIn(m_user->text().trimmed(), m_password->text());
@@ -294,9 +294,9 @@ void ClassroomWindow::closeEvent(QCloseEvent *event)
 void ClassroomWindow::refresh()
 {
     const Classroom *c = m_classroom;
-    const bool busy = c->busy();
-    const bool signedIn = c->signedIn();
-    const bool live = c->live();
+    const bool busy = c->isBusy();
+    const bool signedIn = c->isSignedIn();
+    const bool live = c->isLive();
     m_pages->setCurrentIndex(signedIn ? 1 : 0);
     if (busy)
         setCursor(Qt::BusyCursor);
@@ -323,22 +323,20 @@ void ClassroomWindow::refresh()
     const int present = c->learners()->count();
     m_learnerCount->setText(QStringLiteral("%1 joined").arg(present));
 
+    using Poll = Classroom::PollState;
     const Veltro::PollTallyModel *tally = c->tally();
-    const Classroom::PollState poll = c->pollState();
-    const bool running = poll == Classroom::Running || poll == Classroom::Paused;
+    const Poll poll = c->pollState();
+    const bool running = poll == Poll::Running || poll == Poll::Paused;
     m_pollKind->setEnabled(live && !running);
     m_startPoll->setEnabled(live && !running);
-    m_pausePoll->setEnabled(poll == Classroom::Running);
-    m_resumePoll->setEnabled(poll == Classroom::Paused);
+    m_pausePoll->setEnabled(poll == Poll::Running);
+    m_resumePoll->setEnabled(poll == Poll::Paused);
     m_stopPoll->setEnabled(running);
+    const int answered = tally->answered();
     switch (poll) {
-    case Classroom::NoPoll: m_chart->setTitle(QStringLiteral("No poll yet")); break;
-    case Classroom::Running:
-        m_chart->setTitle(QStringLiteral("Answers: %1 of %2").arg(tally->answered()).arg(present));
-        break;
-    case Classroom::Paused:
-        m_chart->setTitle(QStringLiteral("Paused: %1 of %2 answered").arg(tally->answered()).arg(present));
-        break;
-    case Classroom::Stopped: m_chart->setTitle(QStringLiteral("Final: %1 answers").arg(tally->answered())); break;
+    case Poll::NoPoll: m_chart->setTitle(QStringLiteral("No poll yet")); break;
+    case Poll::Running: m_chart->setTitle(QStringLiteral("Answers: %1 of %2").arg(answered).arg(present)); break;
+    case Poll::Paused: m_chart->setTitle(QStringLiteral("Paused: %1 of %2 answered").arg(answered).arg(present)); break;
+    case Poll::Stopped: m_chart->setTitle(QStringLiteral("Final: %1 answers").arg(answered)); break;
     }
 }

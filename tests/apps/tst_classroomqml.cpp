@@ -87,9 +87,9 @@ private Q_SLOTS:
         shoot(w, "qml-1-sign-in");
 
         click(w, "signIn");
-        QTRY_VERIFY_WITH_TIMEOUT(c->signedIn(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(c->isSignedIn(), 10000);
         click(w, "startSession");
-        QTRY_VERIFY_WITH_TIMEOUT(c->live(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(c->isLive(), 20000);
         QCOMPARE(text(w, "sessionCode"), c->sessionCode());
         QTRY_VERIFY_WITH_TIMEOUT(text(w, "connection").contains(QLatin1String("Connected")), 10000);
 
@@ -108,7 +108,7 @@ private Q_SLOTS:
         click(w, "stopPoll");
         QTRY_VERIFY_WITH_TIMEOUT(text(w, "pollHeading").startsWith(QLatin1String("Final")), 5000);
         click(w, "stopSession");
-        QTRY_VERIFY_WITH_TIMEOUT(!c->live() && !c->busy(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!c->isLive() && !c->isBusy(), 15000);
     }
 
     // Closed while the sign-in waits for a slow service: the sign-in is cancelled and never completes.
@@ -129,8 +129,8 @@ private Q_SLOTS:
         QVERIFY(w->close());
         QTRY_COMPARE_WITH_TIMEOUT(service.dropped, 1, 10000);
         service.release();
-        QTRY_VERIFY_WITH_TIMEOUT(!c->busy(), 10000);
-        QVERIFY(!c->signedIn());
+        QTRY_VERIFY_WITH_TIMEOUT(!c->isBusy(), 10000);
+        QVERIFY(!c->isSignedIn());
     }
 };
 

@@ -71,11 +71,11 @@ private Q_SLOTS:
         shoot(&w, "1-sign-in");
 
         click(&w, "signIn");
-        QVERIFY(c->busy()); // the click returned before the answer came
+        QVERIFY(c->isBusy()); // the click returned before the answer came
         QVERIFY(!part<QPushButton>(&w, "signIn")->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(c->signedIn(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(c->isSignedIn(), 10000);
         click(&w, "startSession");
-        QTRY_VERIFY_WITH_TIMEOUT(c->live(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(c->isLive(), 20000);
         const QString code = c->sessionCode();
         QVERIFY(!code.isEmpty());
         QCOMPARE(text(&w, "sessionCode"), code);
@@ -113,7 +113,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(text(&w, "connection").contains(QLatin1String("Connected")), 20000);
 
         click(&w, "stopSession");
-        QTRY_VERIFY_WITH_TIMEOUT(!c->live() && !c->busy(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!c->isLive() && !c->isBusy(), 15000);
         QVERIFY(sim->control("GET", "/sessions/" + code).object().value("stopped").toBool());
         QVERIFY(part<QPushButton>(&w, "startSession")->isEnabled());
         watch()->run([&] { QVERIFY(w.close()); });
@@ -141,7 +141,7 @@ private Q_SLOTS:
 
         click(w, "signIn");
         QTRY_COMPARE_WITH_TIMEOUT(service.held(), 1, 10000);
-        QVERIFY(c->busy());
+        QVERIFY(c->isBusy());
         QVERIFY(!part<QPushButton>(w, "signIn")->isEnabled());
         QVERIFY(!part<QLineEdit>(w, "password")->isEnabled());
         QVERIFY(part<QProgressBar>(w, "signInBusy")->isVisible());
@@ -157,8 +157,8 @@ private Q_SLOTS:
         if (deleteOnClose) {
             QTRY_VERIFY_WITH_TIMEOUT(w.isNull() && c.isNull(), 10000);
         } else {
-            QTRY_VERIFY_WITH_TIMEOUT(!c->busy(), 10000);
-            QVERIFY(!c->signedIn());
+            QTRY_VERIFY_WITH_TIMEOUT(!c->isBusy(), 10000);
+            QVERIFY(!c->isSignedIn());
             QCOMPARE(c->error(), Veltro::Error::Cancelled);
             delete w;
         }
