@@ -8,6 +8,7 @@
 #include "polltallymodel.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -89,7 +90,7 @@ ClassroomWindow::ClassroomWindow(QWidget *parent)
     : QWidget(parent), m_classroom(new Classroom(this))
 {
     setWindowTitle(QStringLiteral("Veltro Classroom"));
-    m_classroom->setHostAppVersion(QStringLiteral("veltro-classroom"));
+    m_classroom->setHostAppVersion(QCoreApplication::applicationName()); // the program, as the service sees it
     m_pages = new QStackedWidget(this);
     m_pages->addWidget(buildSignInPage());
     m_pages->addWidget(buildClassPage());

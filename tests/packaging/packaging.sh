@@ -102,7 +102,9 @@ for i in "${!builds[@]}"; do
   for f in examples/readme_example.cpp copyright $([ -f "$build/docs/Doxyfile" ] && echo html/index.html); do
     [ -f "$root/usr/share/doc/lib$name-doc/$f" ] || fail "lib$name-doc lacks /usr/share/doc/lib$name-doc/$f"
   done
-  for program in veltro-present veltro-classroom; do
+  names=(veltro-present veltro-classroom)
+  [ "$major" = 6 ] && names+=(veltro-classroom-qml)
+  for program in "${names[@]}"; do
     [ -x "$root/usr/bin/$program$suffix" ] || fail "$program$suffix is not in veltroclient-programs$suffix"
   done
 
