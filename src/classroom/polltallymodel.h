@@ -142,10 +142,14 @@ public:
     Q_INVOKABLE void start(const QString &answerId, Veltro::PollType::POLL_TYPE pollType,
                            const QVector<Veltro::TallyOption> &options);
     /// Starts counting the poll `collab` runs now (call it right after
-    /// PresenterCollab::startPoll()): its currentPollAnswerId(), and the
-    /// options of its currentPollQuestion() (none for template polls, whose
-    /// answers are then counted as texts). Does nothing when no poll runs.
+    /// PresenterCollab::startPoll()): its currentPollAnswerId(), and the kind
+    /// and options of its currentPollQuestion(). A template poll (word seed,
+    /// creative) has no question: its answers are counted as texts and
+    /// pollType() is WORD_SEED (the other overload names the kind). Does
+    /// nothing when no poll runs.
     void start(PresenterCollab *collab);
+    /// As start(collab); a template poll's pollType() is `templateType`.
+    void start(PresenterCollab *collab, Veltro::PollType::POLL_TYPE templateType);
     /// Stops counting: the rows stay, later answers are ignored.
     Q_INVOKABLE void stop();
     /// Forgets the poll and its answers: no rows, nothing counted.
