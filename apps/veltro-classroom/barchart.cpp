@@ -72,7 +72,7 @@ void BarChart::paintEvent(QPaintEvent *)
         most = qMax(most, bar.second);
 
     // Bars stand on a base line, labels below, counts above each bar.
-    const QRect area(12, 8 + 2 * line, width() - 24, height() - 16 - 4 * line);
+    const QRect area(12, 10 + 3 * line, width() - 24, height() - 20 - 5 * line);
     const int n = shown.size();
     const int slot = area.width() / n;
     const int barWidth = qMax(4, slot * 2 / 3);

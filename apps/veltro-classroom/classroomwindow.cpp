@@ -6,6 +6,7 @@
 #include "plainerror.h"
 #include "pollkinds.h"
 #include "polltallymodel.h"
+#include "presenterclient.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -50,24 +52,28 @@ QProgressBar *busyBar(const char *name, QWidget *parent)
     return bar;
 }
 
-// A learner as a tile: the name, marked once they answered the current poll.
+// A learner as a tile: the name, filled in once they answered the current poll.
 class LearnerTile : public QStyledItemDelegate
 {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
-        QStyledItemDelegate::initStyleOption(option, index);
         const bool answered = index.data(Veltro::LearnerModel::AnsweredRole).toBool();
-        option->text = index.data(Veltro::LearnerModel::NameRole).toString();
-        option->displayAlignment = Qt::AlignCenter;
-        option->features |= QStyleOptionViewItem::HasDisplay;
-        option->backgroundBrush = answered ? option->palette.highlight() : option->palette.alternateBase();
-        if (answered)
-            option->palette.setColor(QPalette::Text, option->palette.highlightedText().color());
+        const QRect tile = option.rect.adjusted(2, 2, -2, -2);
+        const QPalette &pal = option.palette;
+        p->save();
+        p->setRenderHint(QPainter::Antialiasing);
+        p->setPen(answered ? Qt::NoPen : QPen(pal.mid().color()));
+        p->setBrush(answered ? pal.highlight() : pal.button());
+        p->drawRoundedRect(tile, 6, 6);
+        p->setPen(answered ? pal.highlightedText().color() : pal.buttonText().color());
+        const QString name = index.data(Veltro::LearnerModel::NameRole).toString();
+        p->drawText(tile, Qt::AlignCenter, option.fontMetrics.elidedText(name, Qt::ElideRight, tile.width() - 8));
+        p->restore();
     }
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override { return {100, 32}; }
 };
 
 QString connectionText(Veltro::ConnectionState state, int roundTripMs)
@@ -139,7 +145,7 @@ QWidget *ClassroomWindow::buildClassPage()
     auto *page = new QWidget(m_pages);
     auto *middle = new QHBoxLayout;
     middle->addWidget(buildLearnerArea(page), 1);
-    middle->addWidget(buildPollArea(page), 2);
+    middle->addWidget(buildPollArea(page), 1);
     auto *layout = new QVBoxLayout(page);
     layout->addLayout(buildSessionArea(page));
     layout->addLayout(middle, 1);
@@ -187,8 +193,7 @@ QWidget *ClassroomWindow::buildLearnerArea(QWidget *page)
     m_learners->setMovement(QListView::Static);
     m_learners->setResizeMode(QListView::Adjust);
     m_learners->setUniformItemSizes(true);
-    m_learners->setGridSize(QSize(104, 36));
-    m_learners->setSpacing(4);
+    m_learners->setGridSize(QSize(106, 38));
     m_learners->setSelectionMode(QAbstractItemView::NoSelection);
     m_learners->setItemDelegate(new LearnerTile(m_learners));
     m_learners->setModel(m_classroom->learners());
@@ -275,6 +280,9 @@ void ClassroomWindow::signIn()
     if (m_classroom->isBusy() || m_classroom->isSignedIn())
         return;
     m_classroom->setServerUrl(m_server->text().trimmed());
+    // The class stays live through a dropped link: reconnection is a setting
+    // of the client for this address, made before the session opens.
+    m_classroom->client()->setAutoReconnect(true);
     m_classroom->signIn(m_user->text().trimmed(), m_password->text());
 }
 

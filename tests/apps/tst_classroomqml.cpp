@@ -1,5 +1,6 @@
 // The QML reference window against the stand-in with 20 simulated learners, offscreen with software rendering,
-// driven by clicks: signed in, a session, the learners shown in the grid, a poll, their answers in the bars.
+// driven by clicks: signed in, a session, the learners shown in the grid, a poll, their answers in the bars, a
+// dropped link restored.
 // With VELTRO_SCREENSHOTS naming a folder, its main states are saved there as PNGs (scripts/screenshots).
 #include <QPointer>
 #include <QQmlApplicationEngine>
@@ -107,6 +108,12 @@ private Q_SLOTS:
 
         click(w, "stopPoll");
         QTRY_VERIFY_WITH_TIMEOUT(text(w, "pollHeading").startsWith(QLatin1String("Final")), 5000);
+
+        // The service drops the presenter's link: the window says so and gets it back.
+        const QString token = sim->control("GET", "/sessions/" + c->sessionCode()).object().value("sessionToken").toString();
+        QCOMPARE(sim->control("POST", "/presenter/drop", {{"sessionToken", token}}).object().value("dropped").toInt(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(text(w, "connection").contains(QLatin1String("Reconnecting")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(text(w, "connection").contains(QLatin1String("Connected")), 20000);
         click(w, "stopSession");
         QTRY_VERIFY_WITH_TIMEOUT(!c->isLive() && !c->isBusy(), 15000);
     }
