@@ -134,9 +134,10 @@ private Q_SLOTS:
         QVERIFY(item(w, "signInBusy"));
         QVERIFY(!item(w, "signIn")->isEnabled());
         QVERIFY(w->close());
+        QTRY_VERIFY_WITH_TIMEOUT(!c->isBusy(), 15000);
+        QCOMPARE(c->error(), Veltro::Error::Cancelled);
         QTRY_COMPARE_WITH_TIMEOUT(service.dropped, 1, 10000);
         service.release();
-        QTRY_VERIFY_WITH_TIMEOUT(!c->isBusy(), 10000);
         QVERIFY(!c->isSignedIn());
     }
 };
