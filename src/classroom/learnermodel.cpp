@@ -448,6 +448,14 @@ void LearnerModel::flush()
 
 void LearnerModel::clear()
 {
+    // A list on its way belongs to what is being cleared.
+    if (d->listRequest) {
+        d->listRequest->disconnect(this);
+        d->listRequest->cancel();
+        d->listRequest = nullptr;
+    }
+    d->askAgain = false;
+    d->seenDuringRequest.clear();
     const bool had = !d->rows.isEmpty();
     beginResetModel();
     d->rows.clear();

@@ -109,7 +109,8 @@ public:
     void reconcileWith(const QList<Veltro::Learner> &service);
     /// Applies pending joins, departures and answers now.
     void flush();
-    /// Removes every row (inside the call) and forgets pending changes.
+    /// Removes every row (inside the call) and forgets pending changes,
+    /// including a learner list on its way.
     Q_INVOKABLE void clear();
 
 Q_SIGNALS:

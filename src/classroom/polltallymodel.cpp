@@ -298,7 +298,7 @@ bool PollTallyModel::record(const QString &deviceId, const QString &answerId, co
         d->answers.insert(deviceId, answer);
     }
     d->add(answer, 1);
-    d->clock.schedule();
+    d->clock.schedule(); // the rows follow within a frame, with the rest of a burst
     Q_EMIT answerRecorded(deviceId);
     return true;
 }
