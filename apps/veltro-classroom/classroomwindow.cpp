@@ -251,18 +251,9 @@ void ClassroomWindow::connectClassroom()
 {
     Classroom *c = m_classroom;
     for (auto signal : {&Classroom::signedInChanged, &Classroom::sessionCodeChanged, &Classroom::liveChanged,
-                        &Classroom::connectionStateChanged, &Classroom::roundTripMsChanged,
-                        &Classroom::pollStateChanged})
+                        &Classroom::connectionStateChanged, &Classroom::roundTripMsChanged, &Classroom::busyChanged,
+                        &Classroom::errorChanged, &Classroom::pollStateChanged})
         connect(c, signal, this, &ClassroomWindow::refresh);
-    connect(c, &Classroom::busyChanged, this, [this] {
-        if (m_classroom->isBusy())
-            m_error.clear();
-        refresh();
-    });
-    connect(c, &Classroom::failed, this, [this](Veltro::Error, const QString &message) {
-        m_error = plainError(message);
-        refresh();
-    });
     connect(c->learners(), &Veltro::LearnerModel::countChanged, this, &ClassroomWindow::refresh);
     for (auto signal : {&Veltro::PollTallyModel::answeredChanged, &Veltro::PollTallyModel::presentChanged})
         connect(c->tally(), signal, this, &ClassroomWindow::refresh);
@@ -316,9 +307,10 @@ void ClassroomWindow::refresh()
         w->setEnabled(!busy);
     m_signInBusy->setVisible(busy && !signedIn);
     m_busy->setVisible(busy && signedIn);
-    const QString status = m_error.isEmpty() ? QString()
-                                             : QStringLiteral("<span style='color:#b00020'>%1</span>")
-                                                   .arg(m_error.toHtmlEscaped());
+    // The last failure until the next call starts, in words a teacher can act on.
+    const QString status = c->error() == Veltro::Error::None
+        ? QString()
+        : QStringLiteral("<span style='color:#b00020'>%1</span>").arg(plainError(c->errorString()).toHtmlEscaped());
     m_signInStatus->setText(signedIn ? QString() : busy ? QStringLiteral("Signing in...") : status);
     m_status->setText(signedIn ? status : QString());
 

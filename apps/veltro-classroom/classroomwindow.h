@@ -49,7 +49,6 @@ private:
     void refresh();
 
     Veltro::Classroom *m_classroom;
-    QString m_error; // the last failure, until the next call starts
     QStackedWidget *m_pages = nullptr;
     QLineEdit *m_server = nullptr, *m_user = nullptr, *m_password = nullptr;
     QPushButton *m_signIn = nullptr;

@@ -64,13 +64,19 @@ private Q_SLOTS:
         const int learners = 20;
         ClassroomWindow w;
         Veltro::Classroom *c = w.classroom();
-        w.setSignIn(sim->server(), QStringLiteral("teacher"), QStringLiteral("veltro"));
+        w.setSignIn(sim->server(), QStringLiteral("teacher"), QStringLiteral("wrong"));
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QVERIFY(part<QLineEdit>(&w, "password")->echoMode() == QLineEdit::Password);
         shoot(&w, "1-sign-in");
+        // A refused sign-in is told in words a teacher can act on.
+        click(&w, "signIn");
+        QTRY_VERIFY_WITH_TIMEOUT(text(&w, "signInStatus").contains(QLatin1String("password was not accepted")), 10000);
+        QCOMPARE(c->error(), Veltro::Error::SignInRefused);
+        w.setSignIn(sim->server(), QStringLiteral("teacher"), QStringLiteral("veltro"));
 
         click(&w, "signIn");
+        QVERIFY(text(&w, "signInStatus").contains(QLatin1String("Signing in"))); // the failure went with the new call
         QVERIFY(c->isBusy()); // the click returned before the answer came
         QVERIFY(!part<QPushButton>(&w, "signIn")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(c->isSignedIn(), 10000);
