@@ -96,11 +96,21 @@ example they show, in /usr/share/doc/${VELTRO_DEB_DOC}.")
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME ${VELTRO_DEB_PROGRAMS})
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION education)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS "${exact}")
+set(programs "veltro-present${VELTRO_PROGRAM_SUFFIX}, which runs a live classroom from
+the command line, and veltro-classroom${VELTRO_PROGRAM_SUFFIX}, the reference presenter window")
+if(TARGET veltro-classroom-qml)
+  # The QML window loads the Veltro module (in the development package) and
+  # the distribution's Qt Quick modules at run time, which no binary names.
+  string(APPEND CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS ", ${VELTRO_DEB_DEVELOPMENT} (= ${PROJECT_VERSION}), "
+         "qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-layouts, qml6-module-qtquick-window")
+  set(programs "veltro-present${VELTRO_PROGRAM_SUFFIX}, which runs a live classroom from
+the command line, and the reference presenter windows veltro-classroom${VELTRO_PROGRAM_SUFFIX}
+(Qt Widgets) and veltro-classroom-qml${VELTRO_PROGRAM_SUFFIX} (QML)")
+endif()
 set(CPACK_DEBIAN_PROGRAMS_DESCRIPTION "Veltro live classroom presenter programs (Qt ${VELTRO_QT_MAJOR} build)
 ${about}
 
-This package holds veltro-present${VELTRO_PROGRAM_SUFFIX}, which runs a live classroom from
-the command line, and veltro-classroom${VELTRO_PROGRAM_SUFFIX}, the reference presenter window.")
+This package holds ${programs}.")
 
 include(CPack)
 cpack_add_component_group(dev)

@@ -42,3 +42,9 @@
 #include "collaborationmessagehandler.h"
 #include "presentercollab.h"
 #include "presenterassessment.h"
+
+// classroom: one object and live models over the client and the collaboration session
+#include "pollkinds.h"
+#include "polltallymodel.h"
+#include "learnermodel.h"
+#include "classroom.h"

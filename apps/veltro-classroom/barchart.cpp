@@ -1,5 +1,6 @@
 #include "barchart.h"
 
+#include <QAbstractItemModel>
 #include <QPainter>
 
 BarChart::BarChart(QWidget *parent) : QWidget(parent)
@@ -7,23 +8,53 @@ BarChart::BarChart(QWidget *parent) : QWidget(parent)
     setMinimumHeight(180);
 }
 
-void BarChart::setBars(const QVector<QPair<QString, int>> &bars, const QString &title)
+void BarChart::setModel(QAbstractItemModel *model, int labelRole, int countRole)
 {
-    m_bars = bars;
-    m_title = title;
+    if (m_model)
+        m_model->disconnect(this);
+    m_model = model;
+    m_labelRole = labelRole;
+    m_countRole = countRole;
+    // The model batches its bursts, so one repaint request per change is cheap.
+    const auto repaint = [this] { update(); };
+    connect(model, &QAbstractItemModel::dataChanged, this, repaint);
+    connect(model, &QAbstractItemModel::rowsInserted, this, repaint);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, repaint);
+    connect(model, &QAbstractItemModel::rowsMoved, this, repaint);
+    connect(model, &QAbstractItemModel::modelReset, this, repaint);
+    connect(model, &QAbstractItemModel::layoutChanged, this, repaint);
     update();
+}
+
+void BarChart::setTitle(const QString &title)
+{
+    if (m_title != title) {
+        m_title = title;
+        update();
+    }
+}
+
+QVector<QPair<QString, int>> BarChart::bars() const
+{
+    QVector<QPair<QString, int>> out;
+    for (int row = 0; m_model && row < m_model->rowCount(); ++row) {
+        const QModelIndex i = m_model->index(row, 0);
+        out.append({i.data(m_labelRole).toString(), i.data(m_countRole).toInt()});
+    }
+    return out;
 }
 
 int BarChart::total() const
 {
     int sum = 0;
-    for (const auto &bar : m_bars)
+    for (const auto &bar : bars())
         sum += bar.second;
     return sum;
 }
 
 void BarChart::paintEvent(QPaintEvent *)
 {
+    const QVector<QPair<QString, int>> shown = bars();
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(rect(), palette().base());
@@ -31,23 +62,23 @@ void BarChart::paintEvent(QPaintEvent *)
     const int line = fm.height();
     p.setPen(palette().text().color());
     p.drawText(QRect(8, 4, width() - 16, line), Qt::AlignLeft | Qt::AlignVCenter, m_title);
-    if (m_bars.isEmpty()) {
+    if (shown.isEmpty()) {
         p.setPen(palette().placeholderText().color());
         p.drawText(rect(), Qt::AlignCenter, QStringLiteral("No answers yet"));
         return;
     }
     int most = 1;
-    for (const auto &bar : m_bars)
+    for (const auto &bar : shown)
         most = qMax(most, bar.second);
 
     // Bars stand on a base line, labels below, counts above each bar.
-    const QRect area(12, 8 + 2 * line, width() - 24, height() - 16 - 4 * line);
-    const int n = m_bars.size();
+    const QRect area(12, 10 + 3 * line, width() - 24, height() - 20 - 5 * line);
+    const int n = shown.size();
     const int slot = area.width() / n;
     const int barWidth = qMax(4, slot * 2 / 3);
     const QColor fill = palette().highlight().color();
     for (int i = 0; i < n; ++i) {
-        const auto &bar = m_bars.at(i);
+        const auto &bar = shown.at(i);
         const int h = area.height() * bar.second / most;
         const int x = area.left() + i * slot + (slot - barWidth) / 2;
         const QRect r(x, area.bottom() - h, barWidth, h);

@@ -1,25 +1,30 @@
 #include "classroomwindow.h"
 
 #include "barchart.h"
-#include "classroomcontroller.h"
-#include "presentconfig.h"
+#include "classroom.h"
+#include "learnermodel.h"
+#include "plainerror.h"
+#include "pollkinds.h"
+#include "polltallymodel.h"
+#include "presenterclient.h"
 
-#include <QApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QTimer>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
-#include <algorithm>
+using Veltro::Classroom;
 
 namespace {
 
@@ -30,12 +35,16 @@ QPushButton *button(const QString &text, const char *name, QWidget *parent)
     return b;
 }
 
-// An indeterminate bar: it moves as long as the event loop turns, which it
-// does inside the library's nested waits too.
+template <class T> T *named(T *w, const char *name)
+{
+    w->setObjectName(QLatin1String(name));
+    return w;
+}
+
+// An indeterminate bar, shown while a call is pending.
 QProgressBar *busyBar(const char *name, QWidget *parent)
 {
-    auto *bar = new QProgressBar(parent);
-    bar->setObjectName(QLatin1String(name));
+    auto *bar = named(new QProgressBar(parent), name);
     bar->setRange(0, 0);
     bar->setTextVisible(false);
     bar->setMaximumHeight(10);
@@ -43,80 +52,111 @@ QProgressBar *busyBar(const char *name, QWidget *parent)
     return bar;
 }
 
-// "Learner 2" before "Learner 10": runs of digits compare as numbers.
-bool naturalLess(const QString &a, const QString &b)
+// A learner as a tile: the name, filled in once they answered the current poll.
+class LearnerTile : public QStyledItemDelegate
 {
-    int i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a.at(i).isDigit() && b.at(j).isDigit()) {
-            int ei = i, ej = j;
-            while (ei < a.size() && a.at(ei).isDigit())
-                ++ei;
-            while (ej < b.size() && b.at(ej).isDigit())
-                ++ej;
-            const QString x = a.mid(i, ei - i), y = b.mid(j, ej - j);
-            if (x.size() != y.size() || x != y)
-                return x.size() != y.size() ? x.size() < y.size() : x < y;
-            i = ei;
-            j = ej;
-            continue;
-        }
-        const int c = QString::compare(a.mid(i, 1), b.mid(j, 1), Qt::CaseInsensitive);
-        if (c != 0)
-            return c < 0;
-        ++i;
-        ++j;
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const bool answered = index.data(Veltro::LearnerModel::AnsweredRole).toBool();
+        const QRect tile = option.rect.adjusted(2, 2, -2, -2);
+        const QPalette &pal = option.palette;
+        p->save();
+        p->setRenderHint(QPainter::Antialiasing);
+        p->setPen(answered ? Qt::NoPen : QPen(pal.mid().color()));
+        p->setBrush(answered ? pal.highlight() : pal.button());
+        p->drawRoundedRect(tile, 6, 6);
+        p->setPen(answered ? pal.highlightedText().color() : pal.buttonText().color());
+        const QString name = index.data(Veltro::LearnerModel::NameRole).toString();
+        p->drawText(tile, Qt::AlignCenter, option.fontMetrics.elidedText(name, Qt::ElideRight, tile.width() - 8));
+        p->restore();
     }
-    return a.size() - i < b.size() - j;
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override { return {100, 32}; }
+};
+
+QString connectionText(Veltro::ConnectionState state, int roundTripMs)
+{
+    switch (state) {
+    case Veltro::ConnectionState::Connecting: return QStringLiteral("Connecting");
+    case Veltro::ConnectionState::Connected:
+        return roundTripMs < 0 ? QStringLiteral("Connected")
+                               : QStringLiteral("Connected, round trip %1 ms").arg(roundTripMs);
+    case Veltro::ConnectionState::Reconnecting: return QStringLiteral("Reconnecting");
+    case Veltro::ConnectionState::Closing: return QStringLiteral("Closing");
+    case Veltro::ConnectionState::Closed: break;
+    }
+    return QStringLiteral("Not connected");
 }
 
 } // namespace
 
 ClassroomWindow::ClassroomWindow(QWidget *parent)
-    : QWidget(parent), m_controller(new ClassroomController(this))
+    : QWidget(parent), m_classroom(new Classroom(this))
 {
     setWindowTitle(QStringLiteral("Veltro Classroom"));
+    m_classroom->setHostAppVersion(QCoreApplication::applicationName()); // the program, as the service sees it
     m_pages = new QStackedWidget(this);
+    m_pages->addWidget(buildSignInPage());
+    m_pages->addWidget(buildClassPage());
     auto *outer = new QVBoxLayout(this);
     outer->addWidget(m_pages);
+    connectClassroom();
+    resize(900, 620);
+    refresh();
+}
 
-    // Page 1: sign-in.
-    auto *signInPage = new QWidget(m_pages);
-    auto *form = new QFormLayout;
-    m_server = new QLineEdit(signInPage);
-    m_server->setObjectName(QStringLiteral("server"));
-    m_user = new QLineEdit(signInPage);
-    m_user->setObjectName(QStringLiteral("user"));
-    m_password = new QLineEdit(signInPage);
-    m_password->setObjectName(QStringLiteral("password"));
+QWidget *ClassroomWindow::buildSignInPage()
+{
+    auto *page = new QWidget(m_pages);
+    m_server = named(new QLineEdit(page), "server");
+    m_user = named(new QLineEdit(page), "user");
+    m_password = named(new QLineEdit(page), "password");
     m_password->setEchoMode(QLineEdit::Password);
+    auto *form = new QFormLayout;
     form->addRow(QStringLiteral("Server"), m_server);
     form->addRow(QStringLiteral("User"), m_user);
     form->addRow(QStringLiteral("Password"), m_password);
-    m_signIn = button(QStringLiteral("Sign in"), "signIn", signInPage);
+    m_signIn = button(QStringLiteral("Sign in"), "signIn", page);
     m_signIn->setDefault(true);
-    m_signInStatus = new QLabel(signInPage);
-    m_signInStatus->setObjectName(QStringLiteral("signInStatus"));
+    m_signInBusy = busyBar("signInBusy", page);
+    m_signInStatus = named(new QLabel(page), "signInStatus");
     m_signInStatus->setWordWrap(true);
-    m_signInBusy = busyBar("signInBusy", signInPage);
-    auto *title = new QLabel(QStringLiteral("<h2>Veltro Classroom</h2>Sign in to start a live class."), signInPage);
-    auto *box = new QVBoxLayout;
-    box->addWidget(title);
-    box->addLayout(form);
-    box->addWidget(m_signIn, 0, Qt::AlignRight);
-    box->addWidget(m_signInBusy);
-    box->addWidget(m_signInStatus);
-    auto *boxWidget = new QWidget(signInPage);
-    boxWidget->setLayout(box);
-    boxWidget->setFixedWidth(460);
-    auto *signInLayout = new QVBoxLayout(signInPage);
-    signInLayout->addWidget(boxWidget, 0, Qt::AlignCenter);
-    m_pages->addWidget(signInPage);
 
-    // Page 2: the live class.
-    auto *classPage = new QWidget(m_pages);
-    m_code = new QLabel(classPage);
-    m_code->setObjectName(QStringLiteral("sessionCode"));
+    auto *box = new QWidget(page);
+    box->setFixedWidth(460);
+    auto *column = new QVBoxLayout(box);
+    column->addWidget(new QLabel(QStringLiteral("<h2>Veltro Classroom</h2>Sign in to start a live class."), box));
+    column->addLayout(form);
+    column->addWidget(m_signIn, 0, Qt::AlignRight);
+    column->addWidget(m_signInBusy);
+    column->addWidget(m_signInStatus);
+    auto *centred = new QVBoxLayout(page);
+    centred->addWidget(box, 0, Qt::AlignCenter);
+
+    connect(m_signIn, &QPushButton::clicked, this, &ClassroomWindow::signIn);
+    connect(m_password, &QLineEdit::returnPressed, this, &ClassroomWindow::signIn);
+    return page;
+}
+
+QWidget *ClassroomWindow::buildClassPage()
+{
+    auto *page = new QWidget(m_pages);
+    auto *middle = new QHBoxLayout;
+    middle->addWidget(buildLearnerArea(page), 1);
+    middle->addWidget(buildPollArea(page), 1);
+    auto *layout = new QVBoxLayout(page);
+    layout->addLayout(buildSessionArea(page));
+    layout->addLayout(middle, 1);
+    layout->addLayout(buildStatusArea(page));
+    return page;
+}
+
+// The session code large for the class to type, the connection, start and stop.
+QBoxLayout *ClassroomWindow::buildSessionArea(QWidget *page)
+{
+    m_code = named(new QLabel(page), "sessionCode");
     m_code->setAlignment(Qt::AlignCenter);
     m_code->setTextInteractionFlags(Qt::TextSelectableByMouse);
     QFont big = m_code->font();
@@ -124,89 +164,99 @@ ClassroomWindow::ClassroomWindow(QWidget *parent)
     big.setBold(true);
     big.setLetterSpacing(QFont::AbsoluteSpacing, 6);
     m_code->setFont(big);
-    auto *codeHint = new QLabel(QStringLiteral("Session code: type it on your device to join"), classPage);
-    codeHint->setAlignment(Qt::AlignCenter);
-    m_connection = new QLabel(classPage);
-    m_connection->setObjectName(QStringLiteral("connection"));
-    m_startSession = button(QStringLiteral("Start session"), "startSession", classPage);
-    m_stopSession = button(QStringLiteral("Stop session"), "stopSession", classPage);
-    auto *sessionRow = new QHBoxLayout;
-    sessionRow->addWidget(m_connection, 1);
-    sessionRow->addWidget(m_startSession);
-    sessionRow->addWidget(m_stopSession);
+    auto *hint = new QLabel(QStringLiteral("Session code: type it on your device to join"), page);
+    hint->setAlignment(Qt::AlignCenter);
+    m_connection = named(new QLabel(page), "connection");
+    m_startSession = button(QStringLiteral("Start session"), "startSession", page);
+    m_stopSession = button(QStringLiteral("Stop session"), "stopSession", page);
+    auto *row = new QHBoxLayout;
+    row->addWidget(m_connection, 1);
+    row->addWidget(m_startSession);
+    row->addWidget(m_stopSession);
+    auto *area = new QVBoxLayout;
+    area->addWidget(m_code);
+    area->addWidget(hint);
+    area->addLayout(row);
 
-    auto *learnerBox = new QGroupBox(QStringLiteral("Learners"), classPage);
-    m_learnerCount = new QLabel(learnerBox);
-    m_learnerCount->setObjectName(QStringLiteral("learnerCount"));
-    m_learners = new QListWidget(learnerBox);
-    m_learners->setObjectName(QStringLiteral("learners"));
-    auto *learnerLayout = new QVBoxLayout(learnerBox);
-    learnerLayout->addWidget(m_learnerCount);
-    learnerLayout->addWidget(m_learners);
-
-    auto *pollBox = new QGroupBox(QStringLiteral("Poll"), classPage);
-    m_pollKind = new QComboBox(pollBox);
-    m_pollKind->setObjectName(QStringLiteral("pollKind"));
-    m_pollKind->addItems(pollKindNames());
-    m_startPoll = button(QStringLiteral("Start"), "startPoll", pollBox);
-    m_pausePoll = button(QStringLiteral("Pause"), "pausePoll", pollBox);
-    m_resumePoll = button(QStringLiteral("Resume"), "resumePoll", pollBox);
-    m_stopPoll = button(QStringLiteral("Stop"), "stopPoll", pollBox);
-    auto *pollRow = new QHBoxLayout;
-    pollRow->addWidget(m_pollKind, 1);
-    for (QPushButton *b : {m_startPoll, m_pausePoll, m_resumePoll, m_stopPoll})
-        pollRow->addWidget(b);
-    m_chart = new BarChart(pollBox);
-    m_chart->setObjectName(QStringLiteral("chart"));
-    auto *pollLayout = new QVBoxLayout(pollBox);
-    pollLayout->addLayout(pollRow);
-    pollLayout->addWidget(m_chart, 1);
-
-    auto *middle = new QHBoxLayout;
-    middle->addWidget(learnerBox, 1);
-    middle->addWidget(pollBox, 2);
-    m_busy = busyBar("busy", classPage);
-    m_status = new QLabel(classPage);
-    m_status->setObjectName(QStringLiteral("status"));
-    m_status->setWordWrap(true);
-    auto *classLayout = new QVBoxLayout(classPage);
-    classLayout->addWidget(m_code);
-    classLayout->addWidget(codeHint);
-    classLayout->addLayout(sessionRow);
-    classLayout->addLayout(middle, 1);
-    classLayout->addWidget(m_busy);
-    classLayout->addWidget(m_status);
-    m_pages->addWidget(classPage);
-
-    connect(m_signIn, &QPushButton::clicked, this, &ClassroomWindow::signIn);
-    connect(m_password, &QLineEdit::returnPressed, this, &ClassroomWindow::signIn);
-    connect(m_startSession, &QPushButton::clicked, m_controller, &ClassroomController::startSession);
-    connect(m_stopSession, &QPushButton::clicked, m_controller, &ClassroomController::stopSession);
-    connect(m_startPoll, &QPushButton::clicked, this, [this] { m_controller->startPoll(m_pollKind->currentText()); });
-    connect(m_pausePoll, &QPushButton::clicked, m_controller, &ClassroomController::pausePoll);
-    connect(m_resumePoll, &QPushButton::clicked, m_controller, &ClassroomController::resumePoll);
-    connect(m_stopPoll, &QPushButton::clicked, m_controller, &ClassroomController::stopPoll);
-    connect(m_controller, &ClassroomController::errorOccurred, this, &ClassroomWindow::showError);
-    for (auto signal : {&ClassroomController::stageChanged, &ClassroomController::learnersChanged,
-                        &ClassroomController::pollChanged, &ClassroomController::connectionChanged})
-        connect(m_controller, signal, this, &ClassroomWindow::refresh);
-    connect(m_controller, &ClassroomController::busyChanged, this, [this](bool busy) {
-        if (busy)
-            m_error.clear();
-        refresh();
-        // A close asked for during the call: carried out once it returned,
-        // from the event loop rather than from inside this signal.
-        if (!busy && m_closePending && !m_shuttingDown)
-            QTimer::singleShot(0, this, &QWidget::close);
-    });
-    resize(900, 620);
-    refresh();
+    connect(m_startSession, &QPushButton::clicked, m_classroom, &Classroom::startSession);
+    connect(m_stopSession, &QPushButton::clicked, m_classroom, &Classroom::stopSession);
+    return area;
 }
 
-ClassroomWindow::~ClassroomWindow()
+// The learners as tiles, straight from the classroom's learner model.
+QWidget *ClassroomWindow::buildLearnerArea(QWidget *page)
 {
-    if (m_cursorSet)
-        QApplication::restoreOverrideCursor();
+    auto *box = new QGroupBox(QStringLiteral("Learners"), page);
+    m_learnerCount = named(new QLabel(box), "learnerCount");
+    m_learners = named(new QListView(box), "learners");
+    m_learners->setViewMode(QListView::IconMode);
+    m_learners->setMovement(QListView::Static);
+    m_learners->setResizeMode(QListView::Adjust);
+    m_learners->setUniformItemSizes(true);
+    m_learners->setGridSize(QSize(106, 38));
+    m_learners->setSelectionMode(QAbstractItemView::NoSelection);
+    m_learners->setItemDelegate(new LearnerTile(m_learners));
+    m_learners->setModel(m_classroom->learners());
+    auto *layout = new QVBoxLayout(box);
+    layout->addWidget(m_learnerCount);
+    layout->addWidget(m_learners);
+    return box;
+}
+
+// The poll kinds the classroom offers, its buttons, and the tally's bars.
+QWidget *ClassroomWindow::buildPollArea(QWidget *page)
+{
+    auto *box = new QGroupBox(QStringLiteral("Poll"), page);
+    m_pollKind = named(new QComboBox(box), "pollKind");
+    for (const QString &name : m_classroom->pollKinds()) {
+        const Veltro::PollKind *kind = Veltro::pollKindByName(name);
+        m_pollKind->addItem(kind ? QString::fromUtf8(kind->label) : name, name);
+    }
+    m_startPoll = button(QStringLiteral("Start"), "startPoll", box);
+    m_pausePoll = button(QStringLiteral("Pause"), "pausePoll", box);
+    m_resumePoll = button(QStringLiteral("Resume"), "resumePoll", box);
+    m_stopPoll = button(QStringLiteral("Stop"), "stopPoll", box);
+    auto *row = new QHBoxLayout;
+    row->addWidget(m_pollKind, 1);
+    for (QPushButton *b : {m_startPoll, m_pausePoll, m_resumePoll, m_stopPoll})
+        row->addWidget(b);
+    m_chart = named(new BarChart(box), "chart");
+    m_chart->setModel(m_classroom->tally(), Veltro::PollTallyModel::LabelRole, Veltro::PollTallyModel::CountRole);
+    auto *layout = new QVBoxLayout(box);
+    layout->addLayout(row);
+    layout->addWidget(m_chart, 1);
+
+    connect(m_startPoll, &QPushButton::clicked, this, &ClassroomWindow::startPoll);
+    connect(m_pausePoll, &QPushButton::clicked, m_classroom, &Classroom::pausePoll);
+    connect(m_resumePoll, &QPushButton::clicked, m_classroom, &Classroom::resumePoll);
+    connect(m_stopPoll, &QPushButton::clicked, m_classroom, &Classroom::stopPoll);
+    return box;
+}
+
+// What is pending, and the last failure.
+QBoxLayout *ClassroomWindow::buildStatusArea(QWidget *page)
+{
+    m_busy = busyBar("busy", page);
+    m_status = named(new QLabel(page), "status");
+    m_status->setWordWrap(true);
+    auto *area = new QVBoxLayout;
+    area->addWidget(m_busy);
+    area->addWidget(m_status);
+    return area;
+}
+
+// Everything the window shows is a property of the classroom object or of
+// its models: one refresh on any change.
+void ClassroomWindow::connectClassroom()
+{
+    Classroom *c = m_classroom;
+    for (auto signal : {&Classroom::signedInChanged, &Classroom::sessionCodeChanged, &Classroom::liveChanged,
+                        &Classroom::connectionStateChanged, &Classroom::roundTripMsChanged, &Classroom::busyChanged,
+                        &Classroom::errorChanged, &Classroom::pollStateChanged})
+        connect(c, signal, this, &ClassroomWindow::refresh);
+    connect(c->learners(), &Veltro::LearnerModel::countChanged, this, &ClassroomWindow::refresh);
+    for (auto signal : {&Veltro::PollTallyModel::answeredChanged, &Veltro::PollTallyModel::presentChanged})
+        connect(c->tally(), signal, this, &ClassroomWindow::refresh);
 }
 
 void ClassroomWindow::setSignIn(const QString &server, const QString &user, const QString &password)
@@ -218,95 +268,76 @@ void ClassroomWindow::setSignIn(const QString &server, const QString &user, cons
 
 void ClassroomWindow::signIn()
 {
-    if (m_controller->busy())
+    if (m_classroom->isBusy() || m_classroom->isSignedIn())
         return;
-    m_controller->signIn(m_server->text().trimmed(), m_user->text().trimmed(), m_password->text());
+    m_classroom->setServerUrl(m_server->text().trimmed());
+    // The class stays live through a dropped link: reconnection is a setting
+    // of the client for this address, made before the session opens.
+    m_classroom->client()->setAutoReconnect(true);
+    m_classroom->signIn(m_user->text().trimmed(), m_password->text());
+}
+
+void ClassroomWindow::startPoll()
+{
+    m_classroom->startPoll(m_pollKind->currentData().toString());
 }
 
 void ClassroomWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_shuttingDown) {
-        // Asked again while signing out below: that close finishes the job.
-        event->ignore();
-        return;
-    }
-    if (m_controller->busy()) {
-        // The library's call is still on the stack: closing now would delete
-        // the objects it returns into. Close as soon as it ends.
-        m_closePending = true;
-        event->ignore();
-        refresh();
-        return;
-    }
-    m_shuttingDown = true;
-    refresh();
-    m_controller->shutdown(); // stops a running session and signs out (blocking)
-    m_shuttingDown = false;
-    m_closePending = false;
+    // Nothing is waited for: a pending call (a sign-in, say) is cancelled, and
+    // a live session is stopped by the library as its client goes, without an
+    // event loop.
+    m_classroom->cancel();
     event->accept();
-}
-
-void ClassroomWindow::showError(const QString &message)
-{
-    m_error = QStringLiteral("<span style='color:#b00020'>%1</span>").arg(message.toHtmlEscaped());
-    refresh();
 }
 
 void ClassroomWindow::refresh()
 {
-    using Stage = ClassroomController::Stage;
-    using Poll = ClassroomController::PollState;
-    const ClassroomController *c = m_controller;
-    const bool busy = c->busy();
-    const bool idle = !busy && !m_closePending && !m_shuttingDown;
-    m_pages->setCurrentIndex(c->stage() == Stage::SignedOut ? 0 : 1);
-
-    for (QWidget *w : {static_cast<QWidget *>(m_server), static_cast<QWidget *>(m_user),
-                       static_cast<QWidget *>(m_password), static_cast<QWidget *>(m_signIn)})
-        w->setEnabled(idle);
-    m_signInBusy->setVisible(busy && c->stage() == Stage::SignedOut);
-    m_busy->setVisible(busy && c->stage() != Stage::SignedOut);
-    if (busy != m_cursorSet) {
-        m_cursorSet = busy;
-        if (busy)
-            QApplication::setOverrideCursor(Qt::BusyCursor);
-        else
-            QApplication::restoreOverrideCursor();
-    }
-    QString status = m_error;
+    const Classroom *c = m_classroom;
+    const bool busy = c->isBusy();
+    const bool signedIn = c->isSignedIn();
+    const bool live = c->isLive();
+    m_pages->setCurrentIndex(signedIn ? 1 : 0);
     if (busy)
-        status = m_closePending ? QStringLiteral("Closing when this step ends: %1").arg(c->busyText()) : c->busyText();
-    m_signInStatus->setText(c->stage() == Stage::SignedOut ? status : QString());
-    m_status->setText(c->stage() == Stage::SignedOut ? QString() : status);
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
 
-    const bool live = c->stage() == Stage::Live;
+    for (QWidget *w : std::initializer_list<QWidget *>{m_server, m_user, m_password, m_signIn})
+        w->setEnabled(!busy);
+    m_signInBusy->setVisible(busy && !signedIn);
+    m_busy->setVisible(busy && signedIn);
+    // The last failure until the next call starts, in words a teacher can act on.
+    const QString status = c->error() == Veltro::Error::None
+        ? QString()
+        : QStringLiteral("<span style='color:#b00020'>%1</span>").arg(plainError(c->errorString()).toHtmlEscaped());
+    m_signInStatus->setText(signedIn ? QString() : busy ? QStringLiteral("Signing in...") : status);
+    m_status->setText(signedIn ? status : QString());
+
     m_code->setText(live ? c->sessionCode() : QStringLiteral("------"));
     m_startSession->setVisible(!live);
-    m_startSession->setEnabled(idle && c->stage() == Stage::SignedIn);
+    m_startSession->setEnabled(!busy && signedIn);
     m_stopSession->setVisible(live);
-    m_stopSession->setEnabled(idle && live);
-    m_connection->setText(QStringLiteral("Connection: <b>%1</b>").arg(c->connectionText()));
+    m_stopSession->setEnabled(!busy);
+    m_connection->setText(QStringLiteral("Connection: <b>%1</b>")
+                              .arg(connectionText(c->connectionState(), c->roundTripMs())));
+    const int present = c->learners()->count();
+    m_learnerCount->setText(QStringLiteral("%1 joined").arg(present));
 
-    const auto learners = c->learners();
-    m_learnerCount->setText(QStringLiteral("%1 joined").arg(learners.size()));
-    QStringList names = learners.values();
-    std::sort(names.begin(), names.end(), naturalLess);
-    m_learners->clear();
-    m_learners->addItems(names);
-
+    using Poll = Classroom::PollState;
+    const Veltro::PollTallyModel *tally = c->tally();
     const Poll poll = c->pollState();
     const bool running = poll == Poll::Running || poll == Poll::Paused;
-    m_pollKind->setEnabled(idle && live && !running);
-    m_startPoll->setEnabled(idle && live && !running);
-    m_pausePoll->setEnabled(idle && poll == Poll::Running);
-    m_resumePoll->setEnabled(idle && poll == Poll::Paused);
-    m_stopPoll->setEnabled(idle && running);
-    QString title;
+    m_pollKind->setEnabled(live && !running);
+    m_startPoll->setEnabled(live && !running);
+    m_pausePoll->setEnabled(poll == Poll::Running);
+    m_resumePoll->setEnabled(poll == Poll::Paused);
+    m_stopPoll->setEnabled(running);
+    const int answered = tally->answered();
     switch (poll) {
-    case Poll::None: title = QStringLiteral("No poll yet"); break;
-    case Poll::Running: title = QStringLiteral("Answers: %1 of %2").arg(c->answered()).arg(learners.size()); break;
-    case Poll::Paused: title = QStringLiteral("Paused: %1 of %2 answered").arg(c->answered()).arg(learners.size()); break;
-    case Poll::Stopped: title = QStringLiteral("Final: %1 answers").arg(c->answered()); break;
+    case Poll::NoPoll: m_chart->setTitle(QStringLiteral("No poll yet")); break;
+    case Poll::Running: m_chart->setTitle(QStringLiteral("Answers: %1 of %2").arg(answered).arg(present)); break;
+    case Poll::Paused: m_chart->setTitle(QStringLiteral("Paused: %1 of %2 answered").arg(answered).arg(present)); break;
+    case Poll::Stopped: m_chart->setTitle(QStringLiteral("Final: %1 answers").arg(answered)); break;
     }
-    m_chart->setBars(poll == Poll::None ? QVector<QPair<QString, int>>() : c->bars(), title);
 }

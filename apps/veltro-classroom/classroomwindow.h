@@ -1,22 +1,26 @@
-// The reference presenter window: a sign-in form, then the live class (the
-// session code large for the class to type, learners coming and going, poll
-// buttons, a live bar chart of the answers, the connection's state).
-// While one of the library's blocking calls runs the window stays painted and
-// animated, shows what it waits for, and disables every control that would
-// start another call; a close asked for meanwhile waits for the call to end.
+// The reference presenter window on the library's classroom object: a sign-in
+// form, then the live class (the session code large for the class to type, the
+// learners as tiles filling in as they join, poll buttons, live bars of the
+// answers, the connection's state and round trip). Every call it makes is
+// non-blocking, so the window never waits inside one: while a call is pending
+// the controls that would start another are disabled, and closing the window
+// cancels the call and closes at once.
 #pragma once
 
 #include <QWidget>
 
 class BarChart;
-class ClassroomController;
+class QBoxLayout;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QListView;
 class QProgressBar;
 class QPushButton;
 class QStackedWidget;
+namespace Veltro {
+class Classroom;
+}
 
 class ClassroomWindow : public QWidget
 {
@@ -24,33 +28,39 @@ class ClassroomWindow : public QWidget
 
 public:
     explicit ClassroomWindow(QWidget *parent = nullptr);
-    ~ClassroomWindow() override;
 
     /// Fills the sign-in form (the password field never echoes).
     void setSignIn(const QString &server, const QString &user, const QString &password);
-    ClassroomController *controller() const { return m_controller; }
+    Veltro::Classroom *classroom() const { return m_classroom; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    QWidget *buildSignInPage();
+    QWidget *buildClassPage();
+    QBoxLayout *buildSessionArea(QWidget *page);
+    QWidget *buildLearnerArea(QWidget *page);
+    QWidget *buildPollArea(QWidget *page);
+    QBoxLayout *buildStatusArea(QWidget *page);
+    void connectClassroom();
     void signIn();
+    void startPoll();
     void refresh();
-    void showError(const QString &message);
 
-    ClassroomController *m_controller;
-    bool m_closePending = false;  // a close asked for during a blocking call
-    bool m_shuttingDown = false;  // closing: stopping the session and signing out
-    bool m_cursorSet = false;
-    QString m_error;  // the last failure, until the next call starts
-    QStackedWidget *m_pages;
-    QLineEdit *m_server, *m_user, *m_password;
-    QPushButton *m_signIn;
-    QLabel *m_signInStatus;
-    QLabel *m_code, *m_connection, *m_learnerCount, *m_status;
-    QListWidget *m_learners;
-    QComboBox *m_pollKind;
-    QPushButton *m_startSession, *m_stopSession, *m_startPoll, *m_pausePoll, *m_resumePoll, *m_stopPoll;
-    BarChart *m_chart;
-    QProgressBar *m_busy, *m_signInBusy;
+    Veltro::Classroom *m_classroom;
+    QStackedWidget *m_pages = nullptr;
+    QLineEdit *m_server = nullptr, *m_user = nullptr, *m_password = nullptr;
+    QPushButton *m_signIn = nullptr;
+    QLabel *m_signInStatus = nullptr;
+    QProgressBar *m_signInBusy = nullptr;
+    QLabel *m_code = nullptr, *m_connection = nullptr;
+    QPushButton *m_startSession = nullptr, *m_stopSession = nullptr;
+    QLabel *m_learnerCount = nullptr;
+    QListView *m_learners = nullptr;
+    QComboBox *m_pollKind = nullptr;
+    QPushButton *m_startPoll = nullptr, *m_pausePoll = nullptr, *m_resumePoll = nullptr, *m_stopPoll = nullptr;
+    BarChart *m_chart = nullptr;
+    QProgressBar *m_busy = nullptr;
+    QLabel *m_status = nullptr;
 };

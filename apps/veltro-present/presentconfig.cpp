@@ -7,22 +7,6 @@
 
 namespace {
 
-// The options of --poll. True/false and yes/no have fixed label sets, so
-// their counts are bounded by what the devices can show; for a number poll
-// the "options" are decimals.
-const PollKind kPollKinds[] = {
-    {"multiple", Veltro::PollType::MULTIPLE, Veltro::OrdinalType::ALPHA_UPPER, 4, 2, 26},
-    {"true-false", Veltro::PollType::TRUE_FALSE, Veltro::OrdinalType::TRUE_FALSE, 2, 2, 3},
-    {"yes-no", Veltro::PollType::YES_NO_OTHER, Veltro::OrdinalType::YES_NO_OTHER, 3, 2, 3},
-    {"scale", Veltro::PollType::SCALE, Veltro::OrdinalType::NUMBER, 4, 2, 10},
-    {"sort", Veltro::PollType::SORT, Veltro::OrdinalType::ALPHA_UPPER, 4, 2, 26},
-    {"text", Veltro::PollType::TEXT, Veltro::OrdinalType::GENERIC, 0, 0, 0},
-    {"number", Veltro::PollType::NUMBER, Veltro::OrdinalType::NUMBER, 0, 0, 6},
-    {"math", Veltro::PollType::MATH_FORMULA, Veltro::OrdinalType::GENERIC, 0, 0, 0},
-    {"word-seed", Veltro::PollType::WORD_SEED, Veltro::OrdinalType::GENERIC, 0, 0, 26},
-    {"creative", Veltro::PollType::CREATIVE, Veltro::OrdinalType::GENERIC, 0, 0, 26},
-};
-
 const QStringList kTransportNames{QStringLiteral("websocket"), QStringLiteral("xhr-streaming"),
                                   QStringLiteral("xhr-polling")};
 
@@ -242,30 +226,6 @@ const Option kOptions[] = {
 
 } // namespace
 
-const PollKind *pollKindByName(const QString &name)
-{
-    QString n = name.trimmed().toLower();
-    if (n == QLatin1String("yes-no-other"))
-        n = QStringLiteral("yes-no");
-    else if (n == QLatin1String("math-formula") || n == QLatin1String("math formula"))
-        n = QStringLiteral("math");
-    else if (n == QLatin1String("multiple-choice"))
-        n = QStringLiteral("multiple");
-    for (const PollKind &k : kPollKinds) {
-        if (n == QLatin1String(k.name))
-            return &k;
-    }
-    return nullptr;
-}
-
-QStringList pollKindNames()
-{
-    QStringList names;
-    for (const PollKind &k : kPollKinds)
-        names << QLatin1String(k.name);
-    return names;
-}
-
 ParseOutcome parsePresentArguments(const QStringList &arguments, PresentConfig *config, QString *message)
 {
     QCommandLineParser parser;
@@ -309,24 +269,4 @@ ParseOutcome parsePresentArguments(const QStringList &arguments, PresentConfig *
     }
     *config = c;
     return ParseOutcome::Run;
-}
-
-QString plainError(const QString &lastError)
-{
-    if (lastError.isNull())
-        return QStringLiteral("no reason was given");
-    struct Known { const char *key; const char *words; };
-    static const Known known[] = {
-        {"SSLRootCertificateMissing",
-         "the server's certificate is not signed by a trusted authority (give its CA with --cacert FILE)"},
-        {"notSignedIn", "the service no longer knows this sign-in"},
-        {"invalidCredentials", "the user id or password was not accepted"},
-        {"badCredentials", "the user id or password was not accepted"},
-        {"password", "the user id or password was not accepted"},
-    };
-    for (const Known &k : known) {
-        if (lastError.contains(QLatin1String(k.key), Qt::CaseInsensitive))
-            return QStringLiteral("%1 [%2]").arg(QLatin1String(k.words), lastError);
-    }
-    return lastError;
 }

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "ordinaltype.h"
+#include "pollkinds.h"
 #include "polltype.h"
 
 /// Everything one run of the presenter program needs to know.
@@ -49,23 +50,7 @@ enum class ParseOutcome { Run, Help, Version, Error };
 /// Error with a plain-words reason in `message` (config is then left unchanged).
 ParseOutcome parsePresentArguments(const QStringList &arguments, PresentConfig *config, QString *message);
 
-/// One poll kind of the command line with its defaults.
-struct PollKind
-{
-    const char *name;
-    Veltro::PollType::POLL_TYPE pollType;
-    Veltro::OrdinalType::ORDINAL_TYPE ordinalType;
-    int defaultOptions;
-    int minOptions;
-    int maxOptions;
-};
-
-/// The poll kind called `name` (accepting a few spelled-out aliases), or
-/// null when there is none.
-const PollKind *pollKindByName(const QString &name);
-/// The names accepted by --poll, in the order of the help text.
-QStringList pollKindNames();
-
-/// A library error key (getLastError()) or reason in words a teacher can act
-/// on; the key itself is kept in brackets so it can still be searched for.
-QString plainError(const QString &lastError);
+// The poll kinds of --poll are the library's table.
+using Veltro::PollKind;
+using Veltro::pollKindByName;
+using Veltro::pollKindNames;

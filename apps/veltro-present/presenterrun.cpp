@@ -14,11 +14,13 @@
 
 #include "activityoption.h"
 #include "assessmentoptions.h"
+#include "plainerror.h"
 #include "presenterassessment.h"
 #include "presenterclient.h"
 #include "presentercollab.h"
 #include "questionbasewithoptions.h"
 #include "questionmultichoice.h"
+#include "tallyview.h"
 
 namespace {
 
@@ -394,18 +396,13 @@ bool PresenterRun::runPoll(QString *detail, QString *error)
         *error = QStringLiteral("no live session");
         return false;
     }
-    // The question the poll sends is a new child of the session object; its
-    // id comes back with the answers in place of the poll id, and its
-    // options are what the devices show.
+    // Answers carry the id of the question the poll sent (or the poll id of
+    // a template poll); the tally counts those, with the options devices show.
     m_pollClock.start();
     m_phase = Phase::Poll;
-    const QVector<TallyOption> options = startPollAndReadOptions(m_collab, [&] {
-        m_collab->startPoll(m_config.pollType, m_config.ordinalType, m_config.options, m_config.correctOptions);
-    }, &m_pollIds);
-    m_pollIds.insert(m_collab->getPollId());
-    const Tally::Mode mode = m_config.pollType == Veltro::PollType::SORT ? Tally::Mode::FirstPick : Tally::Mode::Choice;
-    m_tally = Tally(mode, options);
-    if (m_tally.answered() == 0 && mode == Tally::Mode::FirstPick && !options.isEmpty())
+    m_collab->startPoll(m_config.pollType, m_config.ordinalType, m_config.options, m_config.correctOptions);
+    m_tally.start(m_collab, m_config.pollType);
+    if (m_tally.mode() == Veltro::PollTallyModel::Mode::FirstPick)
         m_out << "   (a sort poll: bars count the option ranked first)\n";
     m_out << "   poll " << m_collab->getPollId() << " sent to " << presentLearners() << " learners\n";
     m_out.flush();
@@ -448,8 +445,9 @@ bool PresenterRun::runPoll(QString *detail, QString *error)
 
 void PresenterRun::onResponse(const QString &deviceId, const QString &id, int reportedSeconds, const QString &answer)
 {
-    if (m_phase == Phase::Poll && m_pollIds.contains(id)) {
-        if (m_tally.record(deviceId, answer)) {
+    if (m_phase == Phase::Poll && id == m_tally.pollId()) {
+        const bool first = !m_tally.hasAnswered(deviceId);
+        if (m_tally.record(deviceId, id, answer) && first) {
             m_reportedSeconds.append(reportedSeconds);
             m_arrivalSeconds.append(m_pollClock.elapsed() / 1000.0);
         }
@@ -473,12 +471,14 @@ void PresenterRun::onResponse(const QString &deviceId, const QString &id, int re
         return;
     }
     if (m_phase == Phase::Assessment && m_questionNumberById.contains(id)) {
-        const int number = m_questionNumberById.value(id);
-        Tally &t = m_assessmentTallies[number];
-        if (t.record(deviceId, answer))
-            m_assessmentSeconds.append(reportedSeconds);
-        else
-            ++m_assessmentRepeats;
+        Veltro::PollTallyModel *t = m_assessmentTallies.value(m_questionNumberById.value(id));
+        const bool first = t && !t->hasAnswered(deviceId);
+        if (t && t->record(deviceId, id, answer)) {
+            if (first)
+                m_assessmentSeconds.append(reportedSeconds);
+            else
+                ++m_assessmentRepeats;
+        }
         emit progressed();
         return;
     }
@@ -487,7 +487,8 @@ void PresenterRun::onResponse(const QString &deviceId, const QString &id, int re
 
 void PresenterRun::drawTally(bool final)
 {
-    const QStringList lines = m_tally.render(presentLearners(), m_columns - 1, m_pollClock.elapsed() / 1000.0);
+    m_tally.flush();
+    const QStringList lines = renderTally(m_tally, presentLearners(), m_columns - 1, m_pollClock.elapsed() / 1000.0);
     if (m_interactive) {
         m_out << redrawInPlace(m_drawnLines, lines);
         m_drawnLines = lines.size();
@@ -531,10 +532,12 @@ void PresenterRun::onQuestionRequest(const QString &deviceId, int number)
         mc->setinstructions(QStringLiteral("Question %1 of %2").arg(number).arg(n));
         m_questions.insert(number, mc);
         m_questionNumberById.insert(mc->getID(), number);
-        QVector<TallyOption> options;
+        QVector<Veltro::TallyOption> options;
         for (int i = 0; i < 4; ++i)
             options.append({QString(QChar('A' + i)), QString()});
-        m_assessmentTallies.insert(number, Tally(Tally::Mode::Choice, options));
+        auto *tally = new Veltro::PollTallyModel(this);
+        tally->start(mc->getID(), Veltro::PollType::MULTIPLE, options);
+        m_assessmentTallies.insert(number, tally);
         q = mc;
     }
     m_assessment->sendQuestion(deviceId, q);
@@ -572,7 +575,7 @@ bool PresenterRun::runAssessment(QString *detail, QString *error)
             if (t == m_assessmentTallies.cend())
                 return false;
             for (auto it = m_learners.cbegin(); it != m_learners.cend(); ++it) {
-                if (!m_left.contains(it.key()) && !t->hasAnswered(it.key()))
+                if (!m_left.contains(it.key()) && !(*t)->hasAnswered(it.key()))
                     return false;
             }
         }
@@ -584,12 +587,19 @@ bool PresenterRun::runAssessment(QString *detail, QString *error)
 
     int answers = 0;
     for (int q = 1; q <= n; ++q) {
-        const Tally t = m_assessmentTallies.value(q);
-        answers += t.answered();
+        const Veltro::PollTallyModel *t = m_assessmentTallies.value(q);
+        const int counted = t ? t->answered() : 0;
+        answers += counted;
         QStringList parts;
-        for (const auto &bar : t.bars())
-            parts << QStringLiteral("%1 %2").arg(bar.first).arg(bar.second);
-        m_out << QStringLiteral("   question %1: %2 answers%3").arg(q).arg(t.answered())
+        if (t) {
+            m_assessmentTallies.value(q)->flush();
+            for (int r = 0; r < t->rowCount(); ++r) {
+                const QModelIndex i = t->index(r);
+                parts << QStringLiteral("%1 %2").arg(i.data(Veltro::PollTallyModel::LabelRole).toString())
+                             .arg(i.data(Veltro::PollTallyModel::CountRole).toInt());
+            }
+        }
+        m_out << QStringLiteral("   question %1: %2 answers%3").arg(q).arg(counted)
                      .arg(parts.isEmpty() ? QString() : QStringLiteral(" (") + parts.join(QStringLiteral(", ")) + QLatin1Char(')'))
               << "\n";
     }
@@ -661,8 +671,8 @@ void PresenterRun::printSummary()
         m_out << QStringLiteral(" (%1 changed)").arg(m_tally.repeats());
     if (m_config.assessmentQuestions > 0) {
         int answers = 0;
-        for (const Tally &t : qAsConst(m_assessmentTallies))
-            answers += t.answered();
+        for (const Veltro::PollTallyModel *t : qAsConst(m_assessmentTallies))
+            answers += t->answered();
         m_out << QStringLiteral(", %1 to %2 assessment questions (%3 served)")
                      .arg(answers).arg(m_config.assessmentQuestions).arg(m_questionsServed);
     }

@@ -16,7 +16,7 @@
 
 #include "learner.h"
 #include "presentconfig.h"
-#include "tally.h"
+#include "polltallymodel.h"
 
 class PresenterClient;
 class PresenterCollab;
@@ -104,8 +104,7 @@ private:
     // Poll.
     enum class Phase { Setup, Poll, Assessment, Done };
     Phase m_phase = Phase::Setup;
-    QSet<QString> m_pollIds;   // poll id and the id of the question it sent
-    Tally m_tally;
+    Veltro::PollTallyModel m_tally;
     QElapsedTimer m_pollClock;
     QVector<double> m_reportedSeconds;   // as the devices report them
     QVector<double> m_arrivalSeconds;    // since the poll started, as seen here
@@ -118,7 +117,7 @@ private:
     // Assessment.
     QHash<int, Veltro::QuestionBase *> m_questions;   // question number -> question
     QHash<QString, int> m_questionNumberById;
-    QHash<int, Tally> m_assessmentTallies;   // question number -> answers
+    QHash<int, Veltro::PollTallyModel *> m_assessmentTallies;   // question number -> answers (children)
     int m_questionsServed = 0;
     int m_assessmentRepeats = 0;
     int m_badRequests = 0;

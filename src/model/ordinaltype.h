@@ -4,6 +4,7 @@
 #include "veltroclient_export.h"
 
 #include <QMap>
+#include <QObject>
 #include <QString>
 
 namespace Veltro {
@@ -11,6 +12,8 @@ namespace Veltro {
 /// Kinds of option labels an activity shows, with their wire strings.
 class VELTROCLIENT_EXPORT OrdinalType
 {
+    Q_GADGET
+
 public:
     /// The kinds of option label, in the order of their wire values (0 to 10).
     enum ORDINAL_TYPE {
@@ -26,6 +29,7 @@ public:
         CONFIDENCE,
         GENERIC
     };
+    Q_ENUM(ORDINAL_TYPE)
 
     /// Enumerator to ordinal-type string ("true-false", ..., "generic"); a fresh
     /// map per call. A key outside the enumeration looks up as an empty string.

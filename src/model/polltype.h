@@ -5,6 +5,7 @@
 #include "veltroclient_export.h"
 
 #include <QMap>
+#include <QObject>
 #include <QString>
 
 namespace Veltro {
@@ -12,6 +13,8 @@ namespace Veltro {
 /// Kinds of activity a presenter can send, with their wire strings and activity-type identifiers.
 class VELTROCLIENT_EXPORT PollType
 {
+    Q_GADGET
+
 public:
     /// The kinds of activity, in the order of their wire values (0 to 9).
     enum POLL_TYPE {
@@ -26,6 +29,7 @@ public:
         CREATIVE,
         MATH_FORMULA
     };
+    Q_ENUM(POLL_TYPE)
 
     /// Enumerator to type string ("true-false", ..., "math formula"); a fresh map
     /// per call. A key outside the enumeration looks up as an empty string.

@@ -1,29 +1,25 @@
-// The presenter program's logic: arguments, password sources, the tally, statistics and the redraw.
+// The presenter program's logic: arguments, password sources, the drawn tally, statistics and the redraw.
 #include <QtTest>
 
 #include "credentials.h"
 #include "presentconfig.h"
-#include "tally.h"
+#include "polltallymodel.h"
+#include "tallyview.h"
+
+using Veltro::TallyOption;
 
 namespace {
 
-// `n` options without labels, with ids from A, or from 0 when numbered.
-QVector<TallyOption> ids(int n, bool numbered = false)
+// `n` options without labels, with ids from A.
+QVector<TallyOption> ids(int n)
 {
     QVector<TallyOption> o;
     for (int i = 0; i < n; ++i)
-        o.append({numbered ? QString::number(i) : QString(QChar('A' + i)), QString()});
+        o.append({QString(QChar('A' + i)), QString()});
     return o;
 }
 
-const QVector<TallyOption> trueFalse = {{QStringLiteral("A"), QStringLiteral("TRUE")},
-                                        {QStringLiteral("B"), QStringLiteral("FALSE")},
-                                        {QStringLiteral("?"), QStringLiteral("DONTKNOW")}};
-const int choice = int(Tally::Mode::Choice);
-
 } // namespace
-
-Q_DECLARE_METATYPE(TallyOption)
 
 class TestPresentLogic : public QObject
 {
@@ -171,84 +167,26 @@ private Q_SLOTS:
         QCOMPARE(c.warning.isEmpty(), says.isEmpty() || source == PasswordChoice::Missing);
     }
 
-    void bars_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QVector<TallyOption>>("options");
-        QTest::addColumn<QStringList>("answers");
-        QTest::addColumn<QString>("devices"); // the device of each answer by letter; empty: one device each
-        QTest::addColumn<int>("maxBars");
-        QTest::addColumn<QStringList>("expected");
-        const auto row = [](const char *name, int mode, const QVector<TallyOption> &options, const QStringList &answers,
-                            const QStringList &expected, const QString &devices = QString(), int maxBars = 8) {
-            QTest::newRow(name) << mode << options << answers << devices << maxBars << expected;
-        };
-        row("choice, every option listed, other last", choice, ids(3), {"A", "C", "A", "x"},
-            {"A=2", "B=0", "C=1", "other=1"});
-        // Poll answers arrive comma separated; question answers arrive as the
-        // answer text immediately followed by the option ids.
-        row("choice, several picks each count", choice, ids(3), {"AB", "B,C"}, {"A=1", "B=2", "C=1"});
-        row("same id twice counts once", choice, ids(2), {"BB"}, {"A=0", "B=1"});
-        row("label or question mark", choice, trueFalse, {"false", "?"}, {"A TRUE=0", "B FALSE=1", "? DONTKNOW=1"});
-        row("unknown part: other, unless separated", choice, ids(1), {"Z", "AZ", "Z, A"}, {"A=1", "other=2"});
-        QStringList tenth;
-        for (int i = 0; i < 11; ++i)
-            tenth << QStringLiteral("%1=%2").arg(i).arg(int(i == 10));
-        row("longest id first", choice, ids(11, true), {"10"}, tenth);
-        row("first pick of a ranking", int(Tally::Mode::FirstPick), ids(3), {"CAB", "CBA", "ABC"},
-            {"A=1", "B=0", "C=2"});
-        row("free text by frequency, ties by text", int(Tally::Mode::FreeText), {},
-            {"light", "energy", "light", "growth", " energy "}, {"energy=2", "light=2", "growth=1"});
-        row("no options means free text", choice, {}, {"42", ""}, {"(empty)=1", "42=1"});
-        row("repeated answer replaces the earlier one", choice, ids(2), {"A", "A", "B"}, {"A=1", "B=1"}, "xyx");
-        QStringList many;
-        for (int i = 0; i < 20; ++i)
-            many << QStringLiteral("answer %1").arg(i % 10, 2, 10, QLatin1Char('0'));
-        row("free text folds the tail", int(Tally::Mode::FreeText), {}, many,
-            {"answer 00=2", "answer 01=2", "answer 02=2", "(7 other answers)=14"}, QString(), 4);
-    }
-
-    void bars()
-    {
-        QFETCH(int, mode);
-        QFETCH(QVector<TallyOption>, options);
-        QFETCH(QStringList, answers);
-        QFETCH(QString, devices);
-        QFETCH(int, maxBars);
-        QFETCH(QStringList, expected);
-        Tally t(Tally::Mode(mode), options);
-        QSet<QString> seen;
-        for (int i = 0; i < answers.size(); ++i) {
-            const QString device = devices.isEmpty() ? QString::number(i) : devices.mid(i, 1);
-            QCOMPARE(t.record(device, answers.at(i)), !seen.contains(device));
-            seen.insert(device);
-            QVERIFY(t.hasAnswered(device));
-        }
-        QStringList counts;
-        for (const auto &b : t.bars(maxBars))
-            counts << QStringLiteral("%1=%2").arg(b.first).arg(b.second);
-        QCOMPARE(counts, expected);
-        QCOMPARE(t.answered(), seen.size());
-        QCOMPARE(t.repeats(), answers.size() - seen.size());
-    }
-
     void render()
     {
         const auto drawn = [](const QVector<TallyOption> &options, int answers, int expected, int width) {
-            Tally t(Tally::Mode::Choice, options);
+            Veltro::PollTallyModel t;
+            t.start(QStringLiteral("q"), Veltro::PollType::MULTIPLE, options);
             for (int i = 0; i < answers; ++i)
-                t.record(QStringLiteral("d%1").arg(i), QStringLiteral("A"));
-            return t.render(expected, width, 3.24);
+                t.record(QStringLiteral("d%1").arg(i), QStringLiteral("q"), QStringLiteral("A"));
+            t.record(QStringLiteral("d0"), QStringLiteral("q"), QStringLiteral("A")); // a changed answer
+            t.flush();
+            return renderTally(t, expected, width, 3.24);
         };
         const auto bar = [](int filled, int width) { return QString(filled, QLatin1Char('#')).leftJustified(width); };
         const QVector<TallyOption> long_ = {{QStringLiteral("A"), QStringLiteral("a label far too long to be shown whole")},
                                             {QStringLiteral("B"), QString()}};
         QCOMPARE(drawn(long_, 10, 10, 40), (QStringList{"  A a label far to... |" + bar(8, 8) + "| 10 100%",
                                                        "  B                   |" + bar(0, 8) + "|  0   0%",
-                                                       "  answered 10/10  3.2 s"}));
+                                                       "  answered 10/10 (1 changed their answer)  3.2 s"}));
         // Learners can answer before their join is seen: the bars must not overflow.
         QCOMPARE(drawn(ids(1), 5, 2, 60),
-                 (QStringList{"  A    |" + bar(44, 44) + "| 5 100%", "  answered 5/2  3.2 s"}));
+                 (QStringList{"  A    |" + bar(44, 44) + "| 5 100%", "  answered 5/2 (1 changed their answer)  3.2 s"}));
     }
 
     void summarizeAndRedraw()

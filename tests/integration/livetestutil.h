@@ -179,6 +179,41 @@ struct LiveSession
         return got;
     }
 
+    // The device with `deviceToken` answers the question or poll `answerId` with `answer`, as its own frame (a
+    // "questionResponse" on the presenter address of session `sessionToken`, or of this session); false
+    // when the service refused.
+    bool answerAs(const QString &deviceToken, const QString &answerId, const QString &answer,
+                  const QString &sessionToken = QString()) const
+    {
+        QString data;
+        const QJsonObject response{{"questionId", answerId}, {"answer", answer}, {"optionAnswers", QJsonArray()},
+                                   {"responseTime", 1000}};
+        LzmaCompress64(QString::fromUtf8(QJsonDocument(response).toJson(QJsonDocument::Compact)), &data);
+        const QJsonObject frame{
+            {"type", "publish"},
+            {"address", QString((sessionToken.isEmpty() ? token : sessionToken) + QStringLiteral(".presenter"))},
+            {"body", QJsonObject{{"from", deviceToken}, {"type", "questionResponse"}, {"data", QJsonArray{data}}}}};
+        const QJsonObject body{{"token", deviceToken},
+                               {"frame", QString::fromUtf8(QJsonDocument(frame).toJson(QJsonDocument::Compact))}};
+        return standIn->control("POST", QStringLiteral("/raw"), body, LIVE_WAIT_MS).object()
+            .value(QStringLiteral("ok")).toBool();
+    }
+
+    // The learners the service lists for session `sessionCode` (this session by default): joined as learners
+    // and not departed.
+    QSet<QString> serviceLearners(const QString &sessionCode = QString()) const
+    {
+        QSet<QString> out;
+        const QJsonObject info = standIn->control("GET", QStringLiteral("/sessions/")
+                                                      + (sessionCode.isEmpty() ? code : sessionCode)).object();
+        for (const QJsonValue &v : info.value(QStringLiteral("learners")).toArray()) {
+            const QJsonObject l = v.toObject();
+            if (str(l, "mode") == QLatin1String("learner") && !l.value(QStringLiteral("departed")).toBool())
+                out.insert(str(l, "userToken"));
+        }
+        return out;
+    }
+
     bool deviceConnected(const QString &deviceToken) const
     {
         return standIn->control("GET", QStringLiteral("/records?token=") + deviceToken)

@@ -5,8 +5,10 @@
 # that no two packages hold the same file, that every file a plain install
 # writes is in a package, and per build: package names against the SONAME,
 # dependencies found by dpkg-shlibdeps, the API pages and the host example in
-# the documentation package, a consumer built and run against the root through
-# find_package and through pkg-config, and lintian without errors.
+# the documentation package, the Qt 6 build's QML module in its development
+# package (imported from the root when qmltestrunner is there), a consumer
+# built and run against the root through find_package and through pkg-config,
+# and lintian without errors.
 #   packaging.sh <consumer source dir> <cmake> <cpack> <c++ compiler> <sanitize list> <build dir> [<other build dir>...]
 set -euo pipefail
 consumer=$1 cmake=$2 cpack=$3 cxx=$4 sanitize=$5
@@ -102,12 +104,36 @@ for i in "${!builds[@]}"; do
   for f in examples/readme_example.cpp copyright $([ -f "$build/docs/Doxyfile" ] && echo html/index.html); do
     [ -f "$root/usr/share/doc/lib$name-doc/$f" ] || fail "lib$name-doc lacks /usr/share/doc/lib$name-doc/$f"
   done
-  for program in veltro-present veltro-classroom; do
+  names=(veltro-present veltro-classroom)
+  [ "$major" = 6 ] && names+=(veltro-classroom-qml)
+  for program in "${names[@]}"; do
     [ -x "$root/usr/bin/$program$suffix" ] || fail "$program$suffix is not in veltroclient-programs$suffix"
   done
 
   libdir=$root/$(dirname "$lib")
   export LD_LIBRARY_PATH="$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+
+  # The QML module "Veltro" of the Qt 6 build: in the development package,
+  # below Qt's import path, and importable from there.
+  if [ "$major" != 5 ] && ! grep -q '^VELTRO_BUILD_QML:BOOL=OFF' "$build/CMakeCache.txt"; then
+    qmldir=$(dpkg-deb -c "$dev" | awk '{print $6}' | sed -n 's|^\./\(.*/qml/Veltro/qmldir\)$|\1|p')
+    [ -n "$qmldir" ] && [ -f "$root/$qmldir" ] || fail "the QML module's qmldir is not in lib$name-dev"
+    grep -qx 'module Veltro' "$root/$qmldir" || fail "$qmldir is not the module Veltro's"
+    plugin=$(sed -n 's/^optional plugin //p' "$root/$qmldir")
+    [ -f "$(dirname "$root/$qmldir")/lib$plugin.so" ] || fail "the QML plugin lib$plugin.so is not beside $qmldir"
+    step "QML module Veltro in /$(dirname "$qmldir")"
+    # (The qmltestrunner on PATH may be another Qt's; Qt 6's lives in its bins.)
+    runner=$(qtpaths6 --query QT_INSTALL_BINS 2>/dev/null || echo /usr/lib/qt6/bin)/qmltestrunner
+    if [ -x "$runner" ]; then
+      mkdir -p "$tmp/qml$i"
+      printf '%s\n' 'import QtTest' 'import Veltro' \
+        'TestCase { name: "Installed"; Classroom { id: room }' \
+        '  function test_types() { compare(room.pollKinds.length, 10); compare(room.connectionState, Veltro.Closed) } }' \
+        >"$tmp/qml$i/tst_installed.qml"
+      QT_QPA_PLATFORM=offscreen bounded "$runner" -import "$root/$(dirname "$(dirname "$qmldir")")" \
+        -input "$tmp/qml$i/tst_installed.qml" || fail "import Veltro fails from the root"
+    fi
+  fi
   step "find_package($package) consumer"
   bounded "$cmake" -S "$consumer" -B "$tmp/consumer$i" -DCMAKE_PREFIX_PATH="$root/usr" -DVELTRO_PACKAGE="$package" \
     -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_BUILD_TYPE=Release >/dev/null

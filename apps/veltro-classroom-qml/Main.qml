@@ -1,0 +1,46 @@
+// The reference presenter window in QML: a sign-in form, then the live class.
+// Everything it shows is a property of the Classroom object or a row of its
+// models; every call it makes returns at once.
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Veltro
+
+ApplicationWindow {
+    id: window
+    width: 1000
+    height: 700
+    visible: true
+    title: qsTr("Veltro Classroom")
+
+    // What fills the sign-in form (the program's options).
+    property string server: "http://127.0.0.1:8080"
+    property string user: "teacher"
+    property string password: ""
+
+    Classroom {
+        id: classroom
+        objectName: "classroom"
+        hostAppVersion: "veltro-classroom-qml"
+    }
+
+    // Closing never waits: a pending call is cancelled, and a live session is
+    // stopped by the library as its client goes.
+    onClosing: classroom.cancel()
+
+    StackLayout {
+        anchors.fill: parent
+        anchors.margins: 16
+        currentIndex: classroom.signedIn ? 1 : 0
+
+        SignInPage {
+            classroom: classroom
+            server: window.server
+            user: window.user
+            password: window.password
+        }
+        LiveClass {
+            classroom: classroom
+        }
+    }
+}

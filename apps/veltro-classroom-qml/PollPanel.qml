@@ -1,0 +1,102 @@
+// The poll: one button per kind the classroom offers, pause, resume and stop,
+// and live bars from the tally model.
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Veltro
+
+GroupBox {
+    id: panel
+    required property Classroom classroom
+    readonly property bool running: classroom.pollState === Classroom.Running
+                                    || classroom.pollState === Classroom.Paused
+    title: qsTr("Poll")
+
+    function heading() {
+        const tally = classroom.tally
+        switch (classroom.pollState) {
+        case Classroom.Running: return qsTr("Answers: %1 of %2").arg(tally.answered).arg(tally.present)
+        case Classroom.Paused: return qsTr("Paused: %1 of %2 answered").arg(tally.answered).arg(tally.present)
+        case Classroom.Stopped: return qsTr("Final: %1 answers").arg(tally.answered)
+        }
+        return qsTr("No poll yet")
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        Flow {
+            Layout.fillWidth: true
+            spacing: 6
+            Repeater {
+                model: panel.classroom.pollKinds
+                Button {
+                    required property string modelData
+                    objectName: "poll-" + modelData
+                    text: modelData
+                    enabled: panel.classroom.live && !panel.running
+                    onClicked: panel.classroom.startPoll(modelData)
+                }
+            }
+        }
+        RowLayout {
+            Button {
+                objectName: "pausePoll"
+                text: qsTr("Pause")
+                enabled: panel.classroom.pollState === Classroom.Running
+                onClicked: panel.classroom.pausePoll()
+            }
+            Button {
+                objectName: "resumePoll"
+                text: qsTr("Resume")
+                enabled: panel.classroom.pollState === Classroom.Paused
+                onClicked: panel.classroom.resumePoll()
+            }
+            Button {
+                objectName: "stopPoll"
+                text: qsTr("Stop")
+                enabled: panel.running
+                onClicked: panel.classroom.stopPoll()
+            }
+            Label {
+                objectName: "pollHeading"
+                Layout.fillWidth: true
+                horizontalAlignment: Text.AlignRight
+                font.bold: true
+                text: panel.heading()
+            }
+        }
+        ListView {
+            id: bars
+            objectName: "bars"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            clip: true
+            spacing: 6
+            model: panel.classroom.tally
+            delegate: RowLayout {
+                objectName: "bar"
+                required property string label
+                required property int count
+                required property real share
+                width: bars.width
+                height: 34
+                Label {
+                    text: parent.label
+                    elide: Text.ElideRight
+                    Layout.preferredWidth: 110
+                }
+                Rectangle {
+                    Layout.preferredWidth: Math.max(2, (bars.width - 170) * parent.share)
+                    Layout.fillHeight: true
+                    radius: 4
+                    color: "#3f6fb5"
+                }
+                Label {
+                    text: parent.count
+                    font.bold: true
+                }
+                Item { Layout.fillWidth: true }
+            }
+        }
+    }
+}

@@ -1,0 +1,234 @@
+// One teacher's classroom as a single object with properties: sign-in, a
+// live session, polls, the learners present and the tally, for widget and
+// QML hosts alike.
+#pragma once
+
+#include "learnermodel.h"
+#include "polltallymodel.h"
+#include "veltroclient_export.h"
+#include "veltronamespace.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class PresenterClient;
+class PresenterCollab;
+
+namespace Veltro {
+
+class ClassroomPrivate;
+
+/// The layer every presenter application writes over PresenterClient and
+/// PresenterCollab, as one object: sign in, start a session, run polls, and
+/// show the learners and the answers as models.
+///
+/// **Calls.** Every operation returns at once and works through
+/// PresenterClient's non-blocking calls; busy is true while one of them is
+/// pending. Each failure sets error and errorString and emits failed() once,
+/// from the event loop. Calls made one after the other run in that order (a
+/// startSession() right after signIn() waits for the sign-in).
+///
+/// **Session.** startSession() creates the session and opens its live
+/// connection; live is true once both have succeeded. The learners model
+/// follows the joins and departures and is made equal to the service's list
+/// after every reconnection; the tally counts the answers to the running poll
+/// only. A learner who joins while a poll runs is sent it (and its pause),
+/// unless resendPollToLateJoiners is off.
+///
+/// **Settings.** client() exists from construction with serverUrl; a host
+/// sets TLS, proxy and reconnection on it before signIn(). Changing serverUrl
+/// while signed out and idle replaces the client (its TLS configuration and
+/// proxy carried over): set serverUrl first. While signed in or busy the new
+/// address takes effect at the next signIn() after signOut().
+///
+/// **Signals.** All come from the event loop, except the notify signals of
+/// the setters and of the poll operations, which arrive inside those calls.
+/// Those that follow the live connection can arrive inside a blocking call of
+/// PresenterClient made by the host on client(). The destructor emits nothing
+/// and runs no host code; pending calls are cancelled.
+///
+/// **Poll states** (pollState):
+///
+/// | From | To | When |
+/// |---|---|---|
+/// | NoPoll, Stopped | Running | startPoll() |
+/// | Running | Paused | pausePoll() |
+/// | Paused | Running | resumePoll() |
+/// | Running, Paused | Stopped | stopPoll() |
+/// | any | NoPoll | the session stopped or its connection ended |
+class VELTROCLIENT_EXPORT Classroom : public QObject
+{
+    Q_OBJECT
+    /// The classroom service's address ("https://host"); see Settings above.
+    Q_PROPERTY(QString serverUrl READ serverUrl WRITE setServerUrl NOTIFY serverUrlChanged)
+    /// The host application's version sent when a session starts (default "3.0.0").
+    Q_PROPERTY(QString hostAppVersion READ hostAppVersion WRITE setHostAppVersion NOTIFY hostAppVersionChanged)
+    /// True after a successful signIn(), until signOut().
+    Q_PROPERTY(bool signedIn READ isSignedIn NOTIFY signedInChanged)
+    /// The signed-in user id; empty when signed out.
+    Q_PROPERTY(QString userName READ userName NOTIFY signedInChanged)
+    /// The session's code for learners to type; empty without a session.
+    Q_PROPERTY(QString sessionCode READ sessionCode NOTIFY sessionCodeChanged)
+    /// True while a session runs with its live connection opened.
+    Q_PROPERTY(bool live READ isLive NOTIFY liveChanged)
+    /// The state of the live connection (Closed without one).
+    Q_PROPERTY(Veltro::ConnectionState connectionState READ connectionState NOTIFY connectionStateChanged)
+    /// The live connection's round trip in ms; -1 when unknown.
+    Q_PROPERTY(int roundTripMs READ roundTripMs NOTIFY roundTripMsChanged)
+    /// True while a call of this object is pending.
+    Q_PROPERTY(bool busy READ isBusy NOTIFY busyChanged)
+    /// How the last failure happened; None before any.
+    Q_PROPERTY(Veltro::Error error READ error NOTIFY errorChanged)
+    /// A readable sentence for error; empty before any failure.
+    Q_PROPERTY(QString errorString READ errorString NOTIFY errorChanged)
+    /// The state of the poll (see the table above).
+    Q_PROPERTY(PollState pollState READ pollState NOTIFY pollStateChanged)
+    /// The kind of the running or last poll (a name of pollKinds); empty before any.
+    Q_PROPERTY(QString pollKind READ pollKind NOTIFY pollStateChanged)
+    /// Whether a learner who joins while a poll runs is sent it (default true).
+    Q_PROPERTY(bool resendPollToLateJoiners READ resendPollToLateJoiners WRITE setResendPollToLateJoiners
+                   NOTIFY resendPollToLateJoinersChanged)
+    /// The learners present.
+    Q_PROPERTY(Veltro::LearnerModel *learners READ learners CONSTANT)
+    /// The tally of the running or last poll.
+    Q_PROPERTY(Veltro::PollTallyModel *tally READ tally CONSTANT)
+    /// The names of the poll kinds startPoll() accepts, in their usual order.
+    Q_PROPERTY(QStringList pollKinds READ pollKinds CONSTANT)
+
+public:
+    /// The states of a poll.
+    enum class PollState {
+        NoPoll,  ///< No poll was started in this session.
+        Running, ///< Answers are counted.
+        Paused,  ///< The devices hold their answers until resumePoll().
+        Stopped, ///< Over; the tally keeps its rows.
+    };
+    Q_ENUM(PollState)
+
+    /// A signed-out classroom with a client for an empty address (set serverUrl).
+    explicit Classroom(QObject *parent = nullptr);
+    /// A signed-out classroom with a client for `serverUrl`.
+    explicit Classroom(const QString &serverUrl, QObject *parent = nullptr);
+    /// Cancels pending calls and lets the client end a live session (as
+    /// PresenterClient's destructor does); emits nothing.
+    ~Classroom() override;
+
+    /// The service's address.
+    QString serverUrl() const;
+    /// Sets the service's address (see Settings in the class description).
+    void setServerUrl(const QString &url);
+    /// The host application's version sent at session start.
+    QString hostAppVersion() const;
+    /// Sets the host application's version sent at session start.
+    void setHostAppVersion(const QString &version);
+    /// True after a successful signIn(), until signOut().
+    bool isSignedIn() const;
+    /// The signed-in user id; empty when signed out.
+    QString userName() const;
+    /// The session's code; empty without a session.
+    QString sessionCode() const;
+    /// True while a session runs with its live connection opened.
+    bool isLive() const;
+    /// The live connection's state; Closed without one.
+    Veltro::ConnectionState connectionState() const;
+    /// The live connection's round trip in ms; -1 when unknown.
+    int roundTripMs() const;
+    /// True while a call of this object is pending.
+    bool isBusy() const;
+    /// How the last failure happened.
+    Veltro::Error error() const;
+    /// A readable sentence for error().
+    QString errorString() const;
+    /// The state of the poll.
+    PollState pollState() const;
+    /// The kind of the running or last poll.
+    QString pollKind() const;
+    /// Whether late joiners are sent the running poll.
+    bool resendPollToLateJoiners() const;
+    /// Turns sending the running poll to late joiners on or off.
+    void setResendPollToLateJoiners(bool on);
+    /// The learners present (owned by this object).
+    Veltro::LearnerModel *learners() const;
+    /// The tally (owned by this object).
+    Veltro::PollTallyModel *tally() const;
+    /// The poll kind names startPoll() accepts.
+    QStringList pollKinds() const;
+
+    /// The client all calls go through (owned by this object); never null.
+    PresenterClient *client() const;
+    /// The live session's collaboration object (owned by the client); null
+    /// without a live session.
+    PresenterCollab *collab() const;
+
+public Q_SLOTS:
+    /// Signs in with `user` and `password`. On success signedIn and userName
+    /// change; on failure failed() (SignInRefused, or the network's reason).
+    void signIn(const QString &user, const QString &password);
+    /// Creates a session and opens its live connection; live becomes true
+    /// when both have succeeded, and sessionCode is set as soon as the session
+    /// exists. A live session is stopped first. failed() on failure
+    /// (NotSignedIn, Service, or the network's reason).
+    void startSession();
+    /// Starts a poll of the kind `kindName` (one of pollKinds) with `options`
+    /// options (decimals for a number poll; -1: the kind's default) and
+    /// starts the tally on it. Returns false, doing nothing, when not live,
+    /// for an unknown kind, or for a count outside the kind's range.
+    bool startPoll(const QString &kindName, int options = -1);
+    /// Pauses the running poll; nothing otherwise.
+    void pausePoll();
+    /// Resumes the paused poll; nothing otherwise.
+    void resumePoll();
+    /// Stops the running or paused poll; the tally keeps its rows and counts
+    /// nothing more. Nothing otherwise.
+    void stopPoll();
+    /// Stops the live session (the devices are told; the service too); live
+    /// becomes false and the learners are cleared. failed() only when the
+    /// service could not be told (the session is forgotten anyway);
+    /// SessionMissing without a session.
+    void stopSession();
+    /// Signs out, stopping a live session first. failed() when the service
+    /// did not confirm; signedIn is false afterwards in every case.
+    void signOut();
+    /// Cancels every pending call of this object: each reports Cancelled
+    /// through failed(), from the event loop.
+    void cancel();
+
+Q_SIGNALS:
+    /// serverUrl changed.
+    void serverUrlChanged();
+    /// hostAppVersion changed.
+    void hostAppVersionChanged();
+    /// signedIn or userName changed.
+    void signedInChanged();
+    /// sessionCode changed.
+    void sessionCodeChanged();
+    /// live changed.
+    void liveChanged();
+    /// connectionState changed.
+    void connectionStateChanged();
+    /// roundTripMs changed.
+    void roundTripMsChanged();
+    /// busy changed.
+    void busyChanged();
+    /// error or errorString changed (before failed()).
+    void errorChanged();
+    /// pollState or pollKind changed.
+    void pollStateChanged();
+    /// resendPollToLateJoiners changed.
+    void resendPollToLateJoinersChanged();
+    /// An operation, or the live connection, failed: `error` and `message`
+    /// are error() and errorString(). Once per failure, from the event loop.
+    void failed(Veltro::Error error, const QString &message);
+    /// The tally counted an answer of `deviceId` to the running poll: its
+    /// first answer or one that replaces it.
+    void learnerAnswered(const QString &deviceId, const QString &answer);
+
+private:
+    friend class ClassroomPrivate;
+    std::unique_ptr<ClassroomPrivate> d;
+};
+
+} // namespace Veltro

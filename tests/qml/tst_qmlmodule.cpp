@@ -1,0 +1,97 @@
+// `import Veltro` from a QML engine: the types are there, creatable where
+// they should be, and the enumerations carry the library's values.
+#include <QtTest>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQmlExpression>
+
+#include "classroom.h"
+#include "ordinaltype.h"
+#include "polltype.h"
+#include "veltronamespace.h"
+
+class TestQmlModule : public QObject
+{
+    Q_OBJECT
+
+private:
+    QQmlEngine m_engine;
+    std::unique_ptr<QObject> m_root;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_engine.addImportPath(QStringLiteral(VELTRO_QML_IMPORT_DIR));
+        QQmlComponent component(&m_engine);
+        // Only the module itself is imported: it must stand on its own.
+        component.setData("import Veltro\n"
+                          "Classroom {\n"
+                          "    serverUrl: \"http://127.0.0.1:9\"; resendPollToLateJoiners: false\n"
+                          "    property Classroom room: this\n"
+                          "    property LearnerModel learners2: LearnerModel {}\n"
+                          "    property PollTallyModel tally2: PollTallyModel { maxRows: 5 }\n"
+                          "}\n",
+                          QUrl(QStringLiteral("qrc:/tst_qmlmodule.qml")));
+        m_root.reset(component.create());
+        QVERIFY2(m_root, qPrintable(component.errorString()));
+    }
+
+    // A QML expression, evaluated with the root object's properties in scope, and what it must give.
+    void expressions_data()
+    {
+        QTest::addColumn<QString>("expression");
+        QTest::addColumn<QVariant>("expected");
+        const auto row = [](const char *expression, const QVariant &expected) {
+            QTest::newRow(expression) << QString::fromLatin1(expression) << expected;
+        };
+        row("room.serverUrl", QStringLiteral("http://127.0.0.1:9"));
+        row("room.resendPollToLateJoiners", false);
+        row("room.signedIn || room.live || room.busy", false);
+        row("room.pollKinds.length", 10);
+        row("room.pollKinds[4]", QStringLiteral("sort"));
+        row("room.learners.count + room.tally.count", 0);
+        row("room.connectionState === Veltro.Closed", true);
+        row("room.error === Veltro.None", true);
+        row("room.pollState === Classroom.NoPoll", true);
+        row("room.roundTripMs", -1);
+        row("learners2.count", 0);
+        row("tally2.maxRows", 5);
+        row("tally2.counting", false);
+        row("Veltro.Timeout", int(Veltro::Error::Timeout));
+        row("Veltro.Reconnecting", int(Veltro::ConnectionState::Reconnecting));
+        row("PollType.SORT", int(Veltro::PollType::SORT));
+        row("OrdinalType.YES_NO_OTHER", int(Veltro::OrdinalType::YES_NO_OTHER));
+        row("PollTallyModel.FirstPick", int(Veltro::PollTallyModel::Mode::FirstPick));
+        row("room.startPoll('multiple')", false); // not live
+    }
+
+    void expressions()
+    {
+        QFETCH(QString, expression);
+        QFETCH(QVariant, expected);
+        QQmlExpression e(qmlContext(m_root.get()), m_root.get(), expression);
+        const QVariant got = e.evaluate();
+        QVERIFY2(!e.hasError(), qPrintable(e.error().toString()));
+        QCOMPARE(got.toString(), expected.toString());
+    }
+
+    // Enumerations are values, not objects to create.
+    void uncreatable_data()
+    {
+        QTest::addColumn<QString>("type");
+        for (const char *t : {"Veltro", "PollType", "OrdinalType"})
+            QTest::newRow(t) << QString::fromLatin1(t);
+    }
+
+    void uncreatable()
+    {
+        QFETCH(QString, type);
+        QQmlComponent component(&m_engine);
+        component.setData(QStringLiteral("import Veltro\n%1 {}\n").arg(type).toUtf8(), QUrl());
+        QVERIFY(component.isError());
+        QVERIFY2(component.errorString().contains(QLatin1String("not creatable")), qPrintable(component.errorString()));
+    }
+};
+
+QTEST_MAIN(TestQmlModule)
+#include "tst_qmlmodule.moc"
