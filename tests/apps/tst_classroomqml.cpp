@@ -10,6 +10,7 @@
 
 #include "classroom.h"
 #include "classroomqml.h"
+#include "fakeservice.h"
 #include "standin.h"
 #include "windowsignin.h"
 #include "windowtest.h"
@@ -121,7 +122,8 @@ private Q_SLOTS:
     // Closed while the sign-in waits for a slow service: the sign-in is cancelled and never completes.
     void closedDuringSignIn()
     {
-        SlowService service;
+        FakeService service;
+        service.holding = true;
         QQmlApplicationEngine engine;
         QPointer<QQuickWindow> w = loadClassroomWindow(&engine, {service.url(), QStringLiteral("teacher"),
                                                                  QStringLiteral("veltro")});
@@ -130,14 +132,14 @@ private Q_SLOTS:
         QVERIFY(c);
         QVERIFY(QTest::qWaitForWindowExposed(w));
         click(w, "signIn");
-        QTRY_COMPARE_WITH_TIMEOUT(service.held(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(service.heldCount(), 1, 10000);
         QVERIFY(item(w, "signInBusy"));
         QVERIFY(!item(w, "signIn")->isEnabled());
         QVERIFY(w->close());
         QTRY_VERIFY_WITH_TIMEOUT(!c->isBusy(), 15000);
         QCOMPARE(c->error(), Veltro::Error::Cancelled);
         QTRY_COMPARE_WITH_TIMEOUT(service.dropped, 1, 10000);
-        service.release();
+        service.releaseHeld();
         QVERIFY(!c->isSignedIn());
     }
 };

@@ -16,6 +16,7 @@
 #include "learnermodel.h"
 #include "polltallymodel.h"
 #include "presentercollab.h"
+#include "fakeservice.h"
 #include "standin.h"
 #include "windowtest.h"
 
@@ -137,7 +138,8 @@ private Q_SLOTS:
     void closedDuringSignIn()
     {
         QFETCH(bool, deleteOnClose);
-        SlowService service;
+        FakeService service;
+        service.holding = true;
         QPointer<ClassroomWindow> w = new ClassroomWindow;
         QPointer<Veltro::Classroom> c = w->classroom();
         w->setAttribute(Qt::WA_DeleteOnClose, deleteOnClose);
@@ -146,7 +148,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(w));
 
         click(w, "signIn");
-        QTRY_COMPARE_WITH_TIMEOUT(service.held(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(service.heldCount(), 1, 10000);
         QVERIFY(c->isBusy());
         QVERIFY(!part<QPushButton>(w, "signIn")->isEnabled());
         QVERIFY(!part<QLineEdit>(w, "password")->isEnabled());
@@ -159,7 +161,7 @@ private Q_SLOTS:
         QVERIFY(closed);
         QVERIFY(w.isNull() || !w->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(service.dropped, 1, 10000);
-        service.release();
+        service.releaseHeld();
         if (deleteOnClose) {
             QTRY_VERIFY_WITH_TIMEOUT(w.isNull() && c.isNull(), 10000);
         } else {

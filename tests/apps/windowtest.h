@@ -1,12 +1,8 @@
-// What both window tests use: a watch for nested event loops, a service that holds its answers, and where
-// screenshots go.
+// What both window tests use: a watch for nested event loops and where screenshots go.
 #pragma once
 
 #include <QCoreApplication>
-#include <QHash>
 #include <QString>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 
 // Counts the turns of the event loop taken inside a watched step: a timer due
@@ -45,47 +41,3 @@ inline QString screenshotPath(const char *name)
     const QString dir = qEnvironmentVariable("VELTRO_SCREENSHOTS");
     return dir.isEmpty() ? QString() : dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png");
 }
-
-// A service that holds every request until released, as a slow one would, and
-// counts the connections dropped by the client.
-class SlowService : public QTcpServer
-{
-public:
-    SlowService()
-    {
-        listen(QHostAddress::LocalHost, 0);
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *s = nextPendingConnection()) {
-                connect(s, &QTcpSocket::disconnected, this, [this] { ++dropped; });
-                connect(s, &QTcpSocket::readyRead, this, [this, s] {
-                    m_waiting[s] += s->readAll().count("POST ");
-                    release(m_released);
-                });
-            }
-        });
-    }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
-    int held() const
-    {
-        int n = 0;
-        for (int w : m_waiting)
-            n += w;
-        return n;
-    }
-    int dropped = 0;
-    void release(bool released = true)
-    {
-        const QByteArray body = R"({"infoMsgKeys":["success"],"data":{}})";
-        m_released = released;
-        for (auto it = m_waiting.begin(); m_released && it != m_waiting.end(); ++it) {
-            for (; it.value() > 0; --it.value())
-                it.key()->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
-                                + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-        }
-    }
-
-private:
-    QHash<QTcpSocket *, int> m_waiting;
-    bool m_released = false;
-};
-

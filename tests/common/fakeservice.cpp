@@ -11,8 +11,10 @@ FakeService::FakeService()
 {
     listen(QHostAddress::LocalHost, 0);
     connect(this, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *s = nextPendingConnection()) // a child of the server
+        while (QTcpSocket *s = nextPendingConnection()) { // a child of the server
             connect(s, &QTcpSocket::readyRead, this, [this, s] { onData(s); });
+            connect(s, &QTcpSocket::disconnected, this, [this] { ++dropped; });
+        }
     });
 }
 

@@ -34,6 +34,8 @@ public:
     QByteArray method = "POST";
     /// While true, answers are kept back in the order they were made instead of written.
     bool holding = false;
+    /// Connections the client has closed so far.
+    int dropped = 0;
 
     /// Listens on 127.0.0.1, port 0.
     FakeService();
@@ -45,6 +47,8 @@ public:
     /// Writes the first answer kept back for a request to `path` (with no path, every one, in order); false
     /// when there was none.
     bool releaseHeld(const QByteArray &path = QByteArray());
+    /// How many answers are kept back now.
+    int heldCount() const { return int(held.size()); }
 
 private:
     struct Held
