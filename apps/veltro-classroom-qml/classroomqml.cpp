@@ -1,7 +1,5 @@
 #include "classroomqml.h"
 
-#include "classroom.h"
-#include "presenterclient.h"
 #include "windowsignin.h"
 
 #include <QCoreApplication>
@@ -22,14 +20,5 @@ QQuickWindow *loadClassroomWindow(QQmlApplicationEngine *engine, const WindowSig
                                   {QStringLiteral("password"), signIn.password}});
     engine->load(QUrl(QStringLiteral("qrc:/veltro-classroom-qml/Main.qml")));
     const QList<QObject *> roots = engine->rootObjects();
-    auto *window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.constLast());
-    // The class stays live through a dropped link. Reconnection is a setting
-    // of the classroom's client, which QML does not reach, and a new address
-    // brings a new client: set on each.
-    if (auto *classroom = window ? window->findChild<Veltro::Classroom *>(QStringLiteral("classroom")) : nullptr) {
-        const auto reconnect = [classroom] { classroom->client()->setAutoReconnect(true); };
-        QObject::connect(classroom, &Veltro::Classroom::serverUrlChanged, classroom, reconnect);
-        reconnect();
-    }
-    return window;
+    return roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.constLast());
 }

@@ -271,9 +271,6 @@ void ClassroomWindow::signIn()
     if (m_classroom->isBusy() || m_classroom->isSignedIn())
         return;
     m_classroom->setServerUrl(m_server->text().trimmed());
-    // The class stays live through a dropped link: reconnection is a setting
-    // of the client for this address, made before the session opens.
-    m_classroom->client()->setAutoReconnect(true);
     m_classroom->signIn(m_user->text().trimmed(), m_password->text());
 }
 

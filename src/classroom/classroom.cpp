@@ -1,6 +1,7 @@
 #include "classroom.h"
 
 #include "logging_p.h"
+#include "networksettings_p.h"
 #include "pollkinds.h"
 #include "presenterclient.h"
 #include "presentercollab.h"
@@ -41,6 +42,8 @@ public:
     bool resend = true;
 
     void makeClient();
+    // The client's choices for its connections.
+    NetworkSettings &settings() const { return client->hub->settings(); }
     // Tracks a call of this object: busy while it is pending; `done` runs on
     // success, `failedToo` (if any) on failure, after it has been reported.
     void track(PresenterReply *reply, std::function<void(PresenterReply *)> done,
@@ -67,11 +70,13 @@ void ClassroomPrivate::makeClient()
     client->setHostAppVersion(hostAppVersion);
     if (old) {
         // What a host set on the old one before choosing the address.
-        client->setSslConfiguration(old->sslConfiguration());
-        if (old->proxy().type() != QNetworkProxy::DefaultProxy)
-            client->setProxy(old->proxy());
-        if (old)
-            old->deleteLater();
+        const NetworkSettings &before = old->hub->settings();
+        settings() = before;
+        if (before.proxySet)
+            client->setProxy(before.proxy); // its network manager too
+        old->deleteLater();
+    } else {
+        client->setAutoReconnect(true);
     }
     learners->setClient(client);
 }
@@ -288,6 +293,16 @@ QString Classroom::errorString() const { return d->errorString; }
 Classroom::PollState Classroom::pollState() const { return d->pollState; }
 QString Classroom::pollKind() const { return d->pollKind; }
 bool Classroom::resendPollToLateJoiners() const { return d->resend; }
+
+bool Classroom::autoReconnect() const { return d->settings().autoReconnect; }
+
+void Classroom::setAutoReconnect(bool on)
+{
+    if (on == autoReconnect())
+        return;
+    d->client->setAutoReconnect(on);
+    Q_EMIT autoReconnectChanged();
+}
 
 void Classroom::setResendPollToLateJoiners(bool on)
 {

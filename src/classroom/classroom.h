@@ -40,9 +40,10 @@ class ClassroomPrivate;
 ///
 /// **Settings.** client() exists from construction with serverUrl; a host
 /// sets TLS, proxy and reconnection on it before signIn(). Changing serverUrl
-/// while signed out and idle replaces the client (its TLS configuration and
-/// proxy carried over): set serverUrl first. While signed in or busy the new
-/// address takes effect at the next signIn() after signOut().
+/// while signed out and idle replaces the client, and everything set on the
+/// old one for its connections (TLS configuration, accepted certificate
+/// errors, proxy, reconnection and link limits) is carried over. While signed
+/// in or busy the new address takes effect at the next signIn() after signOut().
 ///
 /// **Signals.** All come from the event loop, except the notify signals of
 /// the setters and of the poll operations, which arrive inside those calls.
@@ -91,6 +92,8 @@ class VELTROCLIENT_EXPORT Classroom : public QObject
     /// Whether a learner who joins while a poll runs is sent it (default true).
     Q_PROPERTY(bool resendPollToLateJoiners READ resendPollToLateJoiners WRITE setResendPollToLateJoiners
                    NOTIFY resendPollToLateJoinersChanged)
+    /// Whether the live connection reconnects after a drop (on by default).
+    Q_PROPERTY(bool autoReconnect READ autoReconnect WRITE setAutoReconnect NOTIFY autoReconnectChanged)
     /// The learners present.
     Q_PROPERTY(Veltro::LearnerModel *learners READ learners CONSTANT)
     /// The tally of the running or last poll.
@@ -150,6 +153,13 @@ public:
     bool resendPollToLateJoiners() const;
     /// Turns sending the running poll to late joiners on or off.
     void setResendPollToLateJoiners(bool on);
+    /// Whether the live connection reconnects after a drop; on by default
+    /// here (a class stays live through a dropped link), while
+    /// PresenterClient's own default is off.
+    bool autoReconnect() const;
+    /// Sets reconnection on client() for live connections opened from now on
+    /// (PresenterClient::setAutoReconnect()).
+    void setAutoReconnect(bool on);
     /// The learners present (owned by this object).
     Veltro::LearnerModel *learners() const;
     /// The tally (owned by this object).
@@ -219,6 +229,8 @@ Q_SIGNALS:
     void pollStateChanged();
     /// resendPollToLateJoiners changed.
     void resendPollToLateJoinersChanged();
+    /// autoReconnect changed.
+    void autoReconnectChanged();
     /// An operation, or the live connection, failed: `error` and `message`
     /// are error() and errorString(). Once per failure, from the event loop.
     void failed(Veltro::Error error, const QString &message);

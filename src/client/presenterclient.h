@@ -34,6 +34,7 @@ class QUrl;
 class PresenterCollab;
 class PresenterReply;
 namespace Veltro {
+class ClassroomPrivate;
 class LowDelayTuner;
 class NetworkHub;
 }
@@ -392,6 +393,7 @@ protected:
 
 private:
     friend class PresenterReply;
+    friend class Veltro::ClassroomPrivate; // carries the network settings over to a new client
 
     // How one request ended, for the call it belongs to.
     struct RequestOutcome

@@ -2,7 +2,9 @@
 // devices: rows equal to the devices present, the tally of each kind of poll, late answers and late joiners,
 // the roster after a drop, failures reported once and a silent teardown.
 #include <QAbstractItemModelTester>
+#include <QNetworkProxy>
 #include <QRegularExpression>
+#include <QSslConfiguration>
 
 #include "classroom.h"
 #include "learnermodel.h"
@@ -283,6 +285,28 @@ private Q_SLOTS:
         QVERIFY(!c.isSignedIn() && !c.isLive());
         QTest::qWait(0);
         QCOMPARE(failed.size(), 1);
+    }
+
+    // A new address brings a new client; what the host set for its connections comes along, and a class
+    // reconnects after a drop unless told otherwise.
+    void settingsOutliveTheAddress()
+    {
+        Classroom c(QStringLiteral("http://127.0.0.1:9"));
+        QVERIFY(c.autoReconnect());
+        QSignalSpy changed(&c, &Classroom::autoReconnectChanged);
+        c.setAutoReconnect(false);
+        const QNetworkProxy proxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), 3128);
+        c.client()->setProxy(proxy);
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setPeerVerifyDepth(3);
+        c.client()->setSslConfiguration(tls);
+        const PresenterClient *before = c.client();
+        c.setServerUrl(QStringLiteral("http://127.0.0.1:10"));
+        QVERIFY(c.client() != before);
+        QCOMPARE(changed.size(), 1);
+        QVERIFY(!c.autoReconnect());
+        QCOMPARE(c.client()->proxy(), proxy);
+        QCOMPARE(c.client()->sslConfiguration().peerVerifyDepth(), 3);
     }
 
     // Deleting a live classroom reaches no host code: no signal of it or of its models.

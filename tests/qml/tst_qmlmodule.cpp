@@ -46,6 +46,7 @@ private Q_SLOTS:
         };
         row("room.serverUrl", QStringLiteral("http://127.0.0.1:9"));
         row("room.resendPollToLateJoiners", false);
+        row("room.autoReconnect", true); // a class stays live through a drop, set in QML or not
         row("room.signedIn || room.live || room.busy", false);
         row("room.pollKinds.length", 10);
         row("room.pollKinds[4]", QStringLiteral("sort"));
