@@ -53,11 +53,19 @@ public:
     void setBusy(bool before);
     void attach(PresenterCollab *c);
     QPointer<PresenterCollab> detach();
-    void setLive(bool on);
-    void setState(ConnectionState s);
-    void setRoundTrip(int ms);
+    // Sets a property's field; its notify signal follows when the value changed.
+    template <typename T> void assign(T &field, const T &value, void (Classroom::*changed)())
+    {
+        if (field == value)
+            return;
+        field = value;
+        Q_EMIT (q->*changed)();
+    }
+    void setLive(bool on) { assign(live, on, &Classroom::liveChanged); }
+    void setState(ConnectionState s) { assign(state, s, &Classroom::connectionStateChanged); }
+    void setRoundTrip(int ms) { assign(roundTrip, ms, &Classroom::roundTripMsChanged); }
     void setPollState(Classroom::PollState s, const QString &kind);
-    void setSessionCode(const QString &code);
+    void setSessionCode(const QString &code) { assign(sessionCode, code, &Classroom::sessionCodeChanged); }
     void setSignedIn(bool on, const QString &user);
     void sendPollTo(const QString &deviceId);
 };
@@ -125,30 +133,6 @@ void ClassroomPrivate::clearError()
     Q_EMIT q->errorChanged();
 }
 
-void ClassroomPrivate::setLive(bool on)
-{
-    if (live == on)
-        return;
-    live = on;
-    Q_EMIT q->liveChanged();
-}
-
-void ClassroomPrivate::setState(ConnectionState s)
-{
-    if (state == s)
-        return;
-    state = s;
-    Q_EMIT q->connectionStateChanged();
-}
-
-void ClassroomPrivate::setRoundTrip(int ms)
-{
-    if (roundTrip == ms)
-        return;
-    roundTrip = ms;
-    Q_EMIT q->roundTripMsChanged();
-}
-
 void ClassroomPrivate::setPollState(Classroom::PollState s, const QString &kind)
 {
     if (pollState == s && pollKind == kind)
@@ -156,14 +140,6 @@ void ClassroomPrivate::setPollState(Classroom::PollState s, const QString &kind)
     pollState = s;
     pollKind = kind;
     Q_EMIT q->pollStateChanged();
-}
-
-void ClassroomPrivate::setSessionCode(const QString &code)
-{
-    if (sessionCode == code)
-        return;
-    sessionCode = code;
-    Q_EMIT q->sessionCodeChanged();
 }
 
 void ClassroomPrivate::setSignedIn(bool on, const QString &user)
