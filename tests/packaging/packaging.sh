@@ -127,9 +127,10 @@ for i in "${!builds[@]}"; do
 
   # A host built against the root: linked to Qt $major and to the root's
   # library, and it starts (without arguments it says how to call it).
+  # (Outputs are read whole: grep -q would end a pipe early.)
   host_runs() {
-    readelf -d "$1" | grep -q "libQt${major}Core.so.$major" || fail "$1 is not linked to Qt $major"
-    ldd "$1" | grep -q "lib$name.so.1 => $root/" || fail "$1 does not load the root's lib$name.so.1"
+    [[ "$(readelf -d "$1")" == *"[libQt${major}Core.so.$major]"* ]] || fail "$1 is not linked to Qt $major"
+    [[ "$(ldd "$1")" == *"lib$name.so.1 => $root/"* ]] || fail "$1 does not load the root's lib$name.so.1"
     local rc=0 out
     out=$(bounded "$1" 2>&1) || rc=$?
     echo "$out"
@@ -152,7 +153,7 @@ for i in "${!builds[@]}"; do
     grep -qx 'module Veltro' "$qmldir" || fail "$qmldir is not the module Veltro's"
     plugin=$(dirname "$qmldir")/lib$(sed -n 's/^optional plugin //p' "$qmldir").so
     step "QML module Veltro in ${imports#"$root"}"
-    env -u LD_LIBRARY_PATH ldd "$plugin" | grep -q "lib$name.so.1 => $root/" \
+    [[ "$(env -u LD_LIBRARY_PATH ldd "$plugin")" == *"lib$name.so.1 => $root/"* ]] \
       || fail "the QML plugin does not find lib$name.so.1 beside it: $(readelf -d "$plugin" | grep -i path)"
     mkdir -p "$tmp/qml$i"
     printf '%s\n' 'import QtQuick' 'import QtTest' 'TestCase {' '  name: "InstalledExample"' \
