@@ -67,6 +67,8 @@ public:
     void setPollState(Classroom::PollState s, const QString &kind);
     void setSessionCode(const QString &code) { assign(sessionCode, code, &Classroom::sessionCodeChanged); }
     void setSignedIn(bool on, const QString &user);
+    // Either sign-in: `login` makes the request on the client for the current address.
+    void signIn(const QString &user, const std::function<PresenterReply *()> &login);
     void sendPollTo(const QString &deviceId);
 };
 
@@ -149,6 +151,14 @@ void ClassroomPrivate::setSignedIn(bool on, const QString &user)
     signedIn = on;
     userName = user;
     Q_EMIT q->signedInChanged();
+}
+
+void ClassroomPrivate::signIn(const QString &user, const std::function<PresenterReply *()> &login)
+{
+    clearError();
+    if (!signedIn && pending.isEmpty() && clientServer != serverUrl)
+        makeClient();
+    track(login(), [this, user](PresenterReply *) { setSignedIn(true, user); });
 }
 
 // A device that has not answered the running poll gets it (with its pause).
@@ -296,10 +306,12 @@ PresenterCollab *Classroom::collab() const { return d->collab; }
 
 void Classroom::signIn(const QString &user, const QString &password)
 {
-    d->clearError();
-    if (!d->signedIn && d->pending.isEmpty() && d->clientServer != d->serverUrl)
-        d->makeClient();
-    d->track(d->client->login(user, password), [this, user](PresenterReply *) { d->setSignedIn(true, user); });
+    d->signIn(user, [&] { return d->client->login(user, password); });
+}
+
+void Classroom::signInWithToken(const QString &user, const QString &deviceId, const QString &deviceAccessToken)
+{
+    d->signIn(user, [&] { return d->client->login(user, deviceId, deviceAccessToken); });
 }
 
 void Classroom::startSession()

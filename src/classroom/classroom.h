@@ -177,6 +177,11 @@ public Q_SLOTS:
     /// Signs in with `user` and `password`. On success signedIn and userName
     /// change; on failure failed() (SignInRefused, or the network's reason).
     void signIn(const QString &user, const QString &password);
+    /// Signs in with a device access token issued earlier to `deviceId`
+    /// (PresenterClient::requestAccessToken()), so that no password is needed.
+    /// Reports as signIn(): SignInRefused when the service no longer accepts
+    /// the token for this user and device.
+    void signInWithToken(const QString &user, const QString &deviceId, const QString &deviceAccessToken);
     /// Creates a session and opens its live connection; live becomes true
     /// when both have succeeded, and sessionCode is set as soon as the session
     /// exists. A live session is stopped first. failed() on failure

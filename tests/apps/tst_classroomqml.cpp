@@ -17,53 +17,12 @@
 
 namespace {
 
-// The visible items called `name` below `root`, in the order of the scene.
-QList<QQuickItem *> items(QQuickItem *root, const QString &name)
-{
-    QList<QQuickItem *> out;
-    for (QQuickItem *child : root->childItems()) {
-        if (child->objectName() == name && child->isVisible())
-            out << child;
-        out << items(child, name);
-    }
-    return out;
-}
-
-QQuickItem *item(QQuickWindow *w, const char *name)
-{
-    const QList<QQuickItem *> found = items(w->contentItem(), QLatin1String(name));
-    if (found.isEmpty())
-        qWarning("no visible item named %s", name);
-    return found.value(0);
-}
-
-QString text(QQuickWindow *w, const char *name)
-{
-    QQuickItem *i = item(w, name);
-    return i ? i->property("text").toString() : QString();
-}
-
-void click(QQuickWindow *w, const char *name)
-{
-    QQuickItem *b = item(w, name);
-    QVERIFY2(b && b->isEnabled(), name);
-    const QPointF centre = b->mapToScene(QPointF(b->width() / 2, b->height() / 2));
-    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-}
-
 int barTotal(QQuickWindow *w)
 {
     int sum = 0;
     for (QQuickItem *bar : items(w->contentItem(), QStringLiteral("bar")))
         sum += bar->property("count").toInt();
     return sum;
-}
-
-void shoot(QQuickWindow *w, const char *name)
-{
-    const QString path = screenshotPath(name);
-    if (!path.isEmpty())
-        QVERIFY(w->grabWindow().save(path));
 }
 
 } // namespace
@@ -86,7 +45,6 @@ private Q_SLOTS:
         QVERIFY(c);
         QVERIFY(QTest::qWaitForWindowExposed(w));
         QCOMPARE(text(w, "server"), sim->server());
-        shoot(w, "qml-1-sign-in");
 
         click(w, "signIn");
         QTRY_VERIFY_WITH_TIMEOUT(c->isSignedIn(), 10000);

@@ -20,39 +20,6 @@
 #include "standin.h"
 #include "windowtest.h"
 
-namespace {
-
-template <class T> T *part(QWidget *w, const char *name)
-{
-    T *found = w->findChild<T *>(QLatin1String(name));
-    if (!found)
-        qWarning("no widget named %s", name);
-    return found;
-}
-
-QString text(QWidget *w, const char *name)
-{
-    QLabel *label = part<QLabel>(w, name);
-    return label ? label->text() : QString();
-}
-
-void click(QWidget *w, const char *name)
-{
-    QPushButton *b = part<QPushButton>(w, name);
-    QVERIFY2(b && b->isVisible() && b->isEnabled(), name);
-    watch()->run([b] { QTest::mouseClick(b, Qt::LeftButton); });
-    QCOMPARE(watch()->nested(), 0);
-}
-
-void shoot(QWidget *w, const char *name)
-{
-    const QString path = screenshotPath(name);
-    if (!path.isEmpty())
-        QVERIFY(w->grab().save(path));
-}
-
-} // namespace
-
 class TestClassroomWindow : public QObject
 {
     Q_OBJECT
@@ -69,7 +36,6 @@ private Q_SLOTS:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QVERIFY(part<QLineEdit>(&w, "password")->echoMode() == QLineEdit::Password);
-        shoot(&w, "1-sign-in");
         // A refused sign-in is told in words a teacher can act on.
         click(&w, "signIn");
         QTRY_VERIFY_WITH_TIMEOUT(text(&w, "signInStatus").contains(QLatin1String("password was not accepted")), 10000);
