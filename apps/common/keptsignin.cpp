@@ -76,7 +76,7 @@ void KeptSignIn::signOut()
         m_request->cancel();
     m_room->signOut();
     if (m_offered)
-        forget();
+        forget(); // the service's sign-in ends with signOut(); a device token cannot be withdrawn by the device
 }
 
 void KeptSignIn::signedIn()
@@ -95,12 +95,10 @@ void KeptSignIn::failed(const QString &message, bool refused)
     if (!m_resuming)
         return;
     m_resuming = false;
-    if (refused) {
-        forget();
-        m_note = TokenStore::refusedText();
-    } else {
-        m_note = tr("The kept sign-in could not be used now: %1").arg(plainError(message));
-    }
+    if (refused)
+        forget(); // the service will not take it again
+    m_note = refused ? TokenStore::refusedText()
+                     : tr("The kept sign-in could not be used now: %1").arg(plainError(message));
     Q_EMIT changed();
 }
 
