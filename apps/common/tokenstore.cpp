@@ -105,7 +105,8 @@ QString TokenStore::deviceName()
 TokenStore::Account TokenStore::keptAccount()
 {
     const QSettings s = programSettings();
-    return {s.value(QStringLiteral("keptSignIn/server")).toString(), s.value(QStringLiteral("keptSignIn/user")).toString()};
+    return {s.value(QStringLiteral("keptSignIn/server")).toString(),
+            s.value(QStringLiteral("keptSignIn/user")).toString()};
 }
 
 void TokenStore::setKeptAccount(const Account &account)

@@ -67,7 +67,8 @@ int main(int argc, char **argv)
         return config.password;
     };
     if (!password.error.isEmpty() || (config.keptToken.isEmpty() && passwordNow().isEmpty())) {
-        err << "veltro-present: " << (!password.error.isEmpty() ? password.error : PresenterRun::noPasswordText()) << "\n";
+        err << "veltro-present: " << (!password.error.isEmpty() ? password.error : PresenterRun::noPasswordText())
+            << "\n";
         return 2;
     }
     err.flush();

@@ -56,7 +56,8 @@ void PresenterRun::interrupt()
 
 QString PresenterRun::noPasswordText()
 {
-    return QStringLiteral("no password: set VELTRO_PASSWORD, give --password-file FILE, or run on a terminal to be asked");
+    return QStringLiteral("no password: set VELTRO_PASSWORD, give --password-file FILE, "
+                          "or run on a terminal to be asked");
 }
 
 PresenterRun::~PresenterRun()

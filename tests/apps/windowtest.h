@@ -48,10 +48,10 @@ inline LoopWatch *watch()
 }
 
 // The PNG file for the state `name` when VELTRO_SCREENSHOTS names a folder (scripts/screenshots), else empty.
-inline QString screenshotPath(const char *name)
+inline QString screenshotPath(const QByteArray &name)
 {
     const QString dir = qEnvironmentVariable("VELTRO_SCREENSHOTS");
-    return dir.isEmpty() ? QString() : dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png");
+    return dir.isEmpty() ? QString() : dir + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png");
 }
 
 #ifdef QT_WIDGETS_LIB
@@ -61,6 +61,12 @@ template <class T> T *part(QWidget *w, const char *name)
     if (!found)
         qWarning("no widget named %s", name);
     return found;
+}
+
+inline bool shows(QWidget *w, const char *name)
+{
+    QWidget *found = part<QWidget>(w, name);
+    return found && found->isVisible();
 }
 
 inline QString text(QWidget *w, const char *name)
@@ -80,7 +86,7 @@ inline void click(QWidget *w, const char *name)
     QCOMPARE(watch()->nested(), 0);
 }
 
-inline void shoot(QWidget *w, const char *name)
+inline void shoot(QWidget *w, const QByteArray &name)
 {
     const QString path = screenshotPath(name);
     if (!path.isEmpty())
@@ -109,6 +115,11 @@ inline QQuickItem *item(QQuickWindow *w, const char *name)
     return found.value(0);
 }
 
+inline bool shows(QQuickWindow *w, const char *name)
+{
+    return !items(w->contentItem(), QLatin1String(name)).isEmpty();
+}
+
 inline QString text(QQuickWindow *w, const char *name)
 {
     QQuickItem *i = item(w, name);
@@ -123,7 +134,7 @@ inline void click(QQuickWindow *w, const char *name)
     QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
 }
 
-inline void shoot(QQuickWindow *w, const char *name)
+inline void shoot(QQuickWindow *w, const QByteArray &name)
 {
     const QString path = screenshotPath(name);
     if (!path.isEmpty())
