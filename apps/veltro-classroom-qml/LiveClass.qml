@@ -85,6 +85,7 @@ ColumnLayout {
         spacing: 12
 
         GroupBox {
+            objectName: "learnerCount"
             title: qsTr("Learners: %1 joined").arg(classroom.learners.count)
             Layout.fillHeight: true
             Layout.preferredWidth: 390
