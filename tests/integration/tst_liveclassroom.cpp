@@ -432,6 +432,7 @@ private Q_SLOTS:
         QCOMPARE(c.error(), Error::SignInLost);
         QVERIFY(!c.isSignedIn() && !c.isLive() && c.sessionCode().isEmpty());
         QCOMPARE(c.learners()->count(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(c.connectionState(), ConnectionState::Closed, LIVE_WAIT_MS); // its devices told
         QCOMPARE(trace.fault, QString());
     }
 
