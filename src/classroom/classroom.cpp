@@ -317,8 +317,10 @@ void ClassroomPrivate::onState(const QPointer<PresenterCollab> &c, ConnectionSta
 // connection still closing is followed until it is Closed.
 void ClassroomPrivate::endSession()
 {
-    starting = false;
-    opening = nullptr;
+    if (starting || opening) { // overtaken: that start never goes live
+        starting = false;
+        opening = nullptr;
+    }
     live = false;
     roundTrip = -1;
     if (PresenterCollab *c = collab) {

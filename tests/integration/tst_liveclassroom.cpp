@@ -1,7 +1,7 @@
 // End to end: the classroom object and its models against the stand-in service and twenty simulated
 // devices: rows equal to the devices present, the tally of each kind of poll, late answers and late joiners,
 // the roster after a drop, sessions that end early, a service that forgets the sign-in, failures reported
-// once, one client through address changes, a host that deletes it from its signals, and a silent teardown.
+// once, one client through address changes, and a host that deletes it from its signals, silently.
 #include <QAbstractItemModelTester>
 #include <QAuthenticator>
 #include <QMetaProperty>
@@ -127,8 +127,6 @@ private Q_SLOTS:
         QVERIFY(room->isSignedIn() && room->userName() == QLatin1String("teacher") && !room->isBusy());
         QCOMPARE(trace.fault, QString());
         QCOMPARE(trace.states, QStringList({"Connecting", "Connected"}));
-        QCOMPARE(room->sessionCode(), room->client()->getSessionCode());
-        QCOMPARE(room->collab()->state(), ConnectionState::Connected);
         live.standIn = StandIn::shared();
         live.code = room->sessionCode();
         live.token = room->client()->getSessionToken();
@@ -315,7 +313,6 @@ private Q_SLOTS:
                                                         << refused;
         QTest::newRow("session without a sign-in") << "startSession" << int(Error::NotSignedIn) << "not signed in";
         QTest::newRow("stop without a session") << "stopSession" << int(Error::SessionMissing) << "no session";
-        QTest::newRow("cancelled sign-in") << "cancel" << int(Error::Cancelled) << "cancelled";
     }
 
     void failures()
@@ -332,11 +329,8 @@ private Q_SLOTS:
                 c.startSession();
         } else if (call == QLatin1String("startSession")) {
             c.startSession();
-        } else if (call == QLatin1String("stopSession")) {
-            c.stopSession();
         } else {
-            c.signIn(QStringLiteral("teacher"), QStringLiteral("veltro"));
-            c.cancel();
+            c.stopSession();
         }
         QVERIFY(c.isBusy());
         QTRY_VERIFY_WITH_TIMEOUT(!c.isBusy(), LIVE_WAIT_MS);
@@ -437,7 +431,8 @@ private Q_SLOTS:
     }
 
     // A host may delete the classroom in a slot of any of its signals: nothing of it is touched afterwards
-    // (run under AddressSanitizer). A class runs through until the signal comes.
+    // (run under AddressSanitizer), and the teardown reaches no host code (no signal of it or of its models)
+    // but tells the devices the session is over. A class runs through until the signal comes.
     void deletedFromItsSignals_data()
     {
         QTest::addColumn<QByteArray>("signal");
@@ -452,6 +447,15 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, signal);
         QPointer<Classroom> c = new Classroom(StandIn::shared()->server());
+        for (QObject *o : {static_cast<QObject *>(c), static_cast<QObject *>(c->learners()),
+                           static_cast<QObject *>(c->tally())}) {
+            const QMetaObject *mo = o->metaObject();
+            for (int i = mo->methodOffset(); i < mo->methodCount(); ++i) {
+                if (mo->method(i).methodType() == QMetaMethod::Signal)
+                    connect(o, mo->method(i), this, metaObject()->method(metaObject()->indexOfSlot("count()")));
+            }
+        }
+        emittedInTeardown = 0;
         connect(c, c->metaObject()->method(c->metaObject()->indexOfSignal(signal.constData())), this,
                 metaObject()->method(metaObject()->indexOfSlot("deleteSender()")));
         const auto until = [&c](const std::function<bool()> &done) {
@@ -472,9 +476,11 @@ private Q_SLOTS:
             c->startSession();
         LiveSession s;
         s.standIn = StandIn::shared();
+        QStringList joined;
         if (until([&] { return c->isLive(); })) {
             s.code = c->sessionCode();
-            QCOMPARE(s.addLearners(1).size(), 1);
+            joined = s.addLearners(1);
+            QCOMPARE(joined.size(), 1);
         }
         if (until([&] { return c->learners()->count() == 1; }))
             c->startPoll(QStringLiteral("yes-no"));
@@ -486,6 +492,8 @@ private Q_SLOTS:
         QVERIFY2(!c, "the signal never came");
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
+        QCOMPARE(emittedInTeardown, 0);
+        QVERIFY(joined.isEmpty() || QTest::qWaitFor([&] { return !s.deviceConnected(joined.first()); }, LIVE_WAIT_MS));
     }
 
     // One client for the classroom's life: what the host connected to it and set on it (here a slot giving a
@@ -525,40 +533,18 @@ private Q_SLOTS:
         QCOMPARE(c.client()->getServer(), other.url());
     }
 
-    // Deleting a live classroom reaches no host code: no signal of it or of its models.
-    void teardownIsSilent()
+public Q_SLOTS:
+    void count() { emittedInTeardown += deleting; }
+    void deleteSender()
     {
-        auto c = std::make_unique<Classroom>(StandIn::shared()->server());
-        QVERIFY(goLive(c.get()));
-        LiveSession s;
-        s.standIn = StandIn::shared();
-        s.code = c->sessionCode();
-        const QStringList joined = s.addLearners(2);
-        QTRY_COMPARE_WITH_TIMEOUT(c->learners()->count(), 2, LIVE_WAIT_MS);
-        QVERIFY(c->startPoll(QStringLiteral("text")));
-        int emitted = 0;
-        for (QObject *o : {static_cast<QObject *>(c.get()), static_cast<QObject *>(c->learners()),
-                           static_cast<QObject *>(c->tally())}) {
-            const QMetaObject *mo = o->metaObject();
-            for (int i = mo->methodOffset(); i < mo->methodCount(); ++i) {
-                if (mo->method(i).methodType() == QMetaMethod::Signal)
-                    connect(o, mo->method(i), this, metaObject()->method(metaObject()->indexOfSlot("count()")));
-            }
-            connect(o, &QAbstractItemModel::destroyed, this, [] {}); // Qt's own, allowed
-        }
-        connect(this, &TestLiveClassroom::counted, this, [&emitted] { ++emitted; });
-        c.reset();
-        QCOMPARE(emitted, 0);
-        // The devices were told the session is over.
-        QVERIFY(QTest::qWaitFor([&] { return !s.deviceConnected(joined.first()); }, LIVE_WAIT_MS));
+        deleting = true;
+        delete sender();
+        deleting = false;
     }
 
-public Q_SLOTS:
-    void count() { Q_EMIT counted(); }
-    void deleteSender() { delete sender(); }
-
-Q_SIGNALS:
-    void counted();
+private:
+    bool deleting = false;
+    int emittedInTeardown = 0;
 };
 
 QTEST_GUILESS_MAIN(TestLiveClassroom)
