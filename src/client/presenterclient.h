@@ -78,7 +78,8 @@ class NetworkHub;
 /// (signedInChanged(), sessionChanged()). A service that no longer knows the
 /// sign-in (it answers a request of a signed-in client with HTTP status 401:
 /// restarted, or the sign-in expired) is reported once by signInLost(); the
-/// client is then signed out and holds no session.
+/// client is then signed out and holds no session, and the call whose answer
+/// revealed it fails with Veltro::Error::SignInLost.
 ///
 /// **Cancelling.** PresenterReply::cancel() drops a queued call, or aborts
 /// the running one's request; it finishes with Veltro::Error::Cancelled.
@@ -362,8 +363,8 @@ Q_SIGNALS:
     /// sessionChanged() came just before), the keep-alive has stopped and the
     /// live collaboration object has been closed (its devices told). Sign in
     /// and start a session again; learners join the new code. Once per loss;
-    /// arrives as signedInChanged() does. The call whose answer revealed the
-    /// loss fails with Veltro::Error::SignInLost.
+    /// arrives as signedInChanged() does. A call whose answer revealed the
+    /// loss fails with Veltro::Error::SignInLost; the keep-alive reveals it too.
     void signInLost();
 
 protected Q_SLOTS:
