@@ -46,20 +46,26 @@ class ClassroomPrivate;
 /// in or busy the new address takes effect at the next signIn() after signOut().
 ///
 /// **Signals.** All come from the event loop, except the notify signals of
-/// the setters and of the poll operations, which arrive inside those calls.
+/// the setters, which arrive inside those calls.
 /// Those that follow the live connection can arrive inside a blocking call of
 /// PresenterClient made by the host on client(). The destructor emits nothing
 /// and runs no host code; pending calls are cancelled.
 ///
-/// **Poll states** (pollState):
+/// **Poll states** (pollState). The poll is the live connection's
+/// (PresenterCollab::pollState()): pollState, pollKind and the tally follow
+/// it, so a host's own calls on collab() count as well as this object's.
 ///
 /// | From | To | When |
 /// |---|---|---|
-/// | NoPoll, Stopped | Running | startPoll() |
+/// | NoPoll, Stopped | Running | startPoll() (pollStateChanged() also when a new poll replaces a running one) |
 /// | Running | Paused | pausePoll() |
 /// | Paused | Running | resumePoll() |
 /// | Running, Paused | Stopped | stopPoll() |
 /// | any | NoPoll | the session stopped or its connection ended |
+///
+/// PollState was Classroom::PollState; it is Veltro::PollState now, shared
+/// with PresenterCollab (Classroom::PollState names it still, and QML reads
+/// its values as Classroom.Running as before, or as Veltro.Running).
 class VELTROCLIENT_EXPORT Classroom : public QObject
 {
     Q_OBJECT
@@ -86,8 +92,9 @@ class VELTROCLIENT_EXPORT Classroom : public QObject
     /// A readable sentence for error; empty before any failure.
     Q_PROPERTY(QString errorString READ errorString NOTIFY errorChanged)
     /// The state of the poll (see the table above).
-    Q_PROPERTY(PollState pollState READ pollState NOTIFY pollStateChanged)
-    /// The kind of the running or last poll (a name of pollKinds); empty before any.
+    Q_PROPERTY(Veltro::PollState pollState READ pollState NOTIFY pollStateChanged)
+    /// The kind of the running or stopped poll (a name of pollKinds); empty
+    /// while pollState is NoPoll.
     Q_PROPERTY(QString pollKind READ pollKind NOTIFY pollStateChanged)
     /// Whether a learner who joins while a poll runs is sent it (default true).
     Q_PROPERTY(bool resendPollToLateJoiners READ resendPollToLateJoiners WRITE setResendPollToLateJoiners
@@ -102,14 +109,8 @@ class VELTROCLIENT_EXPORT Classroom : public QObject
     Q_PROPERTY(QStringList pollKinds READ pollKinds CONSTANT)
 
 public:
-    /// The states of a poll.
-    enum class PollState {
-        NoPoll,  ///< No poll was started in this session.
-        Running, ///< Answers are counted.
-        Paused,  ///< The devices hold their answers until resumePoll().
-        Stopped, ///< Over; the tally keeps its rows.
-    };
-    Q_ENUM(PollState)
+    /// The states of a poll (Veltro::PollState).
+    using PollState = Veltro::PollState;
 
     /// A signed-out classroom with a client for an empty address (set serverUrl).
     explicit Classroom(QObject *parent = nullptr);
@@ -147,7 +148,7 @@ public:
     QString errorString() const;
     /// The state of the poll.
     PollState pollState() const;
-    /// The kind of the running or last poll.
+    /// The kind of the running or stopped poll; empty without one.
     QString pollKind() const;
     /// Whether late joiners are sent the running poll.
     bool resendPollToLateJoiners() const;
@@ -184,8 +185,10 @@ public Q_SLOTS:
     void startSession();
     /// Starts a poll of the kind `kindName` (one of pollKinds) with `options`
     /// options (decimals for a number poll; -1: the kind's default) and
-    /// starts the tally on it. Returns false, doing nothing, when not live,
-    /// for an unknown kind, or for a count outside the kind's range.
+    /// starts the tally on it (pollState is Running when this returns;
+    /// pollStateChanged() follows from the event loop). Returns false, doing
+    /// nothing, when not live, for an unknown kind, or for a count outside
+    /// the kind's range.
     bool startPoll(const QString &kindName, int options = -1);
     /// Pauses the running poll; nothing otherwise.
     void pausePoll();

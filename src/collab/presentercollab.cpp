@@ -69,6 +69,14 @@ QString imageDataUrl(const QByteArray &png)
     return IMAGE_DATA_URL_PREFIX + QString::fromLatin1(png.toBase64());
 }
 
+// Drops the background image a question's card carries as data; a plain URL is small and stays.
+void releaseCardImage(QuestionBase *question)
+{
+    auto *card = qobject_cast<Card *>(question->getcard());
+    if (card && card->getBackgroundImage().startsWith(QLatin1String("data:")))
+        card->setBackgroundImage(QString());
+}
+
 const QList<QPair<SockJSProtocol, QString>> &protocolNames()
 {
     static const QList<QPair<SockJSProtocol, QString>> names{
@@ -229,6 +237,7 @@ PresenterCollab::PresenterCollab(QObject *parent, QString serverUrl, QString ses
     });
 
     connect(msgHandler, &CollaborationMessageHandler::learnerPollResponse, this, &PresenterCollab::learnerPollResponse);
+    connect(msgHandler, &CollaborationMessageHandler::learnerAnswer, this, &PresenterCollab::learnerAnswer);
     connect(msgHandler, &CollaborationMessageHandler::learnerJoin, this, &PresenterCollab::learnerJoin);
     connect(msgHandler, &CollaborationMessageHandler::learnerUnregister, this, &PresenterCollab::learnerUnregister);
     connect(msgHandler, &CollaborationMessageHandler::controllerRegister, this, &PresenterCollab::controllerRegister);
@@ -879,16 +888,18 @@ QuestionBase *PresenterCollab::createPollQuestion(PollType::POLL_TYPE pollType,
 void PresenterCollab::startPoll(PollType::POLL_TYPE pollType, OrdinalType::ORDINAL_TYPE ordinalType,
                                 int optionCount, int correctOptionCount)
 {
+    const PresenterCollabPrivate::HostCall call(d);
     pollId = newUuidText();
     QuestionBase *question = createPollQuestion(pollType, ordinalType, optionCount, correctOptionCount);
-    // The earlier poll's question and card (an image's data URL) go once the
-    // new question exists, so it cannot take the old one's address: a host
-    // comparing children before and after the start finds the new one.
-    delete d->pollQuestion.data();
+    // A host may still hold the earlier poll's question and send it again, so
+    // it stays; only an image its card carries as data (the bulk) goes.
+    if (d->pollQuestion)
+        releaseCardImage(d->pollQuestion);
     d->pollQuestion = question;
     d->pollText.clear();
-    d->pollPaused = false;
     d->pollAnswerId = question ? question->getID() : pollId;
+    d->pollKind = pollType;
+    d->setPollState(PollState::Running, true);
 
     if (question) {
         const QString reference = getCardImageRef(true);
@@ -917,25 +928,41 @@ void PresenterCollab::startPoll(PollType::POLL_TYPE pollType, OrdinalType::ORDIN
 
 void PresenterCollab::pausePoll()
 {
+    const PresenterCollabPrivate::HostCall call(d);
     publishMessage(sessionToken, QStringLiteral("pause"), fillJsonTemplate(QUOTED_STRING_TEMPLATE, {pollId}));
-    d->pollPaused = true;
+    if (d->pollState == PollState::Running)
+        d->setPollState(PollState::Paused);
 }
 
 void PresenterCollab::resumePoll()
 {
+    const PresenterCollabPrivate::HostCall call(d);
     publishMessage(sessionToken, QStringLiteral("resume"), fillJsonTemplate(QUOTED_STRING_TEMPLATE, {pollId}));
-    d->pollPaused = false;
+    if (d->pollState == PollState::Paused)
+        d->setPollState(PollState::Running);
 }
 
 void PresenterCollab::stopPoll()
 {
+    const PresenterCollabPrivate::HostCall call(d);
     publishMessage(sessionToken, QStringLiteral("pollStop"), fillJsonTemplate(QUOTED_STRING_TEMPLATE, {pollId}));
     pollId = QString();
     d->pollText.clear();
     d->pollAnswerId.clear();
-    d->pollPaused = false;
     clearCardImage();
+    if (d->pollState == PollState::Running || d->pollState == PollState::Paused)
+        d->setPollState(PollState::Stopped);
 }
+
+void PresenterCollabPrivate::setPollState(PollState s, bool newPoll)
+{
+    if (pollState == s && !newPoll)
+        return;
+    pollState = s;
+    notify([this, s] { emit q->pollStateChanged(s); });
+}
+
+PollState PresenterCollab::pollState() const { return d->pollState; }
 
 QString PresenterCollab::currentPollAnswerId() const
 {
@@ -949,7 +976,7 @@ QuestionBase *PresenterCollab::currentPollQuestion() const
 
 bool PresenterCollab::isPollPaused() const
 {
-    return !pollId.isNull() && d->pollPaused;
+    return d->pollState == PollState::Paused;
 }
 
 void PresenterCollab::sendCurrentPollTo(QString deviceId)
@@ -965,7 +992,7 @@ void PresenterCollab::sendCurrentPollTo(QString deviceId)
         publishMessage(address, QStringLiteral("poll"), d->pollText);
     else
         qCDebug(lcCollab).noquote() << "[PresenterCollab] The poll's question is gone!";
-    if (d->pollPaused)
+    if (d->pollState == PollState::Paused)
         publishMessage(address, QStringLiteral("pause"), fillJsonTemplate(QUOTED_STRING_TEMPLATE, {pollId}));
 }
 

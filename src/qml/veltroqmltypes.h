@@ -11,12 +11,15 @@
 #include "polltype.h"
 #include "veltronamespace.h"
 
-// The classroom object: properties, models and operations.
+// The classroom object: properties, models and operations. Its poll states
+// are Veltro's (shared with the live connection), readable as Classroom.Running
+// as well as Veltro.Running.
 struct VeltroClassroomForeign
 {
     Q_GADGET
     QML_FOREIGN(Veltro::Classroom)
     QML_NAMED_ELEMENT(Classroom)
+    QML_EXTENDED_NAMESPACE(Veltro)
 };
 
 // The learners present, for a host that follows a collaboration object itself.
@@ -35,7 +38,7 @@ struct VeltroPollTallyModelForeign
     QML_NAMED_ELEMENT(PollTallyModel)
 };
 
-// Veltro.Error and Veltro.ConnectionState.
+// Veltro.Error, Veltro.ConnectionState and Veltro.PollState.
 namespace VeltroNamespaceForeign {
 Q_NAMESPACE
 QML_FOREIGN_NAMESPACE(Veltro)

@@ -430,8 +430,9 @@ private Q_SLOTS:
         QCOMPARE(c.roundTripMs(), -1);
     }
 
-    // The current poll: the id its answers carry, its question (the earlier poll's released with its card),
-    // its pause, and re-sending it to one device; nothing of it once stopped.
+    // The current poll: the id its answers carry, its question (the earlier poll's kept for a host that holds it,
+    // without its card's image data), its state (announced from the event loop), re-sending it to one device;
+    // nothing of it once stopped.
     void currentPoll_data()
     {
         QTest::addColumn<int>("pollType");
@@ -448,16 +449,20 @@ private Q_SLOTS:
         QFETCH(QString, kind);
         const bool asQuestion = kind == "questionStart";
         RecordingCollab c;
+        QSignalSpy states(&c, &PresenterCollab::pollStateChanged);
+        const auto imageOf = [](QuestionBase *q) { return qobject_cast<Card *>(q->getcard())->getBackgroundImage(); };
         QVERIFY(c.currentPollAnswerId().isNull());
         c.setCardImage(QByteArray(3000, 'x'));
         c.startPoll(PollType::POLL_TYPE(pollType), OrdinalType::ALPHA_UPPER, options);
+        QVERIFY(states.isEmpty() && c.pollState() == PollState::Running);
         const QPointer<QuestionBase> first = c.currentPollQuestion();
-        const QPointer<Card> card = first ? first->findChild<Card *>() : nullptr;
-        QCOMPARE(bool(first) && bool(card), asQuestion);
+        QCOMPARE(bool(first), asQuestion);
         c.startPoll(PollType::POLL_TYPE(pollType), OrdinalType::ALPHA_UPPER, options);
-        QVERIFY(!first && !card);
-        QCOMPARE(c.findChildren<QuestionBase *>().size(), asQuestion ? 1 : 0);
+        QCOMPARE(bool(first), asQuestion);
+        QCOMPARE(c.findChildren<QuestionBase *>().size(), asQuestion ? 2 : 0);
         QuestionBase *question = c.currentPollQuestion();
+        if (asQuestion)
+            QCOMPARE(imageOf(first) + '|' + imageOf(question).left(5), "|data:");
         QCOMPARE(c.currentPollAnswerId(), asQuestion ? question->getID() : c.getPollId());
         QCOMPARE(c.sent(false).last(), "S1 " + kind);
         const QString started = restoredText(c.published().last());
@@ -478,10 +483,17 @@ private Q_SLOTS:
 
         c.pausePoll();
         c.stopPoll();
+        c.resumePoll(); // nothing to resume
         QVERIFY(c.currentPollAnswerId().isNull() && !c.currentPollQuestion() && !c.isPollPaused());
         c.frames.clear();
         c.sendCurrentPollTo("D9");
         QVERIFY(c.frames.isEmpty());
+        settle();
+        QStringList seen;
+        for (const QVariantList &args : qAsConst(states))
+            seen << keyOf(args.at(0).value<PollState>());
+        QCOMPARE(seen.join(' '), "Running Running Paused Running Paused Stopped");
+        QCOMPARE(c.pollState(), PollState::Stopped);
     }
 
     // The presenter's own broadcasts coming back are not dispatched.

@@ -9,6 +9,7 @@
 #include "classroom.h"
 #include "learnermodel.h"
 #include "livetestutil.h"
+#include "pollkinds.h"
 #include "polltallymodel.h"
 
 using namespace Veltro;
@@ -78,7 +79,8 @@ private Q_SLOTS:
         live.code = room->sessionCode();
         live.token = room->client()->getSessionToken();
 
-        devices = live.addLearners(CLASS_SIZE);
+        // Half the class fills both parts of an option answer: a text ("YES", or other ids' letters) and the ids.
+        devices = live.addLearners(CLASS_SIZE / 2) + live.addLearners(CLASS_SIZE / 2, {}, {{"fillText", true}});
         QCOMPARE(devices.size(), CLASS_SIZE);
         // One row per device present, each once, with what the device said of itself.
         QTRY_COMPARE_WITH_TIMEOUT(tokensOf(*room->learners()), QSet<QString>(devices.begin(), devices.end()),
@@ -97,17 +99,19 @@ private Q_SLOTS:
     }
 
     // Each device answers the poll once; the tally's rows equal the answers the collaboration object relayed,
-    // counted here by option id (single picks) or by text. Then the poll stops, and an answer that arrives
-    // later, with the stopped poll's id, is relayed but not counted.
+    // counted here by the option each chose (whatever text came with it) or by text. Then the poll stops, and
+    // an answer that arrives later, with the stopped poll's id, is relayed but not counted. A host may start
+    // and stop the poll on collab() itself: the classroom and its tally follow.
     void polls_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("answer"); // pattern of every answer
+        QTest::addColumn<QString>("answer"); // pattern of every answer's one option id, or of its text
         QTest::addColumn<bool>("byText");
-        QTest::newRow("multiple choice") << "multiple" << "[A-D]" << false;
-        QTest::newRow("yes/no") << "yes-no" << "[AB?]" << false;
-        QTest::newRow("free text") << "text" << ".+" << true;
-        QTest::newRow("word seed, a template poll") << "word-seed" << ".+" << true;
+        QTest::addColumn<bool>("onCollab");
+        QTest::newRow("multiple choice") << "multiple" << "[A-D]" << false << false;
+        QTest::newRow("yes/no, the host's own calls on collab()") << "yes-no" << "[AB?]" << false << true;
+        QTest::newRow("free text") << "text" << ".+" << true << false;
+        QTest::newRow("word seed, a template poll") << "word-seed" << ".+" << true << false;
     }
 
     void polls()
@@ -115,10 +119,19 @@ private Q_SLOTS:
         QFETCH(QString, kind);
         QFETCH(QString, answer);
         QFETCH(bool, byText);
-        QSignalSpy relayed(room->collab(), &PresenterCollab::learnerPollResponse);
+        QFETCH(bool, onCollab);
+        QSignalSpy relayed(room->collab(), &PresenterCollab::learnerAnswer);
+        QSignalSpy joined(room->collab(), &PresenterCollab::learnerPollResponse);
         QSignalSpy answered(room.get(), &Classroom::learnerAnswered);
-        QVERIFY(room->startPoll(kind));
-        QCOMPARE(room->pollState(), Classroom::PollState::Running);
+        QSignalSpy states(room.get(), &Classroom::pollStateChanged);
+        if (onCollab) {
+            const PollKind *k = pollKindByName(kind);
+            room->collab()->startPoll(k->pollType, k->ordinalType, k->defaultOptions);
+            QTRY_COMPARE(states.size(), 1);
+        } else {
+            QVERIFY(room->startPoll(kind));
+        }
+        QCOMPARE(room->pollState(), PollState::Running);
         QCOMPARE(room->pollKind(), kind);
         const QString answerId = room->collab()->currentPollAnswerId();
         QCOMPARE(room->tally()->pollId(), answerId);
@@ -128,7 +141,9 @@ private Q_SLOTS:
         const QRegularExpression pattern(QLatin1Char('^') + answer + QLatin1Char('$'));
         for (const auto &args : qAsConst(relayed)) {
             QCOMPARE(args.at(1).toString(), answerId);
-            const QString a = args.at(3).toString();
+            const QStringList ids = args.at(4).toStringList();
+            QCOMPARE(ids.size(), byText ? 0 : 1);
+            const QString a = byText ? args.at(3).toString() : ids.first();
             QVERIFY2(pattern.match(a).hasMatch(), qPrintable(a));
             ++expected[byText ? a.trimmed() : a];
         }
@@ -139,6 +154,8 @@ private Q_SLOTS:
         QCOMPARE(relayed.size(), CLASS_SIZE);
         QCOMPARE(answered.size(), CLASS_SIZE);
         QTRY_COMPARE(countsOf(*room->tally()), expected);
+        for (const auto &args : qAsConst(joined)) // what a device answered reads as the relayed text
+            QCOMPARE(room->tally()->answerOf(args.at(0).toString()), args.at(3).toString());
         // The learners show who answered what.
         room->learners()->flush();
         for (int r = 0; r < room->learners()->rowCount(); ++r) {
@@ -148,8 +165,9 @@ private Q_SLOTS:
                      room->tally()->answerOf(i.data(LearnerModel::DeviceIdRole).toString()));
         }
 
-        room->stopPoll();
-        QCOMPARE(room->pollState(), Classroom::PollState::Stopped);
+        onCollab ? room->collab()->stopPoll() : room->stopPoll();
+        QTRY_COMPARE(states.size(), 2);
+        QCOMPARE(room->pollState(), PollState::Stopped);
         QVERIFY(!room->tally()->isCounting());
         QVERIFY(live.answerAs(devices.first(), answerId, byText ? QStringLiteral("late") : QStringLiteral("B")));
         QTRY_COMPARE_WITH_TIMEOUT(relayed.size(), CLASS_SIZE + 1, LIVE_WAIT_MS);
