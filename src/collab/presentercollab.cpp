@@ -1,7 +1,6 @@
 #include "presentercollab.h"
 #include "presentercollab_p.h"
 
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -257,12 +256,15 @@ PresenterCollab::PresenterCollab(QObject *parent, QString serverUrl, QString ses
 
 PresenterCollab::~PresenterCollab()
 {
-    // A close() still waiting for a compression completes: what the host
-    // published before it goes out, then its "disconnect". Nothing is
-    // reported to the host from a destructor (what is posted goes with it).
+    // A close() still waiting for a compression is not waited for: what is
+    // ready goes out, what is still being compressed is dropped, and the
+    // goodbye follows at once. Nothing is reported to the host from a
+    // destructor (what is posted goes with it).
     if (d->closeWhenSent) {
         const QSignalBlocker silent(this);
-        d->drain();
+        d->sendReady();
+        if (d->closeWhenSent)
+            d->goodbyeNow();
     }
     // The transport wrapper goes first; the connector goes with the children.
     delete d;
@@ -421,7 +423,8 @@ void PresenterCollabPrivate::goodbyeNow()
 {
     // Built and compressed here: nothing may wait for the worker or a loop.
     QString goodbye;
-    if (linkUp && transport->isConnected()) {
+    // (A close() waiting for a compression has taken the link down, not yet the transport.)
+    if ((linkUp || closeWhenSent) && transport->isConnected()) {
         QString compressed;
         lzmaCompress64(coder, EMPTY_JSON_STRING, &compressed);
         goodbye = fillJsonTemplate(PUBLISH_ENVELOPE_TEMPLATE,
@@ -632,28 +635,6 @@ void PresenterCollabPrivate::sendReady()
         deliver(f.text, f.kind);
     if (closeWhenSent && outgoing.isEmpty())
         finishClose();
-}
-
-void PresenterCollabPrivate::drain()
-{
-    const QList<PublishQueue::Frame> frames = outgoing.waitAndTakeAll();
-    for (const PublishQueue::Frame &f : frames)
-        deliver(f.text, f.kind);
-    if (closeWhenSent)
-        finishClose();
-}
-
-void PresenterCollabPrivate::waitClosed(int ms)
-{
-    if (state != ConnectionState::Closing)
-        return;
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(q, &PresenterCollab::connectionClosed, &loop, &QEventLoop::quit);
-    timer.start(ms);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void PresenterCollabPrivate::finishClose()

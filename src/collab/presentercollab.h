@@ -90,8 +90,9 @@ public:
     PresenterCollab(QObject *parent, QString serverUrl, QString sessionCode,
                     QString sessionToken, QString userToken);
     /// Sends nothing and runs no event loop, unless a close() still waits for
-    /// a compression: then waits for it (without an event loop) and completes
-    /// the close. Emits nothing. Connector and handler go with it.
+    /// a compression: then the frames ready go, those still being compressed
+    /// are dropped and the goodbye follows, without waiting for the worker.
+    /// Emits nothing. Connector and handler go with it.
     ~PresenterCollab() override;
 
     /// Connects with all transports (websocket, xhr-streaming, xhr-polling).

@@ -83,14 +83,6 @@ public:
     /// Payloads longer than this many characters are compressed on the worker
     /// thread; shorter ones on the caller's (see DEFAULT_BACKGROUND_THRESHOLD).
     void setBackgroundThreshold(int chars) { backgroundThreshold = chars; }
-    /// Waits for the compressions still under way and sends (or holds) their
-    /// frames in order; a close() waiting for them then completes. Blocks.
-    void drain();
-    /// Waits at most `ms` for the connection a close() ended to be over, so the
-    /// server has read everything sent before the goodbye; returns at once when
-    /// no close is under way (state() is not Closing). Runs a nested event
-    /// loop (user input excluded), in which the host's slots can run.
-    void waitClosed(int ms);
     /// The connector's openFailed(): every transport of the attempt failed.
     void transportOpenFailed();
     /// Clock of the round-trip figure in ms (tests step it); null: the real one.

@@ -1,10 +1,14 @@
 // PresenterClient against an in-process HTTP fake, where exact bytes and the
 // order of replies matter.
 #include "fakeservice.h"
+#include "networksettings_p.h"
 #include "presenterclient.h"
 #include "presentercollab.h"
 #include "presenterreply.h"
+#include "tcpproxy.h"
+#include "teardownpost_p.h"
 #include "testdata.h"
+#include "testsupport.h"
 
 #include <QPointer>
 #include <QTcpSocket>
@@ -130,6 +134,39 @@ int noDelayFrom(quint16 port)
     }
     return -1;
 }
+
+// The service and a proxy in front of it, on a thread of their own as other machines are.
+struct Remote
+{
+    PeerThread peers;
+    std::unique_ptr<FakeService> service;
+    std::unique_ptr<TcpProxy> proxy;
+    Remote()
+    {
+        peers.run([this] {
+            service = std::make_unique<FakeService>();
+            proxy = std::make_unique<TcpProxy>(0);
+        });
+    }
+    ~Remote()
+    {
+        peers.run([this] {
+            proxy.reset();
+            service.reset();
+        });
+    }
+    // What the service got at `path` and the proxy's tunnels so far, as "tunnels|body|host".
+    QString seen(const QByteArray &path)
+    {
+        QString out;
+        peers.run([&] {
+            const Request r = service->last(path);
+            out = QStringLiteral("%1|%2|%3").arg(proxy->tunnels()).arg(QString::fromUtf8(r.body),
+                                                                        QString::fromUtf8(r.headers.value("host")));
+        });
+        return out;
+    }
+};
 
 QStringList capturedLog;
 void captureLog(QtMsgType, const QMessageLogContext &, const QString &text) { capturedLog << text; }
@@ -555,6 +592,48 @@ private Q_SLOTS:
         QVERIFY(!client.keepAliveTimer()->isActive());
         QVERIFY(client.getSessionToken().isNull() && client.getSessionCode().isNull());
         QVERIFY(!client.doStopSession());
+    }
+
+    // The session stop of a client deleted with a live session looks no name up, as a lookup has no bound:
+    // the server, or the proxy in front of it, is reached at an address looked up ahead, or not at all.
+    void teardownPost_data()
+    {
+        QTest::addColumn<QString>("host");  // of the server's address
+        QTest::addColumn<bool>("viaProxy"); // through a proxy named "localhost"
+        QTest::addColumn<bool>("lookedUp"); // "localhost" looked up ahead
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("an address") << "127.0.0.1" << false << false << true;
+        QTest::newRow("a name looked up ahead") << "localhost" << false << true << true;
+        QTest::newRow("a name not looked up: not sent") << "localhost" << false << false << false;
+        QTest::newRow("a proxy's name looked up ahead") << "127.0.0.1" << true << true << true;
+        QTest::newRow("a proxy's name not looked up: not sent") << "127.0.0.1" << true << false << false;
+    }
+    void teardownPost()
+    {
+        QFETCH(QString, host);
+        QFETCH(bool, viaProxy);
+        QFETCH(bool, lookedUp);
+        QFETCH(bool, sent);
+        Remote remote;
+        Veltro::NetworkHub hub;
+        hub.settings().proxySet = true;
+        hub.settings().proxy = viaProxy ? QNetworkProxy(QNetworkProxy::HttpProxy, "localhost", remote.proxy->port())
+                                        : QNetworkProxy(QNetworkProxy::NoProxy);
+        if (lookedUp) {
+            hub.lookUpAhead("localhost");
+            QTRY_VERIFY(!hub.addressesAhead("localhost").isEmpty());
+        }
+        Veltro::TeardownPost post;
+        post.url = QUrl(QStringLiteral("http://%1:%2/quorvane/session/stop").arg(host).arg(remote.service->serverPort()));
+        post.body = R"({"sessionToken":"tok-1"})";
+        post.hub = &hub;
+        QString why;
+        QVERIFY2(Veltro::sendTeardownPost(post, &why) == sent, qPrintable(why));
+        QCOMPARE(why.isEmpty(), sent);
+        if (!sent)
+            return;
+        QTRY_COMPARE(remote.seen("/quorvane/session/stop"),
+                     QStringLiteral("%1|%2|%3").arg(int(viaProxy)).arg(QString::fromUtf8(post.body), post.url.authority()));
     }
 
     void startRefusals_data()

@@ -1,10 +1,12 @@
 // Small helpers shared by the tests, the benchmarks and the fuzz targets: where the source tree and Node.js are,
-// a bounded wait on the event loop, a port nothing listens on, and quiet library logging. Nothing here needs
-// QtTest, so programs that are not tests link it too.
+// a bounded wait on the event loop, a port nothing listens on, quiet library logging, and a thread for peers.
+// Nothing here needs QtTest, so programs that are not tests link it too.
 #pragma once
 
 #include <QEventLoop>
+#include <QObject>
 #include <QString>
+#include <QThread>
 #include <QTimer>
 
 /// `relative` below the source tree: $VELTRO_SOURCE_DIR (set by CTest) or the tree this was built from.
@@ -40,3 +42,31 @@ bool waitUntil(int ms, Done done)
     loop.exec();
     return done();
 }
+
+/// A thread for peers that stand for other machines (a service, a proxy): they answer while the test's own
+/// thread blocks without an event loop, as the library's teardown does. Objects made in run() live there; the
+/// last run() (in the owner's destructor, say) must release them.
+class PeerThread
+{
+public:
+    PeerThread()
+    {
+        home.moveToThread(&thread);
+        thread.start();
+    }
+    ~PeerThread()
+    {
+        thread.quit();
+        thread.wait();
+    }
+    /// Runs `f` there and waits for it.
+    template <typename F>
+    void run(F f)
+    {
+        QMetaObject::invokeMethod(&home, f, Qt::BlockingQueuedConnection);
+    }
+
+private:
+    QThread thread;
+    QObject home;
+};
