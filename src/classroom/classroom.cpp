@@ -39,6 +39,9 @@ public:
     Error error = Error::None;
     QString errorString;
     bool resend = true;
+    // The poll as pollStateChanged() last told it (state, kind, answer id):
+    // only to tell each change once, the poll itself is the collaboration's.
+    QStringList pollTold{QStringLiteral("0"), QString(), QString()};
 
     void makeClient();
     // The client's choices for its connections.
@@ -63,7 +66,8 @@ public:
     void setLive(bool on) { assign(live, on, &Classroom::liveChanged); }
     void setState(ConnectionState s) { assign(state, s, &Classroom::connectionStateChanged); }
     void setRoundTrip(int ms) { assign(roundTrip, ms, &Classroom::roundTripMsChanged); }
-    // The tally follows the live connection's poll, whoever started or stopped it.
+    // The tally and pollStateChanged() follow the live connection's poll,
+    // whoever started or stopped it.
     void followPoll();
     void setSessionCode(const QString &code) { assign(sessionCode, code, &Classroom::sessionCodeChanged); }
     void setSignedIn(bool on, const QString &user);
@@ -136,12 +140,18 @@ void ClassroomPrivate::clearError()
 void ClassroomPrivate::followPoll()
 {
     const PollState s = q->pollState();
+    const QString answerId = collab ? collab->currentPollAnswerId() : QString();
     if (s == PollState::Running || s == PollState::Paused) {
-        if (tally->pollId() != collab->currentPollAnswerId())
+        if (tally->pollId() != answerId)
             tally->start(collab, PresenterCollabPrivate::get(collab)->pollType());
     } else {
         tally->stop();
     }
+    const QStringList now{QString::number(int(s)), q->pollKind(), answerId};
+    if (now == pollTold)
+        return;
+    pollTold = now;
+    Q_EMIT q->pollStateChanged();
 }
 
 void ClassroomPrivate::setSignedIn(bool on, const QString &user)
@@ -170,10 +180,7 @@ void ClassroomPrivate::attach(PresenterCollab *c)
     QObject::connect(c, &PresenterCollab::stateChanged, q, [this](ConnectionState s) { setState(s); });
     QObject::connect(c, &PresenterCollab::roundTripChanged, q, [this](int ms) { setRoundTrip(ms); });
     QObject::connect(c, &PresenterCollab::learnerJoin, q, [this](const Learner &l) { sendPollTo(l.userToken); });
-    QObject::connect(c, &PresenterCollab::pollStateChanged, q, [this] {
-        followPoll();
-        Q_EMIT q->pollStateChanged();
-    });
+    QObject::connect(c, &PresenterCollab::pollStateChanged, q, [this] { followPoll(); });
     QObject::connect(c, &PresenterCollab::connectionClosed, q, [this] {
         // Ended by itself (not by stopSession(), which detaches first).
         const Error why = collab ? collab->error() : Error::None;
@@ -194,7 +201,6 @@ void ClassroomPrivate::attach(PresenterCollab *c)
 QPointer<PresenterCollab> ClassroomPrivate::detach()
 {
     QPointer<PresenterCollab> old = collab;
-    const bool hadPoll = q->pollState() != PollState::NoPoll;
     learners->setCollab(nullptr);
     tally->setCollab(nullptr);
     tally->stop();
@@ -203,8 +209,7 @@ QPointer<PresenterCollab> ClassroomPrivate::detach()
     collab = nullptr;
     setState(ConnectionState::Closed);
     setRoundTrip(-1);
-    if (hadPoll)
-        Q_EMIT q->pollStateChanged();
+    followPoll();
     return old;
 }
 
@@ -357,14 +362,18 @@ bool Classroom::startPoll(const QString &kindName, int options)
 
 void Classroom::pausePoll()
 {
-    if (pollState() == PollState::Running)
-        d->collab->pausePoll();
+    if (pollState() != PollState::Running)
+        return;
+    d->collab->pausePoll();
+    d->followPoll();
 }
 
 void Classroom::resumePoll()
 {
-    if (pollState() == PollState::Paused)
-        d->collab->resumePoll();
+    if (pollState() != PollState::Paused)
+        return;
+    d->collab->resumePoll();
+    d->followPoll();
 }
 
 void Classroom::stopPoll()

@@ -46,7 +46,9 @@ class ClassroomPrivate;
 /// in or busy the new address takes effect at the next signIn() after signOut().
 ///
 /// **Signals.** All come from the event loop, except the notify signals of
-/// the setters, which arrive inside those calls.
+/// the setters and of this object's poll operations, which arrive inside
+/// those calls (a poll call a host makes on collab() is heard from the event
+/// loop).
 /// Those that follow the live connection can arrive inside a blocking call of
 /// PresenterClient made by the host on client(). The destructor emits nothing
 /// and runs no host code; pending calls are cancelled.
@@ -185,10 +187,8 @@ public Q_SLOTS:
     void startSession();
     /// Starts a poll of the kind `kindName` (one of pollKinds) with `options`
     /// options (decimals for a number poll; -1: the kind's default) and
-    /// starts the tally on it (pollState is Running when this returns;
-    /// pollStateChanged() follows from the event loop). Returns false, doing
-    /// nothing, when not live, for an unknown kind, or for a count outside
-    /// the kind's range.
+    /// starts the tally on it. Returns false, doing nothing, when not live,
+    /// for an unknown kind, or for a count outside the kind's range.
     bool startPoll(const QString &kindName, int options = -1);
     /// Pauses the running poll; nothing otherwise.
     void pausePoll();
