@@ -65,9 +65,8 @@ class ClassroomPrivate;
 /// | Running, Paused | Stopped | stopPoll() |
 /// | any | NoPoll | the session stopped or its connection ended |
 ///
-/// PollState was Classroom::PollState; it is Veltro::PollState now, shared
-/// with PresenterCollab (Classroom::PollState names it still, and QML reads
-/// its values as Classroom.Running as before, or as Veltro.Running).
+/// Classroom::PollState is Veltro::PollState, the type PresenterCollab
+/// reports too; QML reads its values as Classroom.Running or Veltro.Running.
 class VELTROCLIENT_EXPORT Classroom : public QObject
 {
     Q_OBJECT

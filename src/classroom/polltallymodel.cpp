@@ -111,9 +111,10 @@ QStringList PollTallyModelPrivate::named(const Answer &answer) const
 void PollTallyModelPrivate::add(const Answer &answer, int delta)
 {
     if (mode == PollTallyModel::Mode::FreeText) {
-        const QString key = !answer.apart ? answer.shown : answer.text.trimmed().isEmpty()
-                                                               ? answer.ids.join(QLatin1Char(','))
-                                                               : answer.text;
+        // Sent apart: the typed text, else the picks (a template poll's).
+        QString key = answer.shown;
+        if (answer.apart)
+            key = answer.text.trimmed().isEmpty() ? answer.ids.join(QLatin1Char(',')) : answer.text;
         counts[key.trimmed()] += delta;
         return;
     }

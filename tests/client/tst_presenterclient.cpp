@@ -624,7 +624,8 @@ private Q_SLOTS:
             QTRY_VERIFY(!hub.addressesAhead("localhost").isEmpty());
         }
         Veltro::TeardownPost post;
-        post.url = QUrl(QStringLiteral("http://%1:%2/quorvane/session/stop").arg(host).arg(remote.service->serverPort()));
+        const quint16 port = remote.service->serverPort();
+        post.url = QUrl(QStringLiteral("http://%1:%2/quorvane/session/stop").arg(host).arg(port));
         post.body = R"({"sessionToken":"tok-1"})";
         post.hub = &hub;
         QString why;
@@ -632,8 +633,8 @@ private Q_SLOTS:
         QCOMPARE(why.isEmpty(), sent);
         if (!sent)
             return;
-        QTRY_COMPARE(remote.seen("/quorvane/session/stop"),
-                     QStringLiteral("%1|%2|%3").arg(int(viaProxy)).arg(QString::fromUtf8(post.body), post.url.authority()));
+        const QString expected = QString::number(int(viaProxy)) + '|' + post.body + '|' + post.url.authority();
+        QTRY_COMPARE(remote.seen("/quorvane/session/stop"), expected);
     }
 
     void startRefusals_data()

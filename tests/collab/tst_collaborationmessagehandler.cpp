@@ -260,8 +260,9 @@ private Q_SLOTS:
             feed(frame);
         // emitted() lists by signal, in order within each.
         QStringList expected = emissions.split(';', Qt::SkipEmptyParts);
+        const auto name = [](const QString &emission) { return emission.section('(', 0, 0); };
         std::stable_sort(expected.begin(), expected.end(),
-                         [](const QString &a, const QString &b) { return a.section('(', 0, 0) < b.section('(', 0, 0); });
+                         [&](const QString &a, const QString &b) { return name(a) < name(b); });
         QCOMPARE(emitted(), expected);
     }
 };
