@@ -11,15 +11,14 @@
 #include "polltype.h"
 #include "veltronamespace.h"
 
-// The classroom object: properties, models and operations. Its poll states
-// are Veltro's (shared with the live connection), readable as Classroom.Running
-// as well as Veltro.Running.
+// The classroom object: properties, models and operations. The enumerations
+// of its properties' types (Veltro's poll and connection states) read as
+// Classroom.Running as well as Veltro.Running.
 struct VeltroClassroomForeign
 {
     Q_GADGET
     QML_FOREIGN(Veltro::Classroom)
     QML_NAMED_ELEMENT(Classroom)
-    QML_EXTENDED_NAMESPACE(Veltro)
 };
 
 // The learners present, for a host that follows a collaboration object itself.

@@ -135,39 +135,6 @@ int noDelayFrom(quint16 port)
     return -1;
 }
 
-// The service and a proxy in front of it, on a thread of their own as other machines are.
-struct Remote
-{
-    PeerThread peers;
-    std::unique_ptr<FakeService> service;
-    std::unique_ptr<TcpProxy> proxy;
-    Remote()
-    {
-        peers.run([this] {
-            service = std::make_unique<FakeService>();
-            proxy = std::make_unique<TcpProxy>(0);
-        });
-    }
-    ~Remote()
-    {
-        peers.run([this] {
-            proxy.reset();
-            service.reset();
-        });
-    }
-    // What the service got at `path` and the proxy's tunnels so far, as "tunnels|body|host".
-    QString seen(const QByteArray &path)
-    {
-        QString out;
-        peers.run([&] {
-            const Request r = service->last(path);
-            out = QStringLiteral("%1|%2|%3").arg(proxy->tunnels()).arg(QString::fromUtf8(r.body),
-                                                                        QString::fromUtf8(r.headers.value("host")));
-        });
-        return out;
-    }
-};
-
 QStringList capturedLog;
 void captureLog(QtMsgType, const QMessageLogContext &, const QString &text) { capturedLog << text; }
 
@@ -614,18 +581,38 @@ private Q_SLOTS:
         QFETCH(bool, viaProxy);
         QFETCH(bool, lookedUp);
         QFETCH(bool, sent);
-        Remote remote;
+        // The service and the proxy on a thread of their own, as other machines are.
+        PeerThread peers;
+        std::unique_ptr<FakeService> service;
+        std::unique_ptr<TcpProxy> proxy;
+        peers.run([&] {
+            service = std::make_unique<FakeService>();
+            proxy = std::make_unique<TcpProxy>(0);
+        });
+        auto release = qScopeGuard([&] {
+            peers.run([&] {
+                proxy.reset();
+                service.reset();
+            });
+        });
+        const auto seen = [&] { // "tunnels|body|host" of the stop the service got
+            QString out;
+            peers.run([&] {
+                const Request r = service->last("/quorvane/session/stop");
+                out = QString::number(proxy->tunnels()) + '|' + r.body + '|' + r.headers.value("host");
+            });
+            return out;
+        };
         Veltro::NetworkHub hub;
         hub.settings().proxySet = true;
-        hub.settings().proxy = viaProxy ? QNetworkProxy(QNetworkProxy::HttpProxy, "localhost", remote.proxy->port())
+        hub.settings().proxy = viaProxy ? QNetworkProxy(QNetworkProxy::HttpProxy, "localhost", proxy->port())
                                         : QNetworkProxy(QNetworkProxy::NoProxy);
         if (lookedUp) {
             hub.lookUpAhead("localhost");
             QTRY_VERIFY(!hub.addressesAhead("localhost").isEmpty());
         }
         Veltro::TeardownPost post;
-        const quint16 port = remote.service->serverPort();
-        post.url = QUrl(QStringLiteral("http://%1:%2/quorvane/session/stop").arg(host).arg(port));
+        post.url = QUrl(QStringLiteral("http://%1:%2/quorvane/session/stop").arg(host).arg(service->serverPort()));
         post.body = R"({"sessionToken":"tok-1"})";
         post.hub = &hub;
         QString why;
@@ -634,7 +621,7 @@ private Q_SLOTS:
         if (!sent)
             return;
         const QString expected = QString::number(int(viaProxy)) + '|' + post.body + '|' + post.url.authority();
-        QTRY_COMPARE(remote.seen("/quorvane/session/stop"), expected);
+        QTRY_COMPARE(seen(), expected);
     }
 
     void startRefusals_data()

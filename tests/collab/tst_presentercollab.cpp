@@ -492,13 +492,19 @@ private Q_SLOTS:
         c.sendCurrentPollTo("D9");
         QCOMPARE(c.sent(false), QStringList{"S1.user.D9 " + kind});
 
-        c.pausePoll();
-        c.stopPoll();
-        c.resumePoll(); // nothing to resume
-        QVERIFY(c.currentPollAnswerId().isNull() && !c.currentPollQuestion() && !c.isPollPaused());
         c.frames.clear();
-        c.sendCurrentPollTo("D9");
-        QVERIFY(c.frames.isEmpty());
+        c.pausePoll();
+        c.setCardImage(QStringLiteral("u"));
+        c.stopPoll();
+        c.stopPoll();               // no poll: an empty id
+        c.resumePoll();             // nothing to resume: the message only
+        c.sendCurrentPollTo("D9");  // nothing
+        c.showImageCard(false);     // stopPoll cleared the image: an empty url
+        QCOMPARE(c.sent().mid(0, 4), (QStringList{"S1 pause " + quotedId, "S1 pollStop " + quotedId,
+                                                  "S1 pollStop \"\"", "S1 resume \"\""}));
+        QCOMPARE(jat(c.data(-1), "components.0.blob.url"), QJsonValue(""));
+        QVERIFY(c.getPollId().isNull() && c.currentPollAnswerId().isNull() && !c.currentPollQuestion());
+        QVERIFY(!c.isPollPaused());
         settle();
         QStringList seen;
         for (const QVariantList &args : qAsConst(states))
@@ -626,24 +632,6 @@ private Q_SLOTS:
         c.startPoll(PollType::CREATIVE, OrdinalType::NUMBER, 0);
         QCOMPARE(jstr(c.data(1), "card.styles.backgroundImage") + jstr(c.data(1), "type"), "creative");
         QVERIFY(jstr(c.data(1), "id") != id);
-    }
-
-    void pollControl()
-    {
-        RecordingCollab c;
-        c.startPoll(PollType::TEXT, OrdinalType::GENERIC);
-        const QString quoted = QLatin1Char('"') + c.getPollId() + QLatin1Char('"');
-        c.pausePoll();
-        c.resumePoll();
-        c.setCardImage(QStringLiteral("u"));
-        c.stopPoll();
-        QVERIFY(c.getPollId().isNull());
-        c.stopPoll();
-        // stopPoll cleared the image: an image card now carries an empty url.
-        c.showImageCard(false);
-        QCOMPARE(c.sent().mid(1, 4), (QStringList{"S1 pause " + quoted, "S1 resume " + quoted, "S1 pollStop " + quoted,
-                                                  "S1 pollStop \"\""}));
-        QCOMPARE(jat(c.data(-1), "components.0.blob.url"), QJsonValue(""));
     }
 
     // A question's card: image bytes win over a URL (the URL form is a live
