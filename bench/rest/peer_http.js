@@ -70,8 +70,9 @@ const calls = {
     async () => { await post('/quorvane/session/stop', JSON.stringify({ sessionToken: token })); }],
 };
 
-// The same headers as ours; "Expect:" keeps curl from asking for a 100
-// Continue (it does above 1 MiB), a round trip the other clients do not make.
+// The same headers and protocol as ours (HTTP/1.1; the stand-in's throw-away
+// certificate is not checked, as above); "Expect:" keeps curl from asking for
+// a 100 Continue (it does above 1 MiB), a round trip the others do not make.
 function curlUpload() {
   const fs = require('fs');
   const os = require('os');
