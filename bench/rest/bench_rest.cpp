@@ -8,7 +8,9 @@
 // call's ratio to the peer and whether the target (median at most 1.5 times
 // the peer's) is met. The upload has a second peer, curl sending the same
 // body on one kept-alive connection (target: at most twice its median); that
-// row is skipped, with a word, where curl is not installed. Then the
+// row is skipped, with a word, where curl is not installed. Reference rows
+// time the access manager alone posting the same bodies: the floor Qt sets,
+// 16 KiB of an upload at a time from the caller's thread. Then the
 // non-blocking form: 10 learner-list requests started together
 // (PresenterReply), time to the last result, against the same 10 as blocking
 // calls in a row, on loopback and through a relay that adds a latency
@@ -168,6 +170,7 @@ int main(int argc, char **argv)
         std::function<double()> call;
         std::function<void()> before, after;
         bool againstCurl = false;
+        QString reference = {}; // the row's name where it is a reference, not ours
     };
     const QList<Call> calls = {
         {QStringLiteral("doLogin"), rounds,
@@ -206,19 +209,20 @@ int main(int argc, char **argv)
              settle.exec();
          }},
     };
-    // Reference, not a target: the access manager alone (tuned as the client
-    // tunes it), posting what doGetUserName posts; the floor Qt sets.
+    // References, not targets: the access manager alone (tuned as the client
+    // tunes it), posting what doGetUserName and doUploadResource post; the
+    // floor Qt sets.
     QNetworkAccessManager bare;
     Veltro::LowDelayTuner bareTuner;
-    const QUrl userUrl(server + QStringLiteral("/quorvane/login/user"));
-    auto barePost = [&] {
-        QNetworkRequest request(userUrl);
+    auto barePost = [&](const char *path, const QByteArray &body, const QString &type) {
+        const QUrl url(server + QLatin1String(path));
+        QNetworkRequest request(url);
         request.setRawHeader(QByteArrayLiteral("accept-encoding"), QByteArrayLiteral("identity"));
         request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false); // as the client: HTTP/1.1 only
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json; charset=UTF-8"));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, type);
         clock.start();
-        bareTuner.setEndpoint(userUrl);
-        QNetworkReply *reply = bare.post(request, QByteArrayLiteral("{}"));
+        bareTuner.setEndpoint(url);
+        QNetworkReply *reply = bare.post(request, body);
         QEventLoop wait;
         QObject::connect(reply, &QNetworkReply::finished, &wait, &QEventLoop::quit);
         wait.exec(QEventLoop::ExcludeUserInputEvents);
@@ -228,9 +232,32 @@ int main(int argc, char **argv)
         reply->deleteLater();
         return ok ? us : -1.0;
     };
+    const QString json = QStringLiteral("application/json; charset=UTF-8");
+    barePost("/quorvane/login/submit", R"({"userId":"teacher","password":"veltro","sourceSystem":"Nimbra"})", json);
+    // Byte for byte the body doUploadResource builds.
+    const QByteArray delimiter = QByteArrayLiteral("------boundary");
+    const auto value = [&](const char *name, const char *v, bool last) -> QByteArray {
+        return "Content-Disposition: form-data; name=" + QByteArray(name)
+               + "\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n" + v + "\r\n" + delimiter
+               + (last ? "--" : "") + "\r\n\r\n";
+    };
+    const QByteArray uploadBody = delimiter
+                                  + "\r\nContent-Disposition: form-data; name=files; filename=\"bench.bin\"\r\n\r\n"
+                                  + file + "\r\n" + delimiter + "\r\n\r\n" + value("isTemporary", "true", false)
+                                  + value("clientProvidedGUID", "false", true);
+    const QList<Call> allCalls =
+        calls
+        + QList<Call>{
+            {QStringLiteral("doGetUserName"), rounds, [&] { return barePost("/quorvane/login/user", "{}", json); },
+             {}, {}, false, QStringLiteral("(reference: bare QNetworkAccessManager post)")},
+            {QStringLiteral("doUploadResource 1 MiB"), uploadRounds,
+             [&] {
+                 return barePost("/quorvane/resource/uploadResourceFile", uploadBody,
+                                 QStringLiteral("multipart/form-data; charset=UTF-8; boundary=----boundary"));
+             },
+             {}, {}, true, QStringLiteral("(reference: bare QNetworkAccessManager upload)")}};
     const bool curl = !QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty();
     QList<Row> rows;
-    const QList<Call> allCalls = calls + QList<Call>{{QStringLiteral("doGetUserName"), rounds, barePost, {}, {}}};
     for (const Call &c : allCalls) {
         std::vector<double> oursTimes, nodeTimes, curlTimes;
         const int perBatch = qMax(1, c.rounds / BATCHES);
@@ -246,8 +273,7 @@ int main(int argc, char **argv)
         }
         if (!ok)
             std::fprintf(stderr, "%s failed\n", qPrintable(c.name));
-        const QString name = &c == &allCalls.last() ? QStringLiteral("(reference: bare QNetworkAccessManager post)") : c.name;
-        const Result ours = summary(name, oursTimes, ok);
+        const Result ours = summary(c.reference.isEmpty() ? c.name : c.reference, oursTimes, ok);
         rows.append({ours, summary(c.name, nodeTimes), QStringLiteral("node"), 1.5});
         if (c.againstCurl && curl)
             rows.append({ours, summary(c.name, curlTimes), QStringLiteral("curl"), 2.0});
