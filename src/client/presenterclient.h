@@ -492,7 +492,7 @@ private:
     QString server;
     QList<Veltro::Learner> learners;
     QNetworkAccessManager *networkAccessManager = nullptr;
-    Veltro::LowDelayTuner *lowDelay = nullptr; // Qt 5: keeps the manager's requests from waiting on Nagle
+    Veltro::LowDelayTuner *lowDelay = nullptr; // keeps the manager's requests from waiting on Nagle
     Veltro::NetworkHub *hub = nullptr;         // TLS, proxy and connection settings; asks the host
     QHash<QNetworkReply *, RequestCallbacks> pendingRequests;
     QPointer<PresenterCollab> collab; // guarded: a host that deletes it anyway must not crash the stop
