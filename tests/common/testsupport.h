@@ -9,6 +9,10 @@
 #include <QThread>
 #include <QTimer>
 
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
 /// `relative` below the source tree: $VELTRO_SOURCE_DIR (set by CTest) or the tree this was built from.
 QString sourcePath(const QString &relative);
 
@@ -45,28 +49,51 @@ bool waitUntil(int ms, Done done)
 
 /// A thread for peers that stand for other machines (a service, a proxy): they answer while the test's own
 /// thread blocks without an event loop, as the library's teardown does. Objects made in run() live there; the
-/// last run() (in the owner's destructor, say) must release them.
+/// last run() (in the owner's destructor, say) must release them. Jobs pass through a standard mutex, not Qt's
+/// event queue, so that thread checkers see every hand-off.
 class PeerThread
 {
 public:
     PeerThread()
     {
-        home.moveToThread(&thread);
+        // On that thread: a timer takes each job, runs it and says so.
+        QObject::connect(&thread, &QThread::started, [this] {
+            auto *tick = new QTimer;
+            QObject::connect(tick, &QTimer::timeout, [this, tick] {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (!job)
+                    return;
+                job();
+                job = nullptr;
+                if (stopping) {
+                    tick->stop();
+                    tick->deleteLater();
+                    QThread::currentThread()->quit();
+                }
+                done.notify_all();
+            });
+            tick->start(1);
+        });
         thread.start();
     }
     ~PeerThread()
     {
-        thread.quit();
+        stopping = true; // read by the last job's taker, after the hand-off below
+        run([] {});
         thread.wait();
     }
     /// Runs `f` there and waits for it.
-    template <typename F>
-    void run(F f)
+    void run(std::function<void()> f)
     {
-        QMetaObject::invokeMethod(&home, f, Qt::BlockingQueuedConnection);
+        std::unique_lock<std::mutex> lock(mutex);
+        job = std::move(f);
+        done.wait(lock, [this] { return !job; });
     }
 
 private:
     QThread thread;
-    QObject home;
+    std::mutex mutex;
+    std::condition_variable done;
+    std::function<void()> job;
+    bool stopping = false;
 };
