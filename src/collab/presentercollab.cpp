@@ -204,6 +204,7 @@ PresenterCollab::PresenterCollab(QObject *parent, QString serverUrl, QString ses
 {
     qRegisterMetaType<Veltro::ConnectionState>();
     qRegisterMetaType<Veltro::Error>();
+    qRegisterMetaType<Veltro::PollState>();
     connector = new SockJSConnector(this);
     d->transport = std::make_unique<ConnectorTransport>(connector);
     // What the connector reports during a call of the host (a connector that
