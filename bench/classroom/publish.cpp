@@ -192,16 +192,10 @@ void teardownRow()
     PresenterCollabPrivate::get(&next)->setBackgroundThreshold(WORKER);
     next.publishMessage(QStringLiteral("next"), QStringLiteral("\"x\""));
     spinUntil(60000, [&] { return next.sent == 1; });
-    out() << "## Teardown with a 4 MiB image card still compressing
-
-"
-          << "| close() and delete, caller's time (ms) | the card's compression on the worker (ms) |
-|---|---|
-"
+    out() << "## Teardown with a 4 MiB image card still compressing\n\n"
+          << "| close() and delete, caller's time (ms) | the card's compression on the worker (ms) |\n|---|---|\n"
           << "| " << QString::number(ms(caller), 'f', 2) << " | " << QString::number(ms(worker.nsecsElapsed()), 'f', 0)
-          << " |
-
-";
+          << " |\n\n";
     out().flush();
 }
 
