@@ -5,6 +5,7 @@
 #include "pollkinds.h"
 #include "presenterclient.h"
 #include "presentercollab.h"
+#include "presentercollab_p.h"
 #include "presenterreply.h"
 
 #include <QPointer>
@@ -37,9 +38,10 @@ public:
     int roundTrip = -1;
     Error error = Error::None;
     QString errorString;
-    Classroom::PollState pollState = Classroom::PollState::NoPoll;
-    QString pollKind;
     bool resend = true;
+    // The poll as pollStateChanged() last told it (state, kind, answer id):
+    // only to tell each change once, the poll itself is the collaboration's.
+    QStringList pollTold{QStringLiteral("0"), QString(), QString()};
 
     void makeClient();
     // The client's choices for its connections.
@@ -64,7 +66,9 @@ public:
     void setLive(bool on) { assign(live, on, &Classroom::liveChanged); }
     void setState(ConnectionState s) { assign(state, s, &Classroom::connectionStateChanged); }
     void setRoundTrip(int ms) { assign(roundTrip, ms, &Classroom::roundTripMsChanged); }
-    void setPollState(Classroom::PollState s, const QString &kind);
+    // The tally and pollStateChanged() follow the live connection's poll,
+    // whoever started or stopped it.
+    void followPoll();
     void setSessionCode(const QString &code) { assign(sessionCode, code, &Classroom::sessionCodeChanged); }
     void setSignedIn(bool on, const QString &user);
     void sendPollTo(const QString &deviceId);
@@ -133,12 +137,20 @@ void ClassroomPrivate::clearError()
     Q_EMIT q->errorChanged();
 }
 
-void ClassroomPrivate::setPollState(Classroom::PollState s, const QString &kind)
+void ClassroomPrivate::followPoll()
 {
-    if (pollState == s && pollKind == kind)
+    const PollState s = q->pollState();
+    const QString answerId = collab ? collab->currentPollAnswerId() : QString();
+    if (s == PollState::Running || s == PollState::Paused) {
+        if (tally->pollId() != answerId)
+            tally->start(collab, PresenterCollabPrivate::get(collab)->pollType());
+    } else {
+        tally->stop();
+    }
+    const QStringList now{QString::number(int(s)), q->pollKind(), answerId};
+    if (now == pollTold)
         return;
-    pollState = s;
-    pollKind = kind;
+    pollTold = now;
     Q_EMIT q->pollStateChanged();
 }
 
@@ -154,8 +166,8 @@ void ClassroomPrivate::setSignedIn(bool on, const QString &user)
 // A device that has not answered the running poll gets it (with its pause).
 void ClassroomPrivate::sendPollTo(const QString &deviceId)
 {
-    if (!resend || !collab || tally->hasAnswered(deviceId)
-        || (pollState != Classroom::PollState::Running && pollState != Classroom::PollState::Paused))
+    const PollState s = q->pollState();
+    if (!resend || !collab || tally->hasAnswered(deviceId) || (s != PollState::Running && s != PollState::Paused))
         return;
     collab->sendCurrentPollTo(deviceId);
 }
@@ -168,6 +180,7 @@ void ClassroomPrivate::attach(PresenterCollab *c)
     QObject::connect(c, &PresenterCollab::stateChanged, q, [this](ConnectionState s) { setState(s); });
     QObject::connect(c, &PresenterCollab::roundTripChanged, q, [this](int ms) { setRoundTrip(ms); });
     QObject::connect(c, &PresenterCollab::learnerJoin, q, [this](const Learner &l) { sendPollTo(l.userToken); });
+    QObject::connect(c, &PresenterCollab::pollStateChanged, q, [this] { followPoll(); });
     QObject::connect(c, &PresenterCollab::connectionClosed, q, [this] {
         // Ended by itself (not by stopSession(), which detaches first).
         const Error why = collab ? collab->error() : Error::None;
@@ -196,7 +209,7 @@ QPointer<PresenterCollab> ClassroomPrivate::detach()
     collab = nullptr;
     setState(ConnectionState::Closed);
     setRoundTrip(-1);
-    setPollState(Classroom::PollState::NoPoll, pollKind);
+    followPoll();
     return old;
 }
 
@@ -266,8 +279,21 @@ int Classroom::roundTripMs() const { return d->roundTrip; }
 bool Classroom::isBusy() const { return !d->pending.isEmpty(); }
 Error Classroom::error() const { return d->error; }
 QString Classroom::errorString() const { return d->errorString; }
-Classroom::PollState Classroom::pollState() const { return d->pollState; }
-QString Classroom::pollKind() const { return d->pollKind; }
+PollState Classroom::pollState() const { return d->collab ? d->collab->pollState() : PollState::NoPoll; }
+
+QString Classroom::pollKind() const
+{
+    if (pollState() == PollState::NoPoll)
+        return QString();
+    const PollType::POLL_TYPE type = PresenterCollabPrivate::get(d->collab)->pollType();
+    const QStringList names = pollKindNames();
+    for (const QString &name : names) {
+        if (pollKindByName(name)->pollType == type)
+            return name;
+    }
+    return QString();
+}
+
 bool Classroom::resendPollToLateJoiners() const { return d->resend; }
 
 bool Classroom::autoReconnect() const { return d->settings().autoReconnect; }
@@ -330,34 +356,33 @@ bool Classroom::startPoll(const QString &kindName, int options)
     if (n < kind->minOptions || n > kind->maxOptions)
         return false;
     d->collab->startPoll(kind->pollType, kind->ordinalType, n, 1);
-    d->tally->start(d->collab, kind->pollType);
-    d->setPollState(PollState::Running, QLatin1String(kind->name));
+    d->followPoll();
     return true;
 }
 
 void Classroom::pausePoll()
 {
-    if (d->pollState != PollState::Running || !d->collab)
+    if (pollState() != PollState::Running)
         return;
     d->collab->pausePoll();
-    d->setPollState(PollState::Paused, d->pollKind);
+    d->followPoll();
 }
 
 void Classroom::resumePoll()
 {
-    if (d->pollState != PollState::Paused || !d->collab)
+    if (pollState() != PollState::Paused)
         return;
     d->collab->resumePoll();
-    d->setPollState(PollState::Running, d->pollKind);
+    d->followPoll();
 }
 
 void Classroom::stopPoll()
 {
-    if ((d->pollState != PollState::Running && d->pollState != PollState::Paused) || !d->collab)
+    const PollState s = pollState();
+    if (s != PollState::Running && s != PollState::Paused)
         return;
     d->collab->stopPoll();
-    d->tally->stop();
-    d->setPollState(PollState::Stopped, d->pollKind);
+    d->followPoll();
 }
 
 void Classroom::stopSession()
