@@ -5,8 +5,9 @@
 #                   headers, CMake package, pkg-config file
 #   qml          -> joins the development package (the Qt 6 build's QML module)
 #   doc          -> libveltroclient-qt6-doc / libveltroclient-doc
-#                   API pages, the README's host example
+#                   API pages, the host examples
 #   programs     -> veltroclient-programs-qt6 / veltroclient-programs
+#                   the programs and their manual pages
 # Both builds' packages install side by side: every path differs by build.
 # Included at the end of the top-level CMakeLists.txt, after every install rule.
 include_guard(GLOBAL)
@@ -58,10 +59,13 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${VELTRO_DEB_RUNTIME})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 # The shlibs file lets packages built against the library depend on it; the
 # linker cache is refreshed by dpkg's ldconfig trigger. (CPack's own shlibs
-# option would make it run `file` over the documentation as well.)
+# option would make it run `file` over the documentation as well.) The
+# ldconfig scripts CPack adds to a library package have no switch; they are
+# taken out once the packages are made.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/shlibs.in ${PROJECT_BINARY_DIR}/debian/shlibs @ONLY)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
     ${PROJECT_BINARY_DIR}/debian/shlibs ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/drop-ldconfig-scripts.cmake)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "Veltro live classroom client library (Qt ${VELTRO_QT_MAJOR} build)
 ${about}
 
@@ -91,7 +95,7 @@ set(CPACK_DEBIAN_DOC_DESCRIPTION "Veltro live classroom client library, API refe
 ${about}
 
 This package holds the API reference pages, with an overview, and the host
-example they show, in /usr/share/doc/${VELTRO_DEB_DOC}.")
+examples they show, in /usr/share/doc/${VELTRO_DEB_DOC}.")
 
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME ${VELTRO_DEB_PROGRAMS})
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION education)

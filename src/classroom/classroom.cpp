@@ -7,6 +7,7 @@
 #include "presenterclient.h"
 #include "presenterclient_p.h"
 #include "presentercollab.h"
+#include "presentercollab_p.h"
 #include "presenterreply.h"
 #include "presenterreply_p.h"
 
@@ -43,8 +44,6 @@ public:
     int roundTrip = -1;
     Error error = Error::None;
     QString errorString;
-    Classroom::PollState pollState = Classroom::PollState::NoPoll;
-    QString pollKind;
     bool resend = true;
 
     // What the host was last told, so that a notify signal follows a change only.
@@ -58,8 +57,7 @@ public:
         bool busy = false;
         Error error = Error::None;
         QString errorString;
-        Classroom::PollState pollState = Classroom::PollState::NoPoll;
-        QString pollKind;
+        QStringList poll{QStringLiteral("0"), QString(), QString()}; // state, kind, answer id: the poll is the collaboration's
     } told;
     // What reaches the host goes out from the event loop, in order, from
     // flush() alone: a host slot that deletes this object then returns into
@@ -91,7 +89,8 @@ public:
     void onState(const QPointer<PresenterCollab> &c, ConnectionState s);
     void endSession();
     void ended(PresenterCollab *c);
-    void setPollState(Classroom::PollState s, const QString &kind);
+    // The tally follows the live connection's poll, whoever started or stopped it.
+    void followPoll();
     void sendPollTo(const QString &deviceId);
 };
 
@@ -150,7 +149,9 @@ bool ClassroomPrivate::tell(const QPointer<Classroom> &alive)
         && say(differs(told.roundTrip, roundTrip), &Classroom::roundTripMsChanged)
         && say(differs(told.busy, busy()), &Classroom::busyChanged)
         && say(differs(told.error, error) | differs(told.errorString, errorString), &Classroom::errorChanged)
-        && say(differs(told.pollState, pollState) | differs(told.pollKind, pollKind), &Classroom::pollStateChanged);
+        && say(differs(told.poll, QStringList{QString::number(int(q->pollState())), q->pollKind(),
+                                              collab ? collab->currentPollAnswerId() : QString()}),
+               &Classroom::pollStateChanged);
 }
 
 void ClassroomPrivate::track(PresenterReply *reply, std::function<void(PresenterReply *)> done,
@@ -225,20 +226,24 @@ void ClassroomPrivate::tellNow()
     tell(alive);
 }
 
-void ClassroomPrivate::setPollState(Classroom::PollState s, const QString &kind)
+void ClassroomPrivate::followPoll()
 {
-    if (pollState == s && pollKind == kind)
-        return;
-    pollState = s;
-    pollKind = kind;
+    const PollState s = q->pollState();
+    const QString answerId = collab ? collab->currentPollAnswerId() : QString();
+    if (s == PollState::Running || s == PollState::Paused) {
+        if (tally->pollId() != answerId)
+            tally->start(collab, PresenterCollabPrivate::get(collab)->pollType());
+    } else {
+        tally->stop();
+    }
     changed();
 }
 
 // A device that has not answered the running poll gets it (with its pause).
 void ClassroomPrivate::sendPollTo(const QString &deviceId)
 {
-    if (!resend || !collab || tally->hasAnswered(deviceId)
-        || (pollState != Classroom::PollState::Running && pollState != Classroom::PollState::Paused))
+    const PollState s = q->pollState();
+    if (!resend || !collab || tally->hasAnswered(deviceId) || (s != PollState::Running && s != PollState::Paused))
         return;
     collab->sendCurrentPollTo(deviceId);
 }
@@ -271,6 +276,7 @@ void ClassroomPrivate::attach(PresenterCollab *c)
         changed();
     });
     QObject::connect(c, &PresenterCollab::learnerJoin, q, [this](const Learner &l) { sendPollTo(l.userToken); });
+    QObject::connect(c, &PresenterCollab::pollStateChanged, q, [this] { post([this] { followPoll(); }); });
     QObject::connect(c, &PresenterCollab::connectionClosed, q,
                      [this, c = QPointer<PresenterCollab>(c)] { post([this, c] { ended(c); }); });
     onState(c, c->state());
@@ -326,10 +332,9 @@ void ClassroomPrivate::endSession()
     if (PresenterCollab *c = collab) {
         learners->setCollab(nullptr);
         tally->setCollab(nullptr);
-        tally->stop();
-        setPollState(Classroom::PollState::NoPoll, pollKind);
         c->disconnect(q);
         collab = nullptr;
+        followPoll(); // no poll without the connection
         if (c->state() == ConnectionState::Closed) {
             c->deleteLater();
         } else {
@@ -443,8 +448,21 @@ int Classroom::roundTripMs() const { return d->roundTrip; }
 bool Classroom::isBusy() const { return d->busy(); }
 Error Classroom::error() const { return d->error; }
 QString Classroom::errorString() const { return d->errorString; }
-Classroom::PollState Classroom::pollState() const { return d->pollState; }
-QString Classroom::pollKind() const { return d->pollKind; }
+PollState Classroom::pollState() const { return d->collab ? d->collab->pollState() : PollState::NoPoll; }
+
+QString Classroom::pollKind() const
+{
+    if (pollState() == PollState::NoPoll)
+        return QString();
+    const PollType::POLL_TYPE type = PresenterCollabPrivate::get(d->collab)->pollType();
+    const QStringList names = pollKindNames();
+    for (const QString &name : names) {
+        if (pollKindByName(name)->pollType == type)
+            return name;
+    }
+    return QString();
+}
+
 bool Classroom::resendPollToLateJoiners() const { return d->resend; }
 
 bool Classroom::autoReconnect() const { return d->client->autoReconnect(); }
@@ -506,37 +524,36 @@ bool Classroom::startPoll(const QString &kindName, int options)
     if (n < kind->minOptions || n > kind->maxOptions)
         return false;
     d->collab->startPoll(kind->pollType, kind->ordinalType, n, 1);
-    d->tally->start(d->collab, kind->pollType);
-    d->setPollState(PollState::Running, QLatin1String(kind->name));
+    d->followPoll();
     d->tellNow();
     return true;
 }
 
 void Classroom::pausePoll()
 {
-    if (d->pollState != PollState::Running || !d->collab)
+    if (pollState() != PollState::Running)
         return;
     d->collab->pausePoll();
-    d->setPollState(PollState::Paused, d->pollKind);
+    d->followPoll();
     d->tellNow();
 }
 
 void Classroom::resumePoll()
 {
-    if (d->pollState != PollState::Paused || !d->collab)
+    if (pollState() != PollState::Paused)
         return;
     d->collab->resumePoll();
-    d->setPollState(PollState::Running, d->pollKind);
+    d->followPoll();
     d->tellNow();
 }
 
 void Classroom::stopPoll()
 {
-    if ((d->pollState != PollState::Running && d->pollState != PollState::Paused) || !d->collab)
+    const PollState s = pollState();
+    if (s != PollState::Running && s != PollState::Paused)
         return;
     d->collab->stopPoll();
-    d->tally->stop();
-    d->setPollState(PollState::Stopped, d->pollKind);
+    d->followPoll();
     d->tellNow();
 }
 

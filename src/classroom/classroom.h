@@ -75,21 +75,27 @@ class ClassroomPrivate;
 /// **Signals.** Each notify signal follows a change of what it notifies.
 /// They come from the event loop, except those of the setters and of what an
 /// operation changes at once (busy, a cleared error, live false after
-/// stopSession(), a poll's state), which arrive inside the call. Those that
-/// follow the live connection can arrive inside a blocking call of
-/// PresenterClient made by the host on client(). A slot may delete this object
-/// on any of its signals. The destructor emits nothing and runs no host code;
-/// pending calls are cancelled.
+/// stopSession(), the poll of this object's poll operations), which arrive
+/// inside the call (a poll call a host makes on collab() is heard from the
+/// event loop). Those that follow the live connection can arrive inside a
+/// blocking call of PresenterClient made by the host on client(). A slot may
+/// delete this object on any of its signals. The destructor emits nothing and
+/// runs no host code; pending calls are cancelled.
 ///
-/// **Poll states** (pollState):
+/// **Poll states** (pollState). The poll is the live connection's
+/// (PresenterCollab::pollState()): pollState, pollKind and the tally follow
+/// it, so a host's own calls on collab() count as well as this object's.
 ///
 /// | From | To | When |
 /// |---|---|---|
-/// | NoPoll, Stopped | Running | startPoll() |
+/// | NoPoll, Stopped | Running | startPoll() (pollStateChanged() also when a new poll replaces a running one) |
 /// | Running | Paused | pausePoll() |
 /// | Paused | Running | resumePoll() |
 /// | Running, Paused | Stopped | stopPoll() |
 /// | any | NoPoll | the session stopped or its connection ended |
+///
+/// Classroom::PollState is Veltro::PollState, the type PresenterCollab
+/// reports too; QML reads its values as Classroom.Running or Veltro.Running.
 class VELTROCLIENT_EXPORT Classroom : public QObject
 {
     Q_OBJECT
@@ -120,8 +126,9 @@ class VELTROCLIENT_EXPORT Classroom : public QObject
     /// before any failure. The service's own key stays in client()->getLastError().
     Q_PROPERTY(QString errorString READ errorString NOTIFY errorChanged)
     /// The state of the poll (see the table above).
-    Q_PROPERTY(PollState pollState READ pollState NOTIFY pollStateChanged)
-    /// The kind of the running or last poll (a name of pollKinds); empty before any.
+    Q_PROPERTY(Veltro::PollState pollState READ pollState NOTIFY pollStateChanged)
+    /// The kind of the running or stopped poll (a name of pollKinds); empty
+    /// while pollState is NoPoll.
     Q_PROPERTY(QString pollKind READ pollKind NOTIFY pollStateChanged)
     /// Whether a learner who joins while a poll runs is sent it (default true).
     Q_PROPERTY(bool resendPollToLateJoiners READ resendPollToLateJoiners WRITE setResendPollToLateJoiners
@@ -136,14 +143,8 @@ class VELTROCLIENT_EXPORT Classroom : public QObject
     Q_PROPERTY(QStringList pollKinds READ pollKinds CONSTANT)
 
 public:
-    /// The states of a poll.
-    enum class PollState {
-        NoPoll,  ///< No poll was started in this session.
-        Running, ///< Answers are counted.
-        Paused,  ///< The devices hold their answers until resumePoll().
-        Stopped, ///< Over; the tally keeps its rows.
-    };
-    Q_ENUM(PollState)
+    /// The states of a poll (Veltro::PollState).
+    using PollState = Veltro::PollState;
 
     /// A signed-out classroom whose client has no address yet (set serverUrl).
     explicit Classroom(QObject *parent = nullptr);
@@ -181,7 +182,7 @@ public:
     QString errorString() const;
     /// The state of the poll.
     PollState pollState() const;
-    /// The kind of the running or last poll.
+    /// The kind of the running or stopped poll; empty without one.
     QString pollKind() const;
     /// Whether late joiners are sent the running poll.
     bool resendPollToLateJoiners() const;

@@ -20,8 +20,6 @@
 #include <QAuthenticator>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -244,9 +242,7 @@ void PresenterClient::stopSessionAtTeardown()
     post.url = serviceUrl(QStringLiteral("/quorvane/session/stop"));
     post.body = fill(SESSION_TOKEN_BODY, {sessionToken}).toUtf8();
     post.cookies = networkAccessManager->cookieJar()->cookiesForUrl(post.url);
-    post.settings = &hub->settings();
-    post.proxy = hub->withCredentials(hub->settings().proxy);
-    post.addresses = serviceAddresses;
+    post.hub = hub;
     QString why;
     if (!Veltro::sendTeardownPost(post, &why))
         qCDebug(lcClient).noquote() << "[PresenterClient] Session stop not delivered:" << why;
@@ -279,7 +275,7 @@ QNetworkReply *PresenterClient::sendRequest(const QUrl &url, const QByteArray &b
                                 : QStringLiteral("application/json; charset=UTF-8"));
     const Veltro::NetworkSettings &settings = hub->settings();
     request.setSslConfiguration(settings.sslConfiguration());
-    lookUpForTeardown(url.host());
+    lookUpForTeardown(url);
     lowDelay->setEndpoint(url);
     QNetworkReply *reply = networkAccessManager->post(request, body);
     if (!settings.acceptedSslErrors.isEmpty())
@@ -307,23 +303,14 @@ QNetworkReply *PresenterClient::sendRequest(const QUrl &url, const QByteArray &b
     return reply;
 }
 
-void PresenterClient::lookUpForTeardown(const QString &host)
+void PresenterClient::lookUpForTeardown(const QUrl &url)
 {
     // The teardown's stop must not wait on a name lookup, which has no bound:
-    // the service's address is looked up once, as its first request goes.
-    if (host == lookedUpHost)
-        return;
-    lookedUpHost = host;
-    serviceAddresses.clear();
-    if (!QHostAddress(host).isNull())
-        return; // an address already
-    QHostInfo::lookupHost(host, this, [this, host](const QHostInfo &info) {
-        if (host != lookedUpHost)
-            return;
-        const QList<QHostAddress> addresses = info.addresses();
-        for (const QHostAddress &a : addresses)
-            serviceAddresses << a.toString();
-    });
+    // the service's name and its proxy's are looked up ahead, in the background.
+    const QString host = url.host();
+    hub->lookUpAhead(host);
+    const quint16 port = quint16(url.port(url.scheme() == QLatin1String("https") ? 443 : 80));
+    hub->lookUpAhead(Veltro::connectionProxy(hub->settings(), host, port).hostName());
 }
 
 void PresenterClient::doRequest(bool wait, const QUrl &url, const QByteArray &body, SuccessHandler success,
@@ -553,8 +540,8 @@ void PresenterClient::loseSignIn()
     qCWarning(lcClient) << "[PresenterClient] The service no longer knows the sign-in; the session is gone";
     loggedIn = false;
     pingTimer.stop();
-    if (collab)
-        collab->close(); // the devices are told the session is over
+    if (PresenterCollab *c = collab)
+        c->close(); // the devices are told the session is over
     sessionToken = QString();
     sessionCode = QString();
 }
@@ -1489,13 +1476,14 @@ void PresenterClient::stopStep(PresenterReply *call, Continuation then)
         return sendStop();
     const bool connected = collab->isConnected();
     collab->close();
-    PresenterCollabPrivate::get(collab)->drain();
     if (!connected)
         return sendStop(); // no transport to end, no goodbye to wait for
 
     // The session ends after the server has read the devices' goodbye: the
     // stop travels on another connection and could otherwise overtake it.
-    // Waited for without a nested loop, up to its bound.
+    // Waited for without a nested loop, up to its bound, which starts anew
+    // while frames ahead of the goodbye (a large card) are still compressed
+    // on the worker: the caller's thread never waits for them.
     auto *bound = new QTimer(this);
     bound->setSingleShot(true);
     auto closed = std::make_shared<QMetaObject::Connection>();
@@ -1510,7 +1498,12 @@ void PresenterClient::stopStep(PresenterReply *call, Continuation then)
         sendStop();
     };
     *closed = connect(collab, &PresenterCollab::connectionClosed, this, proceed);
-    connect(bound, &QTimer::timeout, this, proceed);
+    const QPointer<PresenterCollab> closing = collab;
+    connect(bound, &QTimer::timeout, this, [closing, bound, proceed] {
+        if (closing && PresenterCollabPrivate::get(closing)->framesInLine())
+            return bound->start();
+        proceed();
+    });
     PresenterReplyPrivate::get(call)->stopWaiting = stopWaiting;
     bound->start(STOP_GOODBYE_WAIT_MS);
 }

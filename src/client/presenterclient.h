@@ -174,8 +174,10 @@ public:
     /// "CollabServerUrlMissing"), the start was refused (the service's key) or
     /// no session token was issued ("SessionTokenMissing"); Cancelled when a
     /// startSession() queued before it created no session; or the network's
-    /// reason. An earlier collaboration object's connection ends quietly (no
-    /// goodbye to the devices, no signal); it stays for the host to delete.
+    /// reason. An earlier collaboration object's connection ends quietly: no
+    /// goodbye to the devices and no connectionClosed(), but its state becomes
+    /// Closed (stateChanged(), from the event loop); it stays for the host to
+    /// delete.
     PresenterReply *startCollab();
     /// Requests the live session's learner list (PresenterReply::learners(),
     /// also getLearners() afterwards). Runs at once, beside other calls.
@@ -183,8 +185,11 @@ public:
     /// the answer carries no list; or the network's reason.
     PresenterReply *requestLearners();
     /// Closes the collaboration object, waits for its goodbye to leave (until
-    /// connectionClosed(), at most 3 s, and only when a connection is open),
-    /// tells the service to stop the session and forgets it. Queued.
+    /// connectionClosed(), at most 3 s once what was published before it has
+    /// been compressed, and only when a connection is open), tells the
+    /// service to stop the session and forgets it. Queued. Neither this nor
+    /// logout() waits on the caller's thread: a large card still being
+    /// compressed goes out, then the goodbye, from the event loop.
     /// SessionMissing without a live session (nothing is sent). The session
     /// is forgotten even when the stop request fails; the reply then carries
     /// the network's reason (the blocking doStopSession() still returns true).
@@ -513,7 +518,7 @@ private:
     QString oauthPath(const QString &provider) const;
     QString callbackUrl(const QString &provider) const;
     void setOwnError(const QString &text);
-    void lookUpForTeardown(const QString &host);
+    void lookUpForTeardown(const QUrl &url);
     void stopSessionAtTeardown();
 
     static const int PING_TIMER;
@@ -535,7 +540,7 @@ private:
     QString server;
     QList<Veltro::Learner> learners;
     QNetworkAccessManager *networkAccessManager = nullptr;
-    Veltro::LowDelayTuner *lowDelay = nullptr; // Qt 5: keeps the manager's requests from waiting on Nagle
+    Veltro::LowDelayTuner *lowDelay = nullptr; // keeps the manager's requests from waiting on Nagle
     Veltro::NetworkHub *hub = nullptr;         // TLS, proxy and connection settings; asks the host
     QHash<QNetworkReply *, RequestCallbacks> pendingRequests;
     QPointer<PresenterCollab> collab; // guarded: a host that deletes it anyway must not crash the stop
@@ -564,6 +569,4 @@ private:
     QList<PresenterReply *> queuedCalls; // waiting their turn, oldest first
     PresenterReply *runningCall = nullptr; // the queued call whose turn it is
     QList<PresenterReply *> sideCalls;   // running beside the queue
-    QString lookedUpHost;                // the server's host name and its addresses, for the teardown's stop
-    QStringList serviceAddresses;
 };

@@ -1,18 +1,22 @@
 // End to end: the classroom object and its models against the stand-in service and twenty simulated
 // devices: rows equal to the devices present, the tally of each kind of poll, late answers and late joiners,
 // the roster after a drop, sessions that end early, a service that forgets the sign-in, failures reported
-// once, one client through address changes, and a host that deletes it from its signals, silently.
+// once, one client through address changes, a host that deletes it from its signals, silently, and ends
+// that wait for no compression.
 #include <QAbstractItemModelTester>
 #include <QAuthenticator>
 #include <QMetaProperty>
 #include <QNetworkProxy>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include "classroom.h"
 #include "fakeservice.h"
 #include "learnermodel.h"
 #include "livetestutil.h"
+#include "pollkinds.h"
 #include "polltallymodel.h"
+#include "presentercollab_p.h"
 #include "tcpproxy.h"
 
 using namespace Veltro;
@@ -133,7 +137,8 @@ private Q_SLOTS:
         live.code = room->sessionCode();
         live.token = room->client()->getSessionToken();
 
-        devices = live.addLearners(CLASS_SIZE);
+        // Half the class fills both parts of an option answer: a text ("YES", or other ids' letters) and the ids.
+        devices = live.addLearners(CLASS_SIZE / 2) + live.addLearners(CLASS_SIZE / 2, {}, {{"fillText", true}});
         QCOMPARE(devices.size(), CLASS_SIZE);
         // One row per device present, each once, with what the device said of itself.
         QTRY_COMPARE_WITH_TIMEOUT(tokensOf(*room->learners()), QSet<QString>(devices.begin(), devices.end()),
@@ -152,17 +157,19 @@ private Q_SLOTS:
     }
 
     // Each device answers the poll once; the tally's rows equal the answers the collaboration object relayed,
-    // counted here by option id (single picks) or by text. Then the poll stops, and an answer that arrives
-    // later, with the stopped poll's id, is relayed but not counted.
+    // counted here by the option each chose (whatever text came with it) or by text. Then the poll stops, and
+    // an answer that arrives later, with the stopped poll's id, is relayed but not counted. A host may start
+    // and stop the poll on collab() itself: the classroom and its tally follow.
     void polls_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("answer"); // pattern of every answer
+        QTest::addColumn<QString>("answer"); // pattern of every answer's one option id, or of its text
         QTest::addColumn<bool>("byText");
-        QTest::newRow("multiple choice") << "multiple" << "[A-D]" << false;
-        QTest::newRow("yes/no") << "yes-no" << "[AB?]" << false;
-        QTest::newRow("free text") << "text" << ".+" << true;
-        QTest::newRow("word seed, a template poll") << "word-seed" << ".+" << true;
+        QTest::addColumn<bool>("onCollab");
+        QTest::newRow("multiple choice") << "multiple" << "[A-D]" << false << false;
+        QTest::newRow("yes/no, the host's own calls on collab()") << "yes-no" << "[AB?]" << false << true;
+        QTest::newRow("free text") << "text" << ".+" << true << false;
+        QTest::newRow("word seed, a template poll") << "word-seed" << ".+" << true << false;
     }
 
     void polls()
@@ -170,10 +177,19 @@ private Q_SLOTS:
         QFETCH(QString, kind);
         QFETCH(QString, answer);
         QFETCH(bool, byText);
-        QSignalSpy relayed(room->collab(), &PresenterCollab::learnerPollResponse);
+        QFETCH(bool, onCollab);
+        QSignalSpy relayed(room->collab(), &PresenterCollab::learnerAnswer);
+        QSignalSpy joined(room->collab(), &PresenterCollab::learnerPollResponse);
         QSignalSpy answered(room.get(), &Classroom::learnerAnswered);
-        QVERIFY(room->startPoll(kind));
-        QCOMPARE(room->pollState(), Classroom::PollState::Running);
+        QSignalSpy states(room.get(), &Classroom::pollStateChanged);
+        if (onCollab) {
+            const PollKind *k = pollKindByName(kind);
+            room->collab()->startPoll(k->pollType, k->ordinalType, k->defaultOptions);
+            QTRY_COMPARE(states.size(), 1);
+        } else {
+            QVERIFY(room->startPoll(kind));
+        }
+        QCOMPARE(room->pollState(), PollState::Running);
         QCOMPARE(room->pollKind(), kind);
         const QString answerId = room->collab()->currentPollAnswerId();
         QCOMPARE(room->tally()->pollId(), answerId);
@@ -183,7 +199,9 @@ private Q_SLOTS:
         const QRegularExpression pattern(QLatin1Char('^') + answer + QLatin1Char('$'));
         for (const auto &args : qAsConst(relayed)) {
             QCOMPARE(args.at(1).toString(), answerId);
-            const QString a = args.at(3).toString();
+            const QStringList ids = args.at(4).toStringList();
+            QCOMPARE(ids.size(), byText ? 0 : 1);
+            const QString a = byText ? args.at(3).toString() : ids.first();
             QVERIFY2(pattern.match(a).hasMatch(), qPrintable(a));
             ++expected[byText ? a.trimmed() : a];
         }
@@ -194,6 +212,8 @@ private Q_SLOTS:
         QCOMPARE(relayed.size(), CLASS_SIZE);
         QCOMPARE(answered.size(), CLASS_SIZE);
         QTRY_COMPARE(countsOf(*room->tally()), expected);
+        for (const auto &args : qAsConst(joined)) // what a device answered reads as the relayed text
+            QCOMPARE(room->tally()->answerOf(args.at(0).toString()), args.at(3).toString());
         // The learners show who answered what.
         room->learners()->flush();
         for (int r = 0; r < room->learners()->rowCount(); ++r) {
@@ -203,8 +223,9 @@ private Q_SLOTS:
                      room->tally()->answerOf(i.data(LearnerModel::DeviceIdRole).toString()));
         }
 
-        room->stopPoll();
-        QCOMPARE(room->pollState(), Classroom::PollState::Stopped);
+        onCollab ? room->collab()->stopPoll() : room->stopPoll();
+        QTRY_COMPARE(states.size(), 2);
+        QCOMPARE(room->pollState(), PollState::Stopped);
         QVERIFY(!room->tally()->isCounting());
         QVERIFY(live.answerAs(devices.first(), answerId, byText ? QStringLiteral("late") : QStringLiteral("B")));
         QTRY_COMPARE_WITH_TIMEOUT(relayed.size(), CLASS_SIZE + 1, LIVE_WAIT_MS);
@@ -436,15 +457,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, signal);
         QPointer<Classroom> c = new Classroom(StandIn::shared()->server());
-        for (QObject *o : {static_cast<QObject *>(c), static_cast<QObject *>(c->learners()),
-                           static_cast<QObject *>(c->tally())}) {
-            const QMetaObject *mo = o->metaObject();
-            for (int i = mo->methodOffset(); i < mo->methodCount(); ++i) {
-                if (mo->method(i).methodType() == QMetaMethod::Signal)
-                    connect(o, mo->method(i), this, metaObject()->method(metaObject()->indexOfSlot("count()")));
-            }
-        }
-        emittedInTeardown = 0;
+        countSignals(c);
         connect(c, c->metaObject()->method(c->metaObject()->indexOfSignal(signal.constData())), this,
                 metaObject()->method(metaObject()->indexOfSlot("deleteSender()")));
         const auto until = [&c](const std::function<bool()> &done) {
@@ -521,6 +534,50 @@ private Q_SLOTS:
         QCOMPARE(c.client()->getServer(), other.url());
     }
 
+    // Ending a live classroom while a large image card is being compressed: a stop or a sign-out returns with
+    // the card still compressing, never waiting for the worker (the card, then the goodbye, follow from the
+    // event loop); a deletion reaches no host code (no signal of the classroom or of its models). Either way
+    // the devices and the service are told.
+    void endsWhileCompressing_data()
+    {
+        QTest::addColumn<QString>("how");
+        for (const char *how : {"stopSession", "signOut", "delete"})
+            QTest::newRow(how) << QString::fromLatin1(how);
+    }
+
+    void endsWhileCompressing()
+    {
+        QFETCH(QString, how);
+        auto c = std::make_unique<Classroom>(StandIn::shared()->server());
+        QVERIFY(goLive(c.get()));
+        LiveSession s;
+        s.standIn = StandIn::shared();
+        s.code = c->sessionCode();
+        const QString device = s.addLearners(1).value(0);
+        QTRY_COMPARE_WITH_TIMEOUT(c->learners()->count(), 1, LIVE_WAIT_MS);
+        QVERIFY(c->startPoll(QStringLiteral("text")));
+        QByteArray image(512 << 10, '\0'); // random bytes: a compression far longer than the call
+        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(image.data()), image.size() / 4);
+        PresenterCollab *collab = c->collab();
+        collab->setCardImage(image);
+        collab->showImageCard(false);
+        if (how == QLatin1String("delete")) {
+            countSignals(c.get());
+            deleting = true;
+            c.reset();
+            deleting = false;
+            QCOMPARE(emittedInTeardown, 0);
+        } else {
+            how == QLatin1String("stopSession") ? c->stopSession() : c->signOut();
+            QVERIFY2(PresenterCollabPrivate::get(collab)->framesInLine(), "the call waited for the compression");
+            QTRY_VERIFY_WITH_TIMEOUT(!c->isBusy(), LIVE_WAIT_MS);
+        }
+        QVERIFY(QTest::qWaitFor([&] { return !s.deviceConnected(device); }, LIVE_WAIT_MS));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            s.standIn->control("GET", QStringLiteral("/sessions/") + s.code).object().value("stopped").toBool(),
+            LIVE_WAIT_MS);
+    }
+
 public Q_SLOTS:
     void count() { emittedInTeardown += deleting; }
     void deleteSender()
@@ -531,6 +588,19 @@ public Q_SLOTS:
     }
 
 private:
+    // Counts every signal of `c` and its models emitted while it is being deleted (none may be).
+    void countSignals(Classroom *c)
+    {
+        emittedInTeardown = 0;
+        for (QObject *o : {static_cast<QObject *>(c), static_cast<QObject *>(c->learners()),
+                           static_cast<QObject *>(c->tally())}) {
+            const QMetaObject *mo = o->metaObject();
+            for (int i = mo->methodOffset(); i < mo->methodCount(); ++i) {
+                if (mo->method(i).methodType() == QMetaMethod::Signal)
+                    connect(o, mo->method(i), this, metaObject()->method(metaObject()->indexOfSlot("count()")));
+            }
+        }
+    }
     bool deleting = false;
     int emittedInTeardown = 0;
 };
