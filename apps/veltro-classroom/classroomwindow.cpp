@@ -3,7 +3,6 @@
 #include "barchart.h"
 #include "classroom.h"
 #include "learnermodel.h"
-#include "plainerror.h"
 #include "pollkinds.h"
 #include "polltallymodel.h"
 #include "presenterclient.h"
@@ -304,10 +303,10 @@ void ClassroomWindow::refresh()
         w->setEnabled(!busy);
     m_signInBusy->setVisible(busy && !signedIn);
     m_busy->setVisible(busy && signedIn);
-    // The last failure until the next call starts, in words a teacher can act on.
+    // The last failure until the next call starts, in words a teacher can act on (the library's).
     const QString status = c->error() == Veltro::Error::None
         ? QString()
-        : QStringLiteral("<span style='color:#b00020'>%1</span>").arg(plainError(c->errorString()).toHtmlEscaped());
+        : QStringLiteral("<span style='color:#b00020'>%1</span>").arg(c->errorString().toHtmlEscaped());
     m_signInStatus->setText(signedIn ? QString() : busy ? QStringLiteral("Signing in...") : status);
     m_status->setText(signedIn ? status : QString());
 

@@ -198,6 +198,8 @@ QString errorDescription(Error error)
         return QStringLiteral("received messages were not taken in time");
     case Error::Inactivity:
         return QStringLiteral("closed after an hour without activity");
+    case Error::SignInLost:
+        return QStringLiteral("the service no longer knows the sign-in; sign in and start the session again");
     }
     return QString();
 }

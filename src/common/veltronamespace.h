@@ -35,6 +35,7 @@ enum class Error {
     FrameTooLarge,               ///< A frame from the collaboration server passed its bound.
     BacklogFull,                 ///< Received messages waited undelivered past their bound (the host's thread was too slow).
     Inactivity,                  ///< The session was ended after an hour without anything published.
+    SignInLost,                  ///< The service no longer knows the sign-in (restarted, or the sign-in expired); the session is gone with it.
 };
 Q_ENUM_NS(Error)
 

@@ -1,9 +1,11 @@
 // The tally and learner models on their own: what the rows say after answers, joins, departures and service
-// lists, that a burst reaches a view as one update, and that both keep the item-model rules throughout.
+// lists, that a burst reaches a view as one update, and that both keep the item-model rules throughout; and
+// the tables the programs share (poll kinds, failure texts).
 #include <QAbstractItemModelTester>
 #include <QtTest>
 
 #include "learnermodel.h"
+#include "plainerror.h"
 #include "pollkinds.h"
 #include "polltallymodel.h"
 #include "presentercollab.h"
@@ -333,6 +335,29 @@ private Q_SLOTS:
         QTRY_COMPARE(answers(), QStringLiteral("- - -"));
         Q_EMIT collab.learnerUnregister(QStringLiteral("a"));
         QTRY_COMPARE(tally.present(), 2);
+    }
+
+    // Failure texts as a teacher reads them: keys in words, a key not known named as the service's, a
+    // sentence as it is.
+    void plainErrors_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("service's key") << "error.login.invalidCredentials" << "the user id or password was not accepted";
+        QTest::newRow("library's key") << "SSLRootCertificateMissing"
+                                       << "the server's certificate is not signed by a trusted authority: its CA "
+                                          "certificate is needed";
+        QTest::newRow("unknown key") << "error.room.full" << "the service said: error.room.full";
+        QTest::newRow("sentence") << "connection refused" << "connection refused";
+        QTest::newRow("one word") << "cancelled" << "cancelled";
+        QTest::newRow("none") << QString() << "no reason was given";
+    }
+
+    void plainErrors()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, words);
+        QCOMPARE(plainError(text), words);
     }
 
     // The kinds both programs offer: names in order, counts within bounds, labels for buttons.
