@@ -2,8 +2,9 @@
 // Include this umbrella header, or a single class header, as <veltroclient/...>.
 #pragma once
 
-// enumerations shared by every class
+// enumerations and failure texts shared by every class
 #include "veltronamespace.h"
+#include "plainerror.h"
 
 // codec
 #include "lzmacodec.h"

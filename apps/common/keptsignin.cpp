@@ -98,7 +98,7 @@ void KeptSignIn::failed(const QString &message, bool refused)
     if (refused)
         forget(); // the service will not take it again
     m_note = refused ? TokenStore::refusedText()
-                     : tr("The kept sign-in could not be used now: %1").arg(plainError(message));
+                     : tr("The kept sign-in could not be used now: %1").arg(Veltro::plainError(message));
     Q_EMIT changed();
 }
 
@@ -115,7 +115,7 @@ void KeptSignIn::keep(const QString &password)
         if (generation != m_generation)
             return;
         if (reply->error() != Veltro::Error::None) {
-            setNote(tr("Signed in, but the sign-in could not be kept: %1").arg(plainError(reply->errorString())));
+            setNote(tr("Signed in, but the sign-in could not be kept: %1").arg(Veltro::plainError(reply->errorString())));
             return;
         }
         TokenStore::start(Op::Write, account, reply->accessToken(), this,

@@ -4,7 +4,6 @@
 #include "classroom.h"
 #include "keptsignin.h"
 #include "learnermodel.h"
-#include "plainerror.h"
 #include "pollkinds.h"
 #include "polltallymodel.h"
 #include "presenterclient.h"
@@ -330,10 +329,10 @@ void ClassroomWindow::refresh()
     m_keptReason->setVisible(!m_kept->isOffered() && !m_kept->reason().isEmpty());
     m_signInBusy->setVisible((busy || resuming) && !signedIn);
     m_busy->setVisible(busy && signedIn);
-    // The last failure until the next call starts, in words a teacher can act on;
-    // what became of a kept sign-in says more than the service's key.
+    // The last failure until the next call starts, in words a teacher can act on
+    // (the library's); what became of a kept sign-in says more than that.
     const QString failure = !m_kept->note().isEmpty() ? m_kept->note()
-        : c->error() == Veltro::Error::None ? QString() : plainError(c->errorString());
+        : c->error() == Veltro::Error::None ? QString() : c->errorString();
     const QString status = failure.isEmpty()
         ? QString()
         : QStringLiteral("<span style='color:#b00020'>%1</span>").arg(failure.toHtmlEscaped());

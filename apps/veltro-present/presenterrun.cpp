@@ -179,7 +179,15 @@ bool PresenterRun::waitFor(int ms, const std::function<bool()> &done)
 QString PresenterRun::clientError(const QString &fallback) const
 {
     const QString e = m_client->getLastError();
-    return e.isNull() ? fallback : plainError(e);
+    if (e.isNull())
+        return fallback;
+    // The library's words with the key, to search for, and where this program takes a CA certificate.
+    QString words = Veltro::plainError(e);
+    if (!words.contains(e))
+        words += QStringLiteral(" [") + e + QLatin1Char(']');
+    if (e == QLatin1String("SSLRootCertificateMissing"))
+        words += QStringLiteral(" (--cacert FILE)");
+    return words;
 }
 
 bool PresenterRun::checkServer(QString *detail, QString *error)

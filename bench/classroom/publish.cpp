@@ -11,6 +11,8 @@
 //    compressed on the caller's thread (what a publish did before); the
 //    order in which the echo brings the frames back is checked; and the
 //    longest time one frame takes to hand to the connection when it is sent.
+// 3. Closing and deleting with a 4 MiB card still compressed: the caller's
+//    time against the card's compression, which nobody waits for.
 //
 //   veltro-bench-publish [--rounds 10]
 #include <QCommandLineParser>
@@ -100,6 +102,12 @@ public:
     {
         PresenterCollabPrivate::get(this)->setTransport(std::make_unique<Transport>(this));
     }
+    // Connected as far as it knows (the registration counts as sent).
+    void up()
+    {
+        open();
+        onConnected();
+    }
     int sent = 0;
 };
 
@@ -156,6 +164,38 @@ void thresholdTable()
     }
     out() << "\nThreshold in use: payloads above " << PresenterCollabPrivate::DEFAULT_BACKGROUND_THRESHOLD
           << " characters go to the worker.\n\n";
+    out().flush();
+}
+
+// A collaboration object closed and deleted while a 4 MiB card is still
+// compressed: the caller's time in close() and in the deletion, against the
+// time the worker takes for the card (which nobody waits for).
+void teardownRow()
+{
+    QByteArray image(4 << 20, Qt::Uninitialized); // incompressible, as PNG bytes are
+    QRandomGenerator rng(13);
+    for (char &b : image)
+        b = char(rng.generate());
+    auto *c = new NullCollab;
+    c->up();
+    c->setCardImage(image);
+    QElapsedTimer worker;
+    worker.start();
+    c->showImageCard(false);
+    QElapsedTimer t;
+    t.start();
+    c->close();
+    delete c;
+    const qint64 caller = t.nsecsElapsed();
+    // The worker takes jobs in turn: a small one behind the card ends with it.
+    NullCollab next;
+    PresenterCollabPrivate::get(&next)->setBackgroundThreshold(WORKER);
+    next.publishMessage(QStringLiteral("next"), QStringLiteral("\"x\""));
+    spinUntil(60000, [&] { return next.sent == 1; });
+    out() << "## Teardown with a 4 MiB image card still compressing\n\n"
+          << "| close() and delete, caller's time (ms) | the card's compression on the worker (ms) |\n|---|---|\n"
+          << "| " << QString::number(ms(caller), 'f', 2) << " | " << QString::number(ms(worker.nsecsElapsed()), 'f', 0)
+          << " |\n\n";
     out().flush();
 }
 
@@ -290,6 +330,7 @@ int main(int argc, char **argv)
     const int rounds = qMax(1, parser.value(QStringLiteral("rounds")).toInt());
 
     thresholdTable();
+    teardownRow();
 
     auto sim = StandIn::launch();
     if (!sim) {

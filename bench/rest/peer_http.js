@@ -4,6 +4,9 @@
 //   node peer_http.js <server> <call> <rounds> <warm-up>
 // <call> is one of bench_rest's row names. Signs in (untimed), then prints
 // {"name","times":[microseconds per call]} for the rounds after the warm-up.
+//   node peer_http.js <server> <call> <rounds> <warm-up> curl
+// has curl make the upload instead: one invocation signs in and sends every
+// round on one kept-alive connection, each transfer timed by curl itself.
 'use strict';
 const http = require('http');
 const https = require('https');
@@ -66,6 +69,41 @@ const calls = {
     },
     async () => { await post('/quorvane/session/stop', JSON.stringify({ sessionToken: token })); }],
 };
+
+// The same headers and protocol as ours (HTTP/1.1; the stand-in's throw-away
+// certificate is not checked, as above); "Expect:" keeps curl from asking for
+// a 100 Continue (it does above 1 MiB), a round trip the others do not make.
+function curlUpload() {
+  const fs = require('fs');
+  const os = require('os');
+  const path = require('path');
+  const { execFileSync } = require('child_process');
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'bench-rest-'));
+  const file = path.join(dir, 'body');
+  fs.writeFileSync(file, upload);
+  const common = ['-s', '-k', '--http1.1', '-b', '', '-H', 'accept-encoding: identity'];
+  const args = [...common, '-H', 'Content-Type: application/json; charset=UTF-8', '--data-binary', login,
+    '-o', '/dev/null', server + '/quorvane/login/submit', '--next', ...common, '-H', 'Expect:',
+    '-H', 'Content-Type: multipart/form-data; charset=UTF-8; boundary=' + boundary, '--data-binary', '@' + file,
+    '-w', '%{http_code} %{time_total}\\n'];
+  for (let i = 0; i < warm + rounds; i++)
+    args.push('-o', '/dev/null', server + '/quorvane/resource/uploadResourceFile');
+  let out;
+  try {
+    out = execFileSync('curl', args, { encoding: 'utf8', maxBuffer: 1 << 20 });
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+  const lines = out.trim().split('\n').map((l) => l.split(' '));
+  if (lines.length !== warm + rounds || lines.some(([status]) => status !== '200'))
+    throw new Error('curl upload failed: ' + out);
+  return lines.slice(warm).map(([, seconds]) => Math.round(Number(seconds) * 1e6));
+}
+
+if (process.argv[6] === 'curl') {
+  console.log(JSON.stringify({ name: call, times: curlUpload() }));
+  process.exit(0);
+}
 
 (async () => {
   const [before, fn, after] = calls[call];

@@ -131,7 +131,7 @@ class StandInApp {
       sessionCode: session.code, mode,
       name: o.name || (mode === 'controller' ? 'Remote ' + n : 'Learner ' + n),
       deviceType: o.deviceType, transport: o.transport || 'websocket', shape: o.shape || this.opts.shape,
-      answerDelay: o.answerDelay || this.opts.answerDelay, log: this.log,
+      answerDelay: o.answerDelay || this.opts.answerDelay, fillText: o.fillText, log: this.log,
     });
     return d;
   }
@@ -156,7 +156,7 @@ class StandInApp {
       devices.push(this.newDevice(session, {
         name: o.names && o.names[i], deviceType: o.deviceType,
         transport: Array.isArray(o.transport) ? o.transport[i % o.transport.length] : o.transport,
-        shape: o.shape, answerDelay: o.answerDelay,
+        shape: o.shape, answerDelay: o.answerDelay, fillText: o.fillText,
       }, 'learner'));
     }
     // Bounded concurrency keeps a large class from flooding the event loop.

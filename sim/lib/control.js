@@ -62,9 +62,11 @@ function controlRouter(app) {
     'answerDelay must be [min, max] in ms');
     need(body.names === undefined || (Array.isArray(body.names) && body.names.every((n) => typeof n === 'string')),
       'names must be a list of texts');
+    need(body.fillText === undefined || typeof body.fillText === 'boolean', 'fillText must be true or false');
     const devices = await app.addLearners(s, {
       count, transport: body.transport, shape: body.shape, answerDelay: body.answerDelay,
       names: body.names, deviceType: typeof body.deviceType === 'string' ? body.deviceType : undefined,
+      fillText: body.fillText,
     });
     return { learners: devices.map((d) => ({ token: d.token, name: d.name, deviceType: d.deviceType, transport: d.transport })) };
   });

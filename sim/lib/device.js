@@ -63,7 +63,7 @@ const INPUT_ANSWERS = {
 
 class Device {
   // opts: {urls, ca, bus, counters, sessionCode, name, deviceType, transport,
-  //        shape, answerDelay: [min, max], mode: 'learner'|'controller', log}
+  //        shape, answerDelay: [min, max], fillText, mode: 'learner'|'controller', log}
   constructor(opts) {
     this.opts = opts;
     this.mode = opts.mode || 'learner';
@@ -76,6 +76,8 @@ class Device {
     if (![...payload.SHAPES, 'random'].includes(this.shape))
       throw new Error('unknown shape: ' + this.shape);
     this.answerDelay = opts.answerDelay || [200, 2000];
+    // Devices that fill both parts of an option answer: a text beside the chosen ids.
+    this.fillText = !!opts.fillText;
     this.records = [];
     this.pending = new Set(); // {timer, kind, fire}
     this.held = []; // answers due while paused
@@ -297,6 +299,12 @@ class Device {
         else
           chosen = [pickRandom(options)];
         response.optionAnswers = chosen.map((o) => ({ activityOptionId: String(o.id) }));
+        if (this.fillText) {
+          // The chosen options' labels ("TRUE"), else a text of other ids' letters ("BAD" beside "C").
+          const rest = options.filter((o) => !chosen.includes(o));
+          response.answer = chosen.every((o) => o.optionText) ? chosen.map((o) => o.optionText).join(' ')
+            : (rest.length ? rest : options).map((o) => String(o.id)).reverse().join('');
+        }
       } else {
         response.answer = (input || INPUT_ANSWERS.text)(q);
       }

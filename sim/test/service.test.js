@@ -118,6 +118,7 @@ test('echoDelay holds back only what a presenter published itself, on its way ba
   const p = await presenter(app, s);
   const other = await connect(app.urls.collab);
   const [learner] = (await control(app, 'POST', '/learners', { sessionCode: s.code })).json.learners;
+  assert.equal((await control(app, 'POST', '/learners', { sessionCode: s.code, fillText: 'yes' })).status, 400);
   assert.equal((await control(app, 'POST', '/switches', { echoDelay: 400 })).status, 200);
   try {
     const sentAt = Date.now();

@@ -2,10 +2,14 @@
 
 #include "logging_p.h"
 #include "networksettings_p.h"
+#include "plainerror.h"
 #include "pollkinds.h"
 #include "presenterclient.h"
+#include "presenterclient_p.h"
 #include "presentercollab.h"
+#include "presentercollab_p.h"
 #include "presenterreply.h"
+#include "presenterreply_p.h"
 
 #include <QPointer>
 #include <QSet>
@@ -20,154 +24,255 @@ public:
     explicit ClassroomPrivate(Classroom *q) : q(q) {}
 
     Classroom *q;
-    PresenterClient *client = nullptr;
-    QString clientServer; // the address the client was made for
+    PresenterClient *client = nullptr; // one for the classroom's whole life
     LearnerModel *learners = nullptr;
     PollTallyModel *tally = nullptr;
-    QPointer<PresenterCollab> collab;
-    QSet<PresenterReply *> pending;
+    QPointer<PresenterCollab> collab;  // the session's connection, followed from its start
+    QPointer<PresenterCollab> closing; // the connection of a session that ended, until it is Closed
+    QSet<PresenterReply *> pending;    // calls of this object not yet ended
+    QSet<PresenterReply *> cancelled;  // ended by cancel(), which tells it once for all
+    QPointer<PresenterReply> opening;    // the start's startCollab(), until overtaken
+    QPointer<PresenterReply> signingOut; // a lost sign-in is no news to a host signing out
+    QPointer<PresenterReply> addressChange;
+    bool starting = false;               // startSession() waits for the connection to come up
+    bool live = false;
+    bool addressMoved = false;           // serverUrl not yet handed to the client
 
     QString serverUrl;
     QString hostAppVersion = QStringLiteral("3.0.0");
-    bool signedIn = false;
-    QString userName;
-    QString sessionCode;
-    bool live = false;
-    ConnectionState state = ConnectionState::Closed;
+    ConnectionState state = ConnectionState::Closed; // as told: each state in turn
     int roundTrip = -1;
     Error error = Error::None;
     QString errorString;
-    Classroom::PollState pollState = Classroom::PollState::NoPoll;
-    QString pollKind;
     bool resend = true;
 
-    void makeClient();
-    // The client's choices for its connections.
-    NetworkSettings &settings() const { return client->hub->settings(); }
+    // What the host was last told, so that a notify signal follows a change only.
+    struct Told
+    {
+        bool signedIn = false;
+        QString userName;
+        QString sessionCode;
+        bool live = false;
+        int roundTrip = -1;
+        bool busy = false;
+        Error error = Error::None;
+        QString errorString;
+        QStringList poll{QStringLiteral("0"), QString(), QString()}; // state, kind, answer id: the poll is the collaboration's
+    } told;
+    // What reaches the host goes out from the event loop, in order, from
+    // flush() alone: a host slot that deletes this object then returns into
+    // nothing of the client's, a connection's or a model's.
+    QList<std::function<void()>> outbox;
+    bool flushQueued = false;
+
+    bool busy() const { return !pending.isEmpty() || starting; }
+    void changed();
+    void post(std::function<void()> event);
+    void flush();
+    bool tell(const QPointer<Classroom> &alive);
+    // What an operation changed at once is told before it returns, as a setter's change is.
+    void tellNow();
+
+    // Which failures of a call are no news to the host.
+    enum Quiet { Loud, Quietly, QuietIfNoSession };
     // Tracks a call of this object: busy while it is pending; `done` runs on
-    // success, `failedToo` (if any) on failure, after it has been reported.
-    void track(PresenterReply *reply, std::function<void(PresenterReply *)> done,
-               std::function<void()> failedToo = nullptr);
+    // success, `failedToo` (if any) on failure.
+    void track(PresenterReply *reply, std::function<void(PresenterReply *)> done = nullptr,
+               std::function<void(PresenterReply *)> failedToo = nullptr, Quiet quiet = Loud);
+    bool news(PresenterReply *reply, bool cancelledTogether);
     void fail(Error code, const QString &text);
     void clearError();
-    void setBusy(bool before);
+    void useServer();
+    // Either sign-in: `login` makes the request on the client, for the address set last.
+    void signIn(const std::function<PresenterReply *()> &login);
+    void opened(PresenterReply *reply);
     void attach(PresenterCollab *c);
-    QPointer<PresenterCollab> detach();
-    // Sets a property's field; its notify signal follows when the value changed.
-    template <typename T> void assign(T &field, const T &value, void (Classroom::*changed)())
-    {
-        if (field == value)
-            return;
-        field = value;
-        Q_EMIT (q->*changed)();
-    }
-    void setLive(bool on) { assign(live, on, &Classroom::liveChanged); }
-    void setState(ConnectionState s) { assign(state, s, &Classroom::connectionStateChanged); }
-    void setRoundTrip(int ms) { assign(roundTrip, ms, &Classroom::roundTripMsChanged); }
-    void setPollState(Classroom::PollState s, const QString &kind);
-    void setSessionCode(const QString &code) { assign(sessionCode, code, &Classroom::sessionCodeChanged); }
-    void setSignedIn(bool on, const QString &user);
-    // Either sign-in: `login` makes the request on the client for the current address.
-    void signIn(const QString &user, const std::function<PresenterReply *()> &login);
+    void watch(PresenterCollab *c);
+    void onState(const QPointer<PresenterCollab> &c, ConnectionState s);
+    void endSession();
+    void ended(PresenterCollab *c);
+    // The tally follows the live connection's poll, whoever started or stopped it.
+    void followPoll();
     void sendPollTo(const QString &deviceId);
 };
 
-void ClassroomPrivate::makeClient()
+void ClassroomPrivate::changed()
 {
-    PresenterClient *old = client;
-    client = new PresenterClient(q, serverUrl);
-    clientServer = serverUrl;
-    client->setHostAppVersion(hostAppVersion);
-    if (old) {
-        // What a host set on the old one before choosing the address.
-        const NetworkSettings &before = old->hub->settings();
-        settings() = before;
-        if (before.proxySet)
-            client->setProxy(before.proxy); // its network manager too
-        old->deleteLater();
-    } else {
-        client->setAutoReconnect(true);
+    if (flushQueued)
+        return;
+    flushQueued = true;
+    QMetaObject::invokeMethod(q, [this] { flush(); }, Qt::QueuedConnection);
+}
+
+void ClassroomPrivate::post(std::function<void()> event)
+{
+    outbox.append(std::move(event));
+    changed();
+}
+
+void ClassroomPrivate::flush()
+{
+    flushQueued = false;
+    const QPointer<Classroom> alive(q);
+    if (!tell(alive))
+        return;
+    while (!outbox.isEmpty()) {
+        const std::function<void()> event = outbox.takeFirst();
+        event();
+        if (!alive || !tell(alive))
+            return;
     }
-    learners->setClient(client);
+}
+
+namespace {
+template <typename T> bool differs(T &told, const T &now)
+{
+    if (told == now)
+        return false;
+    told = now;
+    return true;
+}
+} // namespace
+
+// Tells what changed since the host was last told; false when the host
+// deleted this object in a slot.
+bool ClassroomPrivate::tell(const QPointer<Classroom> &alive)
+{
+    const auto say = [&](bool changedNow, void (Classroom::*signal)()) {
+        if (changedNow)
+            Q_EMIT (q->*signal)();
+        return !alive.isNull();
+    };
+    const bool signedIn = client->isLoggedIn();
+    return say(differs(told.signedIn, signedIn) | differs(told.userName, client->signedInUser()),
+               &Classroom::signedInChanged)
+        && say(differs(told.sessionCode, client->getSessionCode()), &Classroom::sessionCodeChanged)
+        && say(differs(told.live, live), &Classroom::liveChanged)
+        && say(differs(told.roundTrip, roundTrip), &Classroom::roundTripMsChanged)
+        && say(differs(told.busy, busy()), &Classroom::busyChanged)
+        && say(differs(told.error, error) | differs(told.errorString, errorString), &Classroom::errorChanged)
+        && say(differs(told.poll, QStringList{QString::number(int(q->pollState())), q->pollKind(),
+                                              collab ? collab->currentPollAnswerId() : QString()}),
+               &Classroom::pollStateChanged);
 }
 
 void ClassroomPrivate::track(PresenterReply *reply, std::function<void(PresenterReply *)> done,
-                             std::function<void()> failedToo)
+                             std::function<void(PresenterReply *)> failedToo, Quiet quiet)
 {
-    const bool before = !pending.isEmpty();
     pending.insert(reply);
-    QObject::connect(reply, &PresenterReply::finished, q, [this, reply, done, failedToo] {
-        const bool before = !pending.isEmpty();
+    QObject::connect(reply, &PresenterReply::finished, q, [this, reply, done, failedToo, quiet] {
         pending.remove(reply);
+        const bool together = cancelled.remove(reply);
         if (reply->error() == Error::None) {
             if (done)
                 done(reply);
         } else {
-            fail(reply->error(), reply->errorString());
+            const bool noNews = quiet == Quietly
+                || (quiet == QuietIfNoSession && reply->error() == Error::SessionMissing);
+            if (!noNews && news(reply, together))
+                fail(reply->error(), reply->errorString());
             if (failedToo)
-                failedToo();
+                failedToo(reply);
         }
-        setBusy(before);
+        // Told now, with the call's end: nothing of the reply's is touched
+        // after this, should the host delete this object in a slot.
+        flush();
     });
-    setBusy(before);
+    changed();
 }
 
-void ClassroomPrivate::setBusy(bool before)
+// Whether a failed call is news to the host: each failure is told once.
+bool ClassroomPrivate::news(PresenterReply *reply, bool cancelledTogether)
 {
-    if (before != !pending.isEmpty())
-        Q_EMIT q->busyChanged();
+    if (reply->error() == Error::SignInLost)
+        return false; // told by the client's signInLost()
+    if (reply->error() != Error::Cancelled)
+        return true;
+    // The call it needed told why, or the cancel() that ended it did.
+    return !PresenterReplyPrivate::get(reply)->dependencyFailed && !cancelledTogether;
 }
 
 void ClassroomPrivate::fail(Error code, const QString &text)
 {
     error = code;
-    errorString = text;
-    Q_EMIT q->errorChanged();
-    Q_EMIT q->failed(code, text);
+    errorString = plainError(text);
+    post([this, code, text = errorString] { Q_EMIT q->failed(code, text); });
 }
 
 void ClassroomPrivate::clearError()
 {
-    if (error == Error::None && errorString.isEmpty())
-        return;
     error = Error::None;
     errorString.clear();
-    Q_EMIT q->errorChanged();
+    changed();
 }
 
-void ClassroomPrivate::setPollState(Classroom::PollState s, const QString &kind)
+// Hands serverUrl to the client, in order with the calls before it (at once
+// when none is pending); a client still signed in at its turn keeps its
+// address until the next signIn(). Not a call of the host's: not busy.
+void ClassroomPrivate::useServer()
 {
-    if (pollState == s && pollKind == kind)
+    if (!addressMoved)
         return;
-    pollState = s;
-    pollKind = kind;
-    Q_EMIT q->pollStateChanged();
+    addressMoved = false;
+    PresenterReply *change = PresenterClientPrivate::setServer(client, serverUrl);
+    addressChange = change;
+    QObject::connect(change, &PresenterReply::finished, q, [this, change] {
+        if (change->error() != Error::None)
+            addressMoved = true;
+    });
 }
 
-void ClassroomPrivate::setSignedIn(bool on, const QString &user)
-{
-    if (signedIn == on && userName == user)
-        return;
-    signedIn = on;
-    userName = user;
-    Q_EMIT q->signedInChanged();
-}
-
-void ClassroomPrivate::signIn(const QString &user, const std::function<PresenterReply *()> &login)
+void ClassroomPrivate::signIn(const std::function<PresenterReply *()> &login)
 {
     clearError();
-    if (!signedIn && pending.isEmpty() && clientServer != serverUrl)
-        makeClient();
-    track(login(), [this, user](PresenterReply *) { setSignedIn(true, user); });
+    useServer();
+    track(login());
+    tellNow();
+}
+
+void ClassroomPrivate::tellNow()
+{
+    const QPointer<Classroom> alive(q);
+    tell(alive);
+}
+
+void ClassroomPrivate::followPoll()
+{
+    const PollState s = q->pollState();
+    const QString answerId = collab ? collab->currentPollAnswerId() : QString();
+    if (s == PollState::Running || s == PollState::Paused) {
+        if (tally->pollId() != answerId)
+            tally->start(collab, PresenterCollabPrivate::get(collab)->pollType());
+    } else {
+        tally->stop();
+    }
+    changed();
 }
 
 // A device that has not answered the running poll gets it (with its pause).
 void ClassroomPrivate::sendPollTo(const QString &deviceId)
 {
-    if (!resend || !collab || tally->hasAnswered(deviceId)
-        || (pollState != Classroom::PollState::Running && pollState != Classroom::PollState::Paused))
+    const PollState s = q->pollState();
+    if (!resend || !collab || tally->hasAnswered(deviceId) || (s != PollState::Running && s != PollState::Paused))
         return;
     collab->sendCurrentPollTo(deviceId);
+}
+
+// The start's live connection call ended well: its connection is followed,
+// unless a stop, a sign-out, a cancel or another start overtook it; then the
+// call queued since ends it, and only its state is followed until it is Closed.
+void ClassroomPrivate::opened(PresenterReply *reply)
+{
+    PresenterCollab *c = reply->collab();
+    if (!c)
+        return;
+    if (opening == reply) {
+        opening = nullptr;
+        attach(c);
+        return;
+    }
+    watch(c);
+    closing = c;
 }
 
 void ClassroomPrivate::attach(PresenterCollab *c)
@@ -175,39 +280,92 @@ void ClassroomPrivate::attach(PresenterCollab *c)
     collab = c;
     learners->setCollab(c);
     tally->setCollab(c);
-    QObject::connect(c, &PresenterCollab::stateChanged, q, [this](ConnectionState s) { setState(s); });
-    QObject::connect(c, &PresenterCollab::roundTripChanged, q, [this](int ms) { setRoundTrip(ms); });
-    QObject::connect(c, &PresenterCollab::learnerJoin, q, [this](const Learner &l) { sendPollTo(l.userToken); });
-    QObject::connect(c, &PresenterCollab::connectionClosed, q, [this] {
-        // Ended by itself (not by stopSession(), which detaches first).
-        const Error why = collab ? collab->error() : Error::None;
-        const QString text = collab ? collab->errorString() : QString();
-        if (PresenterCollab *ended = detach())
-            ended->deleteLater();
-        setLive(false);
-        if (why != Error::None)
-            fail(why, text);
+    watch(c);
+    QObject::connect(c, &PresenterCollab::roundTripChanged, q, [this](int ms) {
+        roundTrip = ms;
+        changed();
     });
-    setState(c->state());
-    setRoundTrip(c->roundTripMs());
+    QObject::connect(c, &PresenterCollab::learnerJoin, q, [this](const Learner &l) { sendPollTo(l.userToken); });
+    QObject::connect(c, &PresenterCollab::pollStateChanged, q, [this] { post([this] { followPoll(); }); });
+    QObject::connect(c, &PresenterCollab::connectionClosed, q,
+                     [this, c = QPointer<PresenterCollab>(c)] { post([this, c] { ended(c); }); });
+    onState(c, c->state());
+    roundTrip = c->roundTripMs();
 }
 
-// Lets go of the live connection: the models stop following it and its
-// signals no longer reach this object. Returned for deletion once the client
-// is done with it (a stop still says goodbye through it).
-QPointer<PresenterCollab> ClassroomPrivate::detach()
+void ClassroomPrivate::watch(PresenterCollab *c)
 {
-    QPointer<PresenterCollab> old = collab;
-    learners->setCollab(nullptr);
-    tally->setCollab(nullptr);
-    tally->stop();
-    if (old)
-        old->disconnect(q);
-    collab = nullptr;
-    setState(ConnectionState::Closed);
-    setRoundTrip(-1);
-    setPollState(Classroom::PollState::NoPoll, pollKind);
-    return old;
+    QObject::connect(c, &PresenterCollab::stateChanged, q,
+                     [this, c = QPointer<PresenterCollab>(c)](ConnectionState s) { onState(c, s); });
+}
+
+// connectionState shows the session's connection, or after the session the
+// one that is closing; each state it passes through is told in turn. live
+// turns true when the start's connection first comes up.
+void ClassroomPrivate::onState(const QPointer<PresenterCollab> &c, ConnectionState s)
+{
+    if (!c)
+        return;
+    if (c == collab || (!collab && c == closing)) {
+        post([this, c, s] {
+            const bool current = c && c == collab;
+            if (current && s == ConnectionState::Connected && starting) {
+                starting = false;
+                live = true;
+            } else if (current && s != ConnectionState::Connected && s != ConnectionState::Reconnecting) {
+                live = false;
+            }
+            if (state == s)
+                return;
+            state = s;
+            Q_EMIT q->connectionStateChanged();
+        });
+    }
+    if (s == ConnectionState::Closed && c != collab) {
+        if (c == closing)
+            closing = nullptr;
+        c->deleteLater();
+    }
+}
+
+// The session is over for this object (stopped, signed out, lost, overtaken
+// or its connection ended): the models let go of it and the learners go; a
+// connection still closing is followed until it is Closed.
+void ClassroomPrivate::endSession()
+{
+    if (starting || opening) { // overtaken: that start never goes live
+        starting = false;
+        opening = nullptr;
+    }
+    live = false;
+    roundTrip = -1;
+    if (PresenterCollab *c = collab) {
+        learners->setCollab(nullptr);
+        tally->setCollab(nullptr);
+        c->disconnect(q);
+        collab = nullptr;
+        followPoll(); // no poll without the connection
+        if (c->state() == ConnectionState::Closed) {
+            c->deleteLater();
+        } else {
+            watch(c);
+            closing = c;
+        }
+    }
+    learners->clear();
+    changed();
+}
+
+// The session's connection ended by itself (it failed, or gave up reconnecting).
+void ClassroomPrivate::ended(PresenterCollab *c)
+{
+    if (!c || c != collab)
+        return;
+    const Error why = c->error();
+    const QString text = c->errorString();
+    endSession();
+    if (why != Error::None)
+        fail(why, text);
 }
 
 Classroom::Classroom(QObject *parent) : Classroom(QString(), parent) {}
@@ -215,13 +373,33 @@ Classroom::Classroom(QObject *parent) : Classroom(QString(), parent) {}
 Classroom::Classroom(const QString &serverUrl, QObject *parent) : QObject(parent), d(new ClassroomPrivate(this))
 {
     d->serverUrl = serverUrl;
+    d->client = new PresenterClient(this, serverUrl);
+    d->client->setAutoReconnect(true);
+    d->client->setHostAppVersion(d->hostAppVersion);
     d->learners = new LearnerModel(this);
+    d->learners->setClient(d->client);
     d->tally = new PollTallyModel(this);
     d->tally->setLearnerModel(d->learners);
     d->learners->setTally(d->tally);
-    d->makeClient();
+    // The sign-in and the session are the client's; this object tells what changed.
+    connect(d->client, &PresenterClient::signedInChanged, this, [this] { d->changed(); });
+    connect(d->client, &PresenterClient::sessionChanged, this, [this] {
+        d->post([this] {
+            if (d->collab && d->client->getSessionToken().isNull())
+                d->endSession(); // stopped through client() itself
+        });
+    });
+    connect(d->client, &PresenterClient::signInLost, this, [this] {
+        d->post([this] {
+            if (d->signingOut)
+                return;
+            d->endSession();
+            d->fail(Error::SignInLost, errorDescription(Error::SignInLost));
+        });
+    });
     connect(d->tally, &PollTallyModel::answerRecorded, this, [this](const QString &deviceId) {
-        Q_EMIT learnerAnswered(deviceId, d->tally->answerOf(deviceId));
+        const QString answer = d->tally->answerOf(deviceId);
+        d->post([this, deviceId, answer] { Q_EMIT learnerAnswered(deviceId, answer); });
     });
     connect(d->learners, &LearnerModel::reconciled, this, [this](const QStringList &added) {
         for (const QString &id : added)
@@ -232,11 +410,14 @@ Classroom::Classroom(const QString &serverUrl, QObject *parent) : QObject(parent
 Classroom::~Classroom()
 {
     // Nothing of the teardown may reach the host: neither the replies'
-    // ends, nor the live connection's, nor the models' row changes.
+    // ends, nor the client's or the live connection's, nor the models' row changes.
     for (PresenterReply *r : qAsConst(d->pending))
         r->disconnect(this);
-    if (d->collab)
-        d->collab->disconnect(this);
+    d->client->disconnect(this);
+    for (PresenterCollab *c : {d->collab.data(), d->closing.data()}) {
+        if (c)
+            c->disconnect(this);
+    }
     d->learners->setCollab(nullptr);
     d->tally->setCollab(nullptr);
     d->learners->blockSignals(true);
@@ -251,8 +432,9 @@ void Classroom::setServerUrl(const QString &url)
     if (url == d->serverUrl)
         return;
     d->serverUrl = url;
-    if (!d->signedIn && d->pending.isEmpty())
-        d->makeClient();
+    d->addressMoved = true;
+    if (!d->client->isLoggedIn() && d->pending.isEmpty())
+        d->useServer();
     Q_EMIT serverUrlChanged();
 }
 
@@ -267,20 +449,33 @@ void Classroom::setHostAppVersion(const QString &version)
     Q_EMIT hostAppVersionChanged();
 }
 
-bool Classroom::isSignedIn() const { return d->signedIn; }
-QString Classroom::userName() const { return d->userName; }
-QString Classroom::sessionCode() const { return d->sessionCode; }
+bool Classroom::isSignedIn() const { return d->client->isLoggedIn(); }
+QString Classroom::userName() const { return d->client->signedInUser(); }
+QString Classroom::sessionCode() const { return d->client->getSessionCode(); }
 bool Classroom::isLive() const { return d->live; }
 ConnectionState Classroom::connectionState() const { return d->state; }
 int Classroom::roundTripMs() const { return d->roundTrip; }
-bool Classroom::isBusy() const { return !d->pending.isEmpty(); }
+bool Classroom::isBusy() const { return d->busy(); }
 Error Classroom::error() const { return d->error; }
 QString Classroom::errorString() const { return d->errorString; }
-Classroom::PollState Classroom::pollState() const { return d->pollState; }
-QString Classroom::pollKind() const { return d->pollKind; }
+PollState Classroom::pollState() const { return d->collab ? d->collab->pollState() : PollState::NoPoll; }
+
+QString Classroom::pollKind() const
+{
+    if (pollState() == PollState::NoPoll)
+        return QString();
+    const PollType::POLL_TYPE type = PresenterCollabPrivate::get(d->collab)->pollType();
+    const QStringList names = pollKindNames();
+    for (const QString &name : names) {
+        if (pollKindByName(name)->pollType == type)
+            return name;
+    }
+    return QString();
+}
+
 bool Classroom::resendPollToLateJoiners() const { return d->resend; }
 
-bool Classroom::autoReconnect() const { return d->settings().autoReconnect; }
+bool Classroom::autoReconnect() const { return d->client->autoReconnect(); }
 
 void Classroom::setAutoReconnect(bool on)
 {
@@ -306,31 +501,30 @@ PresenterCollab *Classroom::collab() const { return d->collab; }
 
 void Classroom::signIn(const QString &user, const QString &password)
 {
-    d->signIn(user, [&] { return d->client->login(user, password); });
+    d->signIn([&] { return d->client->login(user, password); });
 }
 
 void Classroom::signInWithToken(const QString &user, const QString &deviceId, const QString &deviceAccessToken)
 {
-    d->signIn(user, [&] { return d->client->login(user, deviceId, deviceAccessToken); });
+    d->signIn([&] { return d->client->login(user, deviceId, deviceAccessToken); });
 }
 
 void Classroom::startSession()
 {
     d->clearError();
-    if (d->live || d->collab)
-        stopSession();
-    d->track(d->client->startSession(), [this](PresenterReply *started) {
-        d->setSessionCode(started->sessionCode());
-        d->track(d->client->startCollab(), [this](PresenterReply *opened) {
-            if (PresenterCollab *c = opened->collab()) {
-                d->attach(c);
-                d->setLive(true);
-            }
-        });
-    }, [this] {
-        if (d->error == Error::NotSignedIn)
-            d->setSignedIn(false, QString());
+    d->endSession(); // the client stops a session it still holds before it creates the next
+    d->starting = true;
+    d->track(d->client->startSession());
+    // Queued at once behind the create, so that a stop made next comes after it.
+    PresenterReply *open = d->client->startCollab();
+    d->opening = open;
+    d->track(open, [this](PresenterReply *r) { d->opened(r); }, [this, open](PresenterReply *) {
+        if (d->opening == open) {
+            d->opening = nullptr;
+            d->starting = false;
+        }
     });
+    d->tellNow();
 }
 
 bool Classroom::startPoll(const QString &kindName, int options)
@@ -342,71 +536,78 @@ bool Classroom::startPoll(const QString &kindName, int options)
     if (n < kind->minOptions || n > kind->maxOptions)
         return false;
     d->collab->startPoll(kind->pollType, kind->ordinalType, n, 1);
-    d->tally->start(d->collab, kind->pollType);
-    d->setPollState(PollState::Running, QLatin1String(kind->name));
+    d->followPoll();
+    d->tellNow();
     return true;
 }
 
 void Classroom::pausePoll()
 {
-    if (d->pollState != PollState::Running || !d->collab)
+    if (pollState() != PollState::Running)
         return;
     d->collab->pausePoll();
-    d->setPollState(PollState::Paused, d->pollKind);
+    d->followPoll();
+    d->tellNow();
 }
 
 void Classroom::resumePoll()
 {
-    if (d->pollState != PollState::Paused || !d->collab)
+    if (pollState() != PollState::Paused)
         return;
     d->collab->resumePoll();
-    d->setPollState(PollState::Running, d->pollKind);
+    d->followPoll();
+    d->tellNow();
 }
 
 void Classroom::stopPoll()
 {
-    if ((d->pollState != PollState::Running && d->pollState != PollState::Paused) || !d->collab)
+    const PollState s = pollState();
+    if (s != PollState::Running && s != PollState::Paused)
         return;
     d->collab->stopPoll();
-    d->tally->stop();
-    d->setPollState(PollState::Stopped, d->pollKind);
+    d->followPoll();
+    d->tellNow();
 }
 
 void Classroom::stopSession()
 {
     d->clearError();
-    const QPointer<PresenterCollab> old = d->detach();
-    d->setLive(false);
-    d->learners->clear();
-    const auto over = [this, old] {
-        d->setSessionCode(QString());
-        if (old)
-            old->deleteLater();
-    };
-    d->track(d->client->stopSession(), [over](PresenterReply *) { over(); }, over);
+    // A start this overtakes may not have got as far as a session to stop.
+    const bool overtaking = d->starting;
+    d->endSession();
+    d->track(d->client->stopSession(), nullptr, nullptr,
+             overtaking ? ClassroomPrivate::QuietIfNoSession : ClassroomPrivate::Loud);
+    d->tellNow();
 }
 
 void Classroom::signOut()
 {
     d->clearError();
-    const QPointer<PresenterCollab> old = d->detach();
-    d->setLive(false);
-    d->learners->clear();
-    // The client stops a live session itself before it signs out.
-    const auto over = [this, old] {
-        d->setSessionCode(QString());
-        d->setSignedIn(false, QString());
-        if (old)
-            old->deleteLater();
-    };
-    d->track(d->client->logout(), [over](PresenterReply *) { over(); }, over);
+    d->endSession(); // the client stops a session it holds before it signs out
+    PresenterReply *out = d->client->logout();
+    d->signingOut = out;
+    d->track(out);
+    d->tellNow();
 }
 
 void Classroom::cancel()
 {
-    const auto calls = d->pending;
-    for (PresenterReply *r : calls)
+    if (d->addressChange)
+        d->addressChange->cancel();
+    if (!d->busy())
+        return;
+    // One cancel, one failure: the calls it ends say nothing of their own.
+    const bool wasStarting = d->starting;
+    d->fail(Error::Cancelled, errorDescription(Error::Cancelled));
+    d->cancelled = d->pending;
+    for (PresenterReply *r : qAsConst(d->cancelled))
         r->cancel();
+    if (wasStarting) {
+        // A start may have got as far as a session on the service: it is stopped.
+        d->endSession();
+        d->track(d->client->stopSession(), nullptr, nullptr, ClassroomPrivate::Quietly);
+    }
+    d->tellNow();
 }
 
 } // namespace Veltro

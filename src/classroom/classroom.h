@@ -26,40 +26,76 @@ class ClassroomPrivate;
 /// show the learners and the answers as models.
 ///
 /// **Calls.** Every operation returns at once and works through
-/// PresenterClient's non-blocking calls; busy is true while one of them is
-/// pending. Each failure sets error and errorString and emits failed() once,
-/// from the event loop. Calls made one after the other run in that order (a
-/// startSession() right after signIn() waits for the sign-in).
+/// PresenterClient's non-blocking calls, which run in the order they were
+/// made: a startSession() right after signIn() waits for the sign-in, and a
+/// stopSession(), signOut() or cancel() right after startSession() ends that
+/// start (it never goes live, and a session it got started on the service is
+/// stopped). busy is true while a call is pending, startSession() until its
+/// connection is up. Each failure sets error and errorString and emits
+/// failed() once, from the event loop; a call that needed a failed one (a
+/// session after a refused sign-in) adds no failure of its own, and one
+/// cancel() is one failure (Cancelled).
 ///
-/// **Session.** startSession() creates the session and opens its live
-/// connection; live is true once both have succeeded. The learners model
-/// follows the joins and departures and is made equal to the service's list
-/// after every reconnection; the tally counts the answers to the running poll
-/// only. A learner who joins while a poll runs is sent it (and its pause),
-/// unless resendPollToLateJoiners is off.
+/// **Session.** startSession() stops a session the client still holds,
+/// creates a new one (sessionCode is set as soon as it exists) and opens its
+/// live connection. The sign-in and the session are the client's: signedIn,
+/// userName and sessionCode are what client() holds, and follow it however
+/// they change. The learners model follows the joins and departures and is
+/// made equal to the service's list after every reconnection; the tally
+/// counts the answers to the running poll only. A learner who joins while a
+/// poll runs is sent it (and its pause), unless resendPollToLateJoiners is off.
+/// A service that no longer knows the sign-in (restarted, or the sign-in
+/// expired) is told once: failed() with Veltro::Error::SignInLost; signedIn
+/// and live are false, the learners gone and the session with them. Sign in
+/// and start a session again.
 ///
-/// **Settings.** client() exists from construction with serverUrl; a host
-/// sets TLS, proxy and reconnection on it before signIn(). Changing serverUrl
-/// while signed out and idle replaces the client, and everything set on the
-/// old one for its connections (TLS configuration, accepted certificate
-/// errors, proxy, reconnection and link limits) is carried over. While signed
-/// in or busy the new address takes effect at the next signIn() after signOut().
+/// **live and connectionState.** connectionState follows the session's
+/// connection through every state of PresenterCollab's table, and after the
+/// session the connection that is closing, until it is Closed. live says the
+/// class is reachable:
 ///
-/// **Signals.** All come from the event loop, except the notify signals of
-/// the setters and of the poll operations, which arrive inside those calls.
-/// Those that follow the live connection can arrive inside a blocking call of
-/// PresenterClient made by the host on client(). The destructor emits nothing
-/// and runs no host code; pending calls are cancelled.
+/// | live | connectionState | When |
+/// |---|---|---|
+/// | false | Closed | no session |
+/// | false | Connecting, Reconnecting | startSession() waits for its connection to come up the first time (busy) |
+/// | true | Connected | the connection is up |
+/// | true | Reconnecting | a dropped link is being restored |
+/// | false | Connected, Closing, Closed | stopSession(), signOut() or a lost sign-in: live turns false at once, the connection then ends |
+/// | false | Closed | the connection ended by itself (failed() says why) |
 ///
-/// **Poll states** (pollState):
+/// live is never true while connectionState is Connecting, Closing or Closed.
+///
+/// **Settings.** client() exists from construction and stays the same for
+/// this object's whole life: a host sets TLS, proxy, reconnection and limits
+/// on it and connects to its signals (sslErrors(), proxyAuthenticationRequired())
+/// once. A new serverUrl reaches it in order with the calls before it: at once
+/// when signed out and idle, else at the next signIn() (so signOut(), then
+/// signIn(), made back to back, sign in at the new address).
+///
+/// **Signals.** Each notify signal follows a change of what it notifies.
+/// They come from the event loop, except those of the setters and of what an
+/// operation changes at once (busy, a cleared error, live false after
+/// stopSession(), the poll of this object's poll operations), which arrive
+/// inside the call (a poll call a host makes on collab() is heard from the
+/// event loop). Those that follow the live connection can arrive inside a
+/// blocking call of PresenterClient made by the host on client(). A slot may
+/// delete this object on any of its signals. The destructor emits nothing and
+/// runs no host code; pending calls are cancelled.
+///
+/// **Poll states** (pollState). The poll is the live connection's
+/// (PresenterCollab::pollState()): pollState, pollKind and the tally follow
+/// it, so a host's own calls on collab() count as well as this object's.
 ///
 /// | From | To | When |
 /// |---|---|---|
-/// | NoPoll, Stopped | Running | startPoll() |
+/// | NoPoll, Stopped | Running | startPoll() (pollStateChanged() also when a new poll replaces a running one) |
 /// | Running | Paused | pausePoll() |
 /// | Paused | Running | resumePoll() |
 /// | Running, Paused | Stopped | stopPoll() |
 /// | any | NoPoll | the session stopped or its connection ended |
+///
+/// Classroom::PollState is Veltro::PollState, the type PresenterCollab
+/// reports too; QML reads its values as Classroom.Running or Veltro.Running.
 class VELTROCLIENT_EXPORT Classroom : public QObject
 {
     Q_OBJECT
@@ -67,27 +103,32 @@ class VELTROCLIENT_EXPORT Classroom : public QObject
     Q_PROPERTY(QString serverUrl READ serverUrl WRITE setServerUrl NOTIFY serverUrlChanged)
     /// The host application's version sent when a session starts (default "3.0.0").
     Q_PROPERTY(QString hostAppVersion READ hostAppVersion WRITE setHostAppVersion NOTIFY hostAppVersionChanged)
-    /// True after a successful signIn(), until signOut().
+    /// Whether client() is signed in: after a successful signIn(), until
+    /// signOut() or the service forgets the sign-in.
     Q_PROPERTY(bool signedIn READ isSignedIn NOTIFY signedInChanged)
     /// The signed-in user id; empty when signed out.
     Q_PROPERTY(QString userName READ userName NOTIFY signedInChanged)
     /// The session's code for learners to type; empty without a session.
     Q_PROPERTY(QString sessionCode READ sessionCode NOTIFY sessionCodeChanged)
-    /// True while a session runs with its live connection opened.
+    /// True while the class is reachable: the session's connection came up
+    /// and the session was not ended (see the table above).
     Q_PROPERTY(bool live READ isLive NOTIFY liveChanged)
     /// The state of the live connection (Closed without one).
     Q_PROPERTY(Veltro::ConnectionState connectionState READ connectionState NOTIFY connectionStateChanged)
     /// The live connection's round trip in ms; -1 when unknown.
     Q_PROPERTY(int roundTripMs READ roundTripMs NOTIFY roundTripMsChanged)
-    /// True while a call of this object is pending.
+    /// True while a call of this object is pending (startSession() until its
+    /// connection is up).
     Q_PROPERTY(bool busy READ isBusy NOTIFY busyChanged)
     /// How the last failure happened; None before any.
     Q_PROPERTY(Veltro::Error error READ error NOTIFY errorChanged)
-    /// A readable sentence for error; empty before any failure.
+    /// error in words a teacher can act on (Veltro::plainError()); empty
+    /// before any failure. The service's own key stays in client()->getLastError().
     Q_PROPERTY(QString errorString READ errorString NOTIFY errorChanged)
     /// The state of the poll (see the table above).
-    Q_PROPERTY(PollState pollState READ pollState NOTIFY pollStateChanged)
-    /// The kind of the running or last poll (a name of pollKinds); empty before any.
+    Q_PROPERTY(Veltro::PollState pollState READ pollState NOTIFY pollStateChanged)
+    /// The kind of the running or stopped poll (a name of pollKinds); empty
+    /// while pollState is NoPoll.
     Q_PROPERTY(QString pollKind READ pollKind NOTIFY pollStateChanged)
     /// Whether a learner who joins while a poll runs is sent it (default true).
     Q_PROPERTY(bool resendPollToLateJoiners READ resendPollToLateJoiners WRITE setResendPollToLateJoiners
@@ -102,16 +143,10 @@ class VELTROCLIENT_EXPORT Classroom : public QObject
     Q_PROPERTY(QStringList pollKinds READ pollKinds CONSTANT)
 
 public:
-    /// The states of a poll.
-    enum class PollState {
-        NoPoll,  ///< No poll was started in this session.
-        Running, ///< Answers are counted.
-        Paused,  ///< The devices hold their answers until resumePoll().
-        Stopped, ///< Over; the tally keeps its rows.
-    };
-    Q_ENUM(PollState)
+    /// The states of a poll (Veltro::PollState).
+    using PollState = Veltro::PollState;
 
-    /// A signed-out classroom with a client for an empty address (set serverUrl).
+    /// A signed-out classroom whose client has no address yet (set serverUrl).
     explicit Classroom(QObject *parent = nullptr);
     /// A signed-out classroom with a client for `serverUrl`.
     explicit Classroom(const QString &serverUrl, QObject *parent = nullptr);
@@ -127,13 +162,13 @@ public:
     QString hostAppVersion() const;
     /// Sets the host application's version sent at session start.
     void setHostAppVersion(const QString &version);
-    /// True after a successful signIn(), until signOut().
+    /// Whether client() is signed in.
     bool isSignedIn() const;
     /// The signed-in user id; empty when signed out.
     QString userName() const;
     /// The session's code; empty without a session.
     QString sessionCode() const;
-    /// True while a session runs with its live connection opened.
+    /// True while the class is reachable (see the table of the class).
     bool isLive() const;
     /// The live connection's state; Closed without one.
     Veltro::ConnectionState connectionState() const;
@@ -143,11 +178,11 @@ public:
     bool isBusy() const;
     /// How the last failure happened.
     Veltro::Error error() const;
-    /// A readable sentence for error().
+    /// error() in words a teacher can act on.
     QString errorString() const;
     /// The state of the poll.
     PollState pollState() const;
-    /// The kind of the running or last poll.
+    /// The kind of the running or stopped poll; empty without one.
     QString pollKind() const;
     /// Whether late joiners are sent the running poll.
     bool resendPollToLateJoiners() const;
@@ -167,7 +202,8 @@ public:
     /// The poll kind names startPoll() accepts.
     QStringList pollKinds() const;
 
-    /// The client all calls go through (owned by this object); never null.
+    /// The client all calls go through (owned by this object), the same one
+    /// for this object's whole life; never null.
     PresenterClient *client() const;
     /// The live session's collaboration object (owned by the client); null
     /// without a live session.
@@ -182,10 +218,10 @@ public Q_SLOTS:
     /// Reports as signIn(): SignInRefused when the service no longer accepts
     /// the token for this user and device.
     void signInWithToken(const QString &user, const QString &deviceId, const QString &deviceAccessToken);
-    /// Creates a session and opens its live connection; live becomes true
-    /// when both have succeeded, and sessionCode is set as soon as the session
-    /// exists. A live session is stopped first. failed() on failure
-    /// (NotSignedIn, Service, or the network's reason).
+    /// Creates a session and opens its live connection; sessionCode is set as
+    /// soon as the session exists, live becomes true when the connection is
+    /// up. A session held before is stopped first. failed() on failure
+    /// (NotSignedIn, Service, the connection's reason, or the network's).
     void startSession();
     /// Starts a poll of the kind `kindName` (one of pollKinds) with `options`
     /// options (decimals for a number poll; -1: the kind's default) and
@@ -199,16 +235,18 @@ public Q_SLOTS:
     /// Stops the running or paused poll; the tally keeps its rows and counts
     /// nothing more. Nothing otherwise.
     void stopPoll();
-    /// Stops the live session (the devices are told; the service too); live
-    /// becomes false and the learners are cleared. failed() only when the
-    /// service could not be told (the session is forgotten anyway);
-    /// SessionMissing without a session.
+    /// Stops the session (the devices are told; the service too), or the
+    /// start still under way; live becomes false and the learners are
+    /// cleared at once. failed() only when the service could not be told (the
+    /// session is forgotten anyway); SessionMissing without a session or start.
     void stopSession();
-    /// Signs out, stopping a live session first. failed() when the service
-    /// did not confirm; signedIn is false afterwards in every case.
+    /// Signs out, stopping the session or the start under way first. failed()
+    /// when the service did not confirm; signedIn then stays true, and
+    /// signOut() can be tried again.
     void signOut();
-    /// Cancels every pending call of this object: each reports Cancelled
-    /// through failed(), from the event loop.
+    /// Cancels every pending call of this object, and a start under way
+    /// (whose session, if the service started one, is then stopped): one
+    /// failed() with Cancelled, from the event loop. Nothing when idle.
     void cancel();
 
 Q_SIGNALS:
@@ -236,8 +274,9 @@ Q_SIGNALS:
     void resendPollToLateJoinersChanged();
     /// autoReconnect changed.
     void autoReconnectChanged();
-    /// An operation, or the live connection, failed: `error` and `message`
-    /// are error() and errorString(). Once per failure, from the event loop.
+    /// An operation, or the live connection, failed, or the service forgot
+    /// the sign-in: `error` and `message` are error() and errorString(). Once
+    /// per failure, from the event loop.
     void failed(Veltro::Error error, const QString &message);
     /// The tally counted an answer of `deviceId` to the running poll: its
     /// first answer or one that replaces it.

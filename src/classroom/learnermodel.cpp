@@ -75,12 +75,6 @@ public:
     void apply();
     void reindex(int from);
     void onList(PresenterReply *reply);
-    PresenterClient *listClient() const
-    {
-        if (client)
-            return client;
-        return collab ? qobject_cast<PresenterClient *>(collab->parent()) : nullptr;
-    }
 };
 
 void LearnerModelPrivate::push(Change change)
@@ -426,7 +420,7 @@ void LearnerModel::reconcile()
         d->askAgain = true;
         return;
     }
-    PresenterClient *client = d->listClient();
+    PresenterClient *client = d->client;
     if (!client)
         return;
     d->seenDuringRequest.clear();

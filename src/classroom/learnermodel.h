@@ -29,10 +29,10 @@ class LearnerModelPrivate;
 /// it. While the link is down joins and departures are missed, so after each
 /// reconnection (the collaboration object's connected() following a
 /// reconnecting()) the model asks the service for its learner list without
-/// blocking (PresenterClient::requestLearners() of setClient()'s client, or
-/// of the client that owns the collaboration object) and makes itself equal
-/// to it: rows the list lacks go, learners it adds are appended. Joins and
-/// departures seen while that list was on its way win over it.
+/// blocking (PresenterClient::requestLearners() of the client given with
+/// setClient()) and makes itself equal to it: rows the list lacks go,
+/// learners it adds are appended. Joins and departures seen while that list
+/// was on its way win over it.
 ///
 /// **Answers.** With setTally(), the "answered" and "answer" roles follow the
 /// tally's counted answers, and are cleared when a new poll starts.
@@ -88,8 +88,9 @@ public:
     void setCollab(PresenterCollab *collab);
     /// The collaboration object followed, or null.
     PresenterCollab *collab() const;
-    /// The client whose learner list reconciles the model (by default the
-    /// client that owns the collaboration object); null for that default.
+    /// The client whose learner list reconciles the model (the one that
+    /// runs the session of setCollab()); without one the model only follows
+    /// joins and departures. The model does not own it.
     void setClient(PresenterClient *client);
     /// The client set with setClient(), or null.
     PresenterClient *client() const;

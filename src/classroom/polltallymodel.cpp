@@ -21,6 +21,16 @@ struct Row
     bool operator==(const Row &o) const { return count == o.count && label == o.label && optionId == o.optionId; }
 };
 
+// One device's answer: as a host gave it to record() (one text), or as the
+// device sent it, typed text and chosen option ids apart.
+struct Answer
+{
+    QString shown; // what answerOf() gives
+    QString text;
+    QStringList ids;
+    bool apart = false;
+};
+
 } // namespace
 
 class PollTallyModelPrivate
@@ -47,7 +57,7 @@ public:
     int maxRows = 8;
 
     // What is counted now: every device's answer and what it adds up to.
-    QHash<QString, QString> answers; // device -> answer as sent
+    QHash<QString, Answer> answers; // by device
     QHash<QString, int> counts;      // option id, or trimmed text for free text
     int other = 0;                   // answers naming no option
     int repeats = 0;
@@ -56,21 +66,59 @@ public:
     QVector<Row> rows;
     int shownAnswered = 0;
 
-    void add(const QString &answer, int delta);
+    void add(const Answer &answer, int delta);
+    QStringList named(const Answer &answer) const;
+    bool record(const QString &deviceId, const QString &answerId, const Answer &answer);
+    void recordApart(const QString &deviceId, const QString &answerId, const QString &text, const QStringList &ids);
+    // The option an id or label names (labels in any case); null for none.
+    QString optionNamed(const QString &part) const;
     QVector<Row> buildRows() const;
     void apply();
     void reset(const QString &answerId, PollType::POLL_TYPE type, const QVector<TallyOption> &newOptions);
 };
 
+QString PollTallyModelPrivate::optionNamed(const QString &part) const
+{
+    for (const TallyOption &o : options) {
+        if (part == o.id || (!o.label.isEmpty() && part.compare(o.label, Qt::CaseInsensitive) == 0))
+            return o.id;
+    }
+    return QString();
+}
+
+// The options an answer names. Ids sent apart name options by themselves and
+// the text then names none; a text sent alone names options by whole id or
+// label, comma separated (never letter by letter: "BAD" typed is not B, A, D).
+QStringList PollTallyModelPrivate::named(const Answer &answer) const
+{
+    if (!answer.apart)
+        return q->optionsNamed(answer.shown);
+    QStringList out;
+    const QStringList parts = answer.ids.isEmpty() ? answer.text.split(QLatin1Char(','), Qt::SkipEmptyParts)
+                                                   : answer.ids;
+    const auto isOption = [this](const QString &id) {
+        return std::any_of(options.cbegin(), options.cend(), [&id](const TallyOption &o) { return o.id == id; });
+    };
+    for (const QString &part : parts) {
+        const QString id = answer.ids.isEmpty() ? optionNamed(part.trimmed()) : isOption(part) ? part : QString();
+        if (!id.isNull() && !out.contains(id))
+            out << id;
+    }
+    return out;
+}
+
 // Adds (delta 1) or takes back (delta -1) what one answer counts for.
-void PollTallyModelPrivate::add(const QString &answer, int delta)
+void PollTallyModelPrivate::add(const Answer &answer, int delta)
 {
     if (mode == PollTallyModel::Mode::FreeText) {
-        int &n = counts[answer.trimmed()];
-        n += delta;
+        // Sent apart: the typed text, else the picks (a template poll's).
+        QString key = answer.shown;
+        if (answer.apart)
+            key = answer.text.trimmed().isEmpty() ? answer.ids.join(QLatin1Char(',')) : answer.text;
+        counts[key.trimmed()] += delta;
         return;
     }
-    QStringList named = q->optionsNamed(answer);
+    QStringList named = this->named(answer);
     if (named.isEmpty()) {
         other += delta;
         return;
@@ -287,24 +335,43 @@ void PollTallyModel::clear()
 
 bool PollTallyModel::record(const QString &deviceId, const QString &answerId, const QString &answer)
 {
-    if (!d->counting || answerId != d->pollId)
+    return d->record(deviceId, answerId, {answer, answer, {}, false});
+}
+
+bool PollTallyModelPrivate::record(const QString &deviceId, const QString &answerId, const Answer &answer)
+{
+    if (!counting || answerId != pollId)
         return false;
-    auto it = d->answers.find(deviceId);
-    if (it != d->answers.end()) {
-        d->add(*it, -1);
+    auto it = answers.find(deviceId);
+    if (it != answers.end()) {
+        add(*it, -1);
         *it = answer;
-        ++d->repeats;
+        ++repeats;
     } else {
-        d->answers.insert(deviceId, answer);
+        answers.insert(deviceId, answer);
     }
-    d->add(answer, 1);
-    d->clock.schedule(); // the rows follow within a frame, with the rest of a burst
-    Q_EMIT answerRecorded(deviceId);
+    add(answer, 1);
+    clock.schedule(); // the rows follow within a frame, with the rest of a burst
+    Q_EMIT q->answerRecorded(deviceId);
     return true;
 }
 
+// An answer as the collaboration object relays it. What answerOf() shows is
+// the text learnerPollResponse() carries: a question's text followed by its
+// option ids, a template poll's picks joined by ",".
+void PollTallyModelPrivate::recordApart(const QString &deviceId, const QString &answerId, const QString &text,
+                                        const QStringList &ids)
+{
+    const bool picks = text.isEmpty() && mode == PollTallyModel::Mode::FreeText;
+    record(deviceId, answerId, {text + ids.join(picks ? QStringLiteral(",") : QString()), text, ids, true});
+}
+
 bool PollTallyModel::hasAnswered(const QString &deviceId) const { return d->answers.contains(deviceId); }
-QString PollTallyModel::answerOf(const QString &deviceId) const { return d->answers.value(deviceId); }
+QString PollTallyModel::answerOf(const QString &deviceId) const
+{
+    const auto it = d->answers.constFind(deviceId);
+    return it == d->answers.cend() ? QString() : it->shown;
+}
 
 QStringList PollTallyModel::optionsNamed(const QString &answer) const
 {
@@ -316,16 +383,11 @@ QStringList PollTallyModel::optionsNamed(const QString &answer) const
     const QStringList parts = answer.split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &raw : parts) {
         const QString part = raw.trimmed();
-        bool whole = false;
-        for (const TallyOption &o : qAsConst(d->options)) {
-            if (part == o.id || (!o.label.isEmpty() && part.compare(o.label, Qt::CaseInsensitive) == 0)) {
-                add(o.id);
-                whole = true;
-                break;
-            }
-        }
-        if (whole)
+        const QString whole = d->optionNamed(part);
+        if (!whole.isNull()) {
+            add(whole);
             continue;
+        }
         // Run-together ids ("AC", or an answer text followed by the option
         // ids): taken apart greedily, longest id first; a part with anything
         // left over that is no id names nothing.
@@ -366,9 +428,10 @@ void PollTallyModel::setCollab(PresenterCollab *collab)
     disconnect(d->collabConnection);
     d->collab = collab;
     if (collab) {
-        d->collabConnection = connect(collab, &PresenterCollab::learnerPollResponse, this,
-                                      [this](const QString &deviceId, const QString &pollId, int, const QString &answer) {
-                                          record(deviceId, pollId, answer);
+        d->collabConnection = connect(collab, &PresenterCollab::learnerAnswer, this,
+                                      [this](const QString &deviceId, const QString &answerId, int,
+                                             const QString &text, const QStringList &ids) {
+                                          d->recordApart(deviceId, answerId, text, ids);
                                       });
     }
 }

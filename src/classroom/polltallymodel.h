@@ -35,7 +35,11 @@ struct TallyOption
 /// **Rows.** For a poll with options: one row per option in their order,
 /// then an "other" row once an answer named no option. A multiple-choice
 /// answer counts for every option it names; a sort poll's (a ranking) only
-/// for the option ranked first. For a poll without options (text, number,
+/// for the option ranked first. Answers relayed by a collaboration object
+/// (setCollab()) keep what the device typed and the options it chose apart:
+/// the chosen ids name the options, whatever text came with them ("TRUE"
+/// with the option "A" counts for A; a typed "BAD" with the option "C" for C
+/// alone); a text sent without ids names an option by its whole id or label. For a poll without options (text, number,
 /// math formula, word seed, creative): one row per distinct answer text
 /// (trimmed), most frequent first (ties by text), at most maxRows() rows,
 /// the last of which then sums up the rest.
@@ -154,25 +158,29 @@ public:
     Q_INVOKABLE void stop();
     /// Forgets the poll and its answers: no rows, nothing counted.
     Q_INVOKABLE void clear();
-    /// Counts `answer` from `deviceId` when `answerId` is the counted poll's
-    /// and counting is on. Returns true when it counted; false when ignored
-    /// (another poll's id, not counting). answerRecorded() follows at once.
+    /// Counts `answer` from `deviceId`, one text as optionsNamed() reads it,
+    /// when `answerId` is the counted poll's and counting is on. Returns true
+    /// when it counted; false when ignored (another poll's id, not counting).
+    /// answerRecorded() follows at once.
     bool record(const QString &deviceId, const QString &answerId, const QString &answer);
     /// True when the device's answer is counted.
     Q_INVOKABLE bool hasAnswered(const QString &deviceId) const;
-    /// The device's counted answer, as it sent it; null when none.
+    /// The device's counted answer as record() got it, or as
+    /// PresenterCollab::learnerPollResponse() carried it; null when none.
     Q_INVOKABLE QString answerOf(const QString &deviceId) const;
-    /// The option ids `answer` names, in answer order, without repeats. Ids
-    /// may be joined by "," or run together ("AC", or an answer text followed
-    /// by the ids); an option's label is accepted too (any case).
+    /// The option ids `answer`, one text, names, in answer order, without
+    /// repeats. Ids may be joined by "," or run together ("AC", or an answer
+    /// text followed by the ids); an option's label is accepted too (any case).
+    /// A text can be ambiguous ("TRUEA", "BADC"); setCollab() counts the
+    /// parts the devices send instead.
     QStringList optionsNamed(const QString &answer) const;
     /// Applies pending row changes now (they follow by themselves within a
     /// frame); for hosts that read the rows right after record().
     void flush();
 
-    /// Counts the answers `collab` relays (learnerPollResponse), for hosts
-    /// that do not use Classroom; null stops listening. The tally does not
-    /// own it.
+    /// Counts the answers `collab` relays (learnerAnswer(), text and option
+    /// ids apart), for hosts that do not use Classroom; null stops listening.
+    /// The tally does not own it.
     void setCollab(PresenterCollab *collab);
     /// The collaboration object listened to, or null.
     PresenterCollab *collab() const;

@@ -5,8 +5,8 @@
 #include <QNetworkProxyFactory>
 #include <QNetworkProxyQuery>
 
-// Only Qt 5 needs it, and only Unix lets a process list its descriptors.
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0) && defined(Q_OS_UNIX)
+// Only Unix lets a process list its descriptors.
+#if defined(Q_OS_UNIX)
 #define VELTRO_LOW_DELAY_TUNING 1
 #include <dirent.h>
 #include <netinet/in.h>

@@ -1,4 +1,5 @@
 #include "presenterclient.h"
+#include "presenterclient_p.h"
 
 #include "gzip.h"
 #include "gzip_p.h"
@@ -19,8 +20,6 @@
 #include <QAuthenticator>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -243,9 +242,7 @@ void PresenterClient::stopSessionAtTeardown()
     post.url = serviceUrl(QStringLiteral("/quorvane/session/stop"));
     post.body = fill(SESSION_TOKEN_BODY, {sessionToken}).toUtf8();
     post.cookies = networkAccessManager->cookieJar()->cookiesForUrl(post.url);
-    post.settings = &hub->settings();
-    post.proxy = hub->withCredentials(hub->settings().proxy);
-    post.addresses = serviceAddresses;
+    post.hub = hub;
     QString why;
     if (!Veltro::sendTeardownPost(post, &why))
         qCDebug(lcClient).noquote() << "[PresenterClient] Session stop not delivered:" << why;
@@ -278,7 +275,7 @@ QNetworkReply *PresenterClient::sendRequest(const QUrl &url, const QByteArray &b
                                 : QStringLiteral("application/json; charset=UTF-8"));
     const Veltro::NetworkSettings &settings = hub->settings();
     request.setSslConfiguration(settings.sslConfiguration());
-    lookUpForTeardown(url.host());
+    lookUpForTeardown(url);
     lowDelay->setEndpoint(url);
     QNetworkReply *reply = networkAccessManager->post(request, body);
     if (!settings.acceptedSslErrors.isEmpty())
@@ -306,23 +303,14 @@ QNetworkReply *PresenterClient::sendRequest(const QUrl &url, const QByteArray &b
     return reply;
 }
 
-void PresenterClient::lookUpForTeardown(const QString &host)
+void PresenterClient::lookUpForTeardown(const QUrl &url)
 {
     // The teardown's stop must not wait on a name lookup, which has no bound:
-    // the service's address is looked up once, as its first request goes.
-    if (host == lookedUpHost)
-        return;
-    lookedUpHost = host;
-    serviceAddresses.clear();
-    if (!QHostAddress(host).isNull())
-        return; // an address already
-    QHostInfo::lookupHost(host, this, [this, host](const QHostInfo &info) {
-        if (host != lookedUpHost)
-            return;
-        const QList<QHostAddress> addresses = info.addresses();
-        for (const QHostAddress &a : addresses)
-            serviceAddresses << a.toString();
-    });
+    // the service's name and its proxy's are looked up ahead, in the background.
+    const QString host = url.host();
+    hub->lookUpAhead(host);
+    const quint16 port = quint16(url.port(url.scheme() == QLatin1String("https") ? 443 : 80));
+    hub->lookUpAhead(Veltro::connectionProxy(hub->settings(), host, port).hostName());
 }
 
 void PresenterClient::doRequest(bool wait, const QUrl &url, const QByteArray &body, SuccessHandler success,
@@ -460,7 +448,6 @@ void PresenterClient::completeRequest(QNetworkReply *reply, const RequestOutcome
         else if (!d->completed && callbacks.then)
             callbacks.then(outcome);
     }
-    emit requestProcessed();
 }
 
 void PresenterClient::slotRequestFinished(QNetworkReply *reply)
@@ -468,6 +455,22 @@ void PresenterClient::slotRequestFinished(QNetworkReply *reply)
     // A connection the manager opened for this request now exists; later
     // requests on it must not wait on Nagle's algorithm.
     lowDelay->tune();
+    // What the host is told changed is what this answer changed, once it is handled.
+    const bool signedInBefore = loggedIn;
+    const QString codeBefore = sessionCode;
+    const QString tokenBefore = sessionToken;
+    QPointer<PresenterClient> self(this);
+    bool lost = false;
+    const auto announce = [&] {
+        if (loggedIn != signedInBefore)
+            emit signedInChanged(loggedIn);
+        if (self && (sessionCode != codeBefore || sessionToken != tokenBefore))
+            emit sessionChanged();
+        if (self && lost)
+            emit signInLost();
+        if (self)
+            emit requestProcessed();
+    };
     QUrl target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
     if (!target.isEmpty()) {
         target = reply->url().resolved(target); // a relative Location names the same origin
@@ -485,6 +488,7 @@ void PresenterClient::slotRequestFinished(QNetworkReply *reply)
             RequestOutcome moved;
             moved.redirected = true;
             completeRequest(reply, moved);
+            announce();
             return;
         }
     }
@@ -518,7 +522,28 @@ void PresenterClient::slotRequestFinished(QNetworkReply *reply)
         qCWarning(lcClient) << "[PresenterClient] Answer larger than" << maxResponseSize << "bytes refused";
         setOwnError(QStringLiteral("ResponseTooLarge"));
     }
-    completeRequest(reply, outcomeOf(reply, callbacks, tooLarge, raw));
+    const RequestOutcome outcome = outcomeOf(reply, callbacks, tooLarge, raw);
+    completeRequest(reply, outcome);
+    // A 401 to anything but a sign-in or sign-out: the service forgot this sign-in.
+    const bool signInRequest = callbacks.success == &PresenterClient::loginSuccessResponse
+                               || callbacks.success == &PresenterClient::getDeviceAccessTokenResponse
+                               || callbacks.success == &PresenterClient::logoutResponse;
+    if (outcome.httpError && outcome.status == 401 && loggedIn && !signInRequest) {
+        loseSignIn();
+        lost = true;
+    }
+    announce();
+}
+
+void PresenterClient::loseSignIn()
+{
+    qCWarning(lcClient) << "[PresenterClient] The service no longer knows the sign-in; the session is gone";
+    loggedIn = false;
+    pingTimer.stop();
+    if (PresenterCollab *c = collab)
+        c->close(); // the devices are told the session is over
+    sessionToken = QString();
+    sessionCode = QString();
 }
 
 void PresenterClient::slotSslErrors(QNetworkReply *reply, QList<QSslError> errors)
@@ -603,6 +628,7 @@ void PresenterClient::commonFailure(const QString &body)
 void PresenterClient::loginFailureResponse(QNetworkReply *reply, QString body)
 {
     Q_UNUSED(reply)
+    loggedIn = false;
     commonFailure(body);
 }
 
@@ -622,12 +648,15 @@ void PresenterClient::sessionStartFailureResponse(QNetworkReply *reply, QString 
 // Calls: one queue for what changes the sign-in or the session, the rest
 // beside it; each call a chain of requests ending in its reply.
 
-PresenterReply *PresenterClient::newCall(bool serial, std::function<void(PresenterReply *)> begin)
+PresenterReply *PresenterClient::newCall(bool serial, std::function<void(PresenterReply *)> begin, int needs,
+                                         int provides)
 {
     auto *call = new PresenterReply(this);
     PresenterReplyPrivate *d = PresenterReplyPrivate::get(call);
     d->serial = serial;
     d->begin = std::move(begin);
+    d->needs = needs;
+    d->provides = provides;
     if (serial) {
         queuedCalls.append(call);
         startNextSerial();
@@ -654,15 +683,34 @@ void PresenterClient::startCall(PresenterReply *call)
 
 void PresenterClient::startNextSerial()
 {
-    // A call that ends at once lets the next start from this loop, not from a nested one.
-    if (startingCalls)
+    if (runningCall || queuedCalls.isEmpty())
         return;
-    startingCalls = true;
-    while (!runningCall && !queuedCalls.isEmpty()) {
-        runningCall = queuedCalls.takeFirst();
-        startCall(runningCall);
+    runningCall = queuedCalls.takeFirst();
+    startCall(runningCall);
+}
+
+void PresenterClient::cancelDependents(int missing)
+{
+    // A call that needed what a failed one was to give has nothing to work
+    // on: it ends Cancelled, unsent, and so do the calls that needed it. The
+    // host hears the reason once, from the call that failed.
+    const QList<PresenterReply *> queued = queuedCalls;
+    for (PresenterReply *next : queued) {
+        if (!missing)
+            return;
+        PresenterReplyPrivate *n = PresenterReplyPrivate::get(next);
+        if (!(n->needs & missing)) {
+            missing &= ~n->provides; // given again by this one
+            continue;
+        }
+        const QString why = n->needs & missing & PresenterReplyPrivate::SignIn
+            ? QStringLiteral("cancelled: the sign-in before it did not succeed")
+            : QStringLiteral("cancelled: the session it needed was not created");
+        missing |= n->provides;
+        n->dependencyFailed = true;
+        queuedCalls.removeOne(next);
+        n->complete(Veltro::Error::Cancelled, why, lastError);
     }
-    startingCalls = false;
 }
 
 void PresenterClient::step(PresenterReply *call, const QString &path, const QByteArray &body, SuccessHandler success,
@@ -685,9 +733,13 @@ void PresenterClient::finishCall(PresenterReply *call, Veltro::Error error, cons
     queuedCalls.removeOne(call);
     sideCalls.removeOne(call);
     d->complete(error, text.isEmpty() ? Veltro::errorDescription(error) : text, lastError);
+    if (error != Veltro::Error::None)
+        cancelDependents(d->provides);
     if (runningCall == call) {
+        // The next call starts from the event loop, after this one's finished():
+        // never inside the end of this one, where the host's order could be overtaken.
         runningCall = nullptr;
-        startNextSerial();
+        QMetaObject::invokeMethod(this, &PresenterClient::startNextSerial, Qt::QueuedConnection);
     }
 }
 
@@ -709,6 +761,8 @@ void PresenterClient::failCall(PresenterReply *call, const RequestOutcome &o, Ve
         // server error is the service failing, not the credentials.
         if (error == Veltro::Error::SignInRefused && o.serviceKey.isEmpty() && (o.status < 400 || o.status >= 500))
             error = Veltro::Error::Service;
+        else if (error != Veltro::Error::SignInRefused && o.status == 401 && loggedIn)
+            error = Veltro::Error::SignInLost;
         if (!o.serviceKey.isEmpty())
             return finishCall(call, error, o.serviceKey);
         return finishCall(call, error, QStringLiteral("the service answered with HTTP status %1").arg(o.status));
@@ -750,7 +804,7 @@ void PresenterClient::forgetCall(PresenterReply *call)
     }
     if (runningCall == call) {
         runningCall = nullptr;
-        startNextSerial();
+        QMetaObject::invokeMethod(this, &PresenterClient::startNextSerial, Qt::QueuedConnection);
     }
 }
 
@@ -812,7 +866,6 @@ void PresenterClient::signInStep(PresenterReply *call, const QString &path, cons
 {
     lastError = QString();
     ownError = false;
-    loggedIn = false;
     registrationAsked = false;
     step(call, path, body.toUtf8(), &PresenterClient::loginSuccessResponse, &PresenterClient::loginFailureResponse,
          false, [this, then](const RequestOutcome &o) {
@@ -879,21 +932,21 @@ PresenterReply *PresenterClient::login(const QString &user, const QString &pass)
 {
     return newCall(true, [this, user, pass](PresenterReply *call) {
         passwordSignIn(call, user, pass, [this, call](const RequestOutcome &o) { signInOutcome(call, o); });
-    });
+    }, 0, PresenterReplyPrivate::SignIn);
 }
 
 PresenterReply *PresenterClient::login(const QString &user, const QString &device, const QString &token)
 {
     return newCall(true, [this, user, device, token](PresenterReply *call) {
         deviceSignIn(call, user, device, token, [this, call](const RequestOutcome &o) { signInOutcome(call, o); });
-    });
+    }, 0, PresenterReplyPrivate::SignIn);
 }
 
 PresenterReply *PresenterClient::loginWithOAuth(const QString &provider, const QString &code, const QString &regData)
 {
     return newCall(true, [this, provider, code, regData](PresenterReply *call) {
         oauthSignIn(call, provider, code, regData, [this, call](const RequestOutcome &o) { signInOutcome(call, o); });
-    });
+    }, 0, PresenterReplyPrivate::SignIn);
 }
 
 bool PresenterClient::doLogin(QString user, QString pass)
@@ -919,6 +972,7 @@ bool PresenterClient::doLoginWithOAuth(QString provider, QString code, QString &
 
 void PresenterClient::loginSuccessResponse(QString body)
 {
+    loggedIn = false;
     registrationAsked = false;
     QJsonDocument doc;
     if (!parseAnswer(body, &doc))
@@ -1154,6 +1208,26 @@ bool PresenterClient::isLoggedIn()
     return loggedIn;
 }
 
+QString PresenterClient::signedInUser() const
+{
+    return loggedIn ? userId : QString();
+}
+
+PresenterReply *PresenterClientPrivate::setServer(PresenterClient *c, const QString &address)
+{
+    return c->newCall(true, [c, address](PresenterReply *call) {
+        if (c->loggedIn || !c->sessionToken.isNull())
+            return c->finishCall(call, Veltro::Error::Cancelled,
+                                 QStringLiteral("cancelled: the address changes only while signed out"));
+        c->server = address;
+        if (c->server.endsWith(QLatin1Char('/')))
+            c->server.chop(1);
+        c->collabServerUrl = QString(); // the earlier service's
+        c->serverReachable = false;
+        c->finishCall(call, Veltro::Error::None);
+    });
+}
+
 QString PresenterClient::getServer()
 {
     return server;
@@ -1185,22 +1259,29 @@ PresenterReply *PresenterClient::startSession()
                               lastError.isNull() ? QStringLiteral("no session code in the answer") : lastError);
                  });
         };
-        step(call, QStringLiteral("/quorvane/login/user"), QByteArray(EMPTY_OBJECT), &PresenterClient::userNameResponse,
-             nullptr, false, [this, call, create](const RequestOutcome &asked) {
-                 if (loggedIn)
-                     return create();
-                 reLoginStep(call, [this, call, create, asked](const RequestOutcome *signIn) {
+        auto askUser = [this, call, create] {
+            step(call, QStringLiteral("/quorvane/login/user"), QByteArray(EMPTY_OBJECT),
+                 &PresenterClient::userNameResponse, nullptr, false, [this, call, create](const RequestOutcome &asked) {
                      if (loggedIn)
                          return create();
-                     // The network's reason when it was one, else no sign-in at all.
-                     const RequestOutcome &last = signIn ? *signIn : asked;
-                     if (last.transport != Veltro::Error::None)
-                         return finishCall(call, last.transport, last.transportText);
-                     finishCall(call, Veltro::Error::NotSignedIn,
-                                lastError.isNull() ? QString() : QStringLiteral("not signed in: ") + lastError);
+                     reLoginStep(call, [this, call, create, asked](const RequestOutcome *signIn) {
+                         if (loggedIn)
+                             return create();
+                         // The network's reason when it was one, else no sign-in at all.
+                         const RequestOutcome &last = signIn ? *signIn : asked;
+                         if (last.transport != Veltro::Error::None)
+                             return finishCall(call, last.transport, last.transportText);
+                         finishCall(call, Veltro::Error::NotSignedIn,
+                                    lastError.isNull() ? QString() : QStringLiteral("not signed in: ") + lastError);
+                     });
                  });
-             });
-    });
+        };
+        // A session still held (its connection gave up, or its start failed
+        // after the service started it) would go on without anybody running it.
+        if (sessionToken.isNull())
+            return askUser();
+        stopStep(call, [askUser](const RequestOutcome &) { askUser(); });
+    }, PresenterReplyPrivate::SignIn, PresenterReplyPrivate::Session);
 }
 
 bool PresenterClient::doStartSession()
@@ -1237,7 +1318,7 @@ PresenterReply *PresenterClient::startCollab()
                       &PresenterClient::getTenantFeatureDetailsResponse, nullptr, false,
                       [this, call](const RequestOutcome &) { startCollabSession(call); });
              });
-    });
+    }, PresenterReplyPrivate::Session);
 }
 
 void PresenterClient::startCollabSession(PresenterReply *call)
@@ -1395,13 +1476,14 @@ void PresenterClient::stopStep(PresenterReply *call, Continuation then)
         return sendStop();
     const bool connected = collab->isConnected();
     collab->close();
-    PresenterCollabPrivate::get(collab)->drain();
     if (!connected)
         return sendStop(); // no transport to end, no goodbye to wait for
 
     // The session ends after the server has read the devices' goodbye: the
     // stop travels on another connection and could otherwise overtake it.
-    // Waited for without a nested loop, up to its bound.
+    // Waited for without a nested loop, up to its bound, which starts anew
+    // while frames ahead of the goodbye (a large card) are still compressed
+    // on the worker: the caller's thread never waits for them.
     auto *bound = new QTimer(this);
     bound->setSingleShot(true);
     auto closed = std::make_shared<QMetaObject::Connection>();
@@ -1416,7 +1498,12 @@ void PresenterClient::stopStep(PresenterReply *call, Continuation then)
         sendStop();
     };
     *closed = connect(collab, &PresenterCollab::connectionClosed, this, proceed);
-    connect(bound, &QTimer::timeout, this, proceed);
+    const QPointer<PresenterCollab> closing = collab;
+    connect(bound, &QTimer::timeout, this, [closing, bound, proceed] {
+        if (closing && PresenterCollabPrivate::get(closing)->framesInLine())
+            return bound->start();
+        proceed();
+    });
     PresenterReplyPrivate::get(call)->stopWaiting = stopWaiting;
     bound->start(STOP_GOODBYE_WAIT_MS);
 }
@@ -1585,6 +1672,11 @@ QNetworkProxy PresenterClient::proxy() const
 void PresenterClient::setAutoReconnect(bool on)
 {
     hub->settings().autoReconnect = on;
+}
+
+bool PresenterClient::autoReconnect() const
+{
+    return hub->settings().autoReconnect;
 }
 
 void PresenterClient::setReconnectDelays(int initialMs, int maxMs)

@@ -34,7 +34,6 @@ class QUrl;
 class PresenterCollab;
 class PresenterReply;
 namespace Veltro {
-class ClassroomPrivate;
 class LowDelayTuner;
 class NetworkHub;
 }
@@ -59,10 +58,28 @@ class NetworkHub;
 /// logout(), startSession(), startCollab(), stopSession(), and their blocking
 /// forms) wait their turn in one queue and run one after the other, in the
 /// order they were made: a startSession() made right after a login() runs
-/// once the sign-in has answered. Calls that depend on nothing but the live
-/// session (requestLearners(), uploadResource(), and the keep-alive) run at
-/// once, side by side with each other and with the queued call. Every
-/// request is bounded by 10 s.
+/// once the sign-in has answered, and a stopSession() made right after a
+/// startCollab() ends the connection that call opened. A call's end never
+/// starts the next one inside itself: the next queued call starts from the
+/// event loop, after the ended call's finished() has been delivered. Calls
+/// that depend on nothing but the live session (requestLearners(),
+/// uploadResource(), and the keep-alive) run at once, side by side with each
+/// other and with the queued call. Every request is bounded by 10 s.
+///
+/// **Calls that needed a failed one.** When a sign-in (login(),
+/// loginWithOAuth()) ends without success, the startSession() calls queued
+/// behind it end with Veltro::Error::Cancelled instead of trying (the host
+/// hears the reason once, from the sign-in); likewise a startCollab() queued
+/// behind a startSession() that created no session. Such a reply's
+/// errorString() begins with "cancelled: ".
+///
+/// **State.** The client keeps the sign-in (isLoggedIn()) and the session
+/// (getSessionCode(), getSessionToken()) and says when they change
+/// (signedInChanged(), sessionChanged()). A service that no longer knows the
+/// sign-in (it answers a request of a signed-in client with HTTP status 401:
+/// restarted, or the sign-in expired) is reported once by signInLost(); the
+/// client is then signed out and holds no session, and the call whose answer
+/// revealed it fails with Veltro::Error::SignInLost.
 ///
 /// **Cancelling.** PresenterReply::cancel() drops a queued call, or aborts
 /// the running one's request; it finishes with Veltro::Error::Cancelled.
@@ -139,10 +156,12 @@ public:
     /// then empty); the network's reason when it could not be asked.
     PresenterReply *requestUserName();
     /// Creates a classroom session (PresenterReply::sessionCode()), first
-    /// asking for the user and signing in again with the remembered
-    /// credentials when the sign-in lapsed. Queued. NotSignedIn when no
-    /// sign-in could be made; Service (the service's key in errorString())
-    /// when the service refused; or the network's reason.
+    /// stopping the session the client still holds (as stopSession(), e.g.
+    /// one whose live connection gave up), then asking for the user and
+    /// signing in again with the remembered credentials when the sign-in
+    /// lapsed. Queued. NotSignedIn when no sign-in could be made; Service (the
+    /// service's key in errorString()) when the service refused; Cancelled
+    /// when a sign-in queued before it failed; or the network's reason.
     PresenterReply *startSession();
     /// Starts the created session live: fetches the collaboration server URL
     /// and the tenant's transports, starts the session, joins it as the
@@ -153,9 +172,12 @@ public:
     /// finished() slot and misses nothing.
     /// Queued. Service when there is no collaboration URL (getLastError()
     /// "CollabServerUrlMissing"), the start was refused (the service's key) or
-    /// no session token was issued ("SessionTokenMissing"); or the network's
-    /// reason. An earlier collaboration object's connection ends quietly (no
-    /// goodbye to the devices, no signal); it stays for the host to delete.
+    /// no session token was issued ("SessionTokenMissing"); Cancelled when a
+    /// startSession() queued before it created no session; or the network's
+    /// reason. An earlier collaboration object's connection ends quietly: no
+    /// goodbye to the devices and no connectionClosed(), but its state becomes
+    /// Closed (stateChanged(), from the event loop); it stays for the host to
+    /// delete.
     PresenterReply *startCollab();
     /// Requests the live session's learner list (PresenterReply::learners(),
     /// also getLearners() afterwards). Runs at once, beside other calls.
@@ -163,8 +185,11 @@ public:
     /// the answer carries no list; or the network's reason.
     PresenterReply *requestLearners();
     /// Closes the collaboration object, waits for its goodbye to leave (until
-    /// connectionClosed(), at most 3 s, and only when a connection is open),
-    /// tells the service to stop the session and forgets it. Queued.
+    /// connectionClosed(), at most 3 s once what was published before it has
+    /// been compressed, and only when a connection is open), tells the
+    /// service to stop the session and forgets it. Queued. Neither this nor
+    /// logout() waits on the caller's thread: a large card still being
+    /// compressed goes out, then the goodbye, from the event loop.
     /// SessionMissing without a live session (nothing is sent). The session
     /// is forgotten even when the stop request fails; the reply then carries
     /// the network's reason (the blocking doStopSession() still returns true).
@@ -206,8 +231,12 @@ public:
     /// Blocking requestUserName(). Returns the user id, empty when not signed
     /// in, or the previous value when the service could not be reached.
     QString doGetUserName();
-    /// Whether the last sign-in related answer said the user is signed in.
+    /// Whether the last sign-in related answer said the user is signed in
+    /// (false again after signInLost()).
     bool isLoggedIn();
+    /// The user id of the sign-in; empty when not signed in, or not known yet
+    /// (an OAuth sign-in before requestUserName()).
+    QString signedInUser() const;
     /// The current service address (moved by followed redirects).
     QString getServer();
     /// Sets the application version sent at session start (default "3.0.0").
@@ -292,6 +321,8 @@ public:
     /// Default of PresenterCollab::setAutoReconnect() for each collaboration
     /// object created from now on, so that the first open is covered too (default off).
     void setAutoReconnect(bool on);
+    /// The default set with setAutoReconnect().
+    bool autoReconnect() const;
     /// Default of PresenterCollab::setReconnectDelays() (500, 30000).
     void setReconnectDelays(int initialMs, int maxMs);
     /// Default of PresenterCollab::setReconnectLimits() (0, 1800000).
@@ -321,6 +352,25 @@ Q_SIGNALS:
     /// From the event loop, while the connection waits for the slot; can
     /// arrive inside a blocking call. Make no blocking call from its slot.
     void proxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
+    /// isLoggedIn() changed to `signedIn`: a sign-in or sign-out answered, the
+    /// user-name query found no sign-in, or signInLost(). Emitted when the
+    /// answer that changed it is handled, before the call's finished(); from
+    /// the event loop; can arrive inside a blocking call, and inside
+    /// PresenterReply::cancel(), whose aborted request completes at once.
+    void signedInChanged(bool signedIn);
+    /// getSessionCode() or getSessionToken() changed: a session was created,
+    /// started, stopped or forgotten. Arrives as signedInChanged() does, after it.
+    void sessionChanged();
+    /// The service answered a request of this signed-in client with HTTP
+    /// status 401: it no longer knows the sign-in (it was restarted, or the
+    /// sign-in expired), and a session held is gone with it. The client is
+    /// signed out and holds no session (signedInChanged(false) and
+    /// sessionChanged() came just before), the keep-alive has stopped and the
+    /// live collaboration object has been closed (its devices told). Sign in
+    /// and start a session again; learners join the new code. Once per loss;
+    /// arrives as signedInChanged() does. A call whose answer revealed the
+    /// loss fails with Veltro::Error::SignInLost; the keep-alive reveals it too.
+    void signInLost();
 
 protected Q_SLOTS:
     /// Handles a finished reply: follows a redirect or runs the request's answer handler.
@@ -393,7 +443,7 @@ protected:
 
 private:
     friend class PresenterReply;
-    friend class Veltro::ClassroomPrivate; // carries the network settings over to a new client
+    friend class PresenterClientPrivate;
 
     // How one request ended, for the call it belongs to.
     struct RequestOutcome
@@ -434,9 +484,12 @@ private:
                              const QByteArray &body) const;
 
     // Calls: queueing, steps and outcome.
-    PresenterReply *newCall(bool serial, std::function<void(PresenterReply *)> begin);
+    PresenterReply *newCall(bool serial, std::function<void(PresenterReply *)> begin, int needs = 0,
+                            int provides = 0);
     void startCall(PresenterReply *call);
     void startNextSerial();
+    void cancelDependents(int missing);
+    void loseSignIn();
     void step(PresenterReply *call, const QString &path, const QByteArray &body, SuccessHandler success,
               FailureHandler failure, bool multipart, Continuation then);
     void finishCall(PresenterReply *call, Veltro::Error error, const QString &text = QString());
@@ -465,7 +518,7 @@ private:
     QString oauthPath(const QString &provider) const;
     QString callbackUrl(const QString &provider) const;
     void setOwnError(const QString &text);
-    void lookUpForTeardown(const QString &host);
+    void lookUpForTeardown(const QUrl &url);
     void stopSessionAtTeardown();
 
     static const int PING_TIMER;
@@ -487,7 +540,7 @@ private:
     QString server;
     QList<Veltro::Learner> learners;
     QNetworkAccessManager *networkAccessManager = nullptr;
-    Veltro::LowDelayTuner *lowDelay = nullptr; // Qt 5: keeps the manager's requests from waiting on Nagle
+    Veltro::LowDelayTuner *lowDelay = nullptr; // keeps the manager's requests from waiting on Nagle
     Veltro::NetworkHub *hub = nullptr;         // TLS, proxy and connection settings; asks the host
     QHash<QNetworkReply *, RequestCallbacks> pendingRequests;
     QPointer<PresenterCollab> collab; // guarded: a host that deletes it anyway must not crash the stop
@@ -509,7 +562,6 @@ private:
     bool registrationAsked = false;      // the last token or sign-in answer asked for a registration
     bool tokenIssued = false;            // the last token answer issued one
     bool learnersRead = false;           // the last learner-list answer carried a list
-    bool startingCalls = false;          // startNextSerial() is running
     qint64 maxResponseSize = DEFAULT_MAX_RESPONSE_SIZE;
     int requestBoundMs = NETREQUEST_TIMEOUT;
     Veltro::Error lastCode = Veltro::Error::None;
@@ -517,6 +569,4 @@ private:
     QList<PresenterReply *> queuedCalls; // waiting their turn, oldest first
     PresenterReply *runningCall = nullptr; // the queued call whose turn it is
     QList<PresenterReply *> sideCalls;   // running beside the queue
-    QString lookedUpHost;                // the server's host name and its addresses, for the teardown's stop
-    QStringList serviceAddresses;
 };

@@ -56,13 +56,14 @@ public:
 
     /// True once finished() has been emitted.
     bool isFinished() const;
-    /// How the call failed: None on success; Cancelled after cancel() or when
-    /// the client was deleted; Timeout when a request got no answer within
-    /// 10 s; ConnectionRefused, HostNotFound, Tls, Proxy,
+    /// How the call failed: None on success; Cancelled after cancel(), when
+    /// the client was deleted, or when a queued call it needed failed (see
+    /// PresenterClient); Timeout when a request got no answer within 10 s;
+    /// ConnectionRefused, HostNotFound, Tls, Proxy,
     /// ProxyAuthenticationRequired, Network for the network's failures;
     /// ResponseTooLarge; SignInRefused, RegistrationRequired, NotSignedIn,
-    /// SessionMissing and Service for the service's answers. Each call's
-    /// documentation in PresenterClient names the codes it reports.
+    /// SessionMissing, SignInLost and Service for the service's answers. Each
+    /// call's documentation in PresenterClient names the codes it reports.
     Veltro::Error error() const;
     /// A readable reason, never empty on failure: the service's error key
     /// when it gave one (e.g. "error.login.invalidCredentials"), else a

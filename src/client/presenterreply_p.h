@@ -15,6 +15,10 @@ class QNetworkReply;
 class PresenterReplyPrivate
 {
 public:
+    /// What a queued call gives the calls queued behind it, and what they need
+    /// of it: a call whose provider failed has nothing to work on.
+    enum Provision { SignIn = 1, Session = 2 };
+
     static PresenterReplyPrivate *get(PresenterReply *r) { return r->d.get(); }
 
     explicit PresenterReplyPrivate(PresenterReply *q) : q(q) {}
@@ -35,6 +39,9 @@ public:
     bool emitted = false;              // finished() has been emitted
     bool autoDelete = true;
     bool orphan = false;               // its client was deleted: it goes after finished()
+    int needs = 0;                     // Provisions it needs of the calls queued before it
+    int provides = 0;                  // Provisions it gives the calls queued behind it
+    bool dependencyFailed = false;     // cancelled because a call it needed failed
 
     std::function<void(PresenterReply *)> begin; // the call's first step, run when its turn comes
     QNetworkReply *request = nullptr;  // the request it waits for, if any

@@ -3,7 +3,6 @@
 #include "networksettings_p.h"
 
 #include <QDeadlineTimer>
-#include <QHostAddress>
 #include <QSslSocket>
 #include <QTcpSocket>
 
@@ -49,35 +48,46 @@ bool sendTeardownPost(const TeardownPost &post, QString *why)
     const QDeadlineTimer deadline(post.budgetMs);
     auto left = [&deadline] { return int(qMax<qint64>(1, deadline.remainingTime())); };
 
-    std::unique_ptr<QTcpSocket> socket;
-    QSslSocket *tls = nullptr;
-    if (https) {
-        tls = new QSslSocket;
-        socket.reset(tls);
-        tls->setSslConfiguration(post.settings->sslConfiguration());
-        if (!post.settings->acceptedSslErrors.isEmpty())
-            tls->ignoreSslErrors(post.settings->acceptedSslErrors);
-    } else {
-        socket.reset(new QTcpSocket);
-    }
-    if (post.settings->proxySet)
-        socket->setProxy(post.proxy);
-
+    const NetworkSettings &settings = post.hub->settings();
     const QString host = post.url.host();
     const quint16 port = quint16(post.url.port(https ? 443 : 80));
-    // A name would be looked up now, with no bound on the wait: the address
-    // found earlier is used instead, unless a proxy resolves names itself.
-    const QNetworkProxy proxy = post.settings->proxySet ? post.proxy : QNetworkProxy::applicationProxy();
-    const bool proxied = proxy.type() != QNetworkProxy::NoProxy && proxy.type() != QNetworkProxy::DefaultProxy;
-    QString connectTo = host;
-    if (!proxied && QHostAddress(host).isNull() && !post.addresses.isEmpty())
-        connectTo = post.addresses.first();
-    if (tls)
-        tls->connectToHostEncrypted(connectTo, port, host);
-    else
-        socket->connectToHost(connectTo, port);
+    // The proxy is decided here, reached by its address, and names the server
+    // to it; without one the server's own addresses are tried in turn.
+    QNetworkProxy proxy = post.hub->withCredentials(connectionProxy(settings, host, port));
+    if (!pinProxy(post.hub, &proxy)) {
+        *why = QStringLiteral("the proxy's address was not looked up");
+        return false;
+    }
+    const bool proxied = proxy.type() != QNetworkProxy::NoProxy;
+    const QStringList targets = proxied ? QStringList{host} : addressesWithoutLookup(post.hub, host);
+    if (targets.isEmpty()) {
+        *why = QStringLiteral("the server's address was not looked up");
+        return false;
+    }
 
-    bool ok = socket->waitForConnected(left()) && (!tls || tls->waitForEncrypted(left()));
+    std::unique_ptr<QTcpSocket> socket;
+    QSslSocket *tls = nullptr;
+    bool ok = false;
+    for (const QString &target : targets) {
+        if (https) {
+            tls = new QSslSocket;
+            socket.reset(tls);
+            tls->setSslConfiguration(settings.sslConfiguration());
+            if (!settings.acceptedSslErrors.isEmpty())
+                tls->ignoreSslErrors(settings.acceptedSslErrors);
+        } else {
+            socket.reset(new QTcpSocket);
+        }
+        socket->setProxy(proxy);
+        if (tls)
+            tls->connectToHostEncrypted(target, port, host);
+        else
+            socket->connectToHost(target, port);
+        ok = socket->waitForConnected(left());
+        if (ok || deadline.hasExpired())
+            break;
+    }
+    ok = ok && (!tls || tls->waitForEncrypted(left()));
     if (ok) {
         socket->write(teardownRequestBytes(post));
         while (ok && socket->bytesToWrite() > 0)
@@ -88,9 +98,13 @@ bool sendTeardownPost(const TeardownPost &post, QString *why)
         socket->abort();
         return false;
     }
-    // The answer is not awaited. An orderly close (never a reset, which
-    // could discard what the server has not read yet) lets the request
-    // arrive whole before the end of the connection.
+    // Through a proxy, Qt's socket hands the bytes to an inner one that
+    // writes only while a wait runs: the answer's first bytes show they
+    // left. Otherwise the answer is not awaited. An orderly close (never a
+    // reset, which could discard what the server has not read yet) lets the
+    // request arrive whole before the end of the connection.
+    if (proxied)
+        socket->waitForReadyRead(left());
     socket->disconnectFromHost();
     return true;
 }

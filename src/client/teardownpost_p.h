@@ -13,18 +13,18 @@
 
 namespace Veltro {
 
-struct NetworkSettings;
+class NetworkHub;
 
 struct TeardownPost
 {
     QUrl url;
     QByteArray body;
     QList<QNetworkCookie> cookies;
-    // TLS configuration and accepted errors, read only for https: TLS is not
-    // set up (nor its back end loaded) while the application goes.
-    const NetworkSettings *settings = nullptr;
-    QNetworkProxy proxy;     // the client's own, with the credentials already known; unset: the application's
-    QStringList addresses;   // the server's addresses looked up earlier: no name lookup now
+    // TLS configuration and accepted errors (read only for https: TLS is not
+    // set up, nor its back end loaded, while the application goes), the
+    // proxy's known credentials, and the names looked up ahead: nothing is
+    // looked up now, as a lookup has no bound.
+    const NetworkHub *hub = nullptr;
     int budgetMs = 2000;
 };
 
@@ -34,8 +34,11 @@ struct TeardownPost
 QByteArray teardownRequestBytes(const TeardownPost &post);
 
 /// Connects and sends the request within post.budgetMs in all, then closes
-/// in order without waiting for the answer; no event loop runs and nobody is
-/// asked for anything. Returns false with `*why` when it could not.
+/// in order without waiting for the answer (through a proxy, for its first
+/// bytes: only then has the request left); no event loop runs, nobody is
+/// asked for anything and no name is looked up: the server (or the proxy in
+/// front of it) is reached at an address the hub looked up ahead, or not at
+/// all. Returns false with `*why` when it could not.
 bool sendTeardownPost(const TeardownPost &post, QString *why);
 
 } // namespace Veltro

@@ -246,18 +246,20 @@ void CollaborationMessageHandler::onPollResponse(const QVariantMap &body, const 
 
     const QVariantMap blob = map.value(QStringLiteral("blob")).toMap();
     const QVariant pick = blob.value(QStringLiteral("pick"));
-    QString answer;
+    QString text, answer;
+    QStringList picks;
     if (pick.userType() == QMetaType::QVariantList || pick.userType() == QMetaType::QStringList) {
-        QStringList parts;
         for (const QVariant &element : pick.toList())
-            parts << answerText(element);
-        answer = parts.join(QLatin1Char(','));
+            picks << answerText(element);
+        answer = picks.join(QLatin1Char(','));
     } else {
-        answer = answerText(blob.value(QStringLiteral("input")));
+        answer = text = answerText(blob.value(QStringLiteral("input")));
     }
 
     qCDebug(lcCollab).noquote() << "POLL_RESPONSE" << tokenForLog(deviceId) << ":" << answer;
     emit learnerPollResponse(deviceId, pollId, responseTime, answer);
+    picks.removeAll(QString()); // an empty pick names no option
+    emit learnerAnswer(deviceId, pollId, responseTime, text, picks);
 }
 
 void CollaborationMessageHandler::onQuestionResponse(const QVariantMap &body, const QVariant &data)
@@ -267,14 +269,21 @@ void CollaborationMessageHandler::onQuestionResponse(const QVariantMap &body, co
     const QString questionId = map.value(QStringLiteral("questionId")).toString();
     const int responseTime = toIntClamped(map.value(QStringLiteral("responseTime"))) / 1000;
 
-    QString answer = map.value(QStringLiteral("answer")).toString();
+    const QString text = map.value(QStringLiteral("answer")).toString();
+    QStringList options;
     if (map.contains(QStringLiteral("optionAnswers"))) {
-        for (const QVariant &element : map.value(QStringLiteral("optionAnswers")).toList())
-            answer += element.toMap().value(QStringLiteral("activityOptionId")).toString();
+        for (const QVariant &element : map.value(QStringLiteral("optionAnswers")).toList()) {
+            const QString id = element.toMap().value(QStringLiteral("activityOptionId")).toString();
+            if (!id.isEmpty())
+                options << id;
+        }
     }
+    // The specified answer runs text and ids together; learnerAnswer keeps them apart.
+    const QString answer = text + options.join(QString());
 
     qCDebug(lcCollab).noquote() << "[DEBUG] RECEIVED RESPONSE FROM DEVICE " + tokenForLog(deviceId) + " of value: " + answer;
     emit learnerPollResponse(deviceId, questionId, responseTime, answer);
+    emit learnerAnswer(deviceId, questionId, responseTime, text, options);
 }
 
 void CollaborationMessageHandler::onQuestionGet(const QVariantMap &body, const QVariant &data)

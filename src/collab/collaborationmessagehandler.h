@@ -4,6 +4,7 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
 
@@ -47,6 +48,11 @@ Q_SIGNALS:
     void unhandledMessage(QVariantMap jsonMessage, QVariant data);
     /// A device asks for assessment question number questionId ("questionGet").
     void learnerGetQuestion(QString id, int questionId);
+    /// The answer learnerPollResponse() reported, right after it, with what
+    /// the device typed and the options it chose apart: `text` is a
+    /// "questionResponse"'s "answer" or a "pollResponse"'s "input", `optionIds`
+    /// the ids of its "optionAnswers" or its "pick", in the device's order.
+    void learnerAnswer(QString deviceId, QString answerId, int responseTime, QString text, QStringList optionIds);
 
 protected Q_SLOTS:
     /// Handles one event-bus frame text; unparseable frames are ignored.

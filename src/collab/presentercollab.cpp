@@ -1,7 +1,6 @@
 #include "presentercollab.h"
 #include "presentercollab_p.h"
 
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -67,6 +66,14 @@ const QString IMAGE_DATA_URL_PREFIX = QStringLiteral("data:image/png;base64,");
 QString imageDataUrl(const QByteArray &png)
 {
     return IMAGE_DATA_URL_PREFIX + QString::fromLatin1(png.toBase64());
+}
+
+// Drops the background image a question's card carries as data; a plain URL is small and stays.
+void releaseCardImage(QuestionBase *question)
+{
+    auto *card = qobject_cast<Card *>(question->getcard());
+    if (card && card->getBackgroundImage().startsWith(QLatin1String("data:")))
+        card->setBackgroundImage(QString());
 }
 
 const QList<QPair<SockJSProtocol, QString>> &protocolNames()
@@ -197,6 +204,7 @@ PresenterCollab::PresenterCollab(QObject *parent, QString serverUrl, QString ses
 {
     qRegisterMetaType<Veltro::ConnectionState>();
     qRegisterMetaType<Veltro::Error>();
+    qRegisterMetaType<Veltro::PollState>();
     connector = new SockJSConnector(this);
     d->transport = std::make_unique<ConnectorTransport>(connector);
     // What the connector reports during a call of the host (a connector that
@@ -229,6 +237,7 @@ PresenterCollab::PresenterCollab(QObject *parent, QString serverUrl, QString ses
     });
 
     connect(msgHandler, &CollaborationMessageHandler::learnerPollResponse, this, &PresenterCollab::learnerPollResponse);
+    connect(msgHandler, &CollaborationMessageHandler::learnerAnswer, this, &PresenterCollab::learnerAnswer);
     connect(msgHandler, &CollaborationMessageHandler::learnerJoin, this, &PresenterCollab::learnerJoin);
     connect(msgHandler, &CollaborationMessageHandler::learnerUnregister, this, &PresenterCollab::learnerUnregister);
     connect(msgHandler, &CollaborationMessageHandler::controllerRegister, this, &PresenterCollab::controllerRegister);
@@ -248,12 +257,15 @@ PresenterCollab::PresenterCollab(QObject *parent, QString serverUrl, QString ses
 
 PresenterCollab::~PresenterCollab()
 {
-    // A close() still waiting for a compression completes: what the host
-    // published before it goes out, then its "disconnect". Nothing is
-    // reported to the host from a destructor (what is posted goes with it).
+    // A close() still waiting for a compression is not waited for: what is
+    // ready goes out, what is still being compressed is dropped, and the
+    // goodbye follows at once. Nothing is reported to the host from a
+    // destructor (what is posted goes with it).
     if (d->closeWhenSent) {
         const QSignalBlocker silent(this);
-        d->drain();
+        d->sendReady();
+        if (d->closeWhenSent)
+            d->goodbyeNow();
     }
     // The transport wrapper goes first; the connector goes with the children.
     delete d;
@@ -412,7 +424,8 @@ void PresenterCollabPrivate::goodbyeNow()
 {
     // Built and compressed here: nothing may wait for the worker or a loop.
     QString goodbye;
-    if (linkUp && transport->isConnected()) {
+    // (A close() waiting for a compression has taken the link down, not yet the transport.)
+    if ((linkUp || closeWhenSent) && transport->isConnected()) {
         QString compressed;
         lzmaCompress64(coder, EMPTY_JSON_STRING, &compressed);
         goodbye = fillJsonTemplate(PUBLISH_ENVELOPE_TEMPLATE,
@@ -623,28 +636,6 @@ void PresenterCollabPrivate::sendReady()
         deliver(f.text, f.kind);
     if (closeWhenSent && outgoing.isEmpty())
         finishClose();
-}
-
-void PresenterCollabPrivate::drain()
-{
-    const QList<PublishQueue::Frame> frames = outgoing.waitAndTakeAll();
-    for (const PublishQueue::Frame &f : frames)
-        deliver(f.text, f.kind);
-    if (closeWhenSent)
-        finishClose();
-}
-
-void PresenterCollabPrivate::waitClosed(int ms)
-{
-    if (state != ConnectionState::Closing)
-        return;
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(q, &PresenterCollab::connectionClosed, &loop, &QEventLoop::quit);
-    timer.start(ms);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void PresenterCollabPrivate::finishClose()
@@ -879,16 +870,18 @@ QuestionBase *PresenterCollab::createPollQuestion(PollType::POLL_TYPE pollType,
 void PresenterCollab::startPoll(PollType::POLL_TYPE pollType, OrdinalType::ORDINAL_TYPE ordinalType,
                                 int optionCount, int correctOptionCount)
 {
+    const PresenterCollabPrivate::HostCall call(d);
     pollId = newUuidText();
     QuestionBase *question = createPollQuestion(pollType, ordinalType, optionCount, correctOptionCount);
-    // The earlier poll's question and card (an image's data URL) go once the
-    // new question exists, so it cannot take the old one's address: a host
-    // comparing children before and after the start finds the new one.
-    delete d->pollQuestion.data();
+    // A host may still hold the earlier poll's question and send it again, so
+    // it stays; only an image its card carries as data (the bulk) goes.
+    if (d->pollQuestion)
+        releaseCardImage(d->pollQuestion);
     d->pollQuestion = question;
     d->pollText.clear();
-    d->pollPaused = false;
     d->pollAnswerId = question ? question->getID() : pollId;
+    d->pollKind = pollType;
+    d->setPollState(PollState::Running, true);
 
     if (question) {
         const QString reference = getCardImageRef(true);
@@ -917,25 +910,41 @@ void PresenterCollab::startPoll(PollType::POLL_TYPE pollType, OrdinalType::ORDIN
 
 void PresenterCollab::pausePoll()
 {
+    const PresenterCollabPrivate::HostCall call(d);
     publishMessage(sessionToken, QStringLiteral("pause"), fillJsonTemplate(QUOTED_STRING_TEMPLATE, {pollId}));
-    d->pollPaused = true;
+    if (d->pollState == PollState::Running)
+        d->setPollState(PollState::Paused);
 }
 
 void PresenterCollab::resumePoll()
 {
+    const PresenterCollabPrivate::HostCall call(d);
     publishMessage(sessionToken, QStringLiteral("resume"), fillJsonTemplate(QUOTED_STRING_TEMPLATE, {pollId}));
-    d->pollPaused = false;
+    if (d->pollState == PollState::Paused)
+        d->setPollState(PollState::Running);
 }
 
 void PresenterCollab::stopPoll()
 {
+    const PresenterCollabPrivate::HostCall call(d);
     publishMessage(sessionToken, QStringLiteral("pollStop"), fillJsonTemplate(QUOTED_STRING_TEMPLATE, {pollId}));
     pollId = QString();
     d->pollText.clear();
     d->pollAnswerId.clear();
-    d->pollPaused = false;
     clearCardImage();
+    if (d->pollState == PollState::Running || d->pollState == PollState::Paused)
+        d->setPollState(PollState::Stopped);
 }
+
+void PresenterCollabPrivate::setPollState(PollState s, bool newPoll)
+{
+    if (pollState == s && !newPoll)
+        return;
+    pollState = s;
+    notify([this, s] { emit q->pollStateChanged(s); });
+}
+
+PollState PresenterCollab::pollState() const { return d->pollState; }
 
 QString PresenterCollab::currentPollAnswerId() const
 {
@@ -949,7 +958,7 @@ QuestionBase *PresenterCollab::currentPollQuestion() const
 
 bool PresenterCollab::isPollPaused() const
 {
-    return !pollId.isNull() && d->pollPaused;
+    return d->pollState == PollState::Paused;
 }
 
 void PresenterCollab::sendCurrentPollTo(QString deviceId)
@@ -965,7 +974,7 @@ void PresenterCollab::sendCurrentPollTo(QString deviceId)
         publishMessage(address, QStringLiteral("poll"), d->pollText);
     else
         qCDebug(lcCollab).noquote() << "[PresenterCollab] The poll's question is gone!";
-    if (d->pollPaused)
+    if (d->pollState == PollState::Paused)
         publishMessage(address, QStringLiteral("pause"), fillJsonTemplate(QUOTED_STRING_TEMPLATE, {pollId}));
 }
 

@@ -47,6 +47,22 @@ class VeltroCollabMessage;
 /// | Connecting, Connected, Reconnecting | Closing | close() |
 /// | Closing | Closed | the connection ended, or its transport did not say so within 5 s (then connectionClosed()) |
 /// | Connecting, Connected, Reconnecting | Closed | the connection failed or ended and is not retried: reconnection off, the inactivity check, a failure that needs the host (Tls, ProxyAuthenticationRequired), reconnection given up or turned off while waiting (then connectionClosed()) |
+/// | Connecting, Connected, Reconnecting, Closing | Closed | PresenterClient started a newer live connection of the session: no goodbye to the devices, no connectionClosed() |
+///
+/// **States of the poll** (pollState(), pollStateChanged()). The poll is
+/// kept here alone, so whatever follows it (Classroom, its tally) follows
+/// these calls whoever makes them:
+///
+/// | From | To | When |
+/// |---|---|---|
+/// | NoPoll, Stopped | Running | startPoll() |
+/// | Running, Paused | Running | startPoll(): a new poll replaces the running one (pollStateChanged() all the same) |
+/// | Running | Paused | pausePoll() |
+/// | Paused | Running | resumePoll() |
+/// | Running, Paused | Stopped | stopPoll() |
+///
+/// pausePoll(), resumePoll() and stopPoll() in any other state publish their
+/// message and change nothing; the connection's end leaves the poll as it is.
 ///
 /// **Signals and calls.** Every signal is emitted on the host's thread from
 /// the event loop, never inside a call of this object's own operations
@@ -66,14 +82,17 @@ class VELTROCLIENT_EXPORT PresenterCollab : public QObject
     Q_OBJECT
     /// The state of the live connection (see the table above).
     Q_PROPERTY(Veltro::ConnectionState state READ state NOTIFY stateChanged)
+    /// The state of the poll (see the poll table above).
+    Q_PROPERTY(Veltro::PollState pollState READ pollState NOTIFY pollStateChanged)
 
 public:
     /// Creates the session object, wired but not connected (state Closed).
     PresenterCollab(QObject *parent, QString serverUrl, QString sessionCode,
                     QString sessionToken, QString userToken);
     /// Sends nothing and runs no event loop, unless a close() still waits for
-    /// a compression: then waits for it (without an event loop) and completes
-    /// the close. Emits nothing. Connector and handler go with it.
+    /// a compression: then the frames ready go, those still being compressed
+    /// are dropped and the goodbye follows, without waiting for the worker.
+    /// Emits nothing. Connector and handler go with it.
     ~PresenterCollab() override;
 
     /// Connects with all transports (websocket, xhr-streaming, xhr-polling).
@@ -152,10 +171,12 @@ public:
     /// others (word seed, creative); null when no poll runs. An answer with
     /// another id belongs to an earlier poll.
     QString currentPollAnswerId() const;
-    /// The current poll's question object (a child of this object, deleted
-    /// when the next poll starts); null for template polls or when no poll runs.
+    /// The current poll's question object (a child of this object, kept as
+    /// long as it); null for template polls or when no poll runs.
     Veltro::QuestionBase *currentPollQuestion() const;
-    /// True between pausePoll() and resumePoll() while a poll runs.
+    /// The state of the poll (see the poll table above).
+    Veltro::PollState pollState() const;
+    /// True while the poll is paused (pollState() is Paused).
     bool isPollPaused() const;
     /// Sends the running poll to one device (address "<sessionToken>.user.<deviceId>"):
     /// its question or template text, then its "pause" when it is paused; for
@@ -183,10 +204,12 @@ public:
     void startPoll(Veltro::PollType::POLL_TYPE pollType, Veltro::OrdinalType::ORDINAL_TYPE ordinalType,
                    int optionCount);
     /// Starts a poll under a new poll id: a question object for the kinds that
-    /// have one, the poll template otherwise. Nothing is reported. The earlier
-    /// poll's question object (and its card with the image) is deleted now;
-    /// this poll's stays reachable through currentPollQuestion() (and among
-    /// this object's children) until the next poll starts.
+    /// have one, the poll template otherwise (state Running; pollStateChanged()
+    /// follows from the event loop). Each poll's question object stays a child
+    /// of this object as long as it lives, so a host may hold one and send it
+    /// again; when a newer poll starts, the earlier one's card gives up an
+    /// image it carries as data (megabytes, perhaps), so only small objects
+    /// add up over a class.
     void startPoll(Veltro::PollType::POLL_TYPE pollType, Veltro::OrdinalType::ORDINAL_TYPE ordinalType,
                    int optionCount, int correctOptionCount);
     /// Builds the question of a poll kind (child of this object) with generated
@@ -195,12 +218,12 @@ public:
     Veltro::QuestionBase *createPollQuestion(Veltro::PollType::POLL_TYPE pollType,
                                              Veltro::OrdinalType::ORDINAL_TYPE ordinalType,
                                              int optionCount, int correctOptionCount);
-    /// Publishes "pause" with the poll id.
+    /// Publishes "pause" with the poll id; a running poll is Paused.
     void pausePoll();
-    /// Publishes "resume" with the poll id.
+    /// Publishes "resume" with the poll id; a paused poll is Running again.
     void resumePoll();
-    /// Publishes "pollStop" with the poll id, forgets the id, clears the card image.
-    /// The question object stays until the next poll starts.
+    /// Publishes "pollStop" with the poll id, forgets the id, clears the card
+    /// image; a running or paused poll is Stopped. Its question object stays.
     void stopPoll();
 
     /// Tells controllers the current card number of totalCards.
@@ -250,6 +273,14 @@ Q_SIGNALS:
     ///   picks joined by "," ("0,2"), or the typed text.
     /// From the event loop; can arrive inside a blocking call of PresenterClient.
     void learnerPollResponse(QString deviceId, QString pollId, int responseTime, QString answer);
+    /// The answer learnerPollResponse() reported, right after it, with its
+    /// parts apart, so that neither can be taken for the other ("TRUE" and the
+    /// option "A"; a typed "BAD" and the option "C"): `text` is what the
+    /// device typed (a question's answer text, a template poll's input) and
+    /// `optionIds` the ids of the options it chose (a template poll's picks),
+    /// in its order. From the event loop; can arrive inside a blocking call of
+    /// PresenterClient.
+    void learnerAnswer(QString deviceId, QString answerId, int responseTime, QString text, QStringList optionIds);
     /// A learner's device joined the session. From the event loop; can arrive
     /// inside a blocking call of PresenterClient.
     void learnerJoin(Veltro::Learner learner);
@@ -280,6 +311,11 @@ Q_SIGNALS:
     /// From the event loop, in the order of the changes; can arrive inside a
     /// blocking call of PresenterClient.
     void stateChanged(Veltro::ConnectionState state);
+    /// The poll's state changed, or a new poll replaced the running one (see
+    /// the poll table of the class); `state` is the new one. From the event
+    /// loop, after the call that caused it, in order; can arrive inside a
+    /// blocking call of PresenterClient.
+    void pollStateChanged(Veltro::PollState state);
     /// roundTripMs() became known, changed markedly (by a quarter and at least
     /// 20 ms since last reported) or became unknown (-1, when the connection
     /// ended). From the event loop; can arrive inside a blocking call of

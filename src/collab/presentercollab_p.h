@@ -67,8 +67,9 @@ public:
     int pingInterval() const { return pingIntervalMs; }
     /// Ends the connection without a goodbye: no "disconnect" is published,
     /// connectionClosed is not emitted and no reconnection follows; the state
-    /// becomes Closed (stateChanged follows from the event loop). The object
-    /// stays usable for open().
+    /// becomes Closed, and stateChanged(Closed) follows from the event loop,
+    /// so a host that follows the state learns it. The object stays usable
+    /// for open().
     void endQuietly();
     /// Takes the client's network settings: the defaults of reconnection, the
     /// dead-link limit and the frame bound, and the TLS and proxy choices of
@@ -82,14 +83,6 @@ public:
     /// Payloads longer than this many characters are compressed on the worker
     /// thread; shorter ones on the caller's (see DEFAULT_BACKGROUND_THRESHOLD).
     void setBackgroundThreshold(int chars) { backgroundThreshold = chars; }
-    /// Waits for the compressions still under way and sends (or holds) their
-    /// frames in order; a close() waiting for them then completes. Blocks.
-    void drain();
-    /// Waits at most `ms` for the connection a close() ended to be over, so the
-    /// server has read everything sent before the goodbye; returns at once when
-    /// no close is under way (state() is not Closing). Runs a nested event
-    /// loop (user input excluded), in which the host's slots can run.
-    void waitClosed(int ms);
     /// The connector's openFailed(): every transport of the attempt failed.
     void transportOpenFailed();
     /// Clock of the round-trip figure in ms (tests step it); null: the real one.
@@ -97,6 +90,8 @@ public:
     const RoundTripMeter &roundTrips() const { return meter; }
     /// True while published frames wait in line behind a compression.
     bool framesInLine() const { return !outgoing.isEmpty(); }
+    /// The kind of the running or last poll (MULTIPLE before any).
+    Veltro::PollType::POLL_TYPE pollType() const { return pollKind; }
 
     /// Below this a payload compresses faster on the caller's thread than the
     /// hand-over to the worker costs (measured by bench/classroom's publish).
@@ -202,10 +197,15 @@ private:
     QString sessionPrefix; // an own broadcast's frame text up to its body
     std::function<qint64()> clockOverride;
 
+    // Changes the poll's state; the host hears of it from the event loop.
+    void setPollState(Veltro::PollState s, bool newPoll = false);
+
     // The current poll: its question (sent as a question object) or its
-    // template text, the id its answers carry, and whether it is paused.
+    // template text, the id its answers carry, its state and kind (the kind
+    // of the last poll once it has stopped).
     QPointer<Veltro::QuestionBase> pollQuestion;
     QString pollText;
     QString pollAnswerId;
-    bool pollPaused = false;
+    Veltro::PollState pollState = Veltro::PollState::NoPoll;
+    Veltro::PollType::POLL_TYPE pollKind = Veltro::PollType::MULTIPLE;
 };

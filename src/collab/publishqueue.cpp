@@ -15,7 +15,6 @@
 struct PublishQueue::Channel
 {
     std::mutex mutex;
-    std::condition_variable finished;
     WakePipe *wake = nullptr; // null once the queue is gone
 };
 
@@ -44,7 +43,6 @@ struct PublishQueue::Job
         std::lock_guard<std::mutex> lock(channel->mutex);
         frame = std::move(out);
         done = true;
-        channel->finished.notify_all();
         if (channel->wake && !cancelled.load(std::memory_order_relaxed))
             channel->wake->wake();
     }
@@ -149,18 +147,13 @@ void PublishQueue::appendCompressed(QString head, std::function<QString()> text,
     worker()->start(std::move(job));
 }
 
-QList<PublishQueue::Frame> PublishQueue::takeReady() { return take(false); }
-QList<PublishQueue::Frame> PublishQueue::waitAndTakeAll() { return take(true); }
-
-QList<PublishQueue::Frame> PublishQueue::take(bool wait)
+QList<PublishQueue::Frame> PublishQueue::takeReady()
 {
     QList<Frame> out;
-    std::unique_lock<std::mutex> lock(channel->mutex);
+    std::lock_guard<std::mutex> lock(channel->mutex);
     while (!entries.empty()) {
         Entry &e = entries.front();
         if (e.job) {
-            if (wait)
-                channel->finished.wait(lock, [&] { return e.job->done; });
             if (!e.job->done)
                 break;
             e.frame = std::move(e.job->frame);

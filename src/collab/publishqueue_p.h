@@ -40,10 +40,9 @@ public:
     void appendCompressed(QString head, std::function<QString()> text, QString tail, int kind);
 
     bool isEmpty() const { return entries.empty(); }
-    /// The complete frames at the front, oldest first, taken out of the queue.
+    /// The complete frames at the front, oldest first, taken out of the queue;
+    /// never waits for a compression.
     QList<Frame> takeReady();
-    /// Waits for every compression still under way (blocking), then takes all.
-    QList<Frame> waitAndTakeAll();
     /// Forgets every frame; compressions not started yet are skipped.
     void clear();
 
@@ -57,7 +56,6 @@ private:
         int kind;
         std::shared_ptr<Job> job; // null once complete
     };
-    QList<Frame> take(bool wait);
 
     std::shared_ptr<Channel> channel;
     std::unique_ptr<WakePipe> wake;

@@ -2,6 +2,10 @@
 
 #include "logging_p.h"
 
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QNetworkProxyFactory>
+
 namespace Veltro {
 
 QString NetworkHub::key(const QNetworkProxy &proxy)
@@ -44,6 +48,51 @@ QNetworkProxy NetworkHub::withCredentials(const QNetworkProxy &proxy) const
     p.setUser(known->first);
     p.setPassword(known->second);
     return p;
+}
+
+void NetworkHub::lookUpAhead(const QString &host)
+{
+    if (host.isEmpty() || !QHostAddress(host).isNull() || m_addresses.contains(host))
+        return;
+    m_addresses.insert(host, {});
+    QHostInfo::lookupHost(host, this, [this, host](const QHostInfo &info) {
+        QStringList found;
+        const QList<QHostAddress> addresses = info.addresses();
+        for (const QHostAddress &a : addresses)
+            found << a.toString();
+        if (found.isEmpty())
+            m_addresses.remove(host); // asked again by the next connection
+        else
+            m_addresses.insert(host, found);
+    });
+}
+
+QStringList addressesWithoutLookup(const NetworkHub *hub, const QString &host)
+{
+    if (!QHostAddress(host).isNull())
+        return {host};
+    return hub ? hub->addressesAhead(host) : QStringList();
+}
+
+QNetworkProxy connectionProxy(const NetworkSettings &settings, const QString &host, quint16 port)
+{
+    QNetworkProxy proxy = settings.proxySet ? settings.proxy : QNetworkProxy(QNetworkProxy::DefaultProxy);
+    if (proxy.type() == QNetworkProxy::DefaultProxy) {
+        const QNetworkProxyQuery query(host, port, QString(), QNetworkProxyQuery::TcpSocket);
+        proxy = QNetworkProxyFactory::proxyForQuery(query).value(0, QNetworkProxy(QNetworkProxy::NoProxy));
+    }
+    return proxy.type() == QNetworkProxy::DefaultProxy ? QNetworkProxy(QNetworkProxy::NoProxy) : proxy;
+}
+
+bool pinProxy(const NetworkHub *hub, QNetworkProxy *proxy)
+{
+    if (proxy->type() == QNetworkProxy::NoProxy)
+        return true;
+    const QStringList at = addressesWithoutLookup(hub, proxy->hostName());
+    if (at.isEmpty())
+        return false;
+    proxy->setHostName(at.first());
+    return true;
 }
 
 Error errorFromSocket(QAbstractSocket::SocketError error)
@@ -149,6 +198,8 @@ QString errorDescription(Error error)
         return QStringLiteral("received messages were not taken in time");
     case Error::Inactivity:
         return QStringLiteral("closed after an hour without activity");
+    case Error::SignInLost:
+        return QStringLiteral("the service no longer knows the sign-in; sign in and start the session again");
     }
     return QString();
 }

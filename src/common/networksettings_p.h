@@ -18,6 +18,7 @@
 #include <QSslConfiguration>
 #include <QSslError>
 #include <QString>
+#include <QStringList>
 
 #include "veltronamespace.h"
 
@@ -88,6 +89,13 @@ public:
     /// as a proxy that carries them; `proxy` itself when there are none.
     QNetworkProxy withCredentials(const QNetworkProxy &proxy) const;
 
+    /// Looks the name `host` up in the background, once, so that a connection
+    /// that may not wait on a lookup (a teardown's: a lookup has no bound)
+    /// can reach it later; nothing for an address or an empty name.
+    void lookUpAhead(const QString &host);
+    /// What lookUpAhead() found for `host`; empty while nothing is known.
+    QStringList addressesAhead(const QString &host) const { return m_addresses.value(host); }
+
 Q_SIGNALS:
     /// A TLS handshake of any transport was refused for these errors.
     void sslErrors(const QList<QSslError> &errors, const QList<QSslCertificate> &chain);
@@ -100,7 +108,22 @@ private:
 
     NetworkSettings m_settings;
     QHash<QString, QPair<QString, QString>> m_credentials;
+    QHash<QString, QStringList> m_addresses; // by name; empty while its lookup runs
 };
+
+/// The addresses a connection that may not look a name up reaches `host` by:
+/// `host` itself when it is an address, else what `hub` looked up ahead for
+/// it (hub may be null); empty when none is known.
+QStringList addressesWithoutLookup(const NetworkHub *hub, const QString &host);
+/// The proxy a connection to host:port from the host's thread goes through:
+/// the client's own when set, else the application's choice for it (its
+/// proxy factory's, the system's with setUseSystemConfiguration()); NoProxy
+/// when none.
+QNetworkProxy connectionProxy(const NetworkSettings &settings, const QString &host, quint16 port);
+/// For a connection that may not look a name up: `proxy` with its host given
+/// as an address (`hub`'s, see addressesWithoutLookup()). False when the
+/// proxy's name has no known address; NoProxy needs none.
+bool pinProxy(const NetworkHub *hub, QNetworkProxy *proxy);
 
 /// The kind of failure a socket error is.
 Error errorFromSocket(QAbstractSocket::SocketError error);

@@ -1,5 +1,5 @@
 // The library's enumerations shared by every class a host touches: the kinds
-// of failure and the states of the live connection. Registered with Qt's
+// of failure, the states of the live connection and of its poll. Registered with Qt's
 // meta-object system, so they print by name, travel in queued signals and
 // reach QML.
 #pragma once
@@ -35,6 +35,7 @@ enum class Error {
     FrameTooLarge,               ///< A frame from the collaboration server passed its bound.
     BacklogFull,                 ///< Received messages waited undelivered past their bound (the host's thread was too slow).
     Inactivity,                  ///< The session was ended after an hour without anything published.
+    SignInLost,                  ///< The service no longer knows the sign-in (restarted, or the sign-in expired); the session is gone with it.
 };
 Q_ENUM_NS(Error)
 
@@ -47,5 +48,15 @@ enum class ConnectionState {
     Closing,      ///< close() was called; the goodbye is on its way and the connection is ending.
 };
 Q_ENUM_NS(ConnectionState)
+
+/// The state of a live connection's poll (PresenterCollab::pollState(),
+/// Classroom::pollState()).
+enum class PollState {
+    NoPoll = 0, ///< No poll was started (on this connection).
+    Running,    ///< Answers are counted.
+    Paused,     ///< The devices hold their answers until the poll resumes.
+    Stopped,    ///< Over; the tally keeps its rows.
+};
+Q_ENUM_NS(PollState)
 
 } // namespace Veltro

@@ -11,7 +11,9 @@
 #include "polltype.h"
 #include "veltronamespace.h"
 
-// The classroom object: properties, models and operations.
+// The classroom object: properties, models and operations. The enumerations
+// of its properties' types (Veltro's poll and connection states) read as
+// Classroom.Running as well as Veltro.Running.
 struct VeltroClassroomForeign
 {
     Q_GADGET
@@ -35,7 +37,7 @@ struct VeltroPollTallyModelForeign
     QML_NAMED_ELEMENT(PollTallyModel)
 };
 
-// Veltro.Error and Veltro.ConnectionState.
+// Veltro.Error, Veltro.ConnectionState and Veltro.PollState.
 namespace VeltroNamespaceForeign {
 Q_NAMESPACE
 QML_FOREIGN_NAMESPACE(Veltro)

@@ -189,6 +189,10 @@ bool SockJSXHRPolling::open(QString host, int port, bool useSsl, QString path, b
     if (baseUrl.endsWith(QLatin1Char('/')))
         baseUrl.chop(1);
     network = Veltro::TransportNetwork::forServer(hub, host, port, useSsl, requestPath);
+    // A teardown's post must reach the proxy without a lookup then.
+    if (hub && network.proxy.type() != QNetworkProxy::NoProxy)
+        hub->lookUpAhead(network.proxy.hostName());
+    peer.clear();
 
     // Created on this thread and connected here, so that the host hears of
     // certificate errors and proxy questions on its own thread; the worker
@@ -266,6 +270,8 @@ void SockJSXHRPolling::onReceiveConnected()
     if (!socket || worker)
         return;
     dropConnectTimer();
+    if (network.proxy.type() == QNetworkProxy::NoProxy)
+        peer = socket->peerAddress().toString();
     // Nothing of this thread may stay connected to a socket of the worker's.
     socket->disconnect(this);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -630,24 +636,33 @@ bool SockJSXHRPolling::sendNowAndStop(const QString &text, int waitMs)
         std::unique_ptr<QTcpSocket> fresh;
         const bool ready = s && s->state() == QAbstractSocket::ConnectedState
             && (!useSsl || static_cast<QSslSocket *>(s)->isEncrypted());
+        const bool proxied = network.proxy.type() != QNetworkProxy::NoProxy;
         if (!ready) {
-            // A connection of its own that asks nobody: the proxy's known
-            // credentials, the accepted errors, nothing else.
-            fresh.reset(useSsl ? new QSslSocket : new QTcpSocket);
-            s = fresh.get();
+            s = nullptr;
+            // A connection of its own that asks nobody (the proxy's known
+            // credentials, the accepted errors) and looks no name up, as a
+            // lookup has no bound: a proxy is given the server's name, else
+            // the server is reached where the receive side reached it.
             Veltro::TransportNetwork quietNetwork = network;
             quietNetwork.proxy = network.proxyWithCredentials();
             quietNetwork.hub = nullptr;
-            quietNetwork.prepare(s);
-            if (useSsl) {
-                static_cast<QSslSocket *>(s)->connectToHostEncrypted(host, quint16(port));
-                static_cast<QSslSocket *>(s)->waitForEncrypted(int(deadline.remainingTime()));
+            const QString target = proxied ? host : peer;
+            if (target.isEmpty() || !Veltro::pinProxy(hub, &quietNetwork.proxy)) {
+                qCDebug(lcSockJS) << "[SockJSXHRPolling] Last post not sent: no address known without a lookup";
             } else {
-                s->connectToHost(host, quint16(port));
-                s->waitForConnected(int(deadline.remainingTime()));
+                fresh.reset(useSsl ? new QSslSocket : new QTcpSocket);
+                s = fresh.get();
+                quietNetwork.prepare(s);
+                if (useSsl) {
+                    static_cast<QSslSocket *>(s)->connectToHostEncrypted(target, quint16(port), host);
+                    static_cast<QSslSocket *>(s)->waitForEncrypted(int(deadline.remainingTime()));
+                } else {
+                    s->connectToHost(target, quint16(port));
+                    s->waitForConnected(int(deadline.remainingTime()));
+                }
             }
         }
-        if (s->state() == QAbstractSocket::ConnectedState) {
+        if (s && s->state() == QAbstractSocket::ConnectedState) {
             // Behind a post under way, if any: the server reads them in turn.
             s->write(post);
             while (s->bytesToWrite() > 0 && !deadline.hasExpired()) {
@@ -655,6 +670,13 @@ bool SockJSXHRPolling::sendNowAndStop(const QString &text, int waitMs)
                     break;
             }
             written = s->bytesToWrite() == 0;
+            // Through a proxy, Qt's socket hands the bytes to an inner one
+            // that writes only while a wait runs: the answer's first bytes
+            // show they left (read by nobody: the socket goes next).
+            if (written && proxied) {
+                s->disconnect(this);
+                s->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+            }
         }
         if (fresh)
             fresh->disconnectFromHost();

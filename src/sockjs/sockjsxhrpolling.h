@@ -63,8 +63,10 @@ public:
     void close();
     /// For teardown: posts `text` (after the texts still waiting) with a
     /// bounded wait that runs no event loop (`waitMs` in all), then stops
-    /// everything without reporting anything, now or later. False when the
-    /// post was not written in time.
+    /// everything without reporting anything, now or later. A connection of
+    /// its own looks no name up: it goes to the address the receive side
+    /// reached, or to a proxy's address the hub looked up when this transport
+    /// opened, or nowhere. False when the post was not written in time.
     bool sendNowAndStop(const QString &text, int waitMs);
     /// Bound of one received frame in bytes, for the next open(); a larger
     /// frame drops the receive connection (which is then opened again).
@@ -141,6 +143,7 @@ private:
     QNetworkCookieJar *cookieJar;
     QString host;
     int port = 0;
+    QString peer; // the address the receive side reached, without a proxy
     QString requestPath;
     QString serverRoot;
     QString baseUrl;

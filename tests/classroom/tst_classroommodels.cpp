@@ -1,9 +1,11 @@
 // The tally and learner models on their own: what the rows say after answers, joins, departures and service
-// lists, that a burst reaches a view as one update, and that both keep the item-model rules throughout.
+// lists, that a burst reaches a view as one update, and that both keep the item-model rules throughout; and
+// the tables the programs share (poll kinds, failure texts).
 #include <QAbstractItemModelTester>
 #include <QtTest>
 
 #include "learnermodel.h"
+#include "plainerror.h"
 #include "pollkinds.h"
 #include "polltallymodel.h"
 #include "presentercollab.h"
@@ -70,7 +72,8 @@ private Q_SLOTS:
     void initTestCase() { Learner::registerMetaType(); }
 
     // Answers recorded through the event loop, as a view sees the rows. In `answers`, "stop" stops the poll
-    // (later answers are late) and "old:X" is X carrying an earlier poll's id; neither counts.
+    // (later answers are late) and "old:X" is X carrying an earlier poll's id; neither counts. "text|A/B" is
+    // an answer relayed by a collaboration object with its typed text and option ids apart.
     void tally_data()
     {
         QTest::addColumn<int>("pollType");
@@ -117,6 +120,12 @@ private Q_SLOTS:
         row("a late answer to a stopped poll is not counted", PollType::YES_NO_OTHER,
             {{"A", "YES"}, {"B", "NO"}}, {"A", "stop", "B", "A"}, {"A YES=1", "B NO=0"});
         row("a late free text is not counted", PollType::TEXT, {}, {"x", "stop", "y"}, {"x=1"});
+        row("apart: the ids count, not a text of id letters", M, ids(4), {"BAD|C", "|A/B", "B, D|", "AC|", "|Z"},
+            {"A=1", "B=2", "C=1", "D=1", "other=2"});
+        row("apart: a label beside its id", PollType::TRUE_FALSE, trueFalse, {"TRUE|A", "false|", "TRUE|B"},
+            {"A TRUE=1", "B FALSE=2", "? DONTKNOW=0"});
+        row("apart: picks of a template poll", PollType::WORD_SEED, {}, {"|0/2", " light |", "|0/2"},
+            {"0,2=2", "light=1"});
     }
 
     void tally()
@@ -129,6 +138,9 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         PollTallyModel m;
         QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        PresenterCollab collab(nullptr, QStringLiteral("http://127.0.0.1:9"), QStringLiteral("1"),
+                               QStringLiteral("s"), QStringLiteral("p"));
+        m.setCollab(&collab);
         m.setMaxRows(maxRows);
         m.start(QStringLiteral("q-1"), PollType::POLL_TYPE(pollType), options);
         QVERIFY(m.isCounting());
@@ -143,8 +155,17 @@ private Q_SLOTS:
             }
             const bool old = answer.startsWith(QLatin1String("old:"));
             const bool counts = m.isCounting() && !old;
-            QCOMPARE(m.record(device, old ? QStringLiteral("q-0") : m.pollId(), answer.remove(QLatin1String("old:"))),
-                     counts);
+            if (answer.contains('|')) {
+                // As learnerPollResponse() carries it: a template poll's picks joined by ",", else text and ids.
+                const QString text = answer.section('|', 0, 0);
+                const QStringList picked = answer.section('|', 1).split('/', Qt::SkipEmptyParts);
+                Q_EMIT collab.learnerAnswer(device, m.pollId(), 1, text, picked);
+                answer = text + picked.join(options.isEmpty() && text.isEmpty() ? "," : "");
+            } else {
+                QCOMPARE(m.record(device, old ? QStringLiteral("q-0") : m.pollId(),
+                                  answer.remove(QLatin1String("old:"))),
+                         counts);
+            }
             if (!counts)
                 continue;
             repeats += seen.contains(device);
@@ -262,7 +283,7 @@ private Q_SLOTS:
         for (int i = 0; i < n; ++i) {
             const QString id = QStringLiteral("d%1").arg(i);
             Q_EMIT collab.learnerJoin(Learner(id, id, QString()));
-            Q_EMIT collab.learnerPollResponse(id, QStringLiteral("q"), 1, QStringLiteral("text %1").arg(i % 5));
+            Q_EMIT collab.learnerAnswer(id, QStringLiteral("q"), 1, QStringLiteral("text %1").arg(i % 5), {});
         }
         QCOMPARE(m->rowCount(), 0); // nothing yet: applied from the event loop
         QTRY_COMPARE(m->rowCount(), learners ? n : 5);
@@ -270,7 +291,7 @@ private Q_SLOTS:
         QVERIFY(changed.size() <= 1);
         for (int i = 0; i < n; ++i) {
             const QString id = QStringLiteral("d%1").arg(i);
-            Q_EMIT collab.learnerPollResponse(id, QStringLiteral("q"), 1, QStringLiteral("text %1").arg(i % 3));
+            Q_EMIT collab.learnerAnswer(id, QStringLiteral("q"), 1, QStringLiteral("text %1").arg(i % 3), {});
             if (i < n / 2)
                 Q_EMIT collab.learnerUnregister(id);
         }
@@ -304,16 +325,39 @@ private Q_SLOTS:
         for (const char *id : {"a", "b", "c"})
             Q_EMIT collab.learnerJoin(learner(QLatin1String(id)));
         tally.start(QStringLiteral("q1"), PollType::MULTIPLE, ids(2));
-        Q_EMIT collab.learnerPollResponse(QStringLiteral("b"), QStringLiteral("q1"), 1, QStringLiteral("A"));
-        Q_EMIT collab.learnerPollResponse(QStringLiteral("c"), QStringLiteral("q0"), 1, QStringLiteral("B"));
+        Q_EMIT collab.learnerAnswer(QStringLiteral("b"), QStringLiteral("q1"), 1, QString(), {QStringLiteral("A")});
+        Q_EMIT collab.learnerAnswer(QStringLiteral("c"), QStringLiteral("q0"), 1, QString(), {QStringLiteral("B")});
         QTRY_COMPARE(answers(), QStringLiteral("- A -"));
         QCOMPARE(tally.present(), 3);
-        Q_EMIT collab.learnerPollResponse(QStringLiteral("b"), QStringLiteral("q1"), 1, QStringLiteral("B"));
+        Q_EMIT collab.learnerAnswer(QStringLiteral("b"), QStringLiteral("q1"), 1, QString(), {QStringLiteral("B")});
         QTRY_COMPARE(answers(), QStringLiteral("- B -"));
         tally.start(QStringLiteral("q2"), PollType::TEXT, {});
         QTRY_COMPARE(answers(), QStringLiteral("- - -"));
         Q_EMIT collab.learnerUnregister(QStringLiteral("a"));
         QTRY_COMPARE(tally.present(), 2);
+    }
+
+    // Failure texts as a teacher reads them: keys in words, a key not known named as the service's, a
+    // sentence as it is.
+    void plainErrors_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("service's key") << "error.login.invalidCredentials" << "the user id or password was not accepted";
+        QTest::newRow("library's key") << "SSLRootCertificateMissing"
+                                       << "the server's certificate is not signed by a trusted authority: its CA "
+                                          "certificate is needed";
+        QTest::newRow("unknown key") << "error.room.full" << "the service said: error.room.full";
+        QTest::newRow("sentence") << "connection refused" << "connection refused";
+        QTest::newRow("one word") << "cancelled" << "cancelled";
+        QTest::newRow("none") << QString() << "no reason was given";
+    }
+
+    void plainErrors()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, words);
+        QCOMPARE(plainError(text), words);
     }
 
     // The kinds both programs offer: names in order, counts within bounds, labels for buttons.

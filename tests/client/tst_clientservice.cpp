@@ -296,11 +296,21 @@ private Q_SLOTS:
     }
 
     // A host whose client is a child of its application object quits with the connection up: it exits
-    // at once, no event loop runs in the teardown, and the session is stopped.
+    // at once, no event loop runs in the teardown, and the session is stopped (a server named by a name at
+    // the address looked up ahead).
+    void quitWithLiveConnection_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("by address") << shared->server();
+        QUrl named(shared->server());
+        named.setHost(QStringLiteral("localhost"));
+        QTest::newRow("by name") << named.toString();
+    }
     void quitWithLiveConnection()
     {
+        QFETCH(QString, server);
         QProcess host;
-        host.start(QStringLiteral(VELTRO_QUITHOST), {shared->server()});
+        host.start(QStringLiteral(VELTRO_QUITHOST), {server});
         QVERIFY(host.waitForStarted(5000));
         QTRY_VERIFY_WITH_TIMEOUT(host.canReadLine() || host.state() == QProcess::NotRunning, 30000);
         const QString code = QString::fromLatin1(host.readLine()).trimmed();

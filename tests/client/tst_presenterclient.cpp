@@ -1,11 +1,16 @@
 // PresenterClient against an in-process HTTP fake, where exact bytes and the
 // order of replies matter.
 #include "fakeservice.h"
+#include "networksettings_p.h"
 #include "presenterclient.h"
 #include "presentercollab.h"
 #include "presenterreply.h"
+#include "tcpproxy.h"
+#include "teardownpost_p.h"
 #include "testdata.h"
+#include "testsupport.h"
 
+#include <QMetaEnum>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -82,7 +87,7 @@ const QList<Operation> &operations()
     };
     return ops;
 }
-enum Outcome { Success, ErrorKey, RefusedSignIn, TimedOut, TooLarge, Cancel, ClientDeleted, NoSession };
+enum Outcome { Success, ErrorKey, RefusedSignIn, TimedOut, TooLarge, Cancel, ClientDeleted, NoSession, Forgotten };
 
 // What the fake answers in the outcomes table; `decisive`: the operation's own request.
 QByteArray outcomeAnswer(Outcome outcome, const QByteArray &path, bool decisive)
@@ -104,6 +109,10 @@ QByteArray outcomeAnswer(Outcome outcome, const QByteArray &path, bool decisive)
     case TooLarge:
         if (decisive)
             return httpAnswer(200, R"({"pad":")" + QByteArray(4096, 'p') + R"("})");
+        break;
+    case Forgotten: // the service was restarted: it knows the sign-in no more
+        if (decisive)
+            return httpAnswer(401, R"({"errorMsgKeys":["error.notSignedIn"]})");
         break;
     default:
         break;
@@ -365,6 +374,8 @@ private Q_SLOTS:
 
         auto *client = new TestClient(nullptr, fake.url());
         prepare(client);
+        QSignalSpy lost(client, &PresenterClient::signInLost);
+        QSignalSpy signedIn(client, &PresenterClient::signedInChanged);
         PresenterReply *reply = o.start(*client);
         QPointer<PresenterReply> alive(reply);
         QSignalSpy finished(reply, &PresenterReply::finished);
@@ -389,6 +400,14 @@ private Q_SLOTS:
         QCOMPARE(finished.count(), 1);
         QCOMPARE(got, code);
         QVERIFY2(gotText.startsWith(text) && gotText.isEmpty() == (code == Veltro::Error::None), qPrintable(gotText));
+        if (outcome == Forgotten) {
+            // Told once, signed out, the session gone with the sign-in.
+            QCOMPARE(lost.count(), 1);
+            QCOMPARE(signedIn.count(), 1);
+            QVERIFY(!client->isLoggedIn() && client->getSessionToken().isNull() && client->getSessionCode().isNull());
+        } else {
+            QCOMPARE(lost.count(), 0);
+        }
         if (outcome != ClientDeleted) {
             QCOMPARE(gotLastError, lastError);
             delete client;
@@ -459,8 +478,76 @@ private Q_SLOTS:
         QVERIFY(!client.getSessionToken().isNull()); // the cancelled stop was never sent
     }
 
-    // Qt 5 sends a request's body in a write of its own, held back by Nagle's
-    // algorithm; the library turns it off on its own connections, and only there.
+    // Queued calls run in the host's order, each from the event loop after the one before has ended: a stop
+    // or sign-out behind a live start ends the connection it opened, a new session stops the one held, and a
+    // call whose sign-in or session failed before it ends Cancelled, unsent, instead of failing again.
+    void queueOrder_data()
+    {
+        QTest::addColumn<int>("need");
+        QTest::addColumn<QString>("calls");
+        QTest::addColumn<QByteArray>("refused"); // answered with an error status
+        QTest::addColumn<QString>("outcomes");
+        QTest::addColumn<QString>("sent");       // paths below /quorvane/
+        auto row = [](const char *name, Need need, const char *calls, const char *refused, const char *outcomes,
+                      const char *sent) {
+            QTest::newRow(name) << int(need) << QString(calls) << QByteArray(refused) << QString(outcomes)
+                                << QString(sent);
+        };
+        const char *live = "session/getcollabserverurl config/findTenantFeatureDetails session/start "
+                           "classroom/session/join";
+        row("stop behind a live start", Created, "startCollab stopSession", "", "startCollab:None stopSession:None",
+            qPrintable(QString(live) + " session/stop"));
+        row("sign-out behind a live start", Created, "startCollab logout", "", "startCollab:None logout:None",
+            qPrintable(QString(live) + " session/stop login/logout"));
+        row("a new session stops the one held", Live, "startSession", "", "startSession:None",
+            "session/stop login/user session/create");
+        row("session behind a refused sign-in", Nothing, "login startSession startCollab", "/quorvane/login/submit",
+            "login:SignInRefused startSession:Cancelled startCollab:Cancelled", "login/submit");
+        row("live start behind a refused create", SignedIn, "startSession startCollab", "/quorvane/session/create",
+            "startSession:Service startCollab:Cancelled", "login/user session/create");
+    }
+    void queueOrder()
+    {
+        QFETCH(int, need);
+        QFETCH(QString, calls);
+        QFETCH(QByteArray, refused);
+        QFETCH(QString, outcomes);
+        QFETCH(QString, sent);
+        FakeService fake;
+        bool testing = false;
+        fake.handler = [&](const Request &r, QTcpSocket *) {
+            if (testing && r.path == refused)
+                return httpAnswer(r.path.endsWith("submit") ? 401 : 409, R"({"errorMsgKeys":["error.denied"]})");
+            return outcomeAnswer(Success, r.path, false);
+        };
+        TestClient client(nullptr, fake.url());
+        client.setAutoReconnect(true); // a connection left open keeps coming back
+        setUp(&client, Need(need));
+        fake.requests.clear();
+        testing = true;
+        QStringList got;
+        QList<QPointer<PresenterCollab>> opened;
+        for (const QString &name : calls.split(' ')) {
+            PresenterReply *r = name == "login" ? client.login("teacher", "pw")
+                : name == "startSession"        ? client.startSession()
+                : name == "startCollab"         ? client.startCollab()
+                : name == "stopSession"         ? client.stopSession()
+                                                : client.logout();
+            connect(r, &PresenterReply::finished, r, [&got, &opened, r, name] {
+                got << name + ':' + QMetaEnum::fromType<Veltro::Error>().valueToKey(int(r->error()));
+                if (r->collab())
+                    opened << r->collab();
+            });
+        }
+        QTRY_COMPARE(got.join(' '), outcomes);
+        QCOMPARE(fake.paths().replaceInStrings("/quorvane/", "").join(' '), sent);
+        for (const QPointer<PresenterCollab> &c : qAsConst(opened))
+            QTRY_COMPARE(c->state(), Veltro::ConnectionState::Closed);
+    }
+
+    // Qt sends a body in writes of their own (Qt 5 every body, Qt 6 one past
+    // 16 KiB), held back by Nagle's algorithm; the library turns it off on its
+    // own connections, and only there.
     void lowDelayOnOwnConnectionsOnly_data()
     {
         QTest::addColumn<int>("hostOpensAt"); // 0: before the first call; n: while request n waits for its answer
@@ -501,12 +588,7 @@ private Q_SLOTS:
         QCOMPARE(host.state(), QAbstractSocket::ConnectedState);
         QCOMPARE(noDelay(host.socketDescriptor()), 0);
         QCOMPARE(libraryPorts.size(), 1); // one kept-alive connection
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
         QCOMPARE(noDelayFrom(*libraryPorts.begin()), int(ownTuned));
-#else
-        Q_UNUSED(ownTuned) // Qt 6 needs no tuning and gets none
-        QCOMPARE(noDelayFrom(*libraryPorts.begin()), 0);
-#endif
     }
 
     void sessionLifecycle()
@@ -535,12 +617,8 @@ private Q_SLOTS:
         QVERIFY(client.doStartSession());
         QCOMPARE(client.getSessionCode(), "123456");
         QVERIFY(!client.doStopSession()); // created, not started
-        fake.requests.clear();
         PresenterCollab *first = nullptr;
-        QVERIFY(client.startWebsocket(&first));
-        QCOMPARE(fake.paths(), QStringList({"/quorvane/session/getcollabserverurl",
-                                            "/quorvane/config/findTenantFeatureDetails", "/quorvane/session/start",
-                                            "/quorvane/classroom/session/join"}));
+        QVERIFY(client.startWebsocket(&first)); // its requests: queueOrder
         QVERIFY(first && first->parent() == &client);
 
         const QList<Veltro::Learner> expected{Veltro::Learner("u1", "Ann", "tab"), Veltro::Learner("u2", "Bo", "")};
@@ -548,13 +626,74 @@ private Q_SLOTS:
         QCOMPARE(client.getLearners(), expected);
         delete first; // against the rules, but the stop must survive it
 
-        // Signing out stops the live session first.
-        fake.requests.clear();
+        // Signing out stops the live session first (its requests: queueOrder).
         QVERIFY(client.doLogout());
-        QCOMPARE(fake.paths(), QStringList({"/quorvane/session/stop", "/quorvane/login/logout"}));
         QVERIFY(!client.keepAliveTimer()->isActive());
         QVERIFY(client.getSessionToken().isNull() && client.getSessionCode().isNull());
         QVERIFY(!client.doStopSession());
+    }
+
+    // The session stop of a client deleted with a live session looks no name up, as a lookup has no bound:
+    // the server, or the proxy in front of it, is reached at an address looked up ahead, or not at all.
+    void teardownPost_data()
+    {
+        QTest::addColumn<QString>("host");  // of the server's address
+        QTest::addColumn<bool>("viaProxy"); // through a proxy named "localhost"
+        QTest::addColumn<bool>("lookedUp"); // "localhost" looked up ahead
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("an address") << "127.0.0.1" << false << false << true;
+        QTest::newRow("a name looked up ahead") << "localhost" << false << true << true;
+        QTest::newRow("a name not looked up: not sent") << "localhost" << false << false << false;
+        QTest::newRow("a proxy's name looked up ahead") << "127.0.0.1" << true << true << true;
+        QTest::newRow("a proxy's name not looked up: not sent") << "127.0.0.1" << true << false << false;
+    }
+    void teardownPost()
+    {
+        QFETCH(QString, host);
+        QFETCH(bool, viaProxy);
+        QFETCH(bool, lookedUp);
+        QFETCH(bool, sent);
+        // The service and the proxy on a thread of their own, as other machines are.
+        PeerThread peers;
+        std::unique_ptr<FakeService> service;
+        std::unique_ptr<TcpProxy> proxy;
+        peers.run([&] {
+            service = std::make_unique<FakeService>();
+            proxy = std::make_unique<TcpProxy>(0);
+        });
+        auto release = qScopeGuard([&] {
+            peers.run([&] {
+                proxy.reset();
+                service.reset();
+            });
+        });
+        const auto seen = [&] { // "tunnels|body|host" of the stop the service got
+            QString out;
+            peers.run([&] {
+                const Request r = service->last("/quorvane/session/stop");
+                out = QString::number(proxy->tunnels()) + '|' + r.body + '|' + r.headers.value("host");
+            });
+            return out;
+        };
+        Veltro::NetworkHub hub;
+        hub.settings().proxySet = true;
+        hub.settings().proxy = viaProxy ? QNetworkProxy(QNetworkProxy::HttpProxy, "localhost", proxy->port())
+                                        : QNetworkProxy(QNetworkProxy::NoProxy);
+        if (lookedUp) {
+            hub.lookUpAhead("localhost");
+            QTRY_VERIFY(!hub.addressesAhead("localhost").isEmpty());
+        }
+        Veltro::TeardownPost post;
+        post.url = QUrl(QStringLiteral("http://%1:%2/quorvane/session/stop").arg(host).arg(service->serverPort()));
+        post.body = R"({"sessionToken":"tok-1"})";
+        post.hub = &hub;
+        QString why;
+        QVERIFY2(Veltro::sendTeardownPost(post, &why) == sent, qPrintable(why));
+        QCOMPARE(why.isEmpty(), sent);
+        if (!sent)
+            return;
+        const QString expected = QString::number(int(viaProxy)) + '|' + post.body + '|' + post.url.authority();
+        QTRY_COMPARE(seen(), expected);
     }
 
     void startRefusals_data()
@@ -723,7 +862,7 @@ void tst_PresenterClient::outcomes_data()
     QTest::addColumn<QString>("lastError");
     using E = Veltro::Error;
     const char *names[] = {"success", "error key", "refused sign-in", "timeout", "too large", "cancel",
-                           "client deleted", "no session"};
+                           "client deleted", "no session", "sign-in forgotten"};
     for (int i = 0; i < operations().size(); ++i) {
         const Operation &o = operations().at(i);
         auto row = [&](Outcome out, E code, const char *text, const char *lastError = nullptr) {
@@ -746,6 +885,8 @@ void tst_PresenterClient::outcomes_data()
         row(ClientDeleted, E::Cancelled, "cancelled: the client was deleted");
         if (o.need == Live)
             row(NoSession, E::SessionMissing, "no session");
+        if (o.need >= SignedIn && o.path != "/quorvane/login/logout")
+            row(Forgotten, E::SignInLost, "error.notSignedIn", keyKept ? "error.notSignedIn" : nullptr);
     }
 }
 

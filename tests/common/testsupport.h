@@ -1,11 +1,17 @@
 // Small helpers shared by the tests, the benchmarks and the fuzz targets: where the source tree and Node.js are,
-// a bounded wait on the event loop, a port nothing listens on, and quiet library logging. Nothing here needs
-// QtTest, so programs that are not tests link it too.
+// a bounded wait on the event loop, a port nothing listens on, quiet library logging, and a thread for peers.
+// Nothing here needs QtTest, so programs that are not tests link it too.
 #pragma once
 
 #include <QEventLoop>
+#include <QObject>
 #include <QString>
+#include <QThread>
 #include <QTimer>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 
 /// `relative` below the source tree: $VELTRO_SOURCE_DIR (set by CTest) or the tree this was built from.
 QString sourcePath(const QString &relative);
@@ -40,3 +46,54 @@ bool waitUntil(int ms, Done done)
     loop.exec();
     return done();
 }
+
+/// A thread for peers that stand for other machines (a service, a proxy): they answer while the test's own
+/// thread blocks without an event loop, as the library's teardown does. Objects made in run() live there; the
+/// last run() (in the owner's destructor, say) must release them. Jobs pass through a standard mutex, not Qt's
+/// event queue, so that thread checkers see every hand-off.
+class PeerThread
+{
+public:
+    PeerThread()
+    {
+        // On that thread: a timer takes each job, runs it and says so.
+        QObject::connect(&thread, &QThread::started, [this] {
+            auto *tick = new QTimer;
+            QObject::connect(tick, &QTimer::timeout, [this, tick] {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (!job)
+                    return;
+                job();
+                job = nullptr;
+                if (stopping) {
+                    tick->stop();
+                    tick->deleteLater();
+                    QThread::currentThread()->quit();
+                }
+                done.notify_all();
+            });
+            tick->start(1);
+        });
+        thread.start();
+    }
+    ~PeerThread()
+    {
+        stopping = true; // read by the last job's taker, after the hand-off below
+        run([] {});
+        thread.wait();
+    }
+    /// Runs `f` there and waits for it.
+    void run(std::function<void()> f)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        job = std::move(f);
+        done.wait(lock, [this] { return !job; });
+    }
+
+private:
+    QThread thread;
+    std::mutex mutex;
+    std::condition_variable done;
+    std::function<void()> job;
+    bool stopping = false;
+};

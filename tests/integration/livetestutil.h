@@ -142,10 +142,13 @@ struct LiveSession
         return probe(QStringLiteral(".presenter")) ? QString() : QStringLiteral("not registered over ") + transport;
     }
 
-    // Joins `count` learners (named `names` when given) and returns their tokens.
-    QStringList addLearners(int count, const QStringList &names = {})
+    // Joins `count` learners (named `names` when given; `more` adds to the stand-in's options) and returns their
+    // tokens.
+    QStringList addLearners(int count, const QStringList &names = {}, const QJsonObject &more = {})
     {
         QJsonObject extra{{"shape", "random"}, {"answerDelay", QJsonArray{20, 60}}, {"deviceType", "tablet"}};
+        for (auto it = more.begin(); it != more.end(); ++it)
+            extra.insert(it.key(), it.value());
         if (!names.isEmpty())
             extra.insert(QStringLiteral("names"), QJsonArray::fromStringList(names));
         QStringList out;

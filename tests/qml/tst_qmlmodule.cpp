@@ -53,7 +53,7 @@ private Q_SLOTS:
         row("room.learners.count + room.tally.count", 0);
         row("room.connectionState === Veltro.Closed", true);
         row("room.error === Veltro.None", true);
-        row("room.pollState === Classroom.NoPoll", true);
+        row("room.pollState === Classroom.NoPoll && Classroom.Stopped === Veltro.Stopped", true);
         row("room.roundTripMs", -1);
         row("learners2.count", 0);
         row("tally2.maxRows", 5);

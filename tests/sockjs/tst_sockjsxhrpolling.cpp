@@ -1,6 +1,9 @@
 // The XHR transport and its worker against the fake server: exact bytes, drops and misbehaviour.
 #include "fakesockjsserver.h"
+#include "networksettings_p.h"
 #include "sockjsxhrpolling.h"
+#include "tcpproxy.h"
+#include "testsupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -23,11 +26,10 @@ struct Xhr
     QSignalSpy closed{&xhr, &SockJSXHRPolling::connectionClosed};
 
     // Opens and waits until the receive side is up (nothing is reported inside open()).
-    bool open(bool streaming = false, const QString &path = SESSION_PATH)
+    bool open(bool streaming = false, const QString &path = SESSION_PATH, const QString &host = "127.0.0.1")
     {
         QSignalSpy opened(&xhr, &SockJSXHRPolling::opened);
-        return xhr.open(QStringLiteral("127.0.0.1"), fake.port(), false, path, streaming) && opened.isEmpty()
-            && opened.wait(5000);
+        return xhr.open(host, fake.port(), false, path, streaming) && opened.isEmpty() && opened.wait(5000);
     }
     QString lastFrame() const { return frames.isEmpty() ? QString() : frames.last().first().toString(); }
     QList<FakeSockJSServer::Request> polls() const { return fake.requestsEndingWith("/xhr"); }
@@ -196,6 +198,44 @@ private slots:
         x.fake.push("a[\"after\"]");
         QTRY_COMPARE_WITH_TIMEOUT(x.lastFrame(), QStringLiteral("a[\"after\"]"), 5000);
         QCOMPARE(x.closed.size(), 0);
+    }
+
+    // The last post at teardown looks no name up, as a lookup has no bound: on a connection of its own it goes
+    // to the address the receive side reached, or to a proxy's address looked up ahead, or not at all.
+    void lastPostAtTeardown_data()
+    {
+        QTest::addColumn<QString>("proxy"); // how a proxy named "localhost" is set: "", "hub", "environment"
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("direct, to a server named localhost") << "" << true;
+        QTest::newRow("the client's proxy, its name looked up ahead") << "hub" << true;
+        QTest::newRow("the system's proxy, its name not looked up: not sent") << "environment" << false;
+    }
+    void lastPostAtTeardown()
+    {
+        QFETCH(QString, proxy);
+        QFETCH(bool, sent);
+        PeerThread peers;
+        std::unique_ptr<TcpProxy> relay;
+        peers.run([&] { relay = std::make_unique<TcpProxy>(0); });
+        const QByteArray saved = qgetenv("http_proxy");
+        auto done = qScopeGuard([&] {
+            saved.isNull() ? qunsetenv("http_proxy") : qputenv("http_proxy", saved);
+            peers.run([&] { relay.reset(); });
+        });
+        const QNetworkProxy named(QNetworkProxy::HttpProxy, "localhost", relay->port());
+        Veltro::NetworkHub hub;
+        hub.settings().proxySet = proxy == "hub";
+        hub.settings().proxy = named;
+        if (proxy == "environment")
+            qputenv("http_proxy", "http://localhost:" + QByteArray::number(relay->port()));
+        Xhr x;
+        if (proxy != "environment")
+            x.xhr.setNetworkHub(&hub);
+        QVERIFY(x.open(false, SESSION_PATH, "localhost"));
+        QTRY_VERIFY(proxy != "hub" || !hub.addressesAhead("localhost").isEmpty());
+        QCOMPARE(x.xhr.sendNowAndStop(message("bye"), 300), sent);
+        if (sent)
+            QTRY_COMPARE_WITH_TIMEOUT(x.posted(), QStringList{"bye"}, 5000);
     }
 
     // After close() no poll is made, while posts still go out.
