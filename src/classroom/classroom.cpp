@@ -83,6 +83,8 @@ public:
     void fail(Error code, const QString &text);
     void clearError();
     void useServer();
+    // Either sign-in: `login` makes the request on the client, for the address set last.
+    void signIn(const std::function<PresenterReply *()> &login);
     void opened(PresenterReply *reply);
     void attach(PresenterCollab *c);
     void watch(PresenterCollab *c);
@@ -218,6 +220,14 @@ void ClassroomPrivate::useServer()
         if (change->error() != Error::None)
             addressMoved = true;
     });
+}
+
+void ClassroomPrivate::signIn(const std::function<PresenterReply *()> &login)
+{
+    clearError();
+    useServer();
+    track(login());
+    tellNow();
 }
 
 void ClassroomPrivate::tellNow()
@@ -491,10 +501,12 @@ PresenterCollab *Classroom::collab() const { return d->collab; }
 
 void Classroom::signIn(const QString &user, const QString &password)
 {
-    d->clearError();
-    d->useServer();
-    d->track(d->client->login(user, password));
-    d->tellNow();
+    d->signIn([&] { return d->client->login(user, password); });
+}
+
+void Classroom::signInWithToken(const QString &user, const QString &deviceId, const QString &deviceAccessToken)
+{
+    d->signIn([&] { return d->client->login(user, deviceId, deviceAccessToken); });
 }
 
 void Classroom::startSession()
