@@ -12,8 +12,10 @@
 #include "presenterreply_p.h"
 #include "randomstring.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTimer>
 
 #include <memory>
 
