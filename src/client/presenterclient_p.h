@@ -115,6 +115,8 @@ public:
     void startCollabSession(PresenterReply *call, const QString &url);
     void openCollab(PresenterReply *call, const QString &url, const QString &token, const QString &presenterToken);
     void stopSessionAtTeardown();
+    /// Reads member `key` of the answer's "data" into `field` and into the request's own answer.
+    void readData(const QString &body, const char *key, QString *field, QString Answer::*own);
     QByteArray uploadBody(const QString &fileName, const QByteArray &data);
 
     static const qint64 DEFAULT_MAX_RESPONSE_SIZE;

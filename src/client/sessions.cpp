@@ -43,6 +43,14 @@ QString quotedFileName(const QString &fileName)
 // ---------------------------------------------------------------------------
 // Classroom session
 
+void PresenterClientPrivate::readData(const QString &body, const char *key, QString *field,
+                                      QString Veltro::Answer::*own)
+{
+    QJsonDocument doc;
+    if (parseAnswer(body, &doc))
+        answer().*own = *field = Veltro::dataText(doc, key);
+}
+
 PresenterReply *PresenterClient::startSession()
 {
     return d->newCall(true, [this](PresenterReply *call) {
@@ -104,9 +112,7 @@ bool PresenterClient::doStartSession(QString name)
 
 void PresenterClient::sessionSuccessResponse(QString body)
 {
-    QJsonDocument doc;
-    if (d->parseAnswer(body, &doc))
-        d->answer().sessionCode = d->sessionCode = Veltro::dataText(doc, "sessionCode");
+    d->readData(body, "sessionCode", &d->sessionCode, &Veltro::Answer::sessionCode);
 }
 
 PresenterReply *PresenterClient::startCollab()
@@ -189,9 +195,7 @@ bool PresenterClient::startWebsocket(PresenterCollab **collabOut)
 
 void PresenterClient::getCollabUrlResponse(QString body)
 {
-    QJsonDocument doc;
-    if (d->parseAnswer(body, &doc))
-        d->answer().collabUrl = d->collabServerUrl = Veltro::dataText(doc, "url");
+    d->readData(body, "url", &d->collabServerUrl, &Veltro::Answer::collabUrl);
 }
 
 void PresenterClient::getTenantFeatureDetailsResponse(QString body)
@@ -208,16 +212,12 @@ void PresenterClient::getTenantFeatureDetailsResponse(QString body)
 
 void PresenterClient::sessionStartSuccessResponse(QString body)
 {
-    QJsonDocument doc;
-    if (d->parseAnswer(body, &doc))
-        d->answer().sessionToken = d->sessionToken = Veltro::dataText(doc, "sessionToken");
+    d->readData(body, "sessionToken", &d->sessionToken, &Veltro::Answer::sessionToken);
 }
 
 void PresenterClient::sessionJoinResponse(QString body)
 {
-    QJsonDocument doc;
-    if (d->parseAnswer(body, &doc))
-        d->answer().userToken = d->userToken = Veltro::dataText(doc, "userToken");
+    d->readData(body, "userToken", &d->userToken, &Veltro::Answer::userToken);
 }
 
 PresenterReply *PresenterClient::requestLearners()
