@@ -7,9 +7,9 @@
 #include "veltronamespace.h"
 #include "learner.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QNetworkProxy>
-#include <QByteArray>
 #include <QObject>
 #include <QSsl>
 #include <QSslCertificate>
