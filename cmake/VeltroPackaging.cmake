@@ -1,6 +1,6 @@
 # Debian packages of one Qt build, made by `cpack` in the build tree from the
 # install components (scripts/package does the whole round):
-#   runtime      -> libveltroclient-qt6-1 / libveltroclient1   the shared library
+#   runtime      -> libveltroclient-qt6-2 / libveltroclient2   the shared library
 #   development  -> libveltroclient-qt6-dev / libveltroclient-dev
 #                   headers, CMake package, pkg-config file
 #   qml          -> joins the development package (the Qt 6 build's QML module)

@@ -214,7 +214,7 @@ void ClassroomPrivate::useServer()
     if (!addressMoved)
         return;
     addressMoved = false;
-    PresenterReply *change = PresenterClientPrivate::setServer(client, serverUrl);
+    PresenterReply *change = PresenterClientPrivate::get(client)->setServer(serverUrl);
     addressChange = change;
     QObject::connect(change, &PresenterReply::finished, q, [this, change] {
         if (change->error() != Error::None)

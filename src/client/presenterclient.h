@@ -8,35 +8,25 @@
 #include "learner.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QNetworkProxy>
 #include <QObject>
-#include <QPointer>
 #include <QSsl>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslError>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <QVariant>
 
-#include <functional>
 #include <memory>
 
 class QAuthenticator;
-class QEventLoop;
-class QJsonDocument;
-class QNetworkAccessManager;
 class QNetworkReply;
 class QUrl;
 class PresenterCollab;
 class PresenterReply;
-namespace Veltro {
-class LowDelayTuner;
-class NetworkHub;
-}
+class PresenterClientPrivate;
 
 /// The host's handle on the classroom service: sign-in, sessions, learners and upload.
 ///
@@ -435,138 +425,14 @@ protected:
     /// Reads "data"."id", the uploaded resource.
     void uploadResourceResponse(QString body);
 
-    /// Test seam: the keep-alive timer (its interval may be shortened).
-    QTimer *keepAliveTimer() { return &pingTimer; }
-    /// Test seam: the bound of each request in milliseconds (NETREQUEST_TIMEOUT
-    /// unless shortened), for requests sent from now on.
-    void setRequestBound(int ms) { requestBoundMs = ms; }
-
 private:
-    friend class PresenterReply;
     friend class PresenterClientPrivate;
 
-    // How one request ended, for the call it belongs to.
-    struct RequestOutcome
-    {
-        Veltro::Error transport = Veltro::Error::None; // failed below HTTP: refused, timed out, TLS, too large ...
-        QString transportText;
-        bool httpError = false; // the service answered with an error status
-        int status = 0;         // that status
-        QString serviceKey;     // the first error key of such an answer ("error..."), if any
-        bool redirected = false; // a followed redirect: no handler ran
-    };
-    using Continuation = std::function<void(const RequestOutcome &)>;
-
-    struct RequestCallbacks
-    {
-        SuccessHandler success = nullptr;
-        FailureHandler failure = nullptr;
-        bool *finished = nullptr;     // set by completion so the waiting doRequest knows its reply is done
-        QEventLoop *waiter = nullptr; // the event loop of that doRequest, ended by completion
-        PresenterReply *call = nullptr; // the call this request is a step of
-        Continuation then;            // the call's next step
-        QTimer *bound = nullptr;      // aborts the request after requestBoundMs
-        bool timedOut = false;
-        bool cancelled = false;
-        bool registrationSubmit = false; // an OAuth registration submit (read by loginSuccessResponse)
-        QString tlsText;              // the refused handshake's errors
-    };
-
     bool isErrorInErrorMsgKeys(const QVariant &response, QString &error);
-    bool parseAnswer(const QString &body, QJsonDocument *doc) const;
-    void limitResponseSize(QNetworkReply *reply);
-    void commonFailure(const QString &body);
-    QUrl serviceUrl(const QString &path) const;
-    void completeRequest(QNetworkReply *reply, const RequestOutcome &outcome);
-    QNetworkReply *sendRequest(const QUrl &url, const QByteArray &body, SuccessHandler success,
-                               FailureHandler failure, bool multipart, PresenterReply *call, Continuation then);
-    RequestOutcome outcomeOf(QNetworkReply *reply, const RequestCallbacks &callbacks, bool tooLarge,
-                             const QByteArray &body) const;
-
-    // Calls: queueing, steps and outcome.
-    PresenterReply *newCall(bool serial, std::function<void(PresenterReply *)> begin, int needs = 0,
-                            int provides = 0);
-    void startCall(PresenterReply *call);
-    void startNextSerial();
-    void cancelDependents(int missing);
-    void loseSignIn();
-    void step(PresenterReply *call, const QString &path, const QByteArray &body, SuccessHandler success,
-              FailureHandler failure, bool multipart, Continuation then);
-    void finishCall(PresenterReply *call, Veltro::Error error, const QString &text = QString());
-    void failCall(PresenterReply *call, const RequestOutcome &outcome, Veltro::Error error,
-                  const QString &text = QString());
-    void cancelCall(PresenterReply *call);
-    void forgetCall(PresenterReply *call);
-    std::unique_ptr<PresenterReply> waitFor(PresenterReply *call);
-
-    static bool failedRequest(const RequestOutcome &outcome);
-
-    // Steps shared by several calls.
-    void signInStep(PresenterReply *call, const QString &path, const QString &body, bool registration,
-                    Continuation then);
-    void signInOutcome(PresenterReply *call, const RequestOutcome &outcome);
-    void passwordSignIn(PresenterReply *call, const QString &user, const QString &pass, Continuation then);
-    void deviceSignIn(PresenterReply *call, const QString &user, const QString &device, const QString &token,
-                      Continuation then);
-    void oauthSignIn(PresenterReply *call, const QString &provider, const QString &code, const QString &regData,
-                     Continuation then);
-    void tokenOutcome(PresenterReply *call, const RequestOutcome &outcome);
-    void reLoginStep(PresenterReply *call, std::function<void(const RequestOutcome *)> then);
-    void stopStep(PresenterReply *call, Continuation then);
-    void startCollabSession(PresenterReply *call);
-    void openCollab(PresenterReply *call);
-    QString oauthPath(const QString &provider) const;
-    QString callbackUrl(const QString &provider) const;
-    void setOwnError(const QString &text);
-    void lookUpForTeardown(const QUrl &url);
-    void stopSessionAtTeardown();
 
     static const int PING_TIMER;
     static const int NETREQUEST_TIMEOUT;
     static const QString MULTIPART_BOUNDARY;
-    static const qint64 DEFAULT_MAX_RESPONSE_SIZE;
 
-    QTimer pingTimer;
-    bool loggedIn = false;
-    bool serverReachable = false;
-    QString sessionCode;
-    QString deviceAccessToken;
-    QString collabServerUrl;
-    QString hostAppVersion;
-    QStringList sockJSProtocols;
-    QStringList sockJSOverrideProtocols;
-    QString sessionToken;
-    QString userToken;
-    QString server;
-    QList<Veltro::Learner> learners;
-    QNetworkAccessManager *networkAccessManager = nullptr;
-    Veltro::LowDelayTuner *lowDelay = nullptr; // keeps the manager's requests from waiting on Nagle
-    Veltro::NetworkHub *hub = nullptr;         // TLS, proxy and connection settings; asks the host
-    QHash<QNetworkReply *, RequestCallbacks> pendingRequests;
-    QPointer<PresenterCollab> collab; // guarded: a host that deletes it anyway must not crash the stop
-    QString userId;
-    QString password;
-    QString deviceId;
-    QString loginDeviceAccessToken;
-    QString oauthProvider;
-    QString oauthCode;
-    QString registrationData;
-    QString resourceId;
-    QString lastError;
-    QString authUser;
-    QString authPassword;
-    QString loginUserId;                 // user id of the last sign-in call, for reLogin
-    QString uploadBoundary;              // MULTIPART_BOUNDARY unless the file contains it
-    bool submittingRegistration = false; // a registration submit is waiting for its answer
-    bool ownError = false;               // lastError is a text of the library's own, not the service's
-    bool registrationAsked = false;      // the last token or sign-in answer asked for a registration
-    bool tokenIssued = false;            // the last token answer issued one
-    bool learnersRead = false;           // the last learner-list answer carried a list
-    qint64 maxResponseSize = DEFAULT_MAX_RESPONSE_SIZE;
-    int requestBoundMs = NETREQUEST_TIMEOUT;
-    Veltro::Error lastCode = Veltro::Error::None;
-    QByteArray answerBytes;              // the answer being handled, for parseAnswer
-    QList<PresenterReply *> queuedCalls; // waiting their turn, oldest first
-    PresenterReply *runningCall = nullptr; // the queued call whose turn it is
-    QList<PresenterReply *> sideCalls;   // running beside the queue
+    std::unique_ptr<PresenterClientPrivate> d;
 };

@@ -2,6 +2,7 @@
 #include "presenterreply_p.h"
 
 #include "presenterclient.h"
+#include "presenterclient_p.h"
 #include "presentercollab.h"
 
 #include <QPointer>
@@ -16,15 +17,15 @@ PresenterReply::PresenterReply(PresenterClient *client)
 PresenterReply::~PresenterReply()
 {
     // A host that deletes a pending reply cancels its call; nothing is emitted.
-    if (d->client && !d->completed)
-        d->client->forgetCall(this);
+    if (d->client && !d->ended())
+        PresenterClientPrivate::get(d->client)->forgetCall(this);
 }
 
 void PresenterReplyPrivate::complete(Veltro::Error e, const QString &text, const QString &lastError)
 {
-    if (completed)
+    if (ended())
         return;
-    completed = true;
+    state = Ended;
     client = nullptr;
     request = nullptr;
     stopWaiting = nullptr;
@@ -37,9 +38,9 @@ void PresenterReplyPrivate::complete(Veltro::Error e, const QString &text, const
 
 void PresenterReplyPrivate::emitFinished()
 {
-    if (emitted)
+    if (state == Reported)
         return;
-    emitted = true;
+    state = Reported;
     QPointer<PresenterReply> self(q);
     emit q->finished();
     if (!self)
@@ -50,7 +51,7 @@ void PresenterReplyPrivate::emitFinished()
 
 bool PresenterReply::isFinished() const
 {
-    return d->emitted;
+    return d->state == PresenterReplyPrivate::Reported;
 }
 
 Veltro::Error PresenterReply::error() const
@@ -120,6 +121,6 @@ PresenterCollab *PresenterReply::collab() const
 
 void PresenterReply::cancel()
 {
-    if (d->client && !d->completed)
-        d->client->cancelCall(this);
+    if (d->client && !d->ended())
+        PresenterClientPrivate::get(d->client)->cancelCall(this);
 }

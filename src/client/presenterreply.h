@@ -121,7 +121,7 @@ Q_SIGNALS:
     void finished();
 
 private:
-    friend class PresenterClient;
+    friend class PresenterClientPrivate;
     friend class PresenterReplyPrivate;
     explicit PresenterReply(PresenterClient *client);
     std::unique_ptr<PresenterReplyPrivate> d;

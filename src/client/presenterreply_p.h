@@ -18,6 +18,14 @@ public:
     /// What a queued call gives the calls queued behind it, and what they need
     /// of it: a call whose provider failed has nothing to work on.
     enum Provision { SignIn = 1, Session = 2 };
+    /// Where the call is in its life, in this order.
+    enum State {
+        Queued,     // waiting its turn (or about to start beside the queue)
+        Running,    // its steps are under way
+        Cancelling, // cancel() asked; its request is being aborted
+        Ended,      // outcome set, finished() on its way
+        Reported,   // finished() has been emitted
+    };
 
     static PresenterReplyPrivate *get(PresenterReply *r) { return r->d.get(); }
 
@@ -30,13 +38,13 @@ public:
     /// nobody keeps it.
     void emitFinished();
 
+    /// Whether the outcome is set.
+    bool ended() const { return state >= Ended; }
+
     PresenterReply *q;
     PresenterClient *client = nullptr; // null once the call has ended or the client went
+    State state = Queued;
     bool serial = false;               // waits its turn in the client's queue
-    bool started = false;
-    bool cancelRequested = false;
-    bool completed = false;            // outcome set, finished() on its way
-    bool emitted = false;              // finished() has been emitted
     bool autoDelete = true;
     bool orphan = false;               // its client was deleted: it goes after finished()
     int needs = 0;                     // Provisions it needs of the calls queued before it

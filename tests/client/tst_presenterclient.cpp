@@ -3,6 +3,7 @@
 #include "fakeservice.h"
 #include "networksettings_p.h"
 #include "presenterclient.h"
+#include "presenterclient_p.h"
 #include "presentercollab.h"
 #include "presenterreply.h"
 #include "tcpproxy.h"
@@ -149,9 +150,9 @@ class TestClient : public PresenterClient
 {
 public:
     using PresenterClient::PresenterClient;
-    using PresenterClient::keepAliveTimer;
     using PresenterClient::onPingTimer;
-    using PresenterClient::setRequestBound;
+    QTimer *keepAliveTimer() { return &PresenterClientPrivate::get(this)->pingTimer; }
+    void setRequestBound(int ms) { PresenterClientPrivate::get(this)->requestBoundMs = ms; }
     // A blocking request of its own whose answer lands in the session code.
     void nestedRequest()
     {
@@ -703,7 +704,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("requests");
         QTest::addColumn<QString>("error");
-        QTest::addColumn<QString>("retried"); // getLastError() after a retry against a mended service
+        QTest::addColumn<QString>("retried"); // getLastError() after a retry against a mended service, which succeeds
         auto row = [](const char *name, const char *failing, int status, const char *body, int requests,
                       const char *error, const char *retried) {
             QTest::newRow(name) << QByteArray(failing) << status << QByteArray(body) << requests << QString(error)
@@ -741,7 +742,7 @@ private Q_SLOTS:
         if (!created)
             return;
         failing.clear();
-        QCOMPARE(client.startWebsocket(&collab), retried.isNull());
+        QVERIFY(client.startWebsocket(&collab)); // a refusal left in getLastError() is not this call's
         QCOMPARE(client.getLastError(), retried);
     }
 

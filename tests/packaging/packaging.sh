@@ -88,17 +88,17 @@ for i in "${!builds[@]}"; do
       "$(for deb in "${debs[@]}"; do field "$deb" Package; done)"
   fi
 
-  # The library package is named after the SONAME: libfoo.so.1 -> libfoo1,
-  # libfoo-qt6.so.1 -> libfoo-qt6-1 (a name ending in a digit takes a dash).
+  # The library package is named after the SONAME: libfoo.so.2 -> libfoo2,
+  # libfoo-qt6.so.2 -> libfoo-qt6-2 (a name ending in a digit takes a dash).
   lib=$(dpkg-deb -c "$runtime" | awk '$1 ~ /^-/ {print $6}' | sed -n "s|^\./\(.*/lib$name\.so\..*\)|\1|p")
   [ -n "$lib" ] || fail "lib$name.so.* is not in $(field "$runtime" Package)"
   soname=$(readelf -d "$root/$lib" | sed -n 's/.*Library soname: \[\(.*\)\].*/\1/p')
   base=${soname%.so.*} version=${soname##*.so.}
   if [[ "$base" =~ [0-9]$ ]]; then expected=$base-$version; else expected=$base$version; fi
   step "SONAME $soname in $(field "$runtime" Package)"
-  [ "$soname" = "lib$name.so.1" ] || fail "expected SONAME lib$name.so.1"
+  [ "$soname" = "lib$name.so.2" ] || fail "expected SONAME lib$name.so.2"
   [ "$(field "$runtime" Package)" = "$expected" ] || fail "the library package should be $expected"
-  dpkg-deb --ctrl-tarfile "$runtime" | tar -xO ./shlibs | grep -qx "lib$name 1 $expected (>= .*)" \
+  dpkg-deb --ctrl-tarfile "$runtime" | tar -xO ./shlibs | grep -qx "lib$name $version $expected (>= .*)" \
     || fail "the shlibs file does not point at $expected"
   # Dependencies from dpkg-shlibdeps: the Qt the library was built with and liblzma.
   depends=$(field "$runtime" Depends)
@@ -133,7 +133,7 @@ for i in "${!builds[@]}"; do
   # (Outputs are read whole: grep -q would end a pipe early.)
   host_runs() {
     [[ "$(readelf -d "$1")" == *"[libQt${major}Core.so.$major]"* ]] || fail "$1 is not linked to Qt $major"
-    [[ "$(ldd "$1")" == *"lib$name.so.1 => $root/"* ]] || fail "$1 does not load the root's lib$name.so.1"
+    [[ "$(ldd "$1")" == *"lib$name.so.2 => $root/"* ]] || fail "$1 does not load the root's lib$name.so.2"
     local rc=0 out
     out=$(bounded "$1" 2>&1) || rc=$?
     echo "$out"
@@ -156,8 +156,8 @@ for i in "${!builds[@]}"; do
     grep -qx 'module Veltro' "$qmldir" || fail "$qmldir is not the module Veltro's"
     plugin=$(dirname "$qmldir")/lib$(sed -n 's/^optional plugin //p' "$qmldir").so
     step "QML module Veltro in ${imports#"$root"}"
-    [[ "$(env -u LD_LIBRARY_PATH ldd "$plugin")" == *"lib$name.so.1 => $root/"* ]] \
-      || fail "the QML plugin does not find lib$name.so.1 beside it: $(readelf -d "$plugin" | grep -i path)"
+    [[ "$(env -u LD_LIBRARY_PATH ldd "$plugin")" == *"lib$name.so.2 => $root/"* ]] \
+      || fail "the QML plugin does not find lib$name.so.2 beside it: $(readelf -d "$plugin" | grep -i path)"
     mkdir -p "$tmp/qml$i"
     printf '%s\n' 'import QtQuick' 'import QtTest' 'TestCase {' '  name: "InstalledExample"' \
       "  function test_load() { var c = Qt.createComponent(\"file://$examples/qml-host/Main.qml\")" \
