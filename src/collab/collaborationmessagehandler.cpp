@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QMap>
 #include <QStringList>
 #include <cmath>
 #include <limits>
@@ -68,9 +69,23 @@ QVariant restoredListValue(const QString &accumulated)
 
 } // namespace
 
+// The handler's tables: which member handles an action, which a message type.
+class CollaborationMessageHandlerPrivate
+{
+public:
+    using ActionHandler = void (CollaborationMessageHandler::*)(const QVariantMap &body);
+    using TypeHandler = void (CollaborationMessageHandler::*)(const QVariantMap &body, const QVariant &data);
+
+    QMap<QString, ActionHandler> actionHandlers;
+    QMap<QString, TypeHandler> typeHandlers;
+};
+
 CollaborationMessageHandler::CollaborationMessageHandler(QObject *parent)
     : QObject(parent)
+    , d(new CollaborationMessageHandlerPrivate)
 {
+    auto &actionHandlers = d->actionHandlers;
+    auto &typeHandlers = d->typeHandlers;
     actionHandlers.insert(QStringLiteral("unregister"), &CollaborationMessageHandler::onUnregister);
 
     typeHandlers.insert(QStringLiteral("join"), &CollaborationMessageHandler::onJoin);
@@ -124,7 +139,7 @@ void CollaborationMessageHandler::onHandleMessage(QString message)
     const QString action = body.value(QStringLiteral("action")).toString();
     if (!action.isNull()) {
         qCDebug(lcCollab).noquote() << "[MessageHandler.ACTION]" << action;
-        const auto handler = actionHandlers.value(action, nullptr);
+        const auto handler = d->actionHandlers.value(action, nullptr);
         if (handler)
             (this->*handler)(body);
         return;
@@ -136,7 +151,7 @@ void CollaborationMessageHandler::onHandleMessage(QString message)
 
     qCDebug(lcCollab).noquote() << "[MessageHandler.TYPE]" << type;
     const QVariant data = decompressData(body);
-    const auto handler = typeHandlers.value(type, nullptr);
+    const auto handler = d->typeHandlers.value(type, nullptr);
     if (handler)
         (this->*handler)(body, data);
     else

@@ -1,16 +1,19 @@
 // Dispatch of incoming event-bus frames to signals.
 #pragma once
 
-#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
 
+#include <memory>
+
 #include "learner.h"
 #include "remotecontrolmessage.h"
 #include "veltroclient_export.h"
+
+class CollaborationMessageHandlerPrivate;
 
 /// Turns the event-bus frames arriving on the collaboration connection into
 /// signals. Owned by a PresenterCollab, which feeds it every frame and relays
@@ -59,9 +62,8 @@ protected Q_SLOTS:
     void onHandleMessage(QString message);
 
 private:
-    friend class PresenterCollab;   // feeds it frames, leaving out the presenter's own
-    using ActionHandler = void (CollaborationMessageHandler::*)(const QVariantMap &body);
-    using TypeHandler = void (CollaborationMessageHandler::*)(const QVariantMap &body, const QVariant &data);
+    friend class PresenterCollabPrivate; // feeds it frames, leaving out the presenter's own
+    friend class CollaborationMessageHandlerPrivate;
 
     QVariant decompressData(const QVariantMap &body) const;
 
@@ -72,6 +74,6 @@ private:
     void onQuestionGet(const QVariantMap &body, const QVariant &data);
     void onRemoteControl(const QVariantMap &body, const QVariant &data);
 
-    QMap<QString, ActionHandler> actionHandlers;
-    QMap<QString, TypeHandler> typeHandlers;
+    // The action and type tables live in the private side.
+    const std::unique_ptr<CollaborationMessageHandlerPrivate> d;
 };

@@ -1,5 +1,6 @@
 #include "presenterassessment.h"
 
+#include <QPointer>
 #include <QUuid>
 #include <QVariantMap>
 
@@ -12,11 +13,37 @@
 
 using namespace Veltro;
 
+class PresenterAssessmentPrivate
+{
+public:
+    // The session address, or one learner's when a token is given.
+    QString addressFor(const QString &learnerToken) const
+    {
+        const QString session = collab->getSessionToken();
+        return learnerToken.isEmpty() ? session : session + QStringLiteral(".user.") + learnerToken;
+    }
+    // Publishes a message object of `type` to `address` with `data` (a map) or `dataObject`.
+    void publish(const QString &address, const QString &type, const QVariant &data, QObject *dataObject = nullptr)
+    {
+        VeltroCollabMessage message;
+        message.settype(type);
+        if (dataObject)
+            message.setdataobject(dataObject);
+        else
+            message.setdata(data);
+        collab->publishMessage(address, &message);
+    }
+
+    // Guarded: the session object belongs to the client and may go first.
+    QPointer<PresenterCollab> collab;
+    const QString assessmentId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+};
+
 PresenterAssessment::PresenterAssessment(QObject *parent, PresenterCollab *collab)
     : QObject(parent)
-    , collab(collab)
-    , assessmentId(QUuid::createUuid().toString().remove(QLatin1Char('{')).remove(QLatin1Char('}')))
+    , d(new PresenterAssessmentPrivate)
 {
+    d->collab = collab;
     if (!collab) {
         qCWarning(lcCollab).noquote() << "[PresenterAssessment] No collaboration session; nothing will be sent!";
         return;
@@ -27,13 +54,7 @@ PresenterAssessment::PresenterAssessment(QObject *parent, PresenterCollab *colla
 
 PresenterAssessment::~PresenterAssessment() = default;
 
-QString PresenterAssessment::getAssessmentId() const { return assessmentId; }
-
-QString PresenterAssessment::addressFor(const QString &learnerToken) const
-{
-    const QString session = collab->getSessionToken();
-    return learnerToken.isEmpty() ? session : session + QStringLiteral(".user.") + learnerToken;
-}
+QString PresenterAssessment::getAssessmentId() const { return d->assessmentId; }
 
 bool PresenterAssessment::start(AssessmentOptions *options)
 {
@@ -42,64 +63,54 @@ bool PresenterAssessment::start(AssessmentOptions *options)
 
 bool PresenterAssessment::start(QString learnerToken, AssessmentOptions *options)
 {
-    if (!collab || !options)
+    if (!d->collab || !options)
         return false;
     if (options->getassessmentToken().isEmpty())
-        options->setassessmentToken(assessmentId);
-    VeltroCollabMessage message;
-    message.settype(QStringLiteral("assessmentStart"));
-    message.setdataobject(options);
-    collab->publishMessage(addressFor(learnerToken), &message);
+        options->setassessmentToken(d->assessmentId);
+    d->publish(d->addressFor(learnerToken), QStringLiteral("assessmentStart"), QVariant(), options);
     return true;
 }
 
 void PresenterAssessment::stop()
 {
-    if (!collab)
-        return;
-    VeltroCollabMessage message;
-    message.settype(QStringLiteral("assessmentStop"));
-    message.setdata(QVariantMap{{QStringLiteral("assessmentToken"), assessmentId}});
-    collab->publishMessage(collab->getSessionToken(), &message);
+    if (d->collab)
+        d->publish(d->addressFor(QString()), QStringLiteral("assessmentStop"),
+                   QVariantMap{{QStringLiteral("assessmentToken"), d->assessmentId}});
 }
 
 void PresenterAssessment::pause()
 {
-    if (collab)
-        collab->pausePoll();
+    if (d->collab)
+        d->collab->pausePoll();
 }
 
 void PresenterAssessment::resume()
 {
-    if (collab)
-        collab->resumePoll();
+    if (d->collab)
+        d->collab->resumePoll();
 }
 
 bool PresenterAssessment::sendQuestion(QString learnerToken, QuestionBase *question)
 {
-    if (!collab || !question)
+    if (!d->collab || !question)
         return false;
     question->setquestionSetMode(QStringLiteral("Assessment"));
     question->inferOrdinalType();
-    collab->sendQuestion(addressFor(learnerToken), question);
+    d->collab->sendQuestion(d->addressFor(learnerToken), question);
     return true;
 }
 
 void PresenterAssessment::sendMessage(QString learnerToken, QString text, bool isDismissible, bool isReview)
 {
-    if (!collab)
+    if (!d->collab)
         return;
-    VeltroCollabMessage message;
     QVariantMap data{{QStringLiteral("text"), text}};
-    if (isReview) {
-        message.settype(QStringLiteral("questionSetReview"));
+    if (isReview)
         data.insert(QStringLiteral("showNavigation"), true);
-    } else {
-        message.settype(QStringLiteral("dialogShow"));
+    else
         data.insert(QStringLiteral("isDismissible"), isDismissible);
-    }
-    message.setdata(data);
-    collab->publishMessage(addressFor(learnerToken), &message);
+    d->publish(d->addressFor(learnerToken), isReview ? QStringLiteral("questionSetReview") : QStringLiteral("dialogShow"),
+               data);
 }
 
 void PresenterAssessment::sendMessage(QString text, bool isDismissible, bool isReview)

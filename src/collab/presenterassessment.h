@@ -2,12 +2,14 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
+
+#include <memory>
 
 #include "veltroclient_export.h"
 
 class PresenterCollab;
+class PresenterAssessmentPrivate;
 
 namespace Veltro {
 class AssessmentOptions;
@@ -61,9 +63,7 @@ Q_SIGNALS:
     void learnerGetQuestion(QString id, int questionId);
 
 private:
-    QString addressFor(const QString &learnerToken) const;
-
-    // Guarded: the session object belongs to the client and may go first.
-    QPointer<PresenterCollab> collab;
-    QString assessmentId;
+    // The session object and the identifier live in the private side.
+    friend class PresenterAssessmentPrivate;
+    const std::unique_ptr<PresenterAssessmentPrivate> d;
 };

@@ -5,11 +5,10 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
-#include <QUrl>
-#include <QList>
 #include <QVariant>
 #include <QVariantMap>
+
+#include <memory>
 
 #include "learner.h"
 #include "ordinaltype.h"
@@ -332,21 +331,11 @@ protected Q_SLOTS:
 
 private:
     QString getCardImageRef(bool cssUrl);
-    QString resolveAddress(const QString &address) const;
 
     static const int PING_TIMER;
     static const int HEAVY_BYTE_THRESHOLD;
 
-    QTimer pingTimer;
-    QString serverUrl;
-    QString sessionCode;
-    QString sessionToken;
-    QString userToken;
-    QString pollId;
-    QByteArray cardImageData;
-    QString cardImageUrl;
-    SockJSConnector *connector = nullptr;
-    CollaborationMessageHandler *msgHandler = nullptr;
+    // Every field lives in the private side, so adding one changes no installed header.
     friend class PresenterCollabPrivate;
-    PresenterCollabPrivate *d;
+    const std::unique_ptr<PresenterCollabPrivate> d;
 };

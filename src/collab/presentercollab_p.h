@@ -1,9 +1,11 @@
-// Private side of PresenterCollab: the transport it talks through, the
-// connection state, the reconnection and the queue of frames held while the
-// link is down, the round-trip figure and the current poll.
+// Private side of PresenterCollab: every field of it (the session's values,
+// the transport it talks through, the connection state, the reconnection and
+// the queue of frames held while the link is down, the round-trip figure, the
+// current poll and the card image), and the connection's machinery.
 // Not installed; the library and the tests reach it through get().
 #pragma once
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
 #include <QPointer>
@@ -14,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+#include "collabtransport_p.h"
 #include "lzmacodec_p.h"
 #include "outgoingqueue_p.h"
 #include "presentercollab.h"
@@ -22,43 +25,16 @@
 #include "roundtripmeter_p.h"
 #include "veltronamespace.h"
 
+class CollaborationMessageHandler;
 class SockJSConnector;
 namespace Veltro {
 class NetworkHub;
 }
 
-/// What PresenterCollab needs of a connection. The library's one wraps the
-/// SockJS connector; tests substitute one that records frames and fakes its state.
-class CollabTransport
-{
-public:
-    virtual ~CollabTransport() = default;
-    /// Protocols are the transport values (1 websocket, 2 xhr-streaming,
-    /// 4 xhr-polling) in the order to try.
-    virtual void open(const QUrl &url, const QList<int> &protocols) = 0;
-    virtual void send(const QString &frame, bool bIsPing) = 0;
-    virtual bool isConnected() const = 0;
-    virtual void close() = 0;
-    virtual void setDeadLinkLimit(int ms) = 0;
-    /// Why the last open failed or the connection ended (None after close();
-    /// a transport that cannot tell leaves it None).
-    virtual Veltro::Error error() const { return Veltro::Error::None; }
-    virtual QString errorString() const { return QString(); }
-    /// Teardown: hands `lastFrame` (when not empty) to a connected transport
-    /// without an event loop and ends it; nothing is reported, now or later.
-    virtual void closeNow(const QString &lastFrame)
-    {
-        Q_UNUSED(lastFrame)
-        close();
-    }
-    /// TLS, proxy and the host's answers for the transports opened from now on.
-    virtual void setNetworkHub(Veltro::NetworkHub *hub) { Q_UNUSED(hub) }
-};
-
 class PresenterCollabPrivate
 {
 public:
-    static PresenterCollabPrivate *get(PresenterCollab *q) { return q->d; }
+    static PresenterCollabPrivate *get(PresenterCollab *q) { return q->d.get(); }
 
     /// Replaces the transport (tests); the old one is released.
     void setTransport(std::unique_ptr<CollabTransport> t) { transport = std::move(t); }
@@ -101,11 +77,31 @@ public:
 
 private:
     friend class PresenterCollab;
-    explicit PresenterCollabPrivate(PresenterCollab *q)
-        : q(q)
-        , outgoing([this] { sendReady(); })
-    {
-    }
+    PresenterCollabPrivate(PresenterCollab *q, QString serverUrl, QString sessionCode, QString sessionToken,
+                           QString userToken);
+
+    // The session's values and the card image, as the host gave them.
+    QTimer pingTimer; // a member, not a child: it goes with this side
+    QString serverUrl;
+    QString sessionCode;
+    QString sessionToken;
+    QString userToken;
+    QString pollId;
+    QByteArray cardImageData;
+    QString cardImageUrl;
+    SockJSConnector *connector = nullptr;           // a child of the public object
+    CollaborationMessageHandler *msgHandler = nullptr; // a child of the public object
+
+    // A leading "." makes an address relative to the session token.
+    QString resolveAddress(const QString &address) const;
+    // A frame from the connector: the presenter's own broadcasts coming back
+    // only time the round trip; everything else goes to the handler.
+    void frameArrived(const QString &message);
+    // What the connector reports, once the host's call (if any) has returned.
+    void transportCameUp();
+    void transportEnded(bool bClosedForInactivity);
+    // "pause", "resume" or "pollStop" with the poll id between quotes.
+    void publishPollControl(const QString &address, const QString &type);
 
     // What a frame is, for its way out: envelope frames are dropped when the
     // link is down and not held; body frames go to the transport regardless.
@@ -115,6 +111,8 @@ private:
     using TextMaker = std::function<QString()>;
     // Publishes in the envelope form (checks and address as publishMessage).
     void publishEnvelope(const QString &address, const QString &type, qsizetype size, const TextMaker &data);
+    // Publishes a message object in the body form.
+    void publishBody(const QString &address, Veltro::VeltroCollabMessage *message);
     // Queues head + compressed text + tail behind what was published before.
     void publish(const QString &head, qsizetype size, const TextMaker &text, const QString &tail, FrameKind kind);
     void publishFrame(QString frame, FrameKind kind);

@@ -1,4 +1,5 @@
 #include "veltrocollabmessage.h"
+#include "veltrocollabmessage_p.h"
 
 #include "jsonserializer.h"
 #include "logging_p.h"
@@ -10,35 +11,44 @@ const QString VeltroCollabMessage::PROTOCOL_VERSION = QStringLiteral("3.0.0");
 
 VeltroCollabMessage::VeltroCollabMessage(QObject *parent)
     : QObject(parent)
-    , m_version(PROTOCOL_VERSION)
-    , m_sourceSystem(QStringLiteral("Nimbra"))
+    , d(new VeltroCollabMessagePrivate)
 {
 }
 
 VeltroCollabMessage::~VeltroCollabMessage() = default;
 
-QString VeltroCollabMessage::getfrom() const { return m_from; }
-QString VeltroCollabMessage::gettype() const { return m_type; }
-QString VeltroCollabMessage::getversion() const { return m_version; }
-QString VeltroCollabMessage::getsourceSystem() const { return m_sourceSystem; }
-QVariant VeltroCollabMessage::getdata() const { return m_data; }
-QObject *VeltroCollabMessage::getdataobject() const { return m_dataObject; }
+QString VeltroCollabMessage::getfrom() const { return d->from; }
+QString VeltroCollabMessage::gettype() const { return d->type; }
+QString VeltroCollabMessage::getversion() const { return d->version; }
+QString VeltroCollabMessage::getsourceSystem() const { return d->sourceSystem; }
+QVariant VeltroCollabMessage::getdata() const { return d->data; }
+QObject *VeltroCollabMessage::getdataobject() const { return d->dataObject; }
 
-void VeltroCollabMessage::setfrom(QString from) { m_from = std::move(from); }
-void VeltroCollabMessage::settype(QString type) { m_type = std::move(type); }
-void VeltroCollabMessage::setversion(QString version) { m_version = std::move(version); }
-void VeltroCollabMessage::setsourceSystem(QString sourceSystem) { m_sourceSystem = std::move(sourceSystem); }
-void VeltroCollabMessage::setdata(QVariant data) { m_data = std::move(data); }
-void VeltroCollabMessage::setdataobject(QObject *dataObject) { m_dataObject = dataObject; }
+void VeltroCollabMessage::setfrom(QString from) { d->from = std::move(from); }
+void VeltroCollabMessage::settype(QString type) { d->type = std::move(type); }
+void VeltroCollabMessage::setversion(QString version) { d->version = std::move(version); }
+void VeltroCollabMessage::setsourceSystem(QString sourceSystem) { d->sourceSystem = std::move(sourceSystem); }
+void VeltroCollabMessage::setdata(QVariant data) { d->data = std::move(data); }
+void VeltroCollabMessage::setdataobject(QObject *dataObject) { d->dataObject = dataObject; }
+
+bool VeltroCollabMessagePrivate::payloadJson(const VeltroCollabMessage &message, QString *json)
+{
+    const VeltroCollabMessagePrivate *d = message.d.get();
+    if (d->dataObject) {
+        *json = JsonSerializer::serializeToJson(d->dataObject);
+        return true;
+    }
+    if (d->data.canConvert<QVariantMap>()) {
+        *json = JsonSerializer::serializeToJson(d->data.toMap());
+        return true;
+    }
+    return false;
+}
 
 void VeltroCollabMessage::compileData()
 {
     QString json;
-    if (m_dataObject) {
-        json = JsonSerializer::serializeToJson(m_dataObject);
-    } else if (m_data.canConvert<QVariantMap>()) {
-        json = JsonSerializer::serializeToJson(m_data.toMap());
-    } else {
+    if (!VeltroCollabMessagePrivate::payloadJson(*this, &json)) {
         qCDebug(lcCollab).noquote() << "[VeltroCollabMessage] data object in message is invalid!";
         return;
     }
@@ -46,7 +56,7 @@ void VeltroCollabMessage::compileData()
     // uncompressed text, which no receiver would decode.
     QString compressed;
     LzmaCompress64(json, &compressed);
-    m_data = QVariantList{compressed};
+    d->data = QVariantList{compressed};
 }
 
 } // namespace Veltro

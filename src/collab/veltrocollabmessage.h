@@ -5,9 +5,13 @@
 #include <QString>
 #include <QVariant>
 
+#include <memory>
+
 #include "veltroclient_export.h"
 
 namespace Veltro {
+
+class VeltroCollabMessagePrivate;
 
 /// Body of a "publish" frame built by reflection: its five properties are the
 /// JSON keys of the body. A short-lived value: set `type` and either a data
@@ -59,12 +63,8 @@ public Q_SLOTS:
     void setdataobject(QObject *dataObject);
 
 private:
-    QString m_from;
-    QString m_type;
-    QString m_version;
-    QString m_sourceSystem;
-    QVariant m_data;
-    QObject *m_dataObject = nullptr;
+    friend class VeltroCollabMessagePrivate;
+    const std::unique_ptr<VeltroCollabMessagePrivate> d;
 };
 
 } // namespace Veltro

@@ -26,22 +26,15 @@ QByteArray stripCR(QByteArray line)
     return line;
 }
 
-QString headerValue(const QStringMap &headers, const char *name)
+// The value of header `name`, whatever its case; false when there is none.
+bool findHeader(const QStringMap &headers, const char *name, QString *value)
 {
     const QString wanted = QLatin1String(name);
     for (auto it = headers.cbegin(); it != headers.cend(); ++it) {
-        if (it.key().compare(wanted, Qt::CaseInsensitive) == 0)
-            return it.value();
-    }
-    return QString();
-}
-
-bool hasHeader(const QStringMap &headers, const char *name)
-{
-    const QString wanted = QLatin1String(name);
-    for (auto it = headers.cbegin(); it != headers.cend(); ++it) {
-        if (it.key().compare(wanted, Qt::CaseInsensitive) == 0)
+        if (it.key().compare(wanted, Qt::CaseInsensitive) == 0) {
+            *value = it.value();
             return true;
+        }
     }
     return false;
 }
@@ -193,11 +186,12 @@ bool HttpResponseParser::parseHeaderBlock(const QByteArray &block, QVector<Event
     if (ev.status < 200)   // interim response (100 Continue): the real one follows
         return true;
 
-    const QString te = headerValue(ev.headers, "Transfer-Encoding");
-    ev.chunked = te.section(QLatin1Char(','), -1).trimmed().compare(QLatin1String("chunked"), Qt::CaseInsensitive) == 0;
-    if (hasHeader(ev.headers, "Content-Length")) {
+    QString value;
+    ev.chunked = findHeader(ev.headers, "Transfer-Encoding", &value)
+        && value.section(QLatin1Char(','), -1).trimmed().compare(QLatin1String("chunked"), Qt::CaseInsensitive) == 0;
+    if (findHeader(ev.headers, "Content-Length", &value)) {
         qint64 length = 0;
-        if (!parseUnsigned(headerValue(ev.headers, "Content-Length").toLatin1(), 10, &length))
+        if (!parseUnsigned(value.toLatin1(), 10, &length))
             return fail(QStringLiteral("bad Content-Length"));
         ev.contentLength = length;
     }
@@ -252,7 +246,7 @@ bool HttpResponseParser::readHeaderBlock(qsizetype &off, QVector<Event> *events)
     return parseHeaderBlock(block, events);
 }
 
-bool HttpResponseParser::readSizedBody(qsizetype &off, QVector<Event> *events)
+bool HttpResponseParser::readCounted(qsizetype &off, QVector<Event> *events)
 {
     const qsizetype take = qMin<qint64>(m_buffer.size() - off, m_remaining);
     if (take == 0)
@@ -261,8 +255,13 @@ bool HttpResponseParser::readSizedBody(qsizetype &off, QVector<Event> *events)
         return false;
     off += take;
     m_remaining -= take;
-    if (m_remaining == 0)
+    if (m_remaining > 0)
+        return true;
+    // A sized body ends here; a chunk still owes its line end.
+    if (m_state == State::Body)
         endBody(events);
+    else
+        m_state = State::ChunkDataEnd;
     return true;
 }
 
@@ -297,20 +296,6 @@ bool HttpResponseParser::readChunkSize(qsizetype &off)
         m_remaining = chunkSize;
         m_state = State::ChunkData;
     }
-    return true;
-}
-
-bool HttpResponseParser::readChunkData(qsizetype &off, QVector<Event> *events)
-{
-    const qsizetype take = qMin<qint64>(m_buffer.size() - off, m_remaining);
-    if (take == 0)
-        return false;
-    if (!bodyBytes(m_buffer.constData() + off, take, events))
-        return false;
-    off += take;
-    m_remaining -= take;
-    if (m_remaining == 0)
-        m_state = State::ChunkDataEnd;
     return true;
 }
 
@@ -356,13 +341,12 @@ bool HttpResponseParser::readNext(qsizetype &off, QVector<Event> *events)
     case State::Status:
         return readHeaderBlock(off, events);
     case State::Body:
-        return readSizedBody(off, events);
+    case State::ChunkData:
+        return readCounted(off, events);
     case State::UntilClose:
         return readUntilClose(off, events);
     case State::ChunkSize:
         return readChunkSize(off);
-    case State::ChunkData:
-        return readChunkData(off, events);
     case State::ChunkDataEnd:
         return readChunkEnd(off);
     case State::Trailers:

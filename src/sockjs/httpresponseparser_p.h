@@ -69,10 +69,10 @@ private:
     // One reader per state; see feed().
     bool readNext(qsizetype &off, QVector<Event> *events);
     bool readHeaderBlock(qsizetype &off, QVector<Event> *events);
-    bool readSizedBody(qsizetype &off, QVector<Event> *events);
+    // The bytes a Content-Length body or a chunk still owes.
+    bool readCounted(qsizetype &off, QVector<Event> *events);
     bool readUntilClose(qsizetype &off, QVector<Event> *events);
     bool readChunkSize(qsizetype &off);
-    bool readChunkData(qsizetype &off, QVector<Event> *events);
     bool readChunkEnd(qsizetype &off);
     bool readTrailer(qsizetype &off, QVector<Event> *events);
     bool parseHeaderBlock(const QByteArray &block, QVector<Event> *events);

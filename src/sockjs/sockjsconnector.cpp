@@ -142,11 +142,8 @@ void SockJSConnector::tryNextProtocol()
     if (!attemptTimer) {
         attemptTimer = new QTimer(this);
         attemptTimer->setSingleShot(true);
-        connect(attemptTimer, &QTimer::timeout, this, [this] {
-            Veltro::FailureReason timedOut;
-            timedOut.set(Veltro::Error::Timeout, QString());
-            attemptFailed(timedOut);
-        });
+        connect(attemptTimer, &QTimer::timeout, this,
+                [this] { attemptFailed(Veltro::FailureReason::of(Veltro::Error::Timeout)); });
     }
     attemptTimer->start(ATTEMPT_TIMEOUT_MS);
     switch (value) {
@@ -161,9 +158,7 @@ void SockJSConnector::tryNextProtocol()
         break;
     default: {
         qCDebug(lcSockJS) << "[SockJSConnector] No more protocols found!";
-        Veltro::FailureReason unknown;
-        unknown.set(Veltro::Error::Network, QStringLiteral("no such transport: %1").arg(value));
-        attemptFailed(unknown);
+        attemptFailed(Veltro::FailureReason::of(Veltro::Error::Network, QStringLiteral("no such transport: %1").arg(value)));
         break;
     }
     }
@@ -179,12 +174,7 @@ void SockJSConnector::attemptFailed(const Veltro::FailureReason &reason)
     else
         openFailure.preferMoreTelling(reason);
     destroyWebSocket();
-    if (xhrTransport) {
-        xhrTransport->disconnect(this);
-        xhrTransport->close();
-        xhrTransport->deleteLater();
-        xhrTransport = nullptr;
-    }
+    dropXhrTransport();
     // The next one from the event loop: a transport may fail inside its own
     // start (a refused loopback connection), and each gets a fresh turn.
     QMetaObject::invokeMethod(this, &SockJSConnector::tryNextProtocol, Qt::QueuedConnection);
@@ -201,19 +191,29 @@ void SockJSConnector::finishAttempts()
     emit openFailed();
 }
 
-void SockJSConnector::releaseTransport()
+void SockJSConnector::dropXhrTransport()
 {
-    destroyWebSocket();
-    if (xhrTransport) {
-        xhrTransport->disconnect(this);
-        xhrTransport->close();
-        xhrTransport->deleteLater();
-        xhrTransport = nullptr;
-    }
+    if (!xhrTransport)
+        return;
+    xhrTransport->disconnect(this);
+    xhrTransport->close();
+    xhrTransport->deleteLater();
+    xhrTransport = nullptr;
+}
+
+void SockJSConnector::linkDown()
+{
     m_connected = false;
     transportIsUp = false;
     if (deadLinkTimer)
         deadLinkTimer->stop();
+}
+
+void SockJSConnector::releaseTransport()
+{
+    destroyWebSocket();
+    dropXhrTransport();
+    linkDown();
 }
 
 void SockJSConnector::setNetworkHub(Veltro::NetworkHub *h)
@@ -271,10 +271,7 @@ void SockJSConnector::closeNow(const QString &frame)
         xhr->deleteLater();
     }
     closing = true;
-    m_connected = false;
-    transportIsUp = false;
-    if (deadLinkTimer)
-        deadLinkTimer->stop();
+    linkDown();
 }
 
 void SockJSConnector::setMaxBacklog(qint64 bytes)
@@ -489,10 +486,7 @@ void SockJSConnector::onTextMessageReceived(QString message)
 
 void SockJSConnector::endSession(Veltro::Error error, const QString &text)
 {
-    m_connected = false;
-    transportIsUp = false;
-    if (deadLinkTimer)
-        deadLinkTimer->stop();
+    linkDown();
     if (bClosedForInactivity)
         error = Veltro::Error::Inactivity;
     pacer->push({Incoming::Ended, text.isEmpty() ? Veltro::errorDescription(error) : text, error,
@@ -545,14 +539,9 @@ void SockJSConnector::onClosed()
 
 Veltro::FailureReason SockJSConnector::webSocketEndReason() const
 {
-    Veltro::FailureReason r;
     if (webSocket && webSocket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
-        r.set(Veltro::Error::FrameTooLarge, QString());
-    else if (webSocketReason.isSet())
-        r = webSocketReason;
-    else
-        r.set(Veltro::Error::ClosedByServer, QString());
-    return r;
+        return Veltro::FailureReason::of(Veltro::Error::FrameTooLarge);
+    return webSocketReason.isSet() ? webSocketReason : Veltro::FailureReason::of(Veltro::Error::ClosedByServer);
 }
 
 void SockJSConnector::transportClosed(QObject *from)
@@ -561,9 +550,7 @@ void SockJSConnector::transportClosed(QObject *from)
         return;   // a transport we already let go of
     if (from && from == xhrTransport && !transportIsUp && attempting) {
         // An XHR attempt that did not connect.
-        Veltro::FailureReason r;
-        r.set(xhrTransport->error(), xhrTransport->errorString());
-        attemptFailed(r);
+        attemptFailed(Veltro::FailureReason::of(xhrTransport->error(), xhrTransport->errorString()));
         return;
     }
     qCDebug(lcSockJS) << "[SockJSConnector] Websocket CLOSED";
@@ -578,7 +565,7 @@ void SockJSConnector::transportClosed(QObject *from)
     if (!closing && from == webSocket && webSocket)
         reason = webSocketEndReason();
     else if (!closing && from == xhrTransport && xhrTransport)
-        reason.set(xhrTransport->error(), xhrTransport->errorString());
+        reason = Veltro::FailureReason::of(xhrTransport->error(), xhrTransport->errorString());
     releaseTransport();
     endSession(reason.error, reason.text);
 }

@@ -159,6 +159,9 @@ private:
     void endSession(Veltro::Error error, const QString &text = QString());
     void deliver(Incoming &&item);
     void armDeadLinkCheck();
+    void dropXhrTransport();
+    // The link is no longer up: not connected, no transport followed, no dead-link check.
+    void linkDown();
     void releaseTransport();
     void checkDeadLink();
     Veltro::FailureReason webSocketEndReason() const;

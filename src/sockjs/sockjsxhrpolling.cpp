@@ -212,11 +212,8 @@ bool SockJSXHRPolling::open(QString host, int port, bool useSsl, QString path, b
             [this] { onReceiveConnectFailed(Veltro::reasonFromSocket(socket, receiveTlsText)); });
     connectTimer = new QTimer(this);
     connectTimer->setSingleShot(true);
-    connect(connectTimer, &QTimer::timeout, this, [this] {
-        Veltro::FailureReason timedOut;
-        timedOut.set(Veltro::Error::Timeout, QString());
-        onReceiveConnectFailed(timedOut);
-    });
+    connect(connectTimer, &QTimer::timeout, this,
+            [this] { onReceiveConnectFailed(Veltro::FailureReason::of(Veltro::Error::Timeout)); });
     connectTimer->start(CONNECT_TIMEOUT_MS);
     // From the event loop: a socket can report at once (a refused loopback
     // connection), and nothing is emitted inside open().
@@ -312,10 +309,8 @@ void SockJSXHRPolling::startWorker()
         // transport rather than the process's memory.
         const qint64 bytes = qint64(m.size()) * qint64(sizeof(QChar));
         if (!sk->post({Report::Message, r, {}, std::move(m), {}, {}, {}}, bytes)) {
-            Veltro::FailureReason full;
-            full.set(Veltro::Error::BacklogFull, QString());
             qCWarning(lcSockJS) << "[SockJSXHRPollingWorker] Received messages not taken in time: giving up";
-            w->giveUp(full);
+            w->giveUp(Veltro::FailureReason::of(Veltro::Error::BacklogFull));
         }
     }, Qt::DirectConnection);
     connect(worker, &SockJSXHRPollingWorker::receivedResponseEnd, worker,
@@ -562,9 +557,7 @@ void SockJSXHRPolling::onSendTimeout()
                         << "ms: dropping the connection";
     // Everything queued behind it would wait for ever as well; the owner
     // learns of the drop through connectionClosed() and may start afresh.
-    Veltro::FailureReason timedOut;
-    timedOut.set(Veltro::Error::Timeout, QStringLiteral("an /xhr_send post was not answered in time"));
-    fail(timedOut);
+    fail(Veltro::FailureReason::of(Veltro::Error::Timeout, QStringLiteral("an /xhr_send post was not answered in time")));
 }
 
 void SockJSXHRPolling::fail(const Veltro::FailureReason &reason)
@@ -735,10 +728,9 @@ void SockJSXHRPolling::onResponseEnd(XHRRequest *request)
     if (status >= 400) {
         // Re-polling an endpoint that refuses would spin for ever.
         qCDebug(lcSockJS) << "[SockJSXHRPolling] receive request failed with HTTP status" << status;
-        Veltro::FailureReason refused;
-        refused.set(Veltro::Error::ClosedByServer,
-                    QStringLiteral("the server answered a receive request with HTTP status %1").arg(status));
-        fail(refused);
+        fail(Veltro::FailureReason::of(
+            Veltro::Error::ClosedByServer,
+            QStringLiteral("the server answered a receive request with HTTP status %1").arg(status)));
         return;
     }
     poll();

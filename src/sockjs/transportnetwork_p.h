@@ -67,6 +67,13 @@ struct FailureReason
     Error error = Error::None;
     QString text;
 
+    /// A reason of kind `e`, described by `t` (or by the kind's own words when empty).
+    static FailureReason of(Error e, const QString &t = QString())
+    {
+        FailureReason r;
+        r.set(e, t);
+        return r;
+    }
     bool isSet() const { return error != Error::None; }
     void set(Error e, const QString &t)
     {

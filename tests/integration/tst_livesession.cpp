@@ -1,6 +1,10 @@
-// End to end: a live session's lifecycle and incoming dispatch with simulated devices, on each transport.
+// End to end: a live session's lifecycle, incoming dispatch, a large card and an assessment with simulated
+// devices, on each transport.
+#include "assessmentoptions.h"
 #include "livetestutil.h"
-#include "testsupport.h"
+#include "presenterassessment.h"
+#include "questionmultichoice.h"
+#include "questiontext.h"
 
 using namespace Veltro;
 
@@ -17,8 +21,9 @@ private Q_SLOTS:
 
     // Registered on all three addresses; joins, every remote-control type in every payload shape, answers and
     // departures come back as signals; the round-trip figure is known and rises when the echoes are held back;
-    // close() (doStopSession on the first row) says goodbye to the devices; no token in the collaboration's
-    // debug lines.
+    // a large image card reaches the devices after its "heavy" notice; devices ask an assessment's questions by
+    // number and answer them; close() (doStopSession on the first row) says goodbye to the devices; no token in
+    // the collaboration's debug lines.
     void classroom_data() { addTransportRows(); }
     void classroom()
     {
@@ -96,6 +101,50 @@ private Q_SLOTS:
         QVERIFY(live.standIn->setSwitches({{"echoDelay", 0}}));
         QVERIFY(figure.last().at(0).toInt() >= 300); // within the reporting step of the figure
 
+        QByteArray image(400000, '\0');
+        for (int i = 0; i < image.size(); ++i)
+            image[i] = char(i % 7 == 0 ? 0x89 : 'P' + i % 5);
+        live.collab->setCardImage(image);
+        live.collab->showImageCard(true);
+        const auto card = live.waitForRecords(tokens.at(1), QStringLiteral("showCard"));
+        QCOMPARE(card.size(), 1);
+        QStringList received;
+        for (const QJsonValue &r : live.standIn->records(tokens.at(1)))
+            received << str(r.toObject(), "type");
+        QCOMPARE(received.filter(QRegularExpression(QStringLiteral("^(heavy|showCard)$"))),
+                 (QStringList{"heavy", "showCard"}));
+        QCOMPARE(str(card.first(), "address"), live.token + QStringLiteral(".learner"));
+        QCOMPARE(str(card.first().value("data").toObject().value("components").toArray().at(0).toObject()
+                          .value("blob").toObject(), "url"),
+                 QStringLiteral("data:image/png;base64,") + QString::fromLatin1(image.toBase64()));
+
+        PresenterAssessment assessment(nullptr, live.collab);
+        QSignalSpy asked(&assessment, &PresenterAssessment::learnerGetQuestion);
+        QuestionMultiChoice first;
+        for (const char *id : {"A", "B", "C", "D"})
+            first.addActivityOption(QString::fromLatin1(id), QStringLiteral("option ") + QLatin1String(id), 0);
+        QuestionText second;
+        connect(&assessment, &PresenterAssessment::learnerGetQuestion, this, [&](const QString &device, int number) {
+            assessment.sendQuestion(device, number == 1 ? static_cast<QuestionBase *>(&first) : &second);
+        });
+        AssessmentOptions options;
+        options.setquestionCount(2);
+        options.settitle(QStringLiteral("Quiz \"one\""));
+        answers.clear();
+        QVERIFY(assessment.start(&options));
+        QTRY_COMPARE_WITH_TIMEOUT(answers.count(), 4, LIVE_WAIT_MS);
+        QMap<QString, QList<int>> numbers;
+        for (const auto &args : asked)
+            numbers[args.at(0).toString()] << args.at(1).toInt();
+        QCOMPARE(numbers, (QMap<QString, QList<int>>{{tokens.at(0), {1, 2}}, {tokens.at(1), {1, 2}}}));
+        for (const auto &args : answers) {
+            const bool isFirst = args.at(1).toString() == first.getID();
+            QVERIFY(isFirst || args.at(1).toString() == second.getID());
+            QVERIFY(QRegularExpression(isFirst ? "^[A-D]$" : "^.+$").match(args.at(3).toString()).hasMatch());
+        }
+        assessment.stop();
+        QCOMPARE(live.waitForRecords(tokens.at(0), QStringLiteral("assessmentStop")).size(), 1);
+
         QVERIFY(live.control(QStringLiteral("/learners/leave"), {{"token", tokens.at(0)}}).value("ok").toBool());
         QTRY_COMPARE_WITH_TIMEOUT(left.count(), 1, LIVE_WAIT_MS);
         QCOMPARE(left.at(0).at(0).toString(), tokens.at(0));
@@ -130,24 +179,6 @@ private Q_SLOTS:
         QVERIFY(!log.lines().isEmpty());
         for (const QString &secret : QStringList{live.token, str(teacher, "userToken"), controller} + tokens)
             QCOMPARE(log.lines().filter(secret), QStringList());
-    }
-
-    // Nothing answers on any transport: the end is reported once, from the event loop, with a reason.
-    void firstOpenRefused()
-    {
-        PresenterCollab collab(nullptr, QStringLiteral("http://127.0.0.1:%1/collab").arg(closedPort()),
-                               QStringLiteral("123456"), QStringLiteral("S1"), QStringLiteral("U1"));
-        QSignalSpy closed(&collab, &PresenterCollab::connectionClosed);
-        QSignalSpy states(&collab, &PresenterCollab::stateChanged);
-        collab.open();
-        QCOMPARE(closed.count() + states.count(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 3 * LIVE_WAIT_MS);
-        QCOMPARE(closed.at(0).at(0).toBool(), false);
-        QVERIFY(collab.error() != Error::None);
-        QCOMPARE(states.count(), 2);
-        QCOMPARE(states.at(1).at(0).value<ConnectionState>(), ConnectionState::Closed);
-        QTest::qWait(200);
-        QCOMPARE(closed.count(), 1);
     }
 };
 
