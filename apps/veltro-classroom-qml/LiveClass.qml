@@ -17,7 +17,8 @@ ColumnLayout {
         case Veltro.Connecting: return qsTr("Connecting")
         case Veltro.Connected:
             return classroom.roundTripMs < 0 ? qsTr("Connected")
-                                             : qsTr("Connected, round trip %1 ms").arg(classroom.roundTripMs)
+                                             : qsTr("Connected, round trip %1 ms")
+                                               .arg(Number(classroom.roundTripMs).toLocaleString(Qt.locale(), 'f', 0))
         case Veltro.Reconnecting: return qsTr("Reconnecting")
         case Veltro.Closing: return qsTr("Closing")
         }
@@ -86,7 +87,7 @@ ColumnLayout {
 
         GroupBox {
             objectName: "learnerCount"
-            title: qsTr("Learners: %1 joined").arg(classroom.learners.count)
+            title: qsTr("Learners: %1 joined").arg(Number(classroom.learners.count).toLocaleString(Qt.locale(), 'f', 0))
             Layout.fillHeight: true
             Layout.preferredWidth: 390
             GridView {
