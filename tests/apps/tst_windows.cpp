@@ -86,13 +86,12 @@ class Window
     std::unique_ptr<QQmlApplicationEngine> engine;
     QPointer<QQuickWindow> quick;
 
-    // The visible items named `name`, or all visible ones.
-    static void collect(QQuickItem *root, const QString &name, QList<QObject *> *out, bool all = false)
+    static void collect(QQuickItem *root, const QString &name, QList<QObject *> *out)
     {
         for (QQuickItem *child : root->childItems()) {
-            if ((all || child->objectName() == name) && child->isVisible())
+            if ((name.isNull() || child->objectName() == name) && child->isVisible())
                 *out << child;
-            collect(child, name, out, all);
+            collect(child, name, out);
         }
     }
 #endif
@@ -120,6 +119,7 @@ public:
     }
     ~Window() { delete widget; }
 
+    // The visible parts named `name`; all visible parts when it is null.
     QList<QObject *> parts(const char *name) const
     {
         QList<QObject *> out;
@@ -167,18 +167,8 @@ public:
     QStringList texts() const
     {
         static const QStringList values{"server", "user", "password", "sessionCode"};
-        QList<QObject *> shown;
-#ifdef QT_QUICK_LIB
-        if (quick)
-            collect(quick->contentItem(), QString(), &shown, true);
-#endif
-        if (widget) {
-            for (QWidget *w : widget->findChildren<QWidget *>())
-                if (w->isVisible())
-                    shown << w;
-        }
         QStringList out;
-        for (QObject *o : shown) {
+        for (QObject *o : parts(nullptr)) {
             if (values.contains(o->objectName()))
                 continue;
             for (const char *property : {"text", "title", "toolTip", "placeholderText"})
@@ -257,6 +247,14 @@ QStringList kinds()
     return kinds;
 }
 
+// A row for each window this build has, and for each of `more`, in the column `column`.
+void kindRows(const char *column = "kind", const QStringList &more = {})
+{
+    QTest::addColumn<QString>(column);
+    for (const QString &kind : kinds() + more)
+        QTest::newRow(qPrintable(kind)) << kind;
+}
+
 } // namespace
 
 class TestWindows : public QObject
@@ -279,14 +277,7 @@ private Q_SLOTS:
 
     // Signed in (after a refused password), a session, 20 learners shown as they join, a poll and its
     // answers in the bars, a dropped link restored, the session stopped.
-    void liveClass_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("widgets") << "widgets";
-#ifdef QT_QUICK_LIB
-        QTest::newRow("qml") << "qml";
-#endif
-    }
+    void liveClass_data() { kindRows(); }
     void liveClass()
     {
         QFETCH(QString, kind);
@@ -499,13 +490,7 @@ private Q_SLOTS:
 
     // No keyring: the windows do not offer the option and say why in a line, veltro-present refuses
     // --remember, and nothing, not even a token handed to the store, lands in a file instead.
-    void noKeyring_data()
-    {
-        QTest::addColumn<QString>("front");
-        const QStringList fronts = kinds() << QStringLiteral("present");
-        for (const QString &front : fronts)
-            QTest::newRow(qPrintable(front)) << front;
-    }
+    void noKeyring_data() { kindRows("front", {QStringLiteral("present")}); }
     void noKeyring()
     {
         QFETCH(QString, front);
@@ -533,12 +518,7 @@ private Q_SLOTS:
     // In German, no text either window shows on its sign-in page (a password refused, in the library's
     // words) or its live page (a poll running, the shares as German writes them) is the English one;
     // the library's failure texts are German, around a key it does not know too.
-    void speaksGerman_data()
-    {
-        QTest::addColumn<QString>("kind");
-        for (const QString &kind : kinds())
-            QTest::newRow(qPrintable(kind)) << kind;
-    }
+    void speaksGerman_data() { kindRows(); }
     void speaksGerman()
     {
         QFETCH(QString, kind);
@@ -547,8 +527,8 @@ private Q_SLOTS:
         const auto systemLanguage = qScopeGuard([] { useLanguage({}); });
         QStringList shown[2]; // English, German
         for (const bool german : {false, true}) {
-            const QLocale locale = useLanguage({"test", "--language", german ? "de" : "en"});
-            QCOMPARE(locale.language(), german ? QLocale::German : QLocale::English);
+            QCOMPARE(useLanguage({"test", "--language", german ? "de" : "en"}).language(),
+                     german ? QLocale::German : QLocale::English);
             Window w(kind, {sim->server(), QStringLiteral("teacher"), QStringLiteral("wrong"), true});
             QVERIFY(w.exposed);
             QTRY_VERIFY_WITH_TIMEOUT(w.shows("staySignedIn") || w.shows("keptReason"), 10000);
