@@ -157,59 +157,12 @@
 <context>
     <name>LiveClass</name>
     <message>
-        <source>Connecting</source>
-        <translation>Verbindung wird aufgebaut</translation>
-    </message>
-    <message>
-        <source>Connected</source>
-        <translation>Verbunden</translation>
-    </message>
-    <message>
         <source>Connected, round trip %1 ms</source>
         <translation>Verbunden, Umlaufzeit %1 ms</translation>
     </message>
     <message>
-        <source>Reconnecting</source>
-        <translation>Verbindung wird wiederhergestellt</translation>
-    </message>
-    <message>
-        <source>Closing</source>
-        <translation>Wird geschlossen</translation>
-    </message>
-    <message>
-        <source>Not connected</source>
-        <translation>Nicht verbunden</translation>
-    </message>
-    <message>
-        <source>Session code: type it on your device to join</source>
-        <translation>Sitzungscode: zum Teilnehmen auf dem Gerät eingeben</translation>
-    </message>
-    <message>
-        <source>Connection: &lt;b&gt;%1&lt;/b&gt;</source>
-        <translation>Verbindung: &lt;b&gt;%1&lt;/b&gt;</translation>
-    </message>
-    <message>
-        <source>Start session</source>
-        <translation>Sitzung starten</translation>
-    </message>
-    <message>
-        <source>Stop session</source>
-        <translation>Sitzung beenden</translation>
-    </message>
-    <message>
-        <source>Sign out</source>
-        <translation>Abmelden</translation>
-    </message>
-    <message>
         <source>Learners: %1 joined</source>
         <translation>Lernende: %1 beigetreten</translation>
-    </message>
-</context>
-<context>
-    <name>Main</name>
-    <message>
-        <source>Veltro Classroom</source>
-        <translation>Veltro Classroom</translation>
     </message>
 </context>
 <context>
@@ -258,10 +211,6 @@
 <context>
     <name>PollPanel</name>
     <message>
-        <source>Poll</source>
-        <translation>Umfrage</translation>
-    </message>
-    <message>
         <source>Answers: %1 of %2</source>
         <translation>Antworten: %1 von %2</translation>
     </message>
@@ -274,22 +223,6 @@
         <translation>Ergebnis: %1 Antworten</translation>
     </message>
     <message>
-        <source>No poll yet</source>
-        <translation>Noch keine Umfrage</translation>
-    </message>
-    <message>
-        <source>Pause</source>
-        <translation>Anhalten</translation>
-    </message>
-    <message>
-        <source>Resume</source>
-        <translation>Fortsetzen</translation>
-    </message>
-    <message>
-        <source>Stop</source>
-        <translation>Beenden</translation>
-    </message>
-    <message>
         <source>%1 (%2%)</source>
         <translation>%1 (%2 %)</translation>
     </message>
@@ -297,40 +230,8 @@
 <context>
     <name>SignInPage</name>
     <message>
-        <source>Veltro Classroom</source>
-        <translation>Veltro Classroom</translation>
-    </message>
-    <message>
         <source>Sign in to start a live class.</source>
         <translation>Melden Sie sich an, um eine Live-Stunde zu beginnen.</translation>
-    </message>
-    <message>
-        <source>Server</source>
-        <translation>Serveradresse</translation>
-    </message>
-    <message>
-        <source>User</source>
-        <translation>Benutzerkennung</translation>
-    </message>
-    <message>
-        <source>Password</source>
-        <translation>Passwort</translation>
-    </message>
-    <message>
-        <source>Stay signed in</source>
-        <translation>Angemeldet bleiben</translation>
-    </message>
-    <message>
-        <source>Keeps a sign-in for this computer in the system keyring, never the password; Sign out forgets it.</source>
-        <translation>Bewahrt eine Anmeldung für diesen Rechner im Schlüsselbund des Systems auf, nie das Passwort; Abmelden vergisst sie.</translation>
-    </message>
-    <message>
-        <source>Sign in</source>
-        <translation>Anmelden</translation>
-    </message>
-    <message>
-        <source>Signing in as %1...</source>
-        <translation>Anmeldung als %1 …</translation>
     </message>
 </context>
 <context>

@@ -10,7 +10,7 @@ GroupBox {
     required property Classroom classroom
     readonly property bool running: classroom.pollState === Classroom.Running
                                     || classroom.pollState === Classroom.Paused
-    title: qsTr("Poll")
+    title: qsTranslate("ClassroomWindow", "Poll")
 
     // A number as the chosen language writes it.
     function number(n, decimals) { return Number(n).toLocaleString(Qt.locale(), 'f', decimals || 0) }
@@ -22,7 +22,7 @@ GroupBox {
         case Classroom.Paused: return qsTr("Paused: %1 of %2 answered").arg(answered).arg(present)
         case Classroom.Stopped: return qsTr("Final: %1 answers").arg(answered)
         }
-        return qsTr("No poll yet")
+        return qsTranslate("ClassroomWindow", "No poll yet")
     }
 
     ColumnLayout {
@@ -44,19 +44,19 @@ GroupBox {
         RowLayout {
             Button {
                 objectName: "pausePoll"
-                text: qsTr("Pause")
+                text: qsTranslate("ClassroomWindow", "Pause")
                 enabled: panel.classroom.pollState === Classroom.Running
                 onClicked: panel.classroom.pausePoll()
             }
             Button {
                 objectName: "resumePoll"
-                text: qsTr("Resume")
+                text: qsTranslate("ClassroomWindow", "Resume")
                 enabled: panel.classroom.pollState === Classroom.Paused
                 onClicked: panel.classroom.resumePoll()
             }
             Button {
                 objectName: "stopPoll"
-                text: qsTr("Stop")
+                text: qsTranslate("ClassroomWindow", "Stop")
                 enabled: panel.running
                 onClicked: panel.classroom.stopPoll()
             }
