@@ -516,8 +516,8 @@ private Q_SLOTS:
     }
 
     // In German, no text either window shows on its sign-in page (a password refused, in the library's
-    // words) or its live page (a poll running, the shares as German writes them) is the English one;
-    // the library's failure texts are German, around a key it does not know too.
+    // words) or its class page (before the session, and with a poll running, its shares as German writes
+    // them) is the English one; the library's failure texts are German, around a key it does not know too.
     void speaksGerman_data() { kindRows(); }
     void speaksGerman()
     {
@@ -539,7 +539,8 @@ private Q_SLOTS:
             shown[german] << w.texts();
             w.set("password", "text", QStringLiteral("veltro"));
             w.click("signIn");
-            QTRY_VERIFY_WITH_TIMEOUT(w.room->isSignedIn(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(w.room->isSignedIn() && !w.room->isBusy(), 10000);
+            shown[german] << w.texts();
             w.click("startSession");
             QTRY_VERIFY_WITH_TIMEOUT(w.room->isLive(), 20000);
             w.click(kind == QLatin1String("widgets") ? "startPoll" : "poll-multiple");
