@@ -173,10 +173,9 @@ public:
                 continue;
             for (const char *property : {"text", "title", "toolTip", "placeholderText"})
                 out << o->property(property).toString();
-            if (auto *box = qobject_cast<QComboBox *>(o)) {
+            if (auto *box = qobject_cast<QComboBox *>(o))
                 for (int i = 0; i < box->count(); ++i)
                     out << box->itemText(i);
-            }
             if (auto *chart = qobject_cast<BarChart *>(o))
                 out << chart->texts();
         }
@@ -548,11 +547,10 @@ private Q_SLOTS:
             shown[german] << w.texts();
         }
         QStringList untranslated; // words both runs show; the program's name stays
-        for (const QString &text : qAsConst(shown[1])) {
+        for (const QString &text : qAsConst(shown[1]))
             if (shown[0].contains(text) && text.contains(QRegularExpression(QStringLiteral("[A-Za-z]{2}")))
                 && text != QLatin1String("Veltro Classroom"))
                 untranslated << text;
-        }
         QCOMPARE(untranslated, QStringList());
         QVERIFY2(shown[1].contains(QStringLiteral("0 (0,0 %)")), qPrintable(shown[1].join(QLatin1Char('|'))));
         QVERIFY(!shown[1].filter(QStringLiteral("Benutzerkennung oder Passwort wurden nicht angenommen")).isEmpty());
