@@ -1,6 +1,7 @@
 #include "windowsignin.h"
 
 #include "credentials.h"
+#include "language.h"
 #include "tokenstore.h"
 
 #include <QCommandLineParser>
@@ -23,6 +24,7 @@ bool readWindowSignIn(QCoreApplication &app, const QString &description, WindowS
          QStringLiteral("PASSWORD")},
         {QStringLiteral("password-file"), QStringLiteral("File whose first line is the teacher's password."),
          QStringLiteral("FILE")},
+        languageOption(),
     });
     parser.process(app);
 

@@ -14,14 +14,15 @@ ColumnLayout {
 
     function connectionText() {
         switch (classroom.connectionState) {
-        case Veltro.Connecting: return qsTr("Connecting")
+        case Veltro.Connecting: return qsTranslate("ClassroomWindow", "Connecting")
         case Veltro.Connected:
-            return classroom.roundTripMs < 0 ? qsTr("Connected")
-                                             : qsTr("Connected, round trip %1 ms").arg(classroom.roundTripMs)
-        case Veltro.Reconnecting: return qsTr("Reconnecting")
-        case Veltro.Closing: return qsTr("Closing")
+            return classroom.roundTripMs < 0 ? qsTranslate("ClassroomWindow", "Connected")
+                                             : qsTr("Connected, round trip %1 ms")
+                                               .arg(Number(classroom.roundTripMs).toLocaleString(Qt.locale(), 'f', 0))
+        case Veltro.Reconnecting: return qsTranslate("ClassroomWindow", "Reconnecting")
+        case Veltro.Closing: return qsTranslate("ClassroomWindow", "Closing")
         }
-        return qsTr("Not connected")
+        return qsTranslate("ClassroomWindow", "Not connected")
     }
 
     Label {
@@ -34,7 +35,7 @@ ColumnLayout {
     }
     Label {
         Layout.alignment: Qt.AlignHCenter
-        text: qsTr("Session code: type it on your device to join")
+        text: qsTranslate("ClassroomWindow", "Session code: type it on your device to join")
     }
     RowLayout {
         Layout.fillWidth: true
@@ -48,7 +49,7 @@ ColumnLayout {
         Label {
             objectName: "connection"
             Layout.fillWidth: true
-            text: qsTr("Connection: <b>%1</b>").arg(page.connectionText())
+            text: qsTranslate("ClassroomWindow", "Connection: <b>%1</b>").arg(page.connectionText())
         }
         BusyIndicator {
             objectName: "busy"
@@ -59,21 +60,21 @@ ColumnLayout {
         }
         Button {
             objectName: "startSession"
-            text: qsTr("Start session")
+            text: qsTranslate("ClassroomWindow", "Start session")
             visible: !classroom.live
             enabled: !classroom.busy
             onClicked: classroom.startSession()
         }
         Button {
             objectName: "stopSession"
-            text: qsTr("Stop session")
+            text: qsTranslate("ClassroomWindow", "Stop session")
             visible: classroom.live
             enabled: !classroom.busy
             onClicked: classroom.stopSession()
         }
         Button {
             objectName: "signOut"
-            text: qsTr("Sign out")
+            text: qsTranslate("ClassroomWindow", "Sign out")
             enabled: !classroom.busy
             onClicked: page.kept.signOut()
         }
@@ -86,7 +87,7 @@ ColumnLayout {
 
         GroupBox {
             objectName: "learnerCount"
-            title: qsTr("Learners: %1 joined").arg(classroom.learners.count)
+            title: qsTr("Learners: %1 joined").arg(Number(classroom.learners.count).toLocaleString(Qt.locale(), 'f', 0))
             Layout.fillHeight: true
             Layout.preferredWidth: 390
             GridView {

@@ -1,6 +1,7 @@
 // The reference presenter window in QML: a sign-in form, then the live class.
 // Everything it shows is a property of the Classroom object or a row of its
-// models; every call it makes returns at once.
+// models; every call it makes returns at once. A text the widget window shows
+// too is translated once, in its context (qsTranslate("ClassroomWindow", ...)).
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -12,7 +13,7 @@ ApplicationWindow {
     width: 1000
     height: 700
     visible: true
-    title: qsTr("Veltro Classroom")
+    title: qsTranslate("ClassroomWindow", "Veltro Classroom")
 
     // What fills the sign-in form (the program's options).
     property string server: "http://127.0.0.1:8080"

@@ -10,16 +10,19 @@ GroupBox {
     required property Classroom classroom
     readonly property bool running: classroom.pollState === Classroom.Running
                                     || classroom.pollState === Classroom.Paused
-    title: qsTr("Poll")
+    title: qsTranslate("ClassroomWindow", "Poll")
+
+    // A number as the chosen language writes it.
+    function number(n, decimals) { return Number(n).toLocaleString(Qt.locale(), 'f', decimals || 0) }
 
     function heading() {
-        const tally = classroom.tally
+        const answered = number(classroom.tally.answered), present = number(classroom.tally.present)
         switch (classroom.pollState) {
-        case Classroom.Running: return qsTr("Answers: %1 of %2").arg(tally.answered).arg(tally.present)
-        case Classroom.Paused: return qsTr("Paused: %1 of %2 answered").arg(tally.answered).arg(tally.present)
-        case Classroom.Stopped: return qsTr("Final: %1 answers").arg(tally.answered)
+        case Classroom.Running: return qsTr("Answers: %1 of %2").arg(answered).arg(present)
+        case Classroom.Paused: return qsTr("Paused: %1 of %2 answered").arg(answered).arg(present)
+        case Classroom.Stopped: return qsTr("Final: %1 answers").arg(answered)
         }
-        return qsTr("No poll yet")
+        return qsTranslate("ClassroomWindow", "No poll yet")
     }
 
     ColumnLayout {
@@ -32,7 +35,7 @@ GroupBox {
                 Button {
                     required property string modelData
                     objectName: "poll-" + modelData
-                    text: modelData
+                    text: pollKindTexts[modelData] || modelData
                     enabled: panel.classroom.live && !panel.running
                     onClicked: panel.classroom.startPoll(modelData)
                 }
@@ -41,19 +44,19 @@ GroupBox {
         RowLayout {
             Button {
                 objectName: "pausePoll"
-                text: qsTr("Pause")
+                text: qsTranslate("ClassroomWindow", "Pause")
                 enabled: panel.classroom.pollState === Classroom.Running
                 onClicked: panel.classroom.pausePoll()
             }
             Button {
                 objectName: "resumePoll"
-                text: qsTr("Resume")
+                text: qsTranslate("ClassroomWindow", "Resume")
                 enabled: panel.classroom.pollState === Classroom.Paused
                 onClicked: panel.classroom.resumePoll()
             }
             Button {
                 objectName: "stopPoll"
-                text: qsTr("Stop")
+                text: qsTranslate("ClassroomWindow", "Stop")
                 enabled: panel.running
                 onClicked: panel.classroom.stopPoll()
             }
@@ -92,7 +95,7 @@ GroupBox {
                     color: "#3f6fb5"
                 }
                 Label {
-                    text: parent.count
+                    text: qsTr("%1 (%2%)").arg(panel.number(parent.count)).arg(panel.number(parent.share * 100, 1))
                     font.bold: true
                 }
                 Item { Layout.fillWidth: true }

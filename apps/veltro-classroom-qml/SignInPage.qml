@@ -26,7 +26,7 @@ Item {
         spacing: 10
 
         Label {
-            text: qsTr("Veltro Classroom")
+            text: qsTranslate("ClassroomWindow", "Veltro Classroom")
             font.pixelSize: 28
             font.bold: true
         }
@@ -35,7 +35,7 @@ Item {
             columns: 2
             Layout.fillWidth: true
             visible: !kept.resuming
-            Label { text: qsTr("Server") }
+            Label { text: qsTranslate("ClassroomWindow", "Server") }
             TextField {
                 id: serverField
                 objectName: "server"
@@ -43,7 +43,7 @@ Item {
                 text: page.server
                 enabled: !classroom.busy
             }
-            Label { text: qsTr("User") }
+            Label { text: qsTranslate("ClassroomWindow", "User") }
             TextField {
                 id: userField
                 objectName: "user"
@@ -51,7 +51,7 @@ Item {
                 text: page.user
                 enabled: !classroom.busy
             }
-            Label { text: qsTr("Password") }
+            Label { text: qsTranslate("ClassroomWindow", "Password") }
             TextField {
                 id: passwordField
                 objectName: "password"
@@ -65,7 +65,7 @@ Item {
             CheckBox {
                 id: stay
                 objectName: "staySignedIn"
-                text: qsTr("Stay signed in")
+                text: qsTranslate("ClassroomWindow", "Stay signed in")
                 visible: kept.offered
                 enabled: !classroom.busy
                 // Drawn here: the style's check-mark image leaves a texture behind at exit, which
@@ -87,7 +87,7 @@ Item {
                     }
                 }
                 ToolTip.visible: hovered
-                ToolTip.text: qsTr("Keeps a sign-in for this computer in the system keyring, never the password; "
+                ToolTip.text: qsTranslate("ClassroomWindow", "Keeps a sign-in for this computer in the system keyring, never the password; "
                                    + "Sign out forgets it.")
             }
         }
@@ -110,7 +110,7 @@ Item {
             Item { Layout.fillWidth: true }
             Button {
                 objectName: "signIn"
-                text: qsTr("Sign in")
+                text: qsTranslate("ClassroomWindow", "Sign in")
                 highlighted: true
                 enabled: !classroom.busy
                 visible: !kept.resuming
@@ -122,7 +122,7 @@ Item {
             Layout.fillWidth: true
             wrapMode: Text.Wrap
             color: kept.resuming ? palette.text : "#b00020"
-            text: kept.resuming ? qsTr("Signing in as %1...").arg(page.user)
+            text: kept.resuming ? qsTranslate("ClassroomWindow", "Signing in as %1...").arg(page.user)
                                 : kept.note !== "" ? kept.note : classroom.errorString
         }
     }

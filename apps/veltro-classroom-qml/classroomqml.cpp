@@ -1,11 +1,14 @@
 #include "classroomqml.h"
 
 #include "keptsignin.h"
+#include "language.h"
+#include "pollkinds.h"
 #include "windowsignin.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QQmlApplicationEngine>
+#include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickWindow>
 
@@ -20,6 +23,11 @@ QQuickWindow *loadClassroomWindow(QQmlApplicationEngine *engine, const WindowSig
     // The programs' own types, shared with the widget window.
     static const int registered = qmlRegisterType<KeptSignIn>("VeltroPrograms", 1, 0, "KeptSignIn");
     Q_UNUSED(registered)
+    // What the poll kinds are called in the chosen language, by name.
+    QVariantMap pollKindTexts;
+    for (const QString &name : Veltro::pollKindNames())
+        pollKindTexts.insert(name, pollKindText(name));
+    engine->rootContext()->setContextProperty(QStringLiteral("pollKindTexts"), pollKindTexts);
     engine->setInitialProperties({{QStringLiteral("server"), signIn.server},
                                   {QStringLiteral("user"), signIn.user},
                                   {QStringLiteral("password"), signIn.password},

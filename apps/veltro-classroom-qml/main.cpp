@@ -5,6 +5,7 @@
 #include <QQmlApplicationEngine>
 
 #include "classroomqml.h"
+#include "language.h"
 #include "windowsignin.h"
 
 int main(int argc, char **argv)
@@ -12,6 +13,7 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("veltro-classroom-qml"));
     QGuiApplication::setApplicationVersion(QStringLiteral(VELTRO_CLASSROOM_VERSION));
+    useLanguage(QGuiApplication::arguments());
 
     WindowSignIn signIn;
     if (!readWindowSignIn(app, QStringLiteral("Runs a live Veltro classroom in a QML window."), &signIn))

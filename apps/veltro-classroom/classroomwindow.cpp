@@ -3,8 +3,8 @@
 #include "barchart.h"
 #include "classroom.h"
 #include "keptsignin.h"
+#include "language.h"
 #include "learnermodel.h"
-#include "pollkinds.h"
 #include "polltallymodel.h"
 #include "presenterclient.h"
 
@@ -80,15 +80,15 @@ public:
 QString connectionText(Veltro::ConnectionState state, int roundTripMs)
 {
     switch (state) {
-    case Veltro::ConnectionState::Connecting: return QStringLiteral("Connecting");
+    case Veltro::ConnectionState::Connecting: return ClassroomWindow::tr("Connecting");
     case Veltro::ConnectionState::Connected:
-        return roundTripMs < 0 ? QStringLiteral("Connected")
-                               : QStringLiteral("Connected, round trip %1 ms").arg(roundTripMs);
-    case Veltro::ConnectionState::Reconnecting: return QStringLiteral("Reconnecting");
-    case Veltro::ConnectionState::Closing: return QStringLiteral("Closing");
+        return roundTripMs < 0 ? ClassroomWindow::tr("Connected")
+                               : ClassroomWindow::tr("Connected, round trip %L1 ms").arg(roundTripMs);
+    case Veltro::ConnectionState::Reconnecting: return ClassroomWindow::tr("Reconnecting");
+    case Veltro::ConnectionState::Closing: return ClassroomWindow::tr("Closing");
     case Veltro::ConnectionState::Closed: break;
     }
-    return QStringLiteral("Not connected");
+    return ClassroomWindow::tr("Not connected");
 }
 
 } // namespace
@@ -97,7 +97,7 @@ ClassroomWindow::ClassroomWindow(QWidget *parent)
     : QWidget(parent), m_classroom(new Classroom(this)), m_kept(new KeptSignIn(this))
 {
     m_kept->setClassroom(m_classroom);
-    setWindowTitle(QStringLiteral("Veltro Classroom"));
+    setWindowTitle(tr("Veltro Classroom"));
     m_classroom->setHostAppVersion(QCoreApplication::applicationName()); // the program, as the service sees it
     m_pages = new QStackedWidget(this);
     m_pages->addWidget(buildSignInPage());
@@ -117,15 +117,15 @@ QWidget *ClassroomWindow::buildSignInPage()
     m_password = named(new QLineEdit(page), "password");
     m_password->setEchoMode(QLineEdit::Password);
     auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("Server"), m_server);
-    form->addRow(QStringLiteral("User"), m_user);
-    form->addRow(QStringLiteral("Password"), m_password);
+    form->addRow(tr("Server"), m_server);
+    form->addRow(tr("User"), m_user);
+    form->addRow(tr("Password"), m_password);
     m_stay = named(new QCheckBox(tr("Stay signed in"), page), "staySignedIn");
     m_stay->setToolTip(tr("Keeps a sign-in for this computer in the system keyring, never the password; "
                           "Sign out forgets it."));
     form->addRow(QString(), m_stay);
     m_keptReason = named(new QLabel(page), "keptReason");
-    m_signIn = button(QStringLiteral("Sign in"), "signIn", page);
+    m_signIn = button(tr("Sign in"), "signIn", page);
     m_signIn->setDefault(true);
     m_signInBusy = busyBar("signInBusy", page);
     m_signInStatus = named(new QLabel(page), "signInStatus");
@@ -134,7 +134,7 @@ QWidget *ClassroomWindow::buildSignInPage()
     auto *box = new QWidget(page);
     box->setFixedWidth(460);
     auto *column = new QVBoxLayout(box);
-    column->addWidget(new QLabel(QStringLiteral("<h2>Veltro Classroom</h2>Sign in to start a live class."), box));
+    column->addWidget(new QLabel(tr("<h2>Veltro Classroom</h2>Sign in to start a live class."), box));
     m_form = new QWidget(box);
     auto *fields = new QVBoxLayout(m_form);
     fields->setContentsMargins(0, 0, 0, 0);
@@ -176,11 +176,11 @@ QBoxLayout *ClassroomWindow::buildSessionArea(QWidget *page)
     big.setBold(true);
     big.setLetterSpacing(QFont::AbsoluteSpacing, 6);
     m_code->setFont(big);
-    auto *hint = new QLabel(QStringLiteral("Session code: type it on your device to join"), page);
+    auto *hint = new QLabel(tr("Session code: type it on your device to join"), page);
     hint->setAlignment(Qt::AlignCenter);
     m_connection = named(new QLabel(page), "connection");
-    m_startSession = button(QStringLiteral("Start session"), "startSession", page);
-    m_stopSession = button(QStringLiteral("Stop session"), "stopSession", page);
+    m_startSession = button(tr("Start session"), "startSession", page);
+    m_stopSession = button(tr("Stop session"), "stopSession", page);
     m_signOut = button(tr("Sign out"), "signOut", page);
     auto *row = new QHBoxLayout;
     row->addWidget(m_connection, 1);
@@ -201,7 +201,7 @@ QBoxLayout *ClassroomWindow::buildSessionArea(QWidget *page)
 // The learners as tiles, straight from the classroom's learner model.
 QWidget *ClassroomWindow::buildLearnerArea(QWidget *page)
 {
-    auto *box = new QGroupBox(QStringLiteral("Learners"), page);
+    auto *box = new QGroupBox(tr("Learners"), page);
     m_learnerCount = named(new QLabel(box), "learnerCount");
     m_learners = named(new QListView(box), "learners");
     m_learners->setViewMode(QListView::IconMode);
@@ -221,22 +221,21 @@ QWidget *ClassroomWindow::buildLearnerArea(QWidget *page)
 // The poll kinds the classroom offers, its buttons, and the tally's bars.
 QWidget *ClassroomWindow::buildPollArea(QWidget *page)
 {
-    auto *box = new QGroupBox(QStringLiteral("Poll"), page);
+    auto *box = new QGroupBox(tr("Poll"), page);
     m_pollKind = named(new QComboBox(box), "pollKind");
-    for (const QString &name : m_classroom->pollKinds()) {
-        const Veltro::PollKind *kind = Veltro::pollKindByName(name);
-        m_pollKind->addItem(kind ? QString::fromUtf8(kind->label) : name, name);
-    }
-    m_startPoll = button(QStringLiteral("Start"), "startPoll", box);
-    m_pausePoll = button(QStringLiteral("Pause"), "pausePoll", box);
-    m_resumePoll = button(QStringLiteral("Resume"), "resumePoll", box);
-    m_stopPoll = button(QStringLiteral("Stop"), "stopPoll", box);
+    for (const QString &name : m_classroom->pollKinds())
+        m_pollKind->addItem(pollKindText(name), name);
+    m_startPoll = button(tr("Start"), "startPoll", box);
+    m_pausePoll = button(tr("Pause"), "pausePoll", box);
+    m_resumePoll = button(tr("Resume"), "resumePoll", box);
+    m_stopPoll = button(tr("Stop"), "stopPoll", box);
     auto *row = new QHBoxLayout;
     row->addWidget(m_pollKind, 1);
     for (QPushButton *b : {m_startPoll, m_pausePoll, m_resumePoll, m_stopPoll})
         row->addWidget(b);
     m_chart = named(new BarChart(box), "chart");
-    m_chart->setModel(m_classroom->tally(), Veltro::PollTallyModel::LabelRole, Veltro::PollTallyModel::CountRole);
+    m_chart->setModel(m_classroom->tally(), Veltro::PollTallyModel::LabelRole, Veltro::PollTallyModel::CountRole,
+                     Veltro::PollTallyModel::ShareRole);
     auto *layout = new QVBoxLayout(box);
     layout->addLayout(row);
     layout->addWidget(m_chart, 1);
@@ -338,7 +337,7 @@ void ClassroomWindow::refresh()
         : QStringLiteral("<span style='color:#b00020'>%1</span>").arg(failure.toHtmlEscaped());
     m_signInStatus->setText(signedIn ? QString()
                             : resuming ? tr("Signing in as %1...").arg(m_user->text().trimmed())
-                            : busy ? QStringLiteral("Signing in...") : status);
+                            : busy ? tr("Signing in...") : status);
     m_status->setText(signedIn ? status : QString());
 
     m_code->setText(live ? c->sessionCode() : QStringLiteral("------"));
@@ -347,10 +346,10 @@ void ClassroomWindow::refresh()
     m_stopSession->setVisible(live);
     m_stopSession->setEnabled(!busy);
     m_signOut->setEnabled(!busy);
-    m_connection->setText(QStringLiteral("Connection: <b>%1</b>")
+    m_connection->setText(tr("Connection: <b>%1</b>")
                               .arg(connectionText(c->connectionState(), c->roundTripMs())));
     const int present = c->learners()->count();
-    m_learnerCount->setText(QStringLiteral("%1 joined").arg(present));
+    m_learnerCount->setText(tr("%L1 joined").arg(present));
 
     using Poll = Classroom::PollState;
     const Veltro::PollTallyModel *tally = c->tally();
@@ -363,9 +362,9 @@ void ClassroomWindow::refresh()
     m_stopPoll->setEnabled(running);
     const int answered = tally->answered();
     switch (poll) {
-    case Poll::NoPoll: m_chart->setTitle(QStringLiteral("No poll yet")); break;
-    case Poll::Running: m_chart->setTitle(QStringLiteral("Answers: %1 of %2").arg(answered).arg(present)); break;
-    case Poll::Paused: m_chart->setTitle(QStringLiteral("Paused: %1 of %2 answered").arg(answered).arg(present)); break;
-    case Poll::Stopped: m_chart->setTitle(QStringLiteral("Final: %1 answers").arg(answered)); break;
+    case Poll::NoPoll: m_chart->setTitle(tr("No poll yet")); break;
+    case Poll::Running: m_chart->setTitle(tr("Answers: %L1 of %L2").arg(answered).arg(present)); break;
+    case Poll::Paused: m_chart->setTitle(tr("Paused: %L1 of %L2 answered").arg(answered).arg(present)); break;
+    case Poll::Stopped: m_chart->setTitle(tr("Final: %L1 answers").arg(answered)); break;
     }
 }

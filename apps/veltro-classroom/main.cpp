@@ -4,6 +4,7 @@
 #include <QApplication>
 
 #include "classroomwindow.h"
+#include "language.h"
 #include "windowsignin.h"
 
 int main(int argc, char **argv)
@@ -11,6 +12,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("veltro-classroom"));
     QApplication::setApplicationVersion(QStringLiteral(VELTRO_CLASSROOM_VERSION));
+    useLanguage(QApplication::arguments());
 
     WindowSignIn signIn;
     if (!readWindowSignIn(app, QStringLiteral("Runs a live Veltro classroom in a window."), &signIn))

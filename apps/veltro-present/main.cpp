@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "credentials.h"
+#include "language.h"
 #include "presentconfig.h"
 #include "presenterrun.h"
 #include "tokenstore.h"
@@ -19,6 +20,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("veltro-present"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELTRO_PRESENT_VERSION));
+    useLanguage(QCoreApplication::arguments());
 
     QTextStream out(stdout);
     QTextStream err(stderr);

@@ -1,5 +1,7 @@
 #include "presentconfig.h"
 
+#include "language.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -259,6 +261,7 @@ ParseOutcome parsePresentArguments(const QStringList &arguments, PresentConfig *
                                                           o.text ? defaults.*o.text : QString())
                                      : QCommandLineOption(names, help));
     }
+    parser.addOption(languageOption()); // read by main() before the parser runs
 
     if (!parser.parse(arguments)) {
         *message = parser.errorText();

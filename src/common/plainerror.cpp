@@ -1,6 +1,15 @@
 #include "plainerror.h"
 
 #include <QCoreApplication>
+#include <QPointer>
+#include <QTranslator>
+
+// The catalogues' resource, initialised by name: a static build of the library
+// would otherwise leave it out.
+static void initTranslations()
+{
+    Q_INIT_RESOURCE(veltroclient);
+}
 
 namespace Veltro {
 
@@ -37,7 +46,7 @@ const Known KNOWN[] = {
 QString plainError(const QString &text)
 {
     if (text.isEmpty())
-        return QCoreApplication::translate(CONTEXT, "no reason was given");
+        return QCoreApplication::translate("Veltro::plainError", "no reason was given");
     // A key has no blanks and a dot or a capital ("error.session.stopped",
     // "ResponseTooLarge"); anything else is a sentence already ("cancelled").
     const bool key = !text.contains(QLatin1Char(' '))
@@ -48,7 +57,25 @@ QString plainError(const QString &text)
         if (text.contains(QLatin1String(k.fragment), Qt::CaseInsensitive))
             return QCoreApplication::translate(CONTEXT, k.words);
     }
-    return QCoreApplication::translate(CONTEXT, "the service said: %1").arg(text);
+    return QCoreApplication::translate("Veltro::plainError", "the service said: %1").arg(text);
+}
+
+bool installTranslator(const QLocale &locale)
+{
+    static QPointer<QTranslator> installed;
+    QCoreApplication *app = QCoreApplication::instance();
+    delete installed; // removes it from the application
+    if (!app)
+        return false;
+    initTranslations();
+    auto *translator = new QTranslator(app);
+    if (!translator->load(locale, QStringLiteral("veltroclient"), QStringLiteral("_"),
+                          QStringLiteral(":/veltro/translations"))) {
+        delete translator;
+        return false;
+    }
+    installed = translator;
+    return QCoreApplication::installTranslator(translator);
 }
 
 } // namespace Veltro

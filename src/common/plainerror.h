@@ -3,6 +3,7 @@
 
 #include "veltroclient_export.h"
 
+#include <QLocale>
 #include <QString>
 
 namespace Veltro {
@@ -16,5 +17,16 @@ namespace Veltro {
 /// comes back unchanged, and a null or empty one says that no reason was
 /// given. The sentences are translatable (context "Veltro::plainError").
 VELTROCLIENT_EXPORT QString plainError(const QString &text);
+
+/// Puts the library's texts (plainError()'s sentences) into the application in
+/// the language of `locale` (the default locale when none is given): loads the
+/// library's catalogue for it into a translator the application owns, in place
+/// of one this call installed before. Call it once a QCoreApplication exists,
+/// and again to change the language. The catalogues are embedded in the
+/// library as ":/veltro/translations/veltroclient_<language>.qm" (German:
+/// veltroclient_de.qm), for a host that loads them into its own QTranslator.
+/// Returns false when there is no application or no catalogue for the
+/// locale's languages; the texts are English then.
+VELTROCLIENT_EXPORT bool installTranslator(const QLocale &locale = QLocale());
 
 } // namespace Veltro
