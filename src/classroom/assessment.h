@@ -2,6 +2,7 @@
 // each device as it asks, with every learner's progress as a model.
 #pragma once
 
+#include "assessmentprogressmodel.h"
 #include "questiondescription.h"
 #include "veltroclient_export.h"
 
@@ -17,7 +18,6 @@ class PresenterCollab;
 namespace Veltro {
 
 class AssessmentOptions;
-class AssessmentProgressModel;
 class AssessmentPrivate;
 class LearnerModel;
 

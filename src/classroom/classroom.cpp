@@ -297,6 +297,13 @@ void ClassroomPrivate::attach(PresenterCollab *c)
         const RemoteCommand command = remote.heard(m);
         post([this, command] { Q_EMIT q->remoteCommand(command); });
     });
+    // A type the library does not know may be a newer controller's command:
+    // passed on as Unknown, never dropped, but no sign of a controller.
+    QObject::connect(c, &PresenterCollab::unhandledMessage, q, [this](const QVariantMap &body, const QVariant &data) {
+        const RemoteCommand command = RemoteCommand::fromMessage(RemoteControlMessage(
+            body.value(QStringLiteral("from")).toString(), body.value(QStringLiteral("type")).toString(), data));
+        post([this, command] { Q_EMIT q->remoteCommand(command); });
+    });
     QObject::connect(c, &PresenterCollab::controllerRegister, q, [this](bool registered) {
         remote.present = registered;
         changed();

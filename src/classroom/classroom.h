@@ -102,7 +102,10 @@ class ClassroomPrivate;
 ///
 /// **The teacher's remote.** A remote controller's commands arrive as
 /// remoteCommand(), typed (RemoteCommand::Type); what each means is the
-/// host's to decide (a NextCard usually moves currentCard on). The devices'
+/// host's to decide (a NextCard usually moves currentCard on). A message of
+/// a type the library does not know, from any sender, arrives as an Unknown
+/// command with its type text and data, so nothing is dropped silently; it
+/// does not count as a controller's. The devices'
 /// messages tell no controller's arrival, only its departure: remotePresent
 /// turns true with the first command a controller sends (a controller
 /// announces itself with "presenterActive" or "requestLessonInfo") and false

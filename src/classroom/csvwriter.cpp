@@ -2,7 +2,6 @@
 
 #include <QAbstractItemModel>
 
-#include <functional>
 
 namespace Veltro {
 
@@ -23,19 +22,16 @@ QString csvCell(const QString &value)
 QString csvOf(const QAbstractItemModel &model, const QList<int> &roles)
 {
     const QHash<int, QByteArray> names = model.roleNames();
-    const auto line = [&roles](const std::function<QString(int)> &cellOf) {
+    QString out;
+    for (int r = -1; r < model.rowCount(); ++r) { // the header row first
+        const QModelIndex i = model.index(qMax(r, 0), 0);
         QStringList cells;
-        for (int role : roles)
-            cells << csvCell(cellOf(role));
-        return cells.join(QLatin1Char(',')) + QLatin1String("\r\n");
-    };
-    QString out = line([&names](int role) { return QString::fromUtf8(names.value(role)); });
-    for (int r = 0; r < model.rowCount(); ++r) {
-        const QModelIndex i = model.index(r, 0);
-        out += line([&i](int role) {
-            const QVariant v = i.data(role);
-            return v.userType() == QMetaType::Bool ? QString::fromLatin1(v.toBool() ? "true" : "false") : v.toString();
-        });
+        for (int role : roles) {
+            const QVariant v = r < 0 ? QVariant(QString::fromUtf8(names.value(role))) : i.data(role);
+            cells << csvCell(v.userType() == QMetaType::Bool ? QLatin1String(v.toBool() ? "true" : "false")
+                                                              : v.toString());
+        }
+        out += cells.join(QLatin1Char(',')) + QLatin1String("\r\n");
     }
     return out;
 }

@@ -108,6 +108,8 @@ namespace {
 // The changes of one slice, folded into what they do to the rows.
 struct Fold
 {
+    Fold(const QHash<QString, int> &rowOf, const QVector<Row> &rows) : rowOf(rowOf), rows(rows) {}
+
     const QHash<QString, int> &rowOf;
     const QVector<Row> &rows;
     QHash<QString, int> gone;        // device -> its row, to remove

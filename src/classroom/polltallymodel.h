@@ -23,7 +23,7 @@ class LearnerModel;
 class PollTallyModelPrivate;
 
 /// One answer option as the devices show it; QML reads its fields as properties.
-struct TallyOption
+struct VELTROCLIENT_EXPORT TallyOption
 {
     Q_GADGET
     /// What devices send back ("A", "0", "?").
@@ -152,7 +152,7 @@ public:
     QVector<Veltro::TallyOption> options() const;
     /// The option of `index` in options(); an empty one when there is none.
     Q_INVOKABLE Veltro::TallyOption optionAt(int index) const;
-    /// Marks the options `ids` names (each by its id or label, any case) as
+    /// Marks the options `ids` names (each by its id, or its label in any case) as
     /// the correct ones, and no others; names of no option are ignored. The
     /// marks go with the next start() or clear().
     Q_INVOKABLE void setCorrectOptions(const QStringList &ids);
