@@ -414,6 +414,9 @@ private Q_SLOTS:
                                                                                 : "startingQuestionNumber").toInt();
                 if (type == QLatin1String("questionStart"))
                     idOf.insert(n, data.value(QStringLiteral("id")).toString());
+                if (type == QLatin1String("questionStart") && n == 1) // the prompt and the correct option travel
+                    QCOMPARE(jstr(data, QStringLiteral("instructions")) + jstr(data, "feedBack.correctOptions.0"),
+                             QStringLiteral("Which?B"));
                 out << (to.isEmpty() ? type
                                      : to + (type == QLatin1String("questionStart") ? QStringLiteral(" q%1")
                                                                                      : QStringLiteral(" start@%1")).arg(n));

@@ -9,6 +9,7 @@
 #include <QNetworkProxy>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTemporaryFile>
 
 #include "classroom.h"
 #include "remotecommand.h"
@@ -484,6 +485,45 @@ private Q_SLOTS:
         QCOMPARE(last("currentCard").value(QStringLiteral("totalCards")).toString(), QStringLiteral("3"));
         QVERIFY(live.control(QStringLiteral("/controller/leave")).value(QStringLiteral("ok")).toBool());
         QTRY_VERIFY_WITH_TIMEOUT(!room->isRemotePresent(), LIVE_WAIT_MS);
+    }
+
+    // An image card in one call: bytes or a file travel as a data URL, preceded by the heavy notice past
+    // 524288 characters; an http(s) URL as it is; a file that cannot be read sends nothing.
+    void imageCard_data()
+    {
+        QTest::addColumn<QVariant>("image");
+        QTest::addColumn<QString>("url"); // its beginning; empty: refused
+        QTest::addColumn<bool>("heavy");
+        const QString png = QStringLiteral("data:image/png;base64,");
+        QTest::newRow("bytes") << QVariant(QByteArray(300, 'x')) << png + QByteArray(300, 'x').toBase64().left(8) << false;
+        QTest::newRow("heavy bytes") << QVariant(QByteArray(400000, 'x')) << png << true;
+        QTest::newRow("file") << QVariant(QStringLiteral("file")) << png + QByteArray("PNGfile").toBase64() << false;
+        QTest::newRow("url") << QVariant(QUrl(QStringLiteral("https://127.0.0.1/cell.png")))
+                             << "https://127.0.0.1/cell.png" << false;
+        QTest::newRow("missing file") << QVariant(QStringLiteral("/no/such/cell.png")) << QString() << false;
+    }
+
+    void imageCard()
+    {
+        QFETCH(QVariant, image);
+        QFETCH(QString, url);
+        QFETCH(bool, heavy);
+        QTemporaryFile file;
+        if (image == QVariant(QStringLiteral("file"))) {
+            QVERIFY(file.open() && file.write("PNGfile") == 7 && file.flush());
+            image = QUrl::fromLocalFile(file.fileName());
+        }
+        const QString device = devices.last();
+        const int cards = live.recordsOfType(device, QStringLiteral("showCard")).size();
+        const int notices = live.recordsOfType(device, QStringLiteral("heavy")).size();
+        QCOMPARE(room->showImageCard(image), !url.isEmpty());
+        if (url.isEmpty())
+            return;
+        const QList<QJsonObject> got = live.waitForRecords(device, QStringLiteral("showCard"), cards + 1);
+        QCOMPARE(got.size(), cards + 1);
+        QVERIFY(str(got.last().value(QStringLiteral("data")).toObject().value(QStringLiteral("components")).toArray()
+                        .at(0).toObject().value(QStringLiteral("blob")).toObject(), "url").startsWith(url));
+        QCOMPARE(live.recordsOfType(device, QStringLiteral("heavy")).size(), notices + int(heavy));
     }
 
     // A host may delete the classroom in a slot of any of its signals: nothing of it is touched afterwards
