@@ -222,6 +222,8 @@ const Option kOptions[] = {
     textRow("cacert", "FILE", "PEM file of a certificate authority to trust.", &PresentConfig::caCertFile),
     flagRow("plain", "Print plain lines even on a terminal.", &PresentConfig::plain),
     flagRow("verbose", "Show the library's debug lines on stderr.", &PresentConfig::verbose),
+    flagRow("csv", "Print the results as CSV after the summary (the poll's tally, each assessment question's).",
+            &PresentConfig::csv),
 };
 
 } // namespace
