@@ -99,7 +99,10 @@ examples they show, in /usr/share/doc/${VELTRO_DEB_DOC}.")
 
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME ${VELTRO_DEB_PROGRAMS})
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION education)
-set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS "${exact}")
+# QtKeychain (found by dpkg-shlibdeps) loads libsecret at run time to reach
+# the Secret Service that keeps a sign-in; gnome-keyring is one such service.
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS "${exact}, libsecret-1-0")
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_RECOMMENDS gnome-keyring)
 set(programs "veltro-present${VELTRO_PROGRAM_SUFFIX}, which runs a live classroom from
 the command line, and veltro-classroom${VELTRO_PROGRAM_SUFFIX}, the reference presenter window")
 if(TARGET veltro-classroom-qml)

@@ -1,6 +1,7 @@
 #include "windowsignin.h"
 
 #include "credentials.h"
+#include "tokenstore.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -37,8 +38,11 @@ bool readWindowSignIn(QCoreApplication &app, const QString &description, WindowS
     }
     if (!password.warning.isEmpty())
         err << name << ": warning: " << password.warning << "\n";
-    out->server = parser.value(QStringLiteral("server"));
-    out->user = parser.value(QStringLiteral("user"));
+    const TokenStore::Account kept = TokenStore::keptAccount();
+    const bool named = parser.isSet(QStringLiteral("server")) || parser.isSet(QStringLiteral("user"));
+    out->server = named || kept.user.isEmpty() ? parser.value(QStringLiteral("server")) : kept.server;
+    out->user = named || kept.user.isEmpty() ? parser.value(QStringLiteral("user")) : kept.user;
     out->password = password.password;
+    out->resume = true;
     return true;
 }

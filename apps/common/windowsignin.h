@@ -13,11 +13,14 @@ struct WindowSignIn
     QString server;
     QString user;
     QString password; ///< empty when the teacher types it into the form
+    /// Whether the window first looks for a sign-in kept in the keyring (the programs do).
+    bool resume = false;
 };
 
 /// Reads --server, --user, --password and --password-file from `app`'s
 /// arguments (--help and --version print and exit, as QCommandLineParser
-/// does) and VELTRO_PASSWORD from the environment. Warnings and errors go to
+/// does) and VELTRO_PASSWORD from the environment. Without --server and
+/// --user, the account whose sign-in was kept last fills the form. Warnings and errors go to
 /// standard error after the program's name. False when the program must stop
 /// (both password options given, an unreadable or empty password file).
 bool readWindowSignIn(QCoreApplication &app, const QString &description, WindowSignIn *out);

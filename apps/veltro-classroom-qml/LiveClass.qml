@@ -4,10 +4,12 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Veltro
+import VeltroPrograms
 
 ColumnLayout {
     id: page
     required property Classroom classroom
+    required property KeptSignIn kept
     spacing: 8
 
     function connectionText() {
@@ -69,6 +71,12 @@ ColumnLayout {
             enabled: !classroom.busy
             onClicked: classroom.stopSession()
         }
+        Button {
+            objectName: "signOut"
+            text: qsTr("Sign out")
+            enabled: !classroom.busy
+            onClicked: page.kept.signOut()
+        }
     }
 
     RowLayout {
@@ -77,6 +85,7 @@ ColumnLayout {
         spacing: 12
 
         GroupBox {
+            objectName: "learnerCount"
             title: qsTr("Learners: %1 joined").arg(classroom.learners.count)
             Layout.fillHeight: true
             Layout.preferredWidth: 390
@@ -121,7 +130,7 @@ ColumnLayout {
         Layout.fillWidth: true
         wrapMode: Text.Wrap
         color: "#b00020"
-        text: classroom.errorString
+        text: kept.note !== "" ? kept.note : classroom.errorString
         visible: text !== ""
     }
 }

@@ -5,6 +5,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Veltro
+import VeltroPrograms
 
 ApplicationWindow {
     id: window
@@ -17,12 +18,21 @@ ApplicationWindow {
     property string server: "http://127.0.0.1:8080"
     property string user: "teacher"
     property string password: ""
+    // Whether a sign-in kept in the keyring is tried first (the program does).
+    property bool resume: false
 
     Classroom {
         id: classroom
         objectName: "classroom"
         hostAppVersion: "veltro-classroom-qml"
     }
+
+    KeptSignIn {
+        id: kept
+        objectName: "kept"
+        classroom: classroom
+    }
+    Component.onCompleted: if (resume) kept.start(server, user)
 
     // Closing never waits: a pending call is cancelled, and a live session is
     // stopped by the library as its client goes.
@@ -35,12 +45,14 @@ ApplicationWindow {
 
         SignInPage {
             classroom: classroom
+            kept: kept
             server: window.server
             user: window.user
             password: window.password
         }
         LiveClass {
             classroom: classroom
+            kept: kept
         }
     }
 }

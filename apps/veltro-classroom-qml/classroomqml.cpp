@@ -1,10 +1,12 @@
 #include "classroomqml.h"
 
+#include "keptsignin.h"
 #include "windowsignin.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QQmlApplicationEngine>
+#include <QQmlEngine>
 #include <QQuickWindow>
 
 QQuickWindow *loadClassroomWindow(QQmlApplicationEngine *engine, const WindowSignIn &signIn)
@@ -15,9 +17,13 @@ QQuickWindow *loadClassroomWindow(QQmlApplicationEngine *engine, const WindowSig
     if (!buildRoot.isEmpty()
         && QDir(QCoreApplication::applicationDirPath()).canonicalPath().startsWith(buildRoot + QLatin1Char('/')))
         engine->addImportPath(QStringLiteral(VELTRO_QML_BUILD_DIR));
+    // The programs' own types, shared with the widget window.
+    static const int registered = qmlRegisterType<KeptSignIn>("VeltroPrograms", 1, 0, "KeptSignIn");
+    Q_UNUSED(registered)
     engine->setInitialProperties({{QStringLiteral("server"), signIn.server},
                                   {QStringLiteral("user"), signIn.user},
-                                  {QStringLiteral("password"), signIn.password}});
+                                  {QStringLiteral("password"), signIn.password},
+                                  {QStringLiteral("resume"), signIn.resume}});
     engine->load(QUrl(QStringLiteral("qrc:/veltro-classroom-qml/Main.qml")));
     const QList<QObject *> roots = engine->rootObjects();
     return roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.constLast());

@@ -2,11 +2,13 @@
 
 #include "barchart.h"
 #include "classroom.h"
+#include "keptsignin.h"
 #include "learnermodel.h"
 #include "pollkinds.h"
 #include "polltallymodel.h"
 #include "presenterclient.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QComboBox>
@@ -92,8 +94,9 @@ QString connectionText(Veltro::ConnectionState state, int roundTripMs)
 } // namespace
 
 ClassroomWindow::ClassroomWindow(QWidget *parent)
-    : QWidget(parent), m_classroom(new Classroom(this))
+    : QWidget(parent), m_classroom(new Classroom(this)), m_kept(new KeptSignIn(this))
 {
+    m_kept->setClassroom(m_classroom);
     setWindowTitle(QStringLiteral("Veltro Classroom"));
     m_classroom->setHostAppVersion(QCoreApplication::applicationName()); // the program, as the service sees it
     m_pages = new QStackedWidget(this);
@@ -117,6 +120,11 @@ QWidget *ClassroomWindow::buildSignInPage()
     form->addRow(QStringLiteral("Server"), m_server);
     form->addRow(QStringLiteral("User"), m_user);
     form->addRow(QStringLiteral("Password"), m_password);
+    m_stay = named(new QCheckBox(tr("Stay signed in"), page), "staySignedIn");
+    m_stay->setToolTip(tr("Keeps a sign-in for this computer in the system keyring, never the password; "
+                          "Sign out forgets it."));
+    form->addRow(QString(), m_stay);
+    m_keptReason = named(new QLabel(page), "keptReason");
     m_signIn = button(QStringLiteral("Sign in"), "signIn", page);
     m_signIn->setDefault(true);
     m_signInBusy = busyBar("signInBusy", page);
@@ -127,8 +135,13 @@ QWidget *ClassroomWindow::buildSignInPage()
     box->setFixedWidth(460);
     auto *column = new QVBoxLayout(box);
     column->addWidget(new QLabel(QStringLiteral("<h2>Veltro Classroom</h2>Sign in to start a live class."), box));
-    column->addLayout(form);
-    column->addWidget(m_signIn, 0, Qt::AlignRight);
+    m_form = new QWidget(box);
+    auto *fields = new QVBoxLayout(m_form);
+    fields->setContentsMargins(0, 0, 0, 0);
+    fields->addLayout(form);
+    fields->addWidget(m_keptReason);
+    fields->addWidget(m_signIn, 0, Qt::AlignRight);
+    column->addWidget(m_form);
     column->addWidget(m_signInBusy);
     column->addWidget(m_signInStatus);
     auto *centred = new QVBoxLayout(page);
@@ -168,10 +181,12 @@ QBoxLayout *ClassroomWindow::buildSessionArea(QWidget *page)
     m_connection = named(new QLabel(page), "connection");
     m_startSession = button(QStringLiteral("Start session"), "startSession", page);
     m_stopSession = button(QStringLiteral("Stop session"), "stopSession", page);
+    m_signOut = button(tr("Sign out"), "signOut", page);
     auto *row = new QHBoxLayout;
     row->addWidget(m_connection, 1);
     row->addWidget(m_startSession);
     row->addWidget(m_stopSession);
+    row->addWidget(m_signOut);
     auto *area = new QVBoxLayout;
     area->addWidget(m_code);
     area->addWidget(hint);
@@ -179,6 +194,7 @@ QBoxLayout *ClassroomWindow::buildSessionArea(QWidget *page)
 
     connect(m_startSession, &QPushButton::clicked, m_classroom, &Classroom::startSession);
     connect(m_stopSession, &QPushButton::clicked, m_classroom, &Classroom::stopSession);
+    connect(m_signOut, &QPushButton::clicked, m_kept, &KeptSignIn::signOut);
     return area;
 }
 
@@ -256,6 +272,7 @@ void ClassroomWindow::connectClassroom()
     connect(c->learners(), &Veltro::LearnerModel::countChanged, this, &ClassroomWindow::refresh);
     for (auto signal : {&Veltro::PollTallyModel::answeredChanged, &Veltro::PollTallyModel::presentChanged})
         connect(c->tally(), signal, this, &ClassroomWindow::refresh);
+    connect(m_kept, &KeptSignIn::changed, this, &ClassroomWindow::refresh);
 }
 
 void ClassroomWindow::setSignIn(const QString &server, const QString &user, const QString &password)
@@ -265,12 +282,16 @@ void ClassroomWindow::setSignIn(const QString &server, const QString &user, cons
     m_password->setText(password);
 }
 
+void ClassroomWindow::resumeSignIn()
+{
+    m_kept->start(m_server->text().trimmed(), m_user->text().trimmed());
+}
+
 void ClassroomWindow::signIn()
 {
-    if (m_classroom->isBusy() || m_classroom->isSignedIn())
+    if (m_classroom->isBusy() || m_classroom->isSignedIn() || m_kept->isResuming())
         return;
-    m_classroom->setServerUrl(m_server->text().trimmed());
-    m_classroom->signIn(m_user->text().trimmed(), m_password->text());
+    m_kept->signIn(m_server->text().trimmed(), m_user->text().trimmed(), m_password->text(), m_stay->isChecked());
 }
 
 void ClassroomWindow::startPoll()
@@ -299,15 +320,25 @@ void ClassroomWindow::refresh()
     else
         unsetCursor();
 
-    for (QWidget *w : std::initializer_list<QWidget *>{m_server, m_user, m_password, m_signIn})
+    const bool resuming = m_kept->isResuming();
+    for (QWidget *w : std::initializer_list<QWidget *>{m_server, m_user, m_password, m_stay, m_signIn})
         w->setEnabled(!busy);
-    m_signInBusy->setVisible(busy && !signedIn);
+    m_form->setVisible(!resuming);
+    m_stay->setVisible(m_kept->isOffered());
+    m_keptReason->setText(m_kept->reason());
+    m_keptReason->setVisible(!m_kept->isOffered() && !m_kept->reason().isEmpty());
+    m_signInBusy->setVisible((busy || resuming) && !signedIn);
     m_busy->setVisible(busy && signedIn);
-    // The last failure until the next call starts, in words a teacher can act on (the library's).
-    const QString status = c->error() == Veltro::Error::None
+    // The last failure until the next call starts, in words a teacher can act on
+    // (the library's); what became of a kept sign-in says more than that.
+    const QString failure = !m_kept->note().isEmpty() ? m_kept->note()
+        : c->error() == Veltro::Error::None ? QString() : c->errorString();
+    const QString status = failure.isEmpty()
         ? QString()
-        : QStringLiteral("<span style='color:#b00020'>%1</span>").arg(c->errorString().toHtmlEscaped());
-    m_signInStatus->setText(signedIn ? QString() : busy ? QStringLiteral("Signing in...") : status);
+        : QStringLiteral("<span style='color:#b00020'>%1</span>").arg(failure.toHtmlEscaped());
+    m_signInStatus->setText(signedIn ? QString()
+                            : resuming ? tr("Signing in as %1...").arg(m_user->text().trimmed())
+                            : busy ? QStringLiteral("Signing in...") : status);
     m_status->setText(signedIn ? status : QString());
 
     m_code->setText(live ? c->sessionCode() : QStringLiteral("------"));
@@ -315,6 +346,7 @@ void ClassroomWindow::refresh()
     m_startSession->setEnabled(!busy && signedIn);
     m_stopSession->setVisible(live);
     m_stopSession->setEnabled(!busy);
+    m_signOut->setEnabled(!busy);
     m_connection->setText(QStringLiteral("Connection: <b>%1</b>")
                               .arg(connectionText(c->connectionState(), c->roundTripMs())));
     const int present = c->learners()->count();

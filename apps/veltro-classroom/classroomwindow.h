@@ -10,7 +10,9 @@
 #include <QWidget>
 
 class BarChart;
+class KeptSignIn;
 class QBoxLayout;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -31,6 +33,10 @@ public:
 
     /// Fills the sign-in form (the password field never echoes).
     void setSignIn(const QString &server, const QString &user, const QString &password);
+    /// Signs in with the sign-in kept in the keyring for the form's account,
+    /// showing no form meanwhile; otherwise the form, with "Stay signed in"
+    /// when a keyring answered.
+    void resumeSignIn();
     Veltro::Classroom *classroom() const { return m_classroom; }
 
 protected:
@@ -49,13 +55,17 @@ private:
     void refresh();
 
     Veltro::Classroom *m_classroom;
+    KeptSignIn *m_kept;
     QStackedWidget *m_pages = nullptr;
+    QWidget *m_form = nullptr; // hidden while a kept sign-in is tried
     QLineEdit *m_server = nullptr, *m_user = nullptr, *m_password = nullptr;
+    QCheckBox *m_stay = nullptr;
+    QLabel *m_keptReason = nullptr;
     QPushButton *m_signIn = nullptr;
     QLabel *m_signInStatus = nullptr;
     QProgressBar *m_signInBusy = nullptr;
     QLabel *m_code = nullptr, *m_connection = nullptr;
-    QPushButton *m_startSession = nullptr, *m_stopSession = nullptr;
+    QPushButton *m_startSession = nullptr, *m_stopSession = nullptr, *m_signOut = nullptr;
     QLabel *m_learnerCount = nullptr;
     QListView *m_learners = nullptr;
     QComboBox *m_pollKind = nullptr;

@@ -19,6 +19,8 @@ int main(int argc, char **argv)
     auto *window = new ClassroomWindow;
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setSignIn(signIn.server, signIn.user, signIn.password);
+    if (signIn.resume)
+        window->resumeSignIn();
     window->show();
     return app.exec();
 }

@@ -12,6 +12,7 @@
 #include "credentials.h"
 #include "presentconfig.h"
 #include "presenterrun.h"
+#include "tokenstore.h"
 
 int main(int argc, char **argv)
 {
@@ -36,18 +37,37 @@ int main(int argc, char **argv)
         break;
     }
 
+    // A sign-in kept in the keyring needs no password (unless the service refuses it).
+    const TokenStore::Account account{config.server, config.user};
+    if (config.forget) {
+        const TokenStore::Outcome forgotten = TokenStore::call(TokenStore::Op::Forget, account);
+        if (forgotten.kind == TokenStore::Outcome::NoKeyring) {
+            err << "veltro-present: " << forgotten.reason << "\n";
+            return 1;
+        }
+        out << "veltro-present: no sign-in of " << config.user << " at " << config.server << " is kept\n";
+        return 0;
+    }
+    const TokenStore::Outcome kept = TokenStore::call(TokenStore::Op::Read, account);
+    if (config.remember && kept.kind == TokenStore::Outcome::NoKeyring) {
+        err << "veltro-present: --remember: " << kept.reason << "\n";
+        return 2;
+    }
+    config.keptToken = kept.token;
+
     const PasswordChoice password =
         choosePassword(config.password, config.passwordFile, qgetenv("VELTRO_PASSWORD"), isatty(STDIN_FILENO));
     if (!password.warning.isEmpty())
         err << "veltro-present: warning: " << password.warning << "\n";
     config.password = password.password;
-    if (password.source == PasswordChoice::Prompt)
-        config.password = promptPassword(QStringLiteral("Password for %1 at %2: ").arg(config.user, config.server));
-    if (!password.error.isEmpty() || config.password.isEmpty()) {
-        err << "veltro-present: "
-            << (!password.error.isEmpty() ? password.error
-                                          : QStringLiteral("no password: set VELTRO_PASSWORD, give --password-file "
-                                                           "FILE, or run on a terminal to be asked"))
+    // Asked for on the terminal only once it is needed.
+    const auto passwordNow = [&config, &password] {
+        if (config.password.isEmpty() && password.source == PasswordChoice::Prompt)
+            config.password = promptPassword(QStringLiteral("Password for %1 at %2: ").arg(config.user, config.server));
+        return config.password;
+    };
+    if (!password.error.isEmpty() || (config.keptToken.isEmpty() && passwordNow().isEmpty())) {
+        err << "veltro-present: " << (!password.error.isEmpty() ? password.error : PresenterRun::noPasswordText())
             << "\n";
         return 2;
     }
@@ -75,6 +95,6 @@ int main(int argc, char **argv)
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 
-    PresenterRun run(config, out, interactive, columns);
+    PresenterRun run(config, out, interactive, columns, passwordNow);
     return run.exec();
 }

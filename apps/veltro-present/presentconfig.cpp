@@ -161,6 +161,16 @@ bool readOrdinal(const QCommandLineParser &parser, const Option &o, PresentConfi
     return false;
 }
 
+bool readForget(const QCommandLineParser &parser, const Option &o, PresentConfig *c, QString *message)
+{
+    c->forget = parser.isSet(o.name());
+    if (c->forget && c->remember) {
+        *message = QStringLiteral("give either --remember or --forget, not both");
+        return false;
+    }
+    return true;
+}
+
 bool readCorrect(const QCommandLineParser &parser, const Option &o, PresentConfig *c, QString *message)
 {
     return readInt(parser, o.name(), 1, qMax(1, c->options), &c->correctOptions, message);
@@ -224,6 +234,11 @@ const Option kOptions[] = {
     flagRow("verbose", "Show the library's debug lines on stderr.", &PresentConfig::verbose),
     flagRow("csv", "Print the results as CSV after the summary (the poll's tally, each assessment question's).",
             &PresentConfig::csv),
+    flagRow("remember",
+            "Stay signed in: after the password sign-in, keep a sign-in for this computer in the system keyring "
+            "(never the password), so that later runs as this user at this server need no password.",
+            &PresentConfig::remember),
+    {"forget", nullptr, "Forget the sign-in kept for --user at --server, then end.", readForget},
 };
 
 } // namespace

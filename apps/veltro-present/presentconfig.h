@@ -43,6 +43,13 @@ struct PresentConfig
     bool verbose = false;
     /// Print the poll's tally and each assessment question's as CSV after the summary.
     bool csv = false;
+    /// After a password sign-in, keep a device token in the system keyring so
+    /// that later runs need no password (--remember).
+    bool remember = false;
+    /// Forget the sign-in kept for user and server, and end (--forget).
+    bool forget = false;
+    /// The device token kept in the keyring for user and server (not an option).
+    QString keptToken;
 };
 
 enum class ParseOutcome { Run, Help, Version, Error };

@@ -22,6 +22,7 @@
 #include "questionbasewithoptions.h"
 #include "questionmultichoice.h"
 #include "tallyview.h"
+#include "tokenstore.h"
 
 namespace {
 
@@ -40,8 +41,10 @@ QString seconds(double s)
 
 } // namespace
 
-PresenterRun::PresenterRun(const PresentConfig &config, QTextStream &out, bool interactive, int columns)
-    : m_config(config), m_out(out), m_interactive(interactive), m_columns(qBound(40, columns, 160))
+PresenterRun::PresenterRun(const PresentConfig &config, QTextStream &out, bool interactive, int columns,
+                           std::function<QString()> password)
+    : m_config(config), m_password(std::move(password)), m_out(out), m_interactive(interactive),
+      m_columns(qBound(40, columns, 160))
 {
     m_redraw.setInterval(100);
     connect(&m_redraw, &QTimer::timeout, this, [this] { drawTally(false); });
@@ -50,6 +53,12 @@ PresenterRun::PresenterRun(const PresentConfig &config, QTextStream &out, bool i
 void PresenterRun::interrupt()
 {
     g_interrupted = 1;
+}
+
+QString PresenterRun::noPasswordText()
+{
+    return QStringLiteral("no password: set VELTRO_PASSWORD, give --password-file FILE, "
+                          "or run on a terminal to be asked");
 }
 
 PresenterRun::~PresenterRun()
@@ -194,12 +203,46 @@ bool PresenterRun::checkServer(QString *detail, QString *error)
 
 bool PresenterRun::signIn(QString *detail, QString *error)
 {
-    if (!m_client->doLogin(m_config.user, m_config.password)) {
+    const TokenStore::Account account{m_config.server, m_config.user};
+    if (!m_config.keptToken.isEmpty()) {
+        if (m_client->doLogin(m_config.user, TokenStore::deviceId(), m_config.keptToken)) {
+            *detail = QStringLiteral("%1 (kept sign-in)").arg(m_config.user);
+            return true;
+        }
+        if (m_client->lastErrorCode() != Veltro::Error::SignInRefused) {
+            *error = clientError(QStringLiteral("the kept sign-in of %1 could not be used").arg(m_config.user));
+            return false;
+        }
+        TokenStore::call(TokenStore::Op::Forget, account);
+        m_out << "   " << TokenStore::refusedText() << "\n";
+        m_out.flush();
+    }
+    const QString password = m_password ? m_password() : QString();
+    if (password.isEmpty()) {
+        *error = noPasswordText();
+        return false;
+    }
+    if (!m_client->doLogin(m_config.user, password)) {
         *error = clientError(QStringLiteral("the service did not accept the sign-in of %1").arg(m_config.user));
         return false;
     }
     *detail = m_config.user;
+    if (m_config.remember)
+        *detail += keep(password);
     return true;
+}
+
+// Only the device token the service issues for this password is kept.
+QString PresenterRun::keep(const QString &password)
+{
+    const QString token = m_client->doGetAccessToken(m_config.user, password, TokenStore::deviceId(),
+                                                     TokenStore::deviceName());
+    if (token.isEmpty())
+        return QStringLiteral(", not kept: the service issued no device sign-in");
+    const TokenStore::Outcome kept =
+        TokenStore::call(TokenStore::Op::Write, {m_config.server, m_config.user}, token);
+    return kept.kind == TokenStore::Outcome::Done ? QStringLiteral(", kept in the keyring")
+                                                  : QStringLiteral(", not kept: %1").arg(kept.reason);
 }
 
 bool PresenterRun::userName(QString *detail, QString *error)

@@ -32,7 +32,9 @@ class PresenterRun : public QObject
 
 public:
     /// `interactive`: output is a terminal, so the tally is redrawn in place.
-    PresenterRun(const PresentConfig &config, QTextStream &out, bool interactive, int columns);
+    /// `password` gives the password when it is needed (empty when there is none).
+    PresenterRun(const PresentConfig &config, QTextStream &out, bool interactive, int columns,
+                 std::function<QString()> password);
     ~PresenterRun() override;
 
     /// Runs every step; returns the process exit code (0 when every step
@@ -42,6 +44,9 @@ public:
     /// Asks the run to cut its waits short and go straight to stopping the
     /// session and signing out. Safe to call from a signal handler.
     static void interrupt();
+
+    /// What to say when no password source applies.
+    static QString noPasswordText();
 
 Q_SIGNALS:
     /// Something the current wait may be waiting for has happened.
@@ -58,6 +63,7 @@ private:
 
     bool checkServer(QString *detail, QString *error);
     bool signIn(QString *detail, QString *error);
+    QString keep(const QString &password);
     bool userName(QString *detail, QString *error);
     bool createSession(QString *detail, QString *error);
     bool upload(QString *detail, QString *error);
@@ -83,6 +89,7 @@ private:
     void drawTally(bool final);
 
     PresentConfig m_config;
+    std::function<QString()> m_password;
     QTextStream &m_out;
     bool m_interactive;
     int m_columns;

@@ -130,6 +130,13 @@ function controlRouter(app) {
     return { dropped: app.bus.dropPresenters(body.sessionToken) };
   });
 
+  route('post', '/device-tokens/revoke', (req, body) => {
+    need(typeof body.token === 'string' || typeof body.userId === 'string', 'give token or userId (a text)');
+    const revoked = app.service.revokeDeviceTokens(body);
+    need(revoked > 0, 'no such device token', 404);
+    return { revoked };
+  });
+
   route('get', '/registrations', (req) => ({ count: app.bus.registrations(String(req.query.address)) }));
 
   route('get', '/records', (req) => {

@@ -30,7 +30,7 @@ class Service {
       ['teacher', { password: 'veltro', loginId: 'teacher' }],
       ['teacher2', { password: 'veltro2', loginId: 'teacher2' }],
     ]);
-    // token -> {userId, deviceId (null: any device)}
+    // token -> {userId, deviceId (null: any device, the seeded token only)}
     this.deviceTokens = new Map([['device-token-teacher', { userId: 'teacher', deviceId: null }]]);
     // OAuth providers: whether an account must register before its first sign-in.
     this.oauthProviders = new Map([['brightid', { mustRegister: true }], ['schoolsso', { mustRegister: false }]]);
@@ -165,10 +165,23 @@ class Service {
     res.append('Set-Cookie', `${COOKIE}=${id}; Path=/; HttpOnly`);
   }
 
+  // An issued token signs in only that user from that device (an empty device id included).
   issueDeviceToken(userId, deviceId) {
     const token = 'dat-' + randomHex(12);
-    this.deviceTokens.set(token, { userId, deviceId: deviceId ? String(deviceId) : null });
+    this.deviceTokens.set(token, { userId, deviceId: str(deviceId) });
     return token;
+  }
+
+  // Withdraws device tokens: the one given, or every token of a user. Returns how many.
+  revokeDeviceTokens({ token, userId }) {
+    let n = 0;
+    for (const [t, owner] of this.deviceTokens) {
+      if (t === token || (userId !== undefined && owner.userId === userId)) {
+        this.deviceTokens.delete(t);
+        n++;
+      }
+    }
+    return n;
   }
 }
 

@@ -39,8 +39,9 @@ test('REST refusals come with JSON errors; control calls refuse what is absent o
   await c.signIn();
   await other.signIn('teacher2', 'veltro2');
   const code = (await c.post('/session/create', '{}')).json.data.sessionCode;
-  const devToken = (await other.post('/login/submit', { userId: 'teacher2', password: 'veltro2',
-    deviceId: 'pc-7', deviceName: 'Lab PC' })).json.data.deviceAccessToken;
+  const tokenFor = async (deviceId) => (await other.post('/login/submit', { userId: 'teacher2', password: 'veltro2',
+    deviceId, deviceName: 'Lab PC' })).json.data.deviceAccessToken;
+  const [devToken, blankDevice] = [await tokenFor('pc-7'), await tokenFor('')];
   const CT = 'multipart/form-data; charset=UTF-8; boundary=----boundary';
   const check = async (rows) => {
     for (const [who, path, body, status] of rows) {
@@ -59,6 +60,8 @@ test('REST refusals come with JSON errors; control calls refuse what is absent o
     signIn({ userId: 'nobody', password: 'veltro' }), signIn({ userId: 'teacher' }),
     signIn({ userId: 'teacher2', deviceId: 'a', deviceAccessToken: 'device-token-teacher' }),
     signIn({ userId: 'teacher2', deviceId: 'pc-8', deviceAccessToken: devToken }),
+    signIn({ userId: 'teacher', deviceId: 'pc-7', deviceAccessToken: devToken }),
+    signIn({ userId: 'teacher2', deviceId: 'pc-9', deviceAccessToken: blankDevice }),
     [anon, '/login/oauth/elsewhere/callback', { code: 'c' }, 404], [anon, '/login/oauth/schoolsso/callback', {}, 401],
     [anon, '/login/oauth/schoolsso/callback', { code: 'invalid-1' }, 401],
     [anon, '/register/oauth/submit', { registrationToken: 'reg-made-up' }, 400],
@@ -77,11 +80,17 @@ test('REST refusals come with JSON errors; control calls refuse what is absent o
   await check([join({}, 409), [c, '/session/start', { sessionCode: code }, 409]]);
   for (const [path, status] of [['/resource/downloadResourceFile?resourceId=999', 404], ['/login/submit', 405]])
     assert.equal((await request(app.urls.rest + path, { method: 'GET' })).status, status);
+  // A withdrawn device token no longer signs in, from its own device either.
+  const fromPc7 = { userId: 'teacher2', deviceId: 'pc-7', deviceAccessToken: devToken };
+  assert.equal((await new RestClient(app.urls.server).post('/login/submit', fromPc7)).status, 200);
+  assert.deepEqual((await control(app, 'POST', '/device-tokens/revoke', { token: devToken })).json, { revoked: 1 });
+  await check([signIn(fromPc7)]);
   // Control calls about absent or stopped things answer 404 or 409, bad values 400.
   for (const [method, path, body, status] of [['POST', '/learners', { sessionCode: 'nope' }, 404],
     ['POST', '/learners', { sessionCode: code }, 409], ['POST', '/learners/leave', { token: 'u-x' }, 404],
     ['POST', '/raw', { token: 'u-x', frame: 'x' }, 404], ['GET', '/records?token=u-x', {}, 404],
     ['GET', '/nowhere', {}, 404], ['POST', '/controller/send', { type: 'nextCard', sessionCode: code }, 404],
+    ['POST', '/device-tokens/revoke', { token: devToken }, 404], ['POST', '/device-tokens/revoke', {}, 400],
     ...[{ hang: '/quorvane' }, { fail: { '/quorvane': { status: 'x' } } }, { gzip: true, colour: 'red' },
       { echoDelay: -1 }, { echoDelay: 1.5 }]
       .map((sw) => ['POST', '/switches', sw, 400])])

@@ -93,6 +93,8 @@ public:
     // or its sign-out, which stops it too), in order with the calls before.
     PresenterReply *endWith(PresenterReply *(PresenterClient::*call)(), Quiet quiet);
     void useServer();
+    // Either sign-in: `login` makes the request on the client, for the address set last.
+    void signIn(const std::function<PresenterReply *()> &login);
     void opened(PresenterReply *reply);
     void attach(PresenterCollab *c);
     void watch(PresenterCollab *c);
@@ -238,6 +240,14 @@ void ClassroomPrivate::useServer()
         if (change->error() != Error::None)
             addressMoved = true;
     });
+}
+
+void ClassroomPrivate::signIn(const std::function<PresenterReply *()> &login)
+{
+    clearError();
+    useServer();
+    track(login());
+    tellNow();
 }
 
 void ClassroomPrivate::tellNow()
@@ -637,10 +647,12 @@ PresenterCollab *Classroom::collab() const { return d->collab; }
 
 void Classroom::signIn(const QString &user, const QString &password)
 {
-    d->clearError();
-    d->useServer();
-    d->track(d->client->login(user, password));
-    d->tellNow();
+    d->signIn([&] { return d->client->login(user, password); });
+}
+
+void Classroom::signInWithToken(const QString &user, const QString &deviceId, const QString &deviceAccessToken)
+{
+    d->signIn([&] { return d->client->login(user, deviceId, deviceAccessToken); });
 }
 
 void Classroom::startSession()

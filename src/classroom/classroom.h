@@ -274,6 +274,11 @@ public Q_SLOTS:
     /// Signs in with `user` and `password`. On success signedIn and userName
     /// change; on failure failed() (SignInRefused, or the network's reason).
     void signIn(const QString &user, const QString &password);
+    /// Signs in with a device access token issued earlier to `deviceId`
+    /// (PresenterClient::requestAccessToken()), so that no password is needed.
+    /// Reports as signIn(): SignInRefused when the service no longer accepts
+    /// the token for this user and device.
+    void signInWithToken(const QString &user, const QString &deviceId, const QString &deviceAccessToken);
     /// Creates a session and opens its live connection; sessionCode is set as
     /// soon as the session exists, live becomes true when the connection is
     /// up. A session held before is stopped first. failed() on failure

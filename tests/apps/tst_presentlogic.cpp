@@ -58,9 +58,10 @@ private Q_SLOTS:
         row("every option reaches its field",
             {"--server", " https://h.example ", "--user", "bob", "--password", "pw", "--password-file", "f",
              "--poll", "scale", "--correct", "3", "--assessment", "5", "--learners-wait", "9", "--expect", "12",
-             "--poll-time", "33", "--upload", "u", "--cacert", "ca", "--plain", "--verbose"},
+             "--poll-time", "33", "--upload", "u", "--cacert", "ca", "--plain", "--verbose", "--remember"},
             "scale number 4  server=https://h.example user=bob password=pw passwordFile=f correct=3 assessment=5 "
-            "learnersWait=9 expect=12 pollTime=33 upload=u cacert=ca plain verbose");
+            "learnersWait=9 expect=12 pollTime=33 upload=u cacert=ca plain verbose remember");
+        row("forget", {"--forget"}, "multiple alpha-upper 4  forget");
         row("help from the option table", {"-h"}, "help: --poll-time <SECONDS>");
 
         row("unknown poll", {"--poll", "essay"}, "refused: essay");
@@ -72,6 +73,7 @@ private Q_SLOTS:
         row("not an http server", {"--server", "ftp://127.0.0.1"}, "refused: --server");
         row("unknown option", {"--learners", "30"}, "refused: learners");
         row("empty password", {"--password="}, "refused: --password");
+        row("remember and forget at once", {"--forget", "--remember"}, "refused: --remember or --forget");
         row("correct answers bounded by the kind's options", {"--poll", "true-false", "--correct", "3"},
             "refused: --correct takes a whole number from 1 to 2");
     }
@@ -113,10 +115,10 @@ private Q_SLOTS:
         field("pollTime", QString::number(c.pollTimeSeconds), QString::number(d.pollTimeSeconds));
         field("upload", c.uploadFile, d.uploadFile);
         field("cacert", c.caCertFile, d.caCertFile);
-        if (c.plain)
-            got << QStringLiteral("plain");
-        if (c.verbose)
-            got << QStringLiteral("verbose");
+        for (const auto &[on, name] : {std::pair{c.plain, "plain"}, {c.verbose, "verbose"}, {c.remember, "remember"}, {c.forget, "forget"}}) {
+            if (on)
+                got << QLatin1String(name);
+        }
         QCOMPARE(got.join(QLatin1Char(' ')).trimmed(), expected);
     }
 

@@ -1,62 +1,14 @@
 // veltro-present end to end: the built program against the stand-in
 // service, with simulated learners joining the session it starts.
-#include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
 
+#include "presentrun.h"
 #include "standin.h"
-
-namespace {
-
-// "" when `out` holds every one of `parts`, else the first missing one and the output.
-QString missing(const QString &out, const QStringList &parts)
-{
-    for (const QString &part : parts) {
-        if (!out.contains(part))
-            return QStringLiteral("no \"%1\" in:\n%2").arg(part, out);
-    }
-    return QString();
-}
-
-} // namespace
 
 class TestPresentSmoke : public QObject
 {
     Q_OBJECT
-
-private:
-    // Starts the program with `args`; what it prints collects in `*output`. The
-    // stand-in's password comes from the environment unless `password` says otherwise.
-    void start(QProcess &p, QString *output, const QStringList &args, const QString &password = "veltro")
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("VELTRO_PASSWORD"));
-        if (!password.isEmpty())
-            env.insert(QStringLiteral("VELTRO_PASSWORD"), password);
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        connect(&p, &QProcess::readyReadStandardOutput, this,
-                [&p, output] { *output += QString::fromUtf8(p.readAllStandardOutput()); });
-        p.start(QStringLiteral(VELTRO_PRESENT_PROGRAM), args);
-    }
-
-    // Waits for the end (bounded: the program's own waits are given small
-    // limits) and returns the exit code; -1 when it did not start or end.
-    static int finish(QProcess &p)
-    {
-        if (p.waitForFinished(120000))
-            return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        p.kill();
-        p.waitForFinished(5000);
-        return -1;
-    }
-
-    int run(const QStringList &args, QString *output, const QString &password = "veltro")
-    {
-        QProcess p;
-        start(p, output, args, password);
-        return finish(p);
-    }
 
 private Q_SLOTS:
     void liveClassroom_data()
@@ -78,7 +30,7 @@ private Q_SLOTS:
         const int learners = 3;
         QProcess p;
         QString out;
-        start(p, &out, {"--server", sim->server(), "--transport", transport, "--poll", poll, "--expect",
+        startPresent(p, &out, {"--server", sim->server(), "--transport", transport, "--poll", poll, "--expect",
                         QString::number(learners), "--learners-wait", "40", "--poll-time", "30", "--assessment", "2"});
         // The learners join once the session is live.
         QTRY_VERIFY_WITH_TIMEOUT(out.contains("start live session") && out.contains(" 7. learners"), 40000);
@@ -95,7 +47,7 @@ private Q_SLOTS:
         QCOMPARE(missing(out, {"live connection lost\n   reconnecting (attempt 1 in ", "live connection back"}), QString());
         QCOMPARE(sim->addLearners(m.captured(1), learners, transport, {{"answerDelay", QJsonArray{50, 400}}}).size(),
                  learners);
-        QVERIFY2(finish(p) == 0, qPrintable(out));
+        QVERIFY2(finishPresent(p) == 0, qPrintable(out));
         const QString n = QString::number(learners);
         QCOMPARE(missing(out, {"ok", "\ndone\n", n + " of " + n + " learners answered", "\n" + tallyLine,
                                "question 2: " + n + " answers", "/quorvane/resource/downloadResourceFile?resourceId=",
@@ -147,7 +99,7 @@ private Q_SLOTS:
             args.replaceInStrings(QRegularExpression(QStringLiteral("^ca$")), m_tls->info().value("caFile").toString());
         }
         QString out;
-        QVERIFY2(run(args, &out, password) == code, qPrintable(out));
+        QVERIFY2(runPresent(args, &out, password) == code, qPrintable(out));
         QCOMPARE(missing(out, says), QString());
         QVERIFY2(!out.contains(notYet), qPrintable(out));
     }

@@ -109,6 +109,9 @@ for i in "${!builds[@]}"; do
   for deb in "$dev" "$programs"; do
     [[ "$(field "$deb" Depends)" == *"$expected (= "* ]] || fail "$(field "$deb" Package) does not depend on $expected"
   done
+  # The keyring: QtKeychain is linked, libsecret only loaded at run time.
+  [[ "$(field "$programs" Depends)" == *"libqt${major}keychain1"* && "$(field "$programs" Depends)" == *libsecret-1-0* ]] \
+    || fail "$(field "$programs" Package) does not depend on QtKeychain and libsecret: $(field "$programs" Depends)"
   qml=
   [ "$major" != 5 ] && ! grep -q '^VELTRO_BUILD_QML:BOOL=OFF' "$build/CMakeCache.txt" && qml=yes
   examples=$root/usr/share/doc/lib$name-doc/examples
