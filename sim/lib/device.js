@@ -367,7 +367,10 @@ class Device {
     });
   }
 
+  // A new assessment starts unpaused, whatever the activity before it left.
   startAssessment(options) {
+    this.paused = false;
+    this.held = this.held.filter((e) => e.kind !== 'poll');
     const count = Math.max(0, Number(options.questionCount) || 0);
     const first = Number(options.startingQuestionNumber) > 0 ? Number(options.startingQuestionNumber) : 1;
     this.cancelPending('assessment');

@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QTemporaryFile>
 
+#include "assessment.h"
 #include "classroom.h"
 #include "remotecommand.h"
 #include "fakeservice.h"
@@ -485,6 +486,34 @@ private Q_SLOTS:
         QCOMPARE(last("currentCard").value(QStringLiteral("totalCards")).toString(), QStringLiteral("3"));
         QVERIFY(live.control(QStringLiteral("/controller/leave")).value(QStringLiteral("ok")).toBool());
         QTRY_VERIFY_WITH_TIMEOUT(!room->isRemotePresent(), LIVE_WAIT_MS);
+    }
+
+    // An assessment serving itself to the class: each device asks for question 1, answers, asks for the next,
+    // to the end; a device whose link drops at the start comes back and continues in its own row. The
+    // progress is kept as CSV, one row a learner.
+    void assessment()
+    {
+        Assessment *a = room->assessment();
+        QVERIFY(a->setQuestions(QVariantList{
+            QVariantMap{{"kind", "multiple"}, {"text", "Which?"}, {"options", QStringList{"a", "b", "c"}}, {"correct", QVariantList{1}}},
+            QVariantMap{{"kind", "true-false"}, {"text", "Cells?"}, {"correct", QVariantList{0}}},
+            QVariantMap{{"kind", "text"}, {"text", "Why?"}}}));
+        QVERIFY(a->start());
+        QVERIFY(live.control(QStringLiteral("/learners/reconnect"), {{"token", devices.first()}})
+                    .value(QStringLiteral("ok")).toBool());
+        AssessmentProgressModel *p = a->progress();
+        QAbstractItemModelTester tester(p, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        const auto done = [p] {
+            int finished = 0;
+            for (int r = 0; r < p->rowCount(); ++r)
+                finished += p->index(r).data(AssessmentProgressModel::AnsweredRole).toInt() == 3;
+            return finished;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(done(), room->learners()->count(), LIVE_WAIT_MS);
+        QCOMPARE(p->rowCount(), room->learners()->count());
+        a->stop();
+        QCOMPARE(a->state(), Assessment::State::Stopped);
+        QCOMPARE(p->toCsv().count(QLatin1String("\r\n")), p->rowCount() + 1);
     }
 
     // An image card in one call: bytes or a file travel as a data URL, preceded by the heavy notice past
