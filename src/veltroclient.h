@@ -48,4 +48,8 @@
 #include "pollkinds.h"
 #include "polltallymodel.h"
 #include "learnermodel.h"
+#include "remotecommand.h"
+#include "questiondescription.h"
+#include "assessmentprogressmodel.h"
+#include "assessment.h"
 #include "classroom.h"

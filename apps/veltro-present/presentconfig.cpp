@@ -234,6 +234,8 @@ const Option kOptions[] = {
     textRow("cacert", "FILE", "PEM file of a certificate authority to trust.", &PresentConfig::caCertFile),
     flagRow("plain", "Print plain lines even on a terminal.", &PresentConfig::plain),
     flagRow("verbose", "Show the library's debug lines on stderr.", &PresentConfig::verbose),
+    flagRow("csv", "Print the results as CSV after the summary (the poll's tally, each assessment question's).",
+            &PresentConfig::csv),
     flagRow("remember",
             "Stay signed in: after the password sign-in, keep a sign-in for this computer in the system keyring "
             "(never the password), so that later runs as this user at this server need no password.",

@@ -41,6 +41,8 @@ struct PresentConfig
     bool plain = false;
     /// Let the library's debug lines through (to stderr).
     bool verbose = false;
+    /// Print the poll's tally and each assessment question's as CSV after the summary.
+    bool csv = false;
     /// After a password sign-in, keep a device token in the system keyring so
     /// that later runs need no password (--remember).
     bool remember = false;

@@ -14,6 +14,7 @@
 
 #include "activityoption.h"
 #include "assessmentoptions.h"
+#include "remotecontrolmessage.h"
 #include "plainerror.h"
 #include "presenterassessment.h"
 #include "presenterclient.h"
@@ -304,6 +305,10 @@ bool PresenterRun::startLive(QString *detail, QString *error)
             [this](const Veltro::Learner &l) { noteLearner(l, true); });
     connect(collab, &PresenterCollab::learnerUnregister, this, &PresenterRun::onLeave);
     connect(collab, &PresenterCollab::learnerPollResponse, this, &PresenterRun::onResponse);
+    connect(collab, &PresenterCollab::remoteControl, this, [this](const Veltro::RemoteControlMessage &m) {
+        m_out << "   remote command " << m.type << "\n";
+        m_out.flush();
+    });
     // A school network drops links: the connection comes back by itself, and
     // the service's list tells who joined while this end could not hear it.
     collab->setAutoReconnect(true);
@@ -742,6 +747,11 @@ void PresenterRun::printSummary()
               << "\n";
     } else {
         m_out << "   response    no answers\n";
+    }
+    if (m_config.csv) {
+        m_out << "results (CSV)\npoll\n" << m_tally.toCsv();
+        for (auto it = m_assessmentTallies.cbegin(); it != m_assessmentTallies.cend(); ++it)
+            m_out << "assessment question " << it.key() << "\n" << it.value()->toCsv();
     }
     m_out.flush();
 }

@@ -131,7 +131,8 @@ class StandInApp {
       sessionCode: session.code, mode,
       name: o.name || (mode === 'controller' ? 'Remote ' + n : 'Learner ' + n),
       deviceType: o.deviceType, transport: o.transport || 'websocket', shape: o.shape || this.opts.shape,
-      answerDelay: o.answerDelay || this.opts.answerDelay, fillText: o.fillText, log: this.log,
+      answerDelay: o.answerDelay || this.opts.answerDelay, fillText: o.fillText, correctRate: o.correctRate,
+      log: this.log,
     });
     return d;
   }
@@ -156,7 +157,7 @@ class StandInApp {
       devices.push(this.newDevice(session, {
         name: o.names && o.names[i], deviceType: o.deviceType,
         transport: Array.isArray(o.transport) ? o.transport[i % o.transport.length] : o.transport,
-        shape: o.shape, answerDelay: o.answerDelay, fillText: o.fillText,
+        shape: o.shape, answerDelay: o.answerDelay, fillText: o.fillText, correctRate: o.correctRate,
       }, 'learner'));
     }
     // Bounded concurrency keeps a large class from flooding the event loop.
@@ -182,6 +183,8 @@ class StandInApp {
   // address, so it sees every join (after a while, it comes in regardless).
   async autoJoin(session) {
     const n = this.opts.learners;
+    if (this.opts.controller)
+      this.autoController(session);
     if (!n)
       return;
     const present = await this.bus.whenRegistered(session.token + '.presenter', AUTO_JOIN_WAIT_MS);
@@ -195,6 +198,25 @@ class StandInApp {
       this.log(`${n} learners joined session ${session.code}`);
     } catch (e) {
       this.log('auto-join failed: ' + e.message);
+    }
+  }
+
+  // With --controller, a remote controller joins once the presenter listens
+  // and sends its commands, a second apart.
+  async autoController(session) {
+    const present = await this.bus.whenRegistered(session.token + '.presenter', AUTO_JOIN_WAIT_MS);
+    if (!present || this.stopping || session.stopped)
+      return;
+    try {
+      const d = await this.addController(session, {});
+      for (const type of this.opts.controller) {
+        await new Promise((r) => setTimeout(r, 1000));
+        if (d.closed)
+          return;
+        d.publish(type, '', undefined, 'base64');
+      }
+    } catch (e) {
+      this.log('controller failed: ' + e.message);
     }
   }
 

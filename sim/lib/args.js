@@ -3,11 +3,14 @@
 
 // Kept free of heavy requires so that a bad command line fails fast.
 const TRANSPORTS = ['websocket', 'xhr-streaming', 'xhr-polling'];
+// The twelve commands a remote controller sends.
+const REMOTE_COMMANDS = ['stopSession', 'requestLessonInfo', 'requestLesson', 'presenterActive', 'pause', 'resume',
+  'lockAll', 'unlockAll', 'nextCard', 'previousCard', 'pushCurrentCard', 'addImageCard'];
 
 const USAGE = `usage: node sim/server.js [--port N] [--host 127.0.0.1] [--learners N] [--tls]
        [--transports websocket,xhr-streaming,xhr-polling] [--answer-delay MIN,MAX]
        [--shape base64|list|text|random] [--gzip] [--basic-auth USER:PASSWORD]
-       [--ignore-stdin] [--max-lifetime SECONDS] [--heartbeat MS]
+       [--ignore-stdin] [--max-lifetime SECONDS] [--heartbeat MS] [--controller COMMAND,...]
 `;
 
 function intArg(name, v, min, max) {
@@ -74,6 +77,14 @@ function parseArgs(argv) {
       o.basicAuth = { user: v.slice(0, c), password: v.slice(c + 1) };
       break;
     }
+    case '--controller': {
+      const list = next().split(',').map((c) => c.trim()).filter(Boolean);
+      const bad = list.find((c) => !REMOTE_COMMANDS.includes(c));
+      if (bad || !list.length)
+        throw new Error('unknown remote command: ' + (bad || '(none)'));
+      o.controller = list;
+      break;
+    }
     case '--help': case '-h': o.help = true; break;
     default:
       throw new Error('unknown option: ' + a);
@@ -82,4 +93,4 @@ function parseArgs(argv) {
   return o;
 }
 
-module.exports = { parseArgs, USAGE };
+module.exports = { parseArgs, USAGE, REMOTE_COMMANDS };

@@ -63,10 +63,12 @@ function controlRouter(app) {
     need(body.names === undefined || (Array.isArray(body.names) && body.names.every((n) => typeof n === 'string')),
       'names must be a list of texts');
     need(body.fillText === undefined || typeof body.fillText === 'boolean', 'fillText must be true or false');
+    need(body.correctRate === undefined || (Number.isFinite(body.correctRate) && body.correctRate >= 0 &&
+      body.correctRate <= 1), 'correctRate must be a number from 0 to 1');
     const devices = await app.addLearners(s, {
       count, transport: body.transport, shape: body.shape, answerDelay: body.answerDelay,
       names: body.names, deviceType: typeof body.deviceType === 'string' ? body.deviceType : undefined,
-      fillText: body.fillText,
+      fillText: body.fillText, correctRate: body.correctRate,
     });
     return { learners: devices.map((d) => ({ token: d.token, name: d.name, deviceType: d.deviceType, transport: d.transport })) };
   });
@@ -75,6 +77,13 @@ function controlRouter(app) {
     const d = app.devices.get(body.token);
     need(d && d.mode === 'learner', 'no learner device with token ' + body.token, 404);
     d.leave(!!body.abrupt);
+    return { ok: true };
+  });
+
+  route('post', '/learners/reconnect', async (req, body) => {
+    const d = app.devices.get(body.token);
+    need(d && d.mode === 'learner' && !d.closed, 'no connected learner device with token ' + body.token, 404);
+    await d.reconnect();
     return { ok: true };
   });
 

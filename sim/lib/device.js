@@ -63,7 +63,7 @@ const INPUT_ANSWERS = {
 
 class Device {
   // opts: {urls, ca, bus, counters, sessionCode, name, deviceType, transport,
-  //        shape, answerDelay: [min, max], fillText, mode: 'learner'|'controller', log}
+  //        shape, answerDelay: [min, max], fillText, correctRate, mode: 'learner'|'controller', log}
   constructor(opts) {
     this.opts = opts;
     this.mode = opts.mode || 'learner';
@@ -78,6 +78,8 @@ class Device {
     this.answerDelay = opts.answerDelay || [200, 2000];
     // Devices that fill both parts of an option answer: a text beside the chosen ids.
     this.fillText = !!opts.fillText;
+    // How often an assessment question with correct options is answered right.
+    this.correctRate = opts.correctRate === undefined ? 0.5 : opts.correctRate;
     this.records = [];
     this.pending = new Set(); // {timer, kind, fire}
     this.held = []; // answers due while paused
@@ -107,6 +109,13 @@ class Device {
     }, this.opts.ca);
     this.token = answer.data.userToken;
     this.sessionToken = answer.data.sessionToken;
+    await this.attach();
+    return this;
+  }
+
+  // Connects, registers and (as a learner) announces itself; resolves once
+  // the bus has seen the announcement.
+  async attach() {
     const announced = this.waitForBus();
     try {
       await this.connect();
@@ -122,7 +131,20 @@ class Device {
     if (this.mode === 'learner')
       this.publish('join', { userName: this.name, deviceType: this.deviceType });
     await announced.promise;
-    return this;
+  }
+
+  // Drops its connection and comes back with the same token, as a device
+  // whose network went away does: it keeps what it knows (an assessment in
+  // progress), and what was due while it was away is lost.
+  async reconnect() {
+    const sock = this.sock;
+    this.reconnecting = true;
+    const gone = new Promise((resolve) => { this.onGone = resolve; });
+    sock.close();
+    await gone;
+    this.reconnecting = false;
+    this.closed = false;
+    await this.attach();
   }
 
   // Resolves when the bus has handled this device's last start-up frame: the
@@ -171,6 +193,8 @@ class Device {
         this.closed = true;
         if (!opened)
           reject(new Error(`device ${this.name} could not connect over ${this.transport}: ${e.code} ${e.reason}`));
+        else if (this.reconnecting)
+          this.onGone();
         else if (!wasClosed)
           this.onLeft(this);
       };
@@ -290,13 +314,13 @@ class Device {
       const options = Array.isArray(q.activityOptions) ? q.activityOptions.filter((o) => o && o.id !== undefined) : [];
       const input = INPUT_ANSWERS[q.type];
       if (options.length && !input) {
-        let chosen;
-        if (q.type === 'sort')
+        let chosen = inAssessment ? this.assessmentChoice(q, options) : null;
+        if (!chosen && q.type === 'sort')
           chosen = options.slice().sort(() => Math.random() - 0.5);
-        else if (q.type === 'multiple')
+        else if (!chosen && q.type === 'multiple')
           chosen = options.slice().sort(() => Math.random() - 0.5)
             .slice(0, Math.max(1, Math.min(options.length, Number(q.numberOfCorrectOptions) || 1)));
-        else
+        else if (!chosen)
           chosen = [pickRandom(options)];
         response.optionAnswers = chosen.map((o) => ({ activityOptionId: String(o.id) }));
         if (this.fillText) {
@@ -315,6 +339,22 @@ class Device {
     });
   }
 
+  // An assessment question's answer, right at the device's rate: the correct
+  // options (a sort question's in their order), or a wrong one. Null for a
+  // question without correct options (answered as a poll is).
+  assessmentChoice(q, options) {
+    const correct = q.feedBack && Array.isArray(q.feedBack.correctOptions) ? q.feedBack.correctOptions.map(String) : [];
+    if (!correct.length)
+      return null;
+    const byId = (id) => options.find((o) => String(o.id) === id);
+    if (Math.random() < this.correctRate)
+      return correct.map(byId).filter(Boolean);
+    const wrong = options.filter((o) => !correct.includes(String(o.id)));
+    if (q.type === 'sort' && correct.length > 1)
+      return correct.slice().reverse().map(byId).filter(Boolean);
+    return wrong.length ? [pickRandom(wrong)] : [];
+  }
+
   answerPoll(p) {
     const received = Date.now();
     this.schedule('poll', () => {
@@ -327,7 +367,10 @@ class Device {
     });
   }
 
+  // A new assessment starts unpaused, whatever the activity before it left.
   startAssessment(options) {
+    this.paused = false;
+    this.held = this.held.filter((e) => e.kind !== 'poll');
     const count = Math.max(0, Number(options.questionCount) || 0);
     const first = Number(options.startingQuestionNumber) > 0 ? Number(options.startingQuestionNumber) : 1;
     this.cancelPending('assessment');

@@ -1,5 +1,7 @@
 #include "classroom.h"
 
+#include "assessmentprogressmodel.h"
+#include "lessonremote_p.h"
 #include "logging_p.h"
 #include "networksettings_p.h"
 #include "plainerror.h"
@@ -11,8 +13,10 @@
 #include "presenterreply.h"
 #include "presenterreply_p.h"
 
+#include <QFile>
 #include <QPointer>
 #include <QSet>
+#include <QUrl>
 
 #include <functional>
 
@@ -27,6 +31,8 @@ public:
     PresenterClient *client = nullptr; // one for the classroom's whole life
     LearnerModel *learners = nullptr;
     PollTallyModel *tally = nullptr;
+    Assessment *assessment = nullptr;
+    LessonRemote remote;
     QPointer<PresenterCollab> collab;  // the session's connection, followed from its start
     QPointer<PresenterCollab> closing; // the connection of a session that ended, until it is Closed
     QSet<PresenterReply *> pending;    // calls of this object not yet ended
@@ -58,6 +64,7 @@ public:
         Error error = Error::None;
         QString errorString;
         QStringList poll{QStringLiteral("0"), QString(), QString()}; // state, kind, answer id: the poll is the collaboration's
+        bool remote = false;
     } told;
     // What reaches the host goes out from the event loop, in order, from
     // flush() alone: a host slot that deletes this object then returns into
@@ -82,6 +89,9 @@ public:
     bool news(PresenterReply *reply, bool cancelledTogether);
     void fail(Error code, const QString &text);
     void clearError();
+    // Ends the session for this object and hands the client `call` (its stop
+    // or its sign-out, which stops it too), in order with the calls before.
+    PresenterReply *endWith(PresenterReply *(PresenterClient::*call)(), Quiet quiet);
     void useServer();
     // Either sign-in: `login` makes the request on the client, for the address set last.
     void signIn(const std::function<PresenterReply *()> &login);
@@ -153,7 +163,8 @@ bool ClassroomPrivate::tell(const QPointer<Classroom> &alive)
         && say(differs(told.error, error) | differs(told.errorString, errorString), &Classroom::errorChanged)
         && say(differs(told.poll, QStringList{QString::number(int(q->pollState())), q->pollKind(),
                                               collab ? collab->currentPollAnswerId() : QString()}),
-               &Classroom::pollStateChanged);
+               &Classroom::pollStateChanged)
+        && say(differs(told.remote, remote.present), &Classroom::remotePresentChanged);
 }
 
 void ClassroomPrivate::track(PresenterReply *reply, std::function<void(PresenterReply *)> done,
@@ -204,6 +215,15 @@ void ClassroomPrivate::clearError()
     error = Error::None;
     errorString.clear();
     changed();
+}
+
+PresenterReply *ClassroomPrivate::endWith(PresenterReply *(PresenterClient::*call)(), Quiet quiet)
+{
+    clearError();
+    endSession();
+    PresenterReply *reply = (client->*call)();
+    track(reply, nullptr, nullptr, quiet);
+    return reply;
 }
 
 // Hands serverUrl to the client, in order with the calls before it (at once
@@ -280,7 +300,29 @@ void ClassroomPrivate::attach(PresenterCollab *c)
     collab = c;
     learners->setCollab(c);
     tally->setCollab(c);
+    assessment->setCollab(c);
+    remote.collab = c;
     watch(c);
+    QObject::connect(c, &PresenterCollab::remoteControl, q, [this](const RemoteControlMessage &m) {
+        const RemoteCommand command = remote.heard(m);
+        post([this, command] { Q_EMIT q->remoteCommand(command); });
+    });
+    // A type the library does not know may be a newer controller's command:
+    // passed on as Unknown, never dropped, but no sign of a controller.
+    QObject::connect(c, &PresenterCollab::unhandledMessage, q, [this](const QVariantMap &body, const QVariant &data) {
+        const RemoteCommand command = RemoteCommand::fromMessage(RemoteControlMessage(
+            body.value(QStringLiteral("from")).toString(), body.value(QStringLiteral("type")).toString(), data));
+        post([this, command] { Q_EMIT q->remoteCommand(command); });
+    });
+    QObject::connect(c, &PresenterCollab::controllerRegister, q, [this](bool registered) {
+        remote.present = registered;
+        changed();
+    });
+    // What controllers missed while the link was down.
+    QObject::connect(c, &PresenterCollab::connected, q, [this] {
+        if (remote.present)
+            remote.publishAll();
+    });
     QObject::connect(c, &PresenterCollab::roundTripChanged, q, [this](int ms) {
         roundTrip = ms;
         changed();
@@ -339,9 +381,12 @@ void ClassroomPrivate::endSession()
     }
     live = false;
     roundTrip = -1;
+    remote.collab = nullptr;
+    remote.present = false;
     if (PresenterCollab *c = collab) {
         learners->setCollab(nullptr);
         tally->setCollab(nullptr);
+        assessment->setCollab(nullptr);
         c->disconnect(q);
         collab = nullptr;
         followPoll(); // no poll without the connection
@@ -381,6 +426,8 @@ Classroom::Classroom(const QString &serverUrl, QObject *parent) : QObject(parent
     d->tally = new PollTallyModel(this);
     d->tally->setLearnerModel(d->learners);
     d->learners->setTally(d->tally);
+    d->assessment = new Assessment(this);
+    d->assessment->setLearnerModel(d->learners);
     // The sign-in and the session are the client's; this object tells what changed.
     connect(d->client, &PresenterClient::signedInChanged, this, [this] { d->changed(); });
     connect(d->client, &PresenterClient::sessionChanged, this, [this] {
@@ -420,8 +467,9 @@ Classroom::~Classroom()
     }
     d->learners->setCollab(nullptr);
     d->tally->setCollab(nullptr);
-    d->learners->blockSignals(true);
-    d->tally->blockSignals(true);
+    for (QObject *o : std::initializer_list<QObject *>{d->learners, d->tally, d->assessment, d->assessment->progress()})
+        o->blockSignals(true);
+    d->assessment->setCollab(nullptr);
     delete d->client;
 }
 
@@ -496,6 +544,104 @@ void Classroom::setResendPollToLateJoiners(bool on)
 LearnerModel *Classroom::learners() const { return d->learners; }
 PollTallyModel *Classroom::tally() const { return d->tally; }
 QStringList Classroom::pollKinds() const { return pollKindNames(); }
+QString Classroom::pollKindLabel(const QString &name) const { return Veltro::pollKindLabel(name); }
+Assessment *Classroom::assessment() const { return d->assessment; }
+bool Classroom::isRemotePresent() const { return d->remote.present; }
+int Classroom::currentCard() const { return d->remote.currentCard; }
+int Classroom::totalCards() const { return d->remote.totalCards; }
+QStringList Classroom::cardNames() const { return d->remote.cardNames; }
+QString Classroom::lessonId() const { return d->remote.lessonId; }
+QString Classroom::lessonName() const { return d->remote.lessonName; }
+
+namespace {
+// Sets `field` to `value`; false when it held it already.
+template <typename T> bool store(T &field, const T &value)
+{
+    if (field == value)
+        return false;
+    field = value;
+    return true;
+}
+} // namespace
+
+void Classroom::setCurrentCard(int card)
+{
+    if (!store(d->remote.currentCard, card))
+        return;
+    d->remote.publishCard();
+    Q_EMIT lessonChanged();
+}
+
+void Classroom::setTotalCards(int total)
+{
+    if (!store(d->remote.totalCards, qMax(0, total)))
+        return;
+    if (d->remote.cardNames.size() != d->remote.totalCards)
+        d->remote.cardNames.clear();
+    d->remote.publishCard();
+    Q_EMIT lessonChanged();
+}
+
+void Classroom::setCardNames(const QStringList &names)
+{
+    const bool renamed = store(d->remote.cardNames, names);
+    if (!(store(d->remote.totalCards, int(names.size())) | renamed))
+        return;
+    d->remote.publishCard();
+    Q_EMIT lessonChanged();
+}
+
+void Classroom::setLessonId(const QString &id)
+{
+    if (!store(d->remote.lessonId, id))
+        return;
+    d->remote.publishLesson();
+    Q_EMIT lessonChanged();
+}
+
+void Classroom::setLessonName(const QString &name)
+{
+    if (!store(d->remote.lessonName, name))
+        return;
+    d->remote.publishLesson();
+    Q_EMIT lessonChanged();
+}
+
+bool Classroom::showImageCard(const QVariant &image)
+{
+    // Files are read whole and sent as a data URL: a bound keeps a wrong pick of file from taking the memory.
+    static const qint64 MAX_IMAGE_FILE = 32 << 20;
+    if (!d->live || !d->collab)
+        return false;
+    QByteArray bytes;
+    QString url;
+    if (image.userType() == QMetaType::QByteArray) {
+        bytes = image.toByteArray();
+    } else if (image.canConvert<QUrl>() || image.userType() == QMetaType::QString) {
+        const QString text = image.toString();
+        const QUrl u = image.userType() == QMetaType::QUrl ? image.toUrl() : QUrl(text);
+        const QString scheme = u.scheme().toLower();
+        if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
+            url = u.toString();
+        } else {
+            const QString path = u.isLocalFile() ? u.toLocalFile()
+                : scheme == QLatin1String("qrc") ? QLatin1Char(':') + u.path()
+                                                 : text;
+            QFile file(path);
+            if (path.isEmpty() || !file.open(QIODevice::ReadOnly) || file.size() > MAX_IMAGE_FILE)
+                return false;
+            bytes = file.readAll();
+        }
+    }
+    if (bytes.isEmpty() && url.isEmpty())
+        return false;
+    if (!bytes.isEmpty())
+        d->collab->setCardImage(bytes);
+    else
+        d->collab->setCardImage(url);
+    d->collab->showImageCard(true);
+    return true;
+}
 PresenterClient *Classroom::client() const { return d->client; }
 PresenterCollab *Classroom::collab() const { return d->collab; }
 
@@ -527,7 +673,7 @@ void Classroom::startSession()
     d->tellNow();
 }
 
-bool Classroom::startPoll(const QString &kindName, int options)
+bool Classroom::startPoll(const QString &kindName, int options, const QStringList &correct)
 {
     const PollKind *kind = pollKindByName(kindName);
     if (!d->live || !d->collab || !kind)
@@ -535,8 +681,9 @@ bool Classroom::startPoll(const QString &kindName, int options)
     const int n = options < 0 ? kind->defaultOptions : options;
     if (n < kind->minOptions || n > kind->maxOptions)
         return false;
-    d->collab->startPoll(kind->pollType, kind->ordinalType, n, 1);
+    d->collab->startPoll(kind->pollType, kind->ordinalType, n, qMax(1, int(correct.size())));
     d->followPoll();
+    d->tally->setCorrectOptions(correct);
     d->tellNow();
     return true;
 }
@@ -571,22 +718,15 @@ void Classroom::stopPoll()
 
 void Classroom::stopSession()
 {
-    d->clearError();
     // A start this overtakes may not have got as far as a session to stop.
-    const bool overtaking = d->starting;
-    d->endSession();
-    d->track(d->client->stopSession(), nullptr, nullptr,
-             overtaking ? ClassroomPrivate::QuietIfNoSession : ClassroomPrivate::Loud);
+    d->endWith(&PresenterClient::stopSession,
+               d->starting ? ClassroomPrivate::QuietIfNoSession : ClassroomPrivate::Loud);
     d->tellNow();
 }
 
 void Classroom::signOut()
 {
-    d->clearError();
-    d->endSession(); // the client stops a session it holds before it signs out
-    PresenterReply *out = d->client->logout();
-    d->signingOut = out;
-    d->track(out);
+    d->signingOut = d->endWith(&PresenterClient::logout, ClassroomPrivate::Loud);
     d->tellNow();
 }
 

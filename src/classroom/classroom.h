@@ -3,14 +3,17 @@
 // QML hosts alike.
 #pragma once
 
+#include "assessment.h"
 #include "learnermodel.h"
 #include "polltallymodel.h"
+#include "remotecommand.h"
 #include "veltroclient_export.h"
 #include "veltronamespace.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <memory>
 
@@ -96,6 +99,23 @@ class ClassroomPrivate;
 ///
 /// Classroom::PollState is Veltro::PollState, the type PresenterCollab
 /// reports too; QML reads its values as Classroom.Running or Veltro.Running.
+///
+/// **The teacher's remote.** A remote controller's commands arrive as
+/// remoteCommand(), typed (RemoteCommand::Type); what each means is the
+/// host's to decide (a NextCard usually moves currentCard on). A message of
+/// a type the library does not know, from any sender, arrives as an Unknown
+/// command with its type text and data, so nothing is dropped silently; it
+/// does not count as a controller's. The devices'
+/// messages tell no controller's arrival, only its departure: remotePresent
+/// turns true with the first command a controller sends (a controller
+/// announces itself with "presenterActive" or "requestLessonInfo") and false
+/// when a controller leaves (with several, any one leaving; the next command
+/// of another makes it true again) or the session ends. Controllers are kept
+/// in step with the lesson: currentCard, totalCards and cardNames ("currentCard"),
+/// and lessonId and lessonName ("currentLesson"), are published to them while
+/// live whenever they change, and all of it (with "presenterIsActive") when
+/// a controller turns up, asks ("requestLessonInfo") or checks
+/// ("presenterActive"), and after the live connection is restored.
 class VELTROCLIENT_EXPORT Classroom : public QObject
 {
     Q_OBJECT
@@ -141,6 +161,20 @@ class VELTROCLIENT_EXPORT Classroom : public QObject
     Q_PROPERTY(Veltro::PollTallyModel *tally READ tally CONSTANT)
     /// The names of the poll kinds startPoll() accepts, in their usual order.
     Q_PROPERTY(QStringList pollKinds READ pollKinds CONSTANT)
+    /// The assessment of this classroom, run on its live session.
+    Q_PROPERTY(Veltro::Assessment *assessment READ assessment CONSTANT)
+    /// Whether a remote controller is taken to be there (see The teacher's remote).
+    Q_PROPERTY(bool remotePresent READ isRemotePresent NOTIFY remotePresentChanged)
+    /// The current card's number as controllers show it (from 1; 0 before any).
+    Q_PROPERTY(int currentCard READ currentCard WRITE setCurrentCard NOTIFY lessonChanged)
+    /// The lesson's cards (0 before any).
+    Q_PROPERTY(int totalCards READ totalCards WRITE setTotalCards NOTIFY lessonChanged)
+    /// The cards' names, one per card; empty: the cards are named "1" to totalCards.
+    Q_PROPERTY(QStringList cardNames READ cardNames WRITE setCardNames NOTIFY lessonChanged)
+    /// The open lesson's id, as controllers get it.
+    Q_PROPERTY(QString lessonId READ lessonId WRITE setLessonId NOTIFY lessonChanged)
+    /// The open lesson's name, as controllers show it (any text: it is escaped on its way).
+    Q_PROPERTY(QString lessonName READ lessonName WRITE setLessonName NOTIFY lessonChanged)
 
 public:
     /// The states of a poll (Veltro::PollState).
@@ -201,6 +235,33 @@ public:
     Veltro::PollTallyModel *tally() const;
     /// The poll kind names startPoll() accepts.
     QStringList pollKinds() const;
+    /// The button text of the poll kind `name`, translated (pollKindLabel());
+    /// empty for an unknown kind.
+    Q_INVOKABLE QString pollKindLabel(const QString &name) const;
+    /// The classroom's assessment (owned by this object; follows the live session).
+    Veltro::Assessment *assessment() const;
+    /// Whether a remote controller is taken to be there.
+    bool isRemotePresent() const;
+    /// The current card's number.
+    int currentCard() const;
+    /// Sets the current card; published to controllers while live.
+    void setCurrentCard(int card);
+    /// The lesson's cards.
+    int totalCards() const;
+    /// Sets the number of cards (forgetting cardNames of another length); published while live.
+    void setTotalCards(int total);
+    /// The cards' names.
+    QStringList cardNames() const;
+    /// Names the cards (totalCards becomes their number); published while live.
+    void setCardNames(const QStringList &names);
+    /// The open lesson's id.
+    QString lessonId() const;
+    /// Sets the open lesson's id; published to controllers while live.
+    void setLessonId(const QString &id);
+    /// The open lesson's name.
+    QString lessonName() const;
+    /// Sets the open lesson's name; published to controllers while live.
+    void setLessonName(const QString &name);
 
     /// The client all calls go through (owned by this object), the same one
     /// for this object's whole life; never null.
@@ -225,9 +286,12 @@ public Q_SLOTS:
     void startSession();
     /// Starts a poll of the kind `kindName` (one of pollKinds) with `options`
     /// options (decimals for a number poll; -1: the kind's default) and
-    /// starts the tally on it. Returns false, doing nothing, when not live,
-    /// for an unknown kind, or for a count outside the kind's range.
-    bool startPoll(const QString &kindName, int options = -1);
+    /// starts the tally on it, with the options `correct` names (ids such as
+    /// "B", or labels such as "TRUE") marked correct in the tally and in the
+    /// learners' "correct" role (they are not sent to the devices). Returns
+    /// false, doing nothing, when not live, for an unknown kind, or for a
+    /// count outside the kind's range.
+    bool startPoll(const QString &kindName, int options = -1, const QStringList &correct = QStringList());
     /// Pauses the running poll; nothing otherwise.
     void pausePoll();
     /// Resumes the paused poll; nothing otherwise.
@@ -248,6 +312,15 @@ public Q_SLOTS:
     /// (whose session, if the service started one, is then stopped): one
     /// failed() with Cancelled, from the event loop. Nothing when idle.
     void cancel();
+    /// Shows an image as a card on every learner's device, preceded by the
+    /// heavy notice when its reference passes 524288 characters. `image` is
+    /// PNG bytes (a QByteArray, a QML ArrayBuffer), an image file (a local
+    /// path, a file: or qrc: URL; read at once, at most 32 MiB) or an http(s)
+    /// URL the devices load themselves. Uses (and clears) the collaboration
+    /// object's card image. Returns false, sending nothing, when not live, for
+    /// a file that cannot be read or is too large, or for a value of another
+    /// kind.
+    bool showImageCard(const QVariant &image);
 
 Q_SIGNALS:
     /// serverUrl changed.
@@ -281,6 +354,12 @@ Q_SIGNALS:
     /// The tally counted an answer of `deviceId` to the running poll: its
     /// first answer or one that replaces it.
     void learnerAnswered(const QString &deviceId, const QString &answer);
+    /// remotePresent changed.
+    void remotePresentChanged();
+    /// currentCard, totalCards, cardNames, lessonId or lessonName changed (inside its setter).
+    void lessonChanged();
+    /// A remote controller sent `command`. From the event loop.
+    void remoteCommand(const Veltro::RemoteCommand &command);
 
 private:
     friend class ClassroomPrivate;

@@ -1,5 +1,7 @@
 #include "learnermodel.h"
 
+#include "csvwriter_p.h"
+#include "followed_p.h"
 #include "frameclock_p.h"
 #include "logging_p.h"
 #include "polltallymodel.h"
@@ -24,6 +26,7 @@ struct Row
     Learner learner;
     bool answered = false;
     QString answer;
+    QVariant right; // invalid when the poll has no correct options or the device no answer
 };
 
 // A join, a departure or a service list, in the order they came.
@@ -40,6 +43,8 @@ struct Change
 // leaving the other half to the views that follow the rows.
 const int SLICE_MS = 8;
 
+struct Fold;
+
 } // namespace
 
 class LearnerModelPrivate
@@ -52,11 +57,9 @@ public:
 
     LearnerModel *q;
     FrameClock clock;
-    QPointer<PresenterCollab> collab;
-    QList<QMetaObject::Connection> collabConnections;
+    Followed<PresenterCollab> collab;
     QPointer<PresenterClient> client;
-    QPointer<PollTallyModel> tally;
-    QList<QMetaObject::Connection> tallyConnections;
+    Followed<PollTallyModel> tally;
 
     QVector<Row> rows;
     QHash<QString, int> rowOf; // device -> row
@@ -73,6 +76,11 @@ public:
 
     void push(Change change);
     void apply();
+    void fold(Fold &f);
+    void remove(const QHash<QString, int> &gone);
+    bool refreshAnswer(Row &row) const;
+    void update(const QHash<QString, Learner> &updated);
+    void insert(const Fold &f);
     void reindex(int from);
     void onList(PresenterReply *reply);
 };
@@ -95,30 +103,31 @@ void LearnerModelPrivate::reindex(int from)
         rowOf[rows.at(i).learner.userToken] = i;
 }
 
-// Applies pending changes: departures as removal ranges, then updates as one
-// change range, then new devices as one insertion range; a burst larger than
-// a slice continues in the next turn.
-void LearnerModelPrivate::apply()
-{
-    clock.applied();
-    QElapsedTimer slice;
-    slice.start();
+namespace {
 
-    // The changes of this slice, folded into what they do to the rows.
-    QHash<QString, int> gone;            // device -> its row, to remove
-    QHash<QString, Learner> updated;     // device present: new record
-    QVector<Learner> added;              // new devices, in join order
-    QHash<QString, int> addedAt;         // device -> index in `added` (-1: taken back)
+// The changes of one slice, folded into what they do to the rows.
+struct Fold
+{
+    Fold(const QHash<QString, int> &rowOf, const QVector<Row> &rows) : rowOf(rowOf), rows(rows) {}
+
+    const QHash<QString, int> &rowOf;
+    const QVector<Row> &rows;
+    QHash<QString, int> gone;        // device -> its row, to remove
+    QHash<QString, Learner> updated; // device present: new record
+    QVector<Learner> added;          // new devices, in join order
+    QHash<QString, int> addedAt;     // device -> index in `added` (-1: taken back)
     QStringList listAdded, listRemoved;
     bool listApplied = false;
 
-    const auto present = [&](const QString &id) {
+    bool present(const QString &id) const
+    {
         const auto a = addedAt.constFind(id);
         if (a != addedAt.cend())
             return *a >= 0;
         return rowOf.contains(id) && !gone.contains(id);
-    };
-    const auto join = [&](const Learner &l) {
+    }
+    void join(const Learner &l)
+    {
         const QString &id = l.userToken;
         auto a = addedAt.find(id);
         if (a != addedAt.end() && *a >= 0) {
@@ -130,8 +139,9 @@ void LearnerModelPrivate::apply()
             addedAt.insert(id, added.size());
             added.append(l);
         }
-    };
-    const auto leave = [&](const QString &id) {
+    }
+    void leave(const QString &id)
+    {
         auto a = addedAt.find(id);
         if (a != addedAt.end()) {
             if (*a >= 0)
@@ -143,46 +153,55 @@ void LearnerModelPrivate::apply()
             gone.insert(id, *r);
             updated.remove(id);
         }
-    };
+    }
+    // The service's list: what it lacks leaves, what it adds joins, except
+    // the devices seen live while it was on its way.
+    void list(const Change &c)
+    {
+        QSet<QString> listed;
+        for (const Learner &l : c.list) {
+            listed.insert(l.userToken);
+            if (c.keep.contains(l.userToken))
+                continue;
+            if (!present(l.userToken))
+                listAdded << l.userToken;
+            join(l);
+        }
+        QStringList absent;
+        for (const Row &r : rows) {
+            if (!listed.contains(r.learner.userToken) && !c.keep.contains(r.learner.userToken))
+                absent << r.learner.userToken;
+        }
+        for (const Learner &l : qAsConst(added)) {
+            if (!listed.contains(l.userToken) && !c.keep.contains(l.userToken))
+                absent << l.userToken;
+        }
+        for (const QString &id : qAsConst(absent)) {
+            if (present(id)) {
+                listRemoved << id;
+                leave(id);
+            }
+        }
+        listApplied = true;
+    }
+};
 
+} // namespace
+
+// Folds the pending changes of one slice; a burst larger than a slice
+// continues in the next turn.
+void LearnerModelPrivate::fold(Fold &f)
+{
+    QElapsedTimer slice;
+    slice.start();
     while (nextChange < changes.size()) {
         const Change &c = changes.at(nextChange++);
-        switch (c.kind) {
-        case Change::Join:
-            join(c.learner);
-            break;
-        case Change::Leave:
-            leave(c.deviceId);
-            break;
-        case Change::List: {
-            QSet<QString> listed;
-            for (const Learner &l : c.list) {
-                listed.insert(l.userToken);
-                if (c.keep.contains(l.userToken))
-                    continue;
-                if (!present(l.userToken))
-                    listAdded << l.userToken;
-                join(l);
-            }
-            QStringList absent;
-            for (const Row &r : qAsConst(rows)) {
-                if (!listed.contains(r.learner.userToken) && !c.keep.contains(r.learner.userToken))
-                    absent << r.learner.userToken;
-            }
-            for (const Learner &l : qAsConst(added)) {
-                if (!listed.contains(l.userToken) && !c.keep.contains(l.userToken))
-                    absent << l.userToken;
-            }
-            for (const QString &id : qAsConst(absent)) {
-                if (present(id)) {
-                    listRemoved << id;
-                    leave(id);
-                }
-            }
-            listApplied = true;
-            break;
-        }
-        }
+        if (c.kind == Change::Join)
+            f.join(c.learner);
+        else if (c.kind == Change::Leave)
+            f.leave(c.deviceId);
+        else
+            f.list(c);
         if (slice.elapsed() >= SLICE_MS)
             break;
     }
@@ -192,33 +211,52 @@ void LearnerModelPrivate::apply()
     } else {
         clock.continueSoon();
     }
+}
 
-    const int countBefore = rows.size();
-
-    // Departures, from the bottom up, one range per block of adjacent rows.
-    if (!gone.isEmpty()) {
-        QVector<int> doomed;
-        doomed.reserve(gone.size());
-        for (int r : qAsConst(gone))
-            doomed.append(r);
-        std::sort(doomed.begin(), doomed.end());
-        int i = doomed.size() - 1;
-        while (i >= 0) {
-            const int last = doomed.at(i);
-            int first = last;
-            while (i > 0 && doomed.at(i - 1) == first - 1)
-                first = doomed.at(--i);
-            --i;
-            q->beginRemoveRows(QModelIndex(), first, last);
-            for (int r = first; r <= last; ++r)
-                rowOf.remove(rows.at(r).learner.userToken);
-            rows.remove(first, last - first + 1);
-            q->endRemoveRows();
-        }
-        reindex(doomed.constFirst());
+// Departures, from the bottom up, one range per block of adjacent rows.
+void LearnerModelPrivate::remove(const QHash<QString, int> &gone)
+{
+    if (gone.isEmpty())
+        return;
+    QVector<int> doomed;
+    doomed.reserve(gone.size());
+    for (int r : gone)
+        doomed.append(r);
+    std::sort(doomed.begin(), doomed.end());
+    int i = doomed.size() - 1;
+    while (i >= 0) {
+        const int last = doomed.at(i);
+        int first = last;
+        while (i > 0 && doomed.at(i - 1) == first - 1)
+            first = doomed.at(--i);
+        --i;
+        q->beginRemoveRows(QModelIndex(), first, last);
+        for (int r = first; r <= last; ++r)
+            rowOf.remove(rows.at(r).learner.userToken);
+        rows.remove(first, last - first + 1);
+        q->endRemoveRows();
     }
+    reindex(doomed.constFirst());
+}
 
-    // Updated records and answers, as one range.
+// What the tally says of the row's device now; true when that changed.
+bool LearnerModelPrivate::refreshAnswer(Row &row) const
+{
+    const QString &id = row.learner.userToken;
+    const bool answered = tally && tally->hasAnswered(id);
+    const QString answer = answered ? tally->answerOf(id) : QString();
+    const QVariant right = answered && tally->hasCorrectOptions() ? QVariant(tally->isRight(id)) : QVariant();
+    if (answered == row.answered && answer == row.answer && right == row.right)
+        return false;
+    row.answered = answered;
+    row.answer = answer;
+    row.right = right;
+    return true;
+}
+
+// Updated records and answers, as one change range.
+void LearnerModelPrivate::update(const QHash<QString, Learner> &updated)
+{
     int low = rows.size();
     int high = -1;
     const auto touch = [&](int r) {
@@ -232,15 +270,6 @@ void LearnerModelPrivate::apply()
             touch(r);
         }
     }
-    const auto refreshAnswer = [this](Row &row) {
-        const bool answered = tally && tally->hasAnswered(row.learner.userToken);
-        const QString answer = answered ? tally->answerOf(row.learner.userToken) : QString();
-        if (answered == row.answered && answer == row.answer)
-            return false;
-        row.answered = answered;
-        row.answer = answer;
-        return true;
-    };
     if (answersCleared) {
         for (int r = 0; r < rows.size(); ++r) {
             if (refreshAnswer(rows[r]))
@@ -257,28 +286,41 @@ void LearnerModelPrivate::apply()
     answerChanged.clear();
     if (high >= 0)
         Q_EMIT q->dataChanged(q->index(low), q->index(high));
+}
 
-    // New devices, at the end, as one range.
+// New devices, at the end, as one insertion range.
+void LearnerModelPrivate::insert(const Fold &f)
+{
     QVector<Row> newRows;
-    for (int i = 0; i < added.size(); ++i) {
-        if (addedAt.value(added.at(i).userToken) != i)
+    for (int i = 0; i < f.added.size(); ++i) {
+        if (f.addedAt.value(f.added.at(i).userToken) != i)
             continue;
-        Row row{added.at(i), false, QString()};
+        Row row{f.added.at(i), false, QString(), QVariant()};
         refreshAnswer(row);
         newRows.append(row);
     }
-    if (!newRows.isEmpty()) {
-        const int first = rows.size();
-        q->beginInsertRows(QModelIndex(), first, first + newRows.size() - 1);
-        rows += newRows;
-        reindex(first);
-        q->endInsertRows();
-    }
+    if (newRows.isEmpty())
+        return;
+    const int first = rows.size();
+    q->beginInsertRows(QModelIndex(), first, first + newRows.size() - 1);
+    rows += newRows;
+    reindex(first);
+    q->endInsertRows();
+}
 
+void LearnerModelPrivate::apply()
+{
+    clock.applied();
+    Fold f{rowOf, rows};
+    fold(f);
+    const int countBefore = rows.size();
+    remove(f.gone);
+    update(f.updated);
+    insert(f);
     if (rows.size() != countBefore)
         Q_EMIT q->countChanged();
-    if (listApplied)
-        Q_EMIT q->reconciled(listAdded, listRemoved);
+    if (f.listApplied)
+        Q_EMIT q->reconciled(f.listAdded, f.listRemoved);
 }
 
 void LearnerModelPrivate::onList(PresenterReply *reply)
@@ -330,6 +372,8 @@ QVariant LearnerModel::data(const QModelIndex &index, int role) const
         return row.answered;
     case AnswerRole:
         return row.answer;
+    case CorrectRole:
+        return row.right;
     default:
         return QVariant();
     }
@@ -338,7 +382,12 @@ QVariant LearnerModel::data(const QModelIndex &index, int role) const
 QHash<int, QByteArray> LearnerModel::roleNames() const
 {
     return {{DeviceIdRole, "deviceId"}, {NameRole, "name"}, {DeviceTypeRole, "deviceType"},
-            {AnsweredRole, "answered"}, {AnswerRole, "answer"}};
+            {AnsweredRole, "answered"}, {AnswerRole, "answer"}, {CorrectRole, "correct"}};
+}
+
+QString LearnerModel::toCsv() const
+{
+    return csvOf(*this, {NameRole, DeviceIdRole, DeviceTypeRole, AnsweredRole, AnswerRole, CorrectRole});
 }
 
 int LearnerModel::count() const { return d->rows.size(); }
@@ -361,23 +410,19 @@ int LearnerModel::rowOf(const QString &deviceId) const { return d->rowOf.value(d
 
 void LearnerModel::setCollab(PresenterCollab *collab)
 {
-    if (collab == d->collab)
+    if (!d->collab.set(collab))
         return;
-    for (const auto &c : qAsConst(d->collabConnections))
-        disconnect(c);
-    d->collabConnections.clear();
-    d->collab = collab;
     d->dropped = false;
     if (!collab)
         return;
-    d->collabConnections << connect(collab, &PresenterCollab::learnerJoin, this, [this](const Learner &l) {
+    d->collab << connect(collab, &PresenterCollab::learnerJoin, this, [this](const Learner &l) {
         d->push({Change::Join, l, QString(), {}, {}});
     });
-    d->collabConnections << connect(collab, &PresenterCollab::learnerUnregister, this, [this](const QString &id) {
+    d->collab << connect(collab, &PresenterCollab::learnerUnregister, this, [this](const QString &id) {
         d->push({Change::Leave, Learner(), id, {}, {}});
     });
-    d->collabConnections << connect(collab, &PresenterCollab::reconnecting, this, [this] { d->dropped = true; });
-    d->collabConnections << connect(collab, &PresenterCollab::connected, this, [this] {
+    d->collab << connect(collab, &PresenterCollab::reconnecting, this, [this] { d->dropped = true; });
+    d->collab << connect(collab, &PresenterCollab::connected, this, [this] {
         if (d->dropped) {
             d->dropped = false;
             reconcile();
@@ -391,25 +436,23 @@ PresenterClient *LearnerModel::client() const { return d->client; }
 
 void LearnerModel::setTally(PollTallyModel *tally)
 {
-    if (tally == d->tally)
+    if (!d->tally.set(tally))
         return;
-    for (const auto &c : qAsConst(d->tallyConnections))
-        disconnect(c);
-    d->tallyConnections.clear();
-    d->tally = tally;
     d->answersCleared = true;
     d->clock.schedule();
     if (!tally)
         return;
-    d->tallyConnections << connect(tally, &PollTallyModel::answerRecorded, this, [this](const QString &id) {
+    d->tally << connect(tally, &PollTallyModel::answerRecorded, this, [this](const QString &id) {
         d->answerChanged.insert(id);
         d->clock.schedule();
     });
-    d->tallyConnections << connect(tally, &PollTallyModel::answersCleared, this, [this] {
+    const auto refreshAll = [this] {
         d->answersCleared = true;
         d->answerChanged.clear();
         d->clock.schedule();
-    });
+    };
+    d->tally << connect(tally, &PollTallyModel::answersCleared, this, refreshAll);
+    d->tally << connect(tally, &PollTallyModel::correctOptionsChanged, this, refreshAll);
 }
 
 PollTallyModel *LearnerModel::tally() const { return d->tally; }

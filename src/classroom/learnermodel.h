@@ -34,8 +34,9 @@ class LearnerModelPrivate;
 /// learners it adds are appended. Joins and departures seen while that list
 /// was on its way win over it.
 ///
-/// **Answers.** With setTally(), the "answered" and "answer" roles follow the
-/// tally's counted answers, and are cleared when a new poll starts.
+/// **Answers.** With setTally(), the "answered", "answer" and "correct" roles
+/// follow the tally's counted answers and correct options, and are cleared
+/// when a new poll starts.
 ///
 /// **Bursts.** Joins, departures and answers are applied from the event loop,
 /// as one insertion range, one removal range per block of adjacent rows and
@@ -58,6 +59,8 @@ public:
         DeviceTypeRole,                  ///< "deviceType": the kind of device, as it reports it.
         AnsweredRole,                    ///< "answered": whether the tally counts an answer of the device.
         AnswerRole,                      ///< "answer": that answer as sent; empty when none.
+        CorrectRole,                     ///< "correct": whether that answer is right (PollTallyModel::isRight());
+                                         ///< undefined (an invalid QVariant) without an answer or correct options.
     };
     Q_ENUM(Roles)
 
@@ -71,7 +74,7 @@ public:
     /// The value of `role` for the row of `index`; an invalid QVariant for an
     /// invalid index or an unknown role. Qt::DisplayRole gives the name.
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    /// The role names QML uses: "deviceId", "name", "deviceType", "answered", "answer".
+    /// The role names QML uses: "deviceId", "name", "deviceType", "answered", "answer", "correct".
     QHash<int, QByteArray> roleNames() const override;
 
     /// Learners present (as rowCount()).
@@ -82,6 +85,12 @@ public:
     QList<Veltro::Learner> learners() const;
     /// The row of the device `deviceId`, or -1.
     Q_INVOKABLE int rowOf(const QString &deviceId) const;
+    /// The rows as CSV text (CRLF line ends): a header row ("name",
+    /// "deviceId", "deviceType", "answered", "answer", "correct") and one row
+    /// per learner. Cells with a comma, a quote or a line break are quoted; a
+    /// cell beginning with =, +, - or @ is prefixed with ' so that a
+    /// spreadsheet shows it as text rather than running it as a formula.
+    Q_INVOKABLE QString toCsv() const;
 
     /// Follows `collab`'s joins, departures and reconnections; null stops
     /// following. The rows stay; the model does not own it.

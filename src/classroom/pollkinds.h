@@ -23,6 +23,7 @@ struct VELTROCLIENT_EXPORT PollKind
     int minOptions;                                ///< Fewest options accepted.
     int maxOptions;                                ///< Most options accepted (0: the kind has none).
     const char *label;                             ///< Button text: "Multiple choice", "True / false", ...
+                                                   ///< (untranslated; pollKindLabel() translates it).
 };
 
 /// The kind called `name` (case and surrounding blanks ignored; the wire
@@ -30,6 +31,10 @@ struct VELTROCLIENT_EXPORT PollKind
 /// "multiple-choice" and "math-formula" are accepted too); null when there
 /// is none.
 VELTROCLIENT_EXPORT const PollKind *pollKindByName(const QString &name);
+/// The button text of the kind called `name` (as pollKindByName() finds it),
+/// translated with QCoreApplication::translate() in the context
+/// "Veltro::PollKind"; empty when there is no such kind.
+VELTROCLIENT_EXPORT QString pollKindLabel(const QString &name);
 /// The names of every kind, in table order: multiple, true-false, yes-no,
 /// scale, sort, text, number, math, word-seed, creative.
 VELTROCLIENT_EXPORT QStringList pollKindNames();

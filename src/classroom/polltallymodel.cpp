@@ -1,10 +1,14 @@
 #include "polltallymodel.h"
 
+#include "csvwriter_p.h"
+#include "followed_p.h"
 #include "frameclock_p.h"
 #include "learnermodel.h"
 #include "presentercollab.h"
 #include "questionbase.h"
 #include "questionbasewithoptions.h"
+
+#include <QSet>
 
 #include <algorithm>
 
@@ -17,8 +21,12 @@ struct Row
     QString label;
     QString optionId;
     int count = 0;
+    bool correct = false;
 
-    bool operator==(const Row &o) const { return count == o.count && label == o.label && optionId == o.optionId; }
+    bool operator==(const Row &o) const
+    {
+        return count == o.count && correct == o.correct && label == o.label && optionId == o.optionId;
+    }
 };
 
 // One device's answer: as a host gave it to record() (one text), or as the
@@ -43,10 +51,8 @@ public:
 
     PollTallyModel *q;
     FrameClock clock;
-    QPointer<PresenterCollab> collab;
-    QMetaObject::Connection collabConnection;
-    QPointer<LearnerModel> learners;
-    QMetaObject::Connection learnersConnection;
+    Followed<PresenterCollab> collab;
+    Followed<LearnerModel> learners;
 
     QString pollId;
     PollType::POLL_TYPE pollType = PollType::MULTIPLE;
@@ -138,7 +144,7 @@ QVector<Row> PollTallyModelPrivate::buildRows() const
         out.reserve(options.size() + 1);
         for (const TallyOption &o : options) {
             const QString label = o.label.isEmpty() ? o.id : o.id + QLatin1Char(' ') + o.label;
-            out.append({label, o.id, counts.value(o.id)});
+            out.append({label, o.id, counts.value(o.id), o.correct});
         }
         if (other > 0)
             out.append({QStringLiteral("other"), QString(), other});
@@ -248,6 +254,8 @@ QVariant PollTallyModel::data(const QModelIndex &index, int role) const
         return row.count;
     case ShareRole:
         return d->shownAnswered > 0 ? double(row.count) / d->shownAnswered : 0.0;
+    case CorrectRole:
+        return row.correct;
     default:
         return QVariant();
     }
@@ -255,7 +263,8 @@ QVariant PollTallyModel::data(const QModelIndex &index, int role) const
 
 QHash<int, QByteArray> PollTallyModel::roleNames() const
 {
-    return {{LabelRole, "label"}, {OptionIdRole, "optionId"}, {CountRole, "count"}, {ShareRole, "share"}};
+    return {{LabelRole, "label"}, {OptionIdRole, "optionId"}, {CountRole, "count"}, {ShareRole, "share"},
+            {CorrectRole, "correct"}};
 }
 
 int PollTallyModel::answered() const { return d->answers.size(); }
@@ -289,6 +298,50 @@ void PollTallyModel::setMaxRows(int rows)
 }
 
 QVector<TallyOption> PollTallyModel::options() const { return d->options; }
+
+TallyOption PollTallyModel::optionAt(int index) const { return d->options.value(index); }
+
+void PollTallyModel::setCorrectOptions(const QStringList &ids)
+{
+    QSet<QString> marked;
+    for (const QString &name : ids)
+        marked.insert(d->optionNamed(name.trimmed()));
+    bool changed = false;
+    for (TallyOption &o : d->options) {
+        const bool correct = marked.contains(o.id);
+        changed = changed || correct != o.correct;
+        o.correct = correct;
+    }
+    if (!changed)
+        return;
+    d->clock.schedule();
+    Q_EMIT correctOptionsChanged();
+}
+
+bool PollTallyModel::hasCorrectOptions() const
+{
+    return std::any_of(d->options.cbegin(), d->options.cend(), [](const TallyOption &o) { return o.correct; });
+}
+
+bool PollTallyModel::isRight(const QString &deviceId) const
+{
+    const auto it = d->answers.constFind(deviceId);
+    if (it == d->answers.cend() || d->mode == Mode::FreeText)
+        return false;
+    QStringList correct;
+    for (const TallyOption &o : qAsConst(d->options)) {
+        if (o.correct)
+            correct << o.id;
+    }
+    const QStringList named = d->named(*it);
+    if (correct.isEmpty() || named.isEmpty())
+        return false;
+    if (d->mode == Mode::FirstPick)
+        return named.first() == correct.first();
+    return QSet<QString>(named.begin(), named.end()) == QSet<QString>(correct.begin(), correct.end());
+}
+
+QString PollTallyModel::toCsv() const { return csvOf(*this, {LabelRole, OptionIdRole, CountRole, ShareRole, CorrectRole}); }
 
 void PollTallyModel::start(const QString &answerId, PollType::POLL_TYPE pollType, const QVector<TallyOption> &options)
 {
@@ -423,28 +476,18 @@ void PollTallyModel::flush()
 
 void PollTallyModel::setCollab(PresenterCollab *collab)
 {
-    if (collab == d->collab)
+    if (!d->collab.set(collab) || !collab)
         return;
-    disconnect(d->collabConnection);
-    d->collab = collab;
-    if (collab) {
-        d->collabConnection = connect(collab, &PresenterCollab::learnerAnswer, this,
-                                      [this](const QString &deviceId, const QString &answerId, int,
-                                             const QString &text, const QStringList &ids) {
-                                          d->recordApart(deviceId, answerId, text, ids);
-                                      });
-    }
+    d->collab << connect(collab, &PresenterCollab::learnerAnswer, this,
+                         [this](const QString &deviceId, const QString &answerId, int, const QString &text,
+                                const QStringList &ids) { d->recordApart(deviceId, answerId, text, ids); });
 }
 
 PresenterCollab *PollTallyModel::collab() const { return d->collab; }
 
 void PollTallyModel::setLearnerModel(LearnerModel *learners)
 {
-    if (learners == d->learners)
-        return;
-    disconnect(d->learnersConnection);
-    d->learners = learners;
-    if (!learners)
+    if (!d->learners.set(learners) || !learners)
         return;
     const auto follow = [this] {
         if (d->learners && d->learners->count() != d->present) {
@@ -452,7 +495,7 @@ void PollTallyModel::setLearnerModel(LearnerModel *learners)
             Q_EMIT presentChanged();
         }
     };
-    d->learnersConnection = connect(learners, &LearnerModel::countChanged, this, follow);
+    d->learners << connect(learners, &LearnerModel::countChanged, this, follow);
     follow();
 }
 

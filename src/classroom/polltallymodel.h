@@ -22,11 +22,21 @@ namespace Veltro {
 class LearnerModel;
 class PollTallyModelPrivate;
 
-/// One answer option as the devices show it.
-struct TallyOption
+/// One answer option as the devices show it; QML reads its fields as properties.
+struct VELTROCLIENT_EXPORT TallyOption
 {
-    QString id;    ///< What devices send back ("A", "0", "?").
-    QString label; ///< What the option says ("TRUE"); may be empty.
+    Q_GADGET
+    /// What devices send back ("A", "0", "?").
+    Q_PROPERTY(QString id MEMBER id)
+    /// What the option says ("TRUE"); may be empty.
+    Q_PROPERTY(QString label MEMBER label)
+    /// Whether it is a correct option of the poll.
+    Q_PROPERTY(bool correct MEMBER correct)
+
+public:
+    QString id;           ///< What devices send back ("A", "0", "?").
+    QString label;        ///< What the option says ("TRUE"); may be empty.
+    bool correct = false; ///< Whether it is a correct option of the poll.
 };
 
 /// The answers to one poll, counted one per device, as a list model a view
@@ -90,6 +100,7 @@ public:
                                       ///< empty for "other" and the summed-up rest.
         CountRole,                    ///< "count": devices whose answer counts for the row.
         ShareRole,                    ///< "share": count / answered, from 0 to 1 (0 before any answer).
+        CorrectRole,                  ///< "correct": whether the row's option is a correct one.
     };
     Q_ENUM(Roles)
 
@@ -111,7 +122,7 @@ public:
     /// The value of `role` for the row of `index`; an invalid QVariant for an
     /// invalid index or an unknown role. Qt::DisplayRole gives the label.
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    /// The role names QML uses: "label", "optionId", "count", "share".
+    /// The role names QML uses: "label", "optionId", "count", "share", "correct".
     QHash<int, QByteArray> roleNames() const override;
 
     /// Devices whose answer is counted (at once, ahead of the rows).
@@ -137,8 +148,24 @@ public:
     /// Sets the most rows of a poll without options (at least 2: the top
     /// texts and the summed-up rest).
     void setMaxRows(int rows);
-    /// The options counted, as given to start().
+    /// The options counted, as given to start() (with setCorrectOptions()' marks).
     QVector<Veltro::TallyOption> options() const;
+    /// The option of `index` in options(); an empty one when there is none.
+    Q_INVOKABLE Veltro::TallyOption optionAt(int index) const;
+    /// Marks the options `ids` names (each by its id, or its label in any case) as
+    /// the correct ones, and no others; names of no option are ignored. The
+    /// marks go with the next start() or clear().
+    Q_INVOKABLE void setCorrectOptions(const QStringList &ids);
+    /// Whether an option is marked correct.
+    bool hasCorrectOptions() const;
+    /// Whether the device's counted answer is right: it names exactly the
+    /// correct options (a sort poll: its first pick is the first correct
+    /// option). False without an answer or without correct options.
+    Q_INVOKABLE bool isRight(const QString &deviceId) const;
+    /// The rows as CSV text: a header row ("label", "optionId", "count",
+    /// "share", "correct") and one row per option, as csv cells that a
+    /// spreadsheet shows as text (see LearnerModel::toCsv()).
+    Q_INVOKABLE QString toCsv() const;
 
     /// Starts counting answers carrying `answerId` for a poll of `pollType`
     /// with `options`, forgetting earlier answers (answersCleared()). A sort
@@ -206,6 +233,8 @@ Q_SIGNALS:
     void answerRecorded(const QString &deviceId);
     /// Every counted answer was forgotten (start() or clear()).
     void answersCleared();
+    /// setCorrectOptions() changed which options are correct (so which answers are right).
+    void correctOptionsChanged();
 
 private:
     friend class PollTallyModelPrivate;

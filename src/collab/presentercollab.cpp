@@ -381,11 +381,20 @@ QString PresenterCollab::getCardImageRef(bool cssUrl)
 
 void PresenterCollab::sendCurrentCardToRemote(int currentCard, int totalCards)
 {
-    QStringList cards;
+    QStringList names;
     for (int i = 1; i <= totalCards; ++i)
-        cards << fillJsonTemplate(CARD_NAME_TEMPLATE, {QString::number(i)});
-    const QString data = fillJsonTemplate(
-        CURRENT_CARD_TEMPLATE, {QString::number(currentCard), cards.join(QLatin1Char(',')), QString::number(totalCards)});
+        names << QString::number(i);
+    sendCurrentCardToRemote(currentCard, names);
+}
+
+void PresenterCollab::sendCurrentCardToRemote(int currentCard, const QStringList &cardNames)
+{
+    QStringList cards;
+    for (const QString &name : cardNames)
+        cards << fillJsonTemplate(CARD_NAME_TEMPLATE, {name});
+    const QString data = fillJsonTemplate(CURRENT_CARD_TEMPLATE, {QString::number(currentCard),
+                                                                  cards.join(QLatin1Char(',')),
+                                                                  QString::number(cardNames.size())});
     publishMessage(d->sessionToken + QStringLiteral(".controller"), QStringLiteral("currentCard"), data);
 }
 

@@ -225,8 +225,11 @@ public:
     /// image; a running or paused poll is Stopped. Its question object stays.
     void stopPoll();
 
-    /// Tells controllers the current card number of totalCards.
+    /// Tells controllers the current card number of totalCards (the cards named "1" to totalCards).
     void sendCurrentCardToRemote(int currentCard, int totalCards);
+    /// Tells controllers the current card and the cards' names, in order (as
+    /// many as there are cards); the names are escaped for the message.
+    void sendCurrentCardToRemote(int currentCard, const QStringList &cardNames);
     /// Tells controllers the open lesson.
     void sendCurrentLessonToRemote(QString lessonId, QString name);
     /// Tells controllers the presenter is active.

@@ -4,11 +4,15 @@
 #include <QAbstractItemModelTester>
 #include <QtTest>
 
+#include "../collab/collabtestutil.h"
+#include "assessment.h"
+#include "csvwriter_p.h"
 #include "learnermodel.h"
 #include "plainerror.h"
 #include "pollkinds.h"
 #include "polltallymodel.h"
 #include "presentercollab.h"
+#include "sockjsconnector.h"
 
 using namespace Veltro;
 
@@ -300,7 +304,8 @@ private Q_SLOTS:
         QVERIFY(changed.size() <= 2);
     }
 
-    // The learners' answered and answer roles follow the tally, the tally's present follows the learners.
+    // The learners' answered, answer and correct roles follow the tally, the tally's present follows the
+    // learners.
     void answersOfLearners()
     {
         PollTallyModel tally;
@@ -317,8 +322,10 @@ private Q_SLOTS:
             QStringList out;
             for (int r = 0; r < roster.rowCount(); ++r) {
                 const QModelIndex i = roster.index(r);
+                const QVariant right = i.data(LearnerModel::CorrectRole);
                 out << (i.data(LearnerModel::AnsweredRole).toBool() ? i.data(LearnerModel::AnswerRole).toString()
-                                                                    : QStringLiteral("-"));
+                                                                    : QStringLiteral("-"))
+                        + (right.isValid() ? QLatin1String(right.toBool() ? "+" : "x") : QLatin1String(""));
             }
             return out.join(QLatin1Char(' '));
         };
@@ -329,12 +336,168 @@ private Q_SLOTS:
         Q_EMIT collab.learnerAnswer(QStringLiteral("c"), QStringLiteral("q0"), 1, QString(), {QStringLiteral("B")});
         QTRY_COMPARE(answers(), QStringLiteral("- A -"));
         QCOMPARE(tally.present(), 3);
+        tally.setCorrectOptions({QStringLiteral("B")});
+        QTRY_COMPARE(answers(), QStringLiteral("- Ax -"));
         Q_EMIT collab.learnerAnswer(QStringLiteral("b"), QStringLiteral("q1"), 1, QString(), {QStringLiteral("B")});
-        QTRY_COMPARE(answers(), QStringLiteral("- B -"));
+        QTRY_COMPARE(answers(), QStringLiteral("- B+ -"));
+        QTRY_VERIFY(!tally.index(0).data(PollTallyModel::CorrectRole).toBool()
+                    && tally.index(1).data(PollTallyModel::CorrectRole).toBool());
         tally.start(QStringLiteral("q2"), PollType::TEXT, {});
         QTRY_COMPARE(answers(), QStringLiteral("- - -"));
         Q_EMIT collab.learnerUnregister(QStringLiteral("a"));
         QTRY_COMPARE(tally.present(), 2);
+    }
+
+    // An assessment of three questions serving itself over a recording connection. Steps: "get:d:n" device d
+    // asks for question n (any text), "ans:d:n:ids" answers question n (ids "/"-separated; a question never
+    // sent to anyone gets a made-up id), "join:d" d's device joins (again), "pause", "resume", "review",
+    // "stop". `sent` is what went out ("d qN", "d start@N", or a session-wide type), `rows` each learner as
+    // "device question/answered/correct/seconds".
+    void assessment_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<QString>("rows");
+        QTest::newRow("served in turn, right and wrong")
+            << "get:a:1 ans:a:1:B get:a:2 ans:a:2:B get:a:3 ans:a:3:"
+            << "a q1 a q2 a q3" << "a 3/3/1/6";
+        QTest::newRow("a changed answer replaces the first") << "get:a:1 ans:a:1:A ans:a:1:B" << "a q1" << "a 1/1/1/2";
+        QTest::newRow("out of range or not a number: nothing")
+            << "get:a:0 get:a:4 get:a:-1 get:a:two get:a:1 get:a:9" << "a q1" << "a 1/0/0/0";
+        QTest::newRow("an answer to a question not sent") << "get:a:1 get:b:2 ans:a:2:A ans:a:3:A" << "a q1 b q2"
+                                                          << "a 1/0/0/0 b 2/0/0/0";
+        QTest::newRow("late joiner starts, returning device continues")
+            << "join:c get:a:1 ans:a:1:B join:a get:b:2 join:b get:c:1 ans:c:1:B get:c:2 ans:c:2:A get:c:3 "
+               "ans:c:3:x join:c"
+            << "c start@1 a q1 a start@2 b q2 b start@2 c q1 c q2 c q3"
+            << "c 3/3/2/6 a 1/1/1/2 b 2/0/0/0";
+        QTest::newRow("pause, review, resume: served and counted throughout")
+            << "pause get:a:1 ans:a:1:B review resume" << "pause a q1 questionSetReview resume" << "a 1/1/1/2";
+        QTest::newRow("stopped mid-question: nothing more served or counted")
+            << "get:a:1 stop ans:a:1:B get:a:2 join:a" << "a q1 assessmentStop" << "a 1/0/0/0";
+    }
+
+    void assessment()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, sent);
+        QFETCH(QString, rows);
+        RecordingCollab collab;
+        collab.up();
+        Assessment a;
+        QAbstractItemModelTester tester(a.progress(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+        QVERIFY(!a.start()); // neither session nor questions
+        a.setCollab(&collab);
+        QVERIFY(!a.setQuestions(QVariantList{QVariantMap{{"kind", "multiple"}, {"options", QStringList{"x"}}}}));
+        QVERIFY(a.setQuestions(QVariantList{
+            QVariantMap{{"kind", "multiple"}, {"text", "Which?"}, {"options", QStringList{"a", "b", "c"}}, {"correct", QVariantList{1}}},
+            QVariant::fromValue(QuestionDescription(QStringLiteral("true-false"), QStringLiteral("Cells?"), {}, {0})),
+            QVariantMap{{"kind", "text"}, {"text", "Why?"}}}));
+        QCOMPARE(a.question(2).correctIds(), QStringList{"A"});
+        QVERIFY(a.start());
+        QVERIFY(!a.setQuestions(QVariantList()));
+        collab.frames.clear();
+        auto *connector = collab.findChild<SockJSConnector *>();
+        const auto deliver = [&](const QString &from, const QString &type, const QJsonObject &data) {
+            Q_EMIT connector->sockJSMessage(deliveredFrame(
+                {{"from", from}, {"type", type},
+                 {"data", QVariantList{compress64(QString::fromUtf8(QJsonDocument(data).toJson()))}}}));
+        };
+        QHash<int, QString> idOf; // question number -> id, as the devices were sent them
+        QStringList out;
+        const auto record = [&] {
+            for (const QJsonObject &f : collab.published()) {
+                const QJsonObject data = parsed(restoredText(f));
+                const QString type = jstr(f, QStringLiteral("body.type"));
+                const QString to = jstr(f, QStringLiteral("address")).section(QStringLiteral(".user."), 1);
+                const int n = data.value(type == QLatin1String("questionStart") ? "questionNumber"
+                                                                                : "startingQuestionNumber").toInt();
+                if (type == QLatin1String("questionStart"))
+                    idOf.insert(n, data.value(QStringLiteral("id")).toString());
+                if (type == QLatin1String("questionStart") && n == 1) // the prompt and the correct option travel
+                    QCOMPARE(jstr(data, QStringLiteral("instructions")) + jstr(data, "feedBack.correctOptions.0"),
+                             QStringLiteral("Which?B"));
+                out << (to.isEmpty() ? type
+                                     : to + (type == QLatin1String("questionStart") ? QStringLiteral(" q%1")
+                                                                                     : QStringLiteral(" start@%1")).arg(n));
+            }
+            collab.frames.clear();
+        };
+        for (const QString &step : script.split(QLatin1Char(' '))) {
+            const QStringList f = step.split(QLatin1Char(':'));
+            if (f.at(0) == QLatin1String("get")) {
+                bool number = false;
+                const int n = f.at(2).toInt(&number);
+                deliver(f.at(1), QStringLiteral("questionGet"), {{"questionNumber", number ? QJsonValue(n) : f.at(2)}});
+            } else if (f.at(0) == QLatin1String("ans")) {
+                const QString id = idOf.value(f.at(2).toInt(), QStringLiteral("never-sent-") + f.at(2));
+                QJsonArray picks;
+                for (const QString &o : f.at(3).split(QLatin1Char('/'), Qt::SkipEmptyParts))
+                    picks << QJsonObject{{"activityOptionId", o}};
+                deliver(f.at(1), QStringLiteral("questionResponse"),
+                        {{"questionId", id}, {"answer", ""}, {"optionAnswers", picks}, {"responseTime", 2500}});
+            } else if (f.at(0) == QLatin1String("join")) {
+                deliver(f.at(1), QStringLiteral("join"), {{"userName", f.at(1)}, {"deviceType", "tablet"}});
+            } else if (step == QLatin1String("review")) {
+                QVERIFY(a.sendReview(QStringLiteral("Check your answers")));
+            } else {
+                QVERIFY(QMetaObject::invokeMethod(&a, f.at(0).toLatin1().constData()));
+            }
+            record();
+        }
+        QCOMPARE(out.join(QLatin1Char(' ')), sent);
+        const auto table = [&a] {
+            QStringList got;
+            for (int r = 0; r < a.progress()->rowCount(); ++r) {
+                const QModelIndex i = a.progress()->index(r);
+                got << i.data(AssessmentProgressModel::DeviceIdRole).toString()
+                           + QStringLiteral(" %1/%2/%3/%4").arg(i.data(AssessmentProgressModel::QuestionRole).toInt())
+                                 .arg(i.data(AssessmentProgressModel::AnsweredRole).toInt())
+                                 .arg(i.data(AssessmentProgressModel::CorrectRole).toInt())
+                                 .arg(i.data(AssessmentProgressModel::TimeRole).toInt());
+            }
+            return got.join(QLatin1Char(' '));
+        };
+        QTRY_COMPARE(table(), rows);
+        a.setCollab(nullptr);
+        QVERIFY(a.state() == Assessment::State::Stopped);
+    }
+
+    // Results as CSV through the one writer: a header row, quoting, and cells a spreadsheet would run as
+    // formulas kept as text.
+    void csv_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("cell");
+        QTest::newRow("plain") << "Ann" << "Ann";
+        QTest::newRow("comma") << "Lee, Ann" << "\"Lee, Ann\"";
+        QTest::newRow("quotes") << "say \"hi\"" << "\"say \"\"hi\"\"\"";
+        QTest::newRow("line break") << "a\nb" << "\"a\nb\"";
+        QTest::newRow("formula") << "=1+1" << "'=1+1";
+        QTest::newRow("plus") << "+A1" << "'+A1";
+        QTest::newRow("minus, quoted too") << "-2,3" << "\"'-2,3\"";
+        QTest::newRow("at") << "@SUM(A1)" << "'@SUM(A1)";
+    }
+
+    void csv()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, cell);
+        QCOMPARE(csvCell(value), cell);
+        PresenterCollab collab(nullptr, QStringLiteral("http://127.0.0.1:9"), QStringLiteral("1"),
+                               QStringLiteral("s"), QStringLiteral("p"));
+        LearnerModel learners;
+        PollTallyModel tally;
+        learners.setCollab(&collab);
+        learners.setTally(&tally);
+        Q_EMIT collab.learnerJoin(Learner(QStringLiteral("d1"), value, QStringLiteral("tablet")));
+        learners.flush();
+        QCOMPARE(learners.toCsv(), QStringLiteral("name,deviceId,deviceType,answered,answer,correct\r\n%1,d1,tablet,false,,\r\n")
+                                       .arg(cell));
+        tally.start(QStringLiteral("q"), PollType::TEXT, {});
+        QVERIFY(tally.record(QStringLiteral("d1"), QStringLiteral("q"), value));
+        tally.flush();
+        QCOMPARE(tally.toCsv(), QStringLiteral("label,optionId,count,share,correct\r\n%1,%1,1,1,false\r\n").arg(cell));
     }
 
     // Failure texts as a teacher reads them: keys in words, a key not known named as the service's, a

@@ -9,8 +9,11 @@
 #include <QNetworkProxy>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTemporaryFile>
 
+#include "assessment.h"
 #include "classroom.h"
+#include "remotecommand.h"
 #include "fakeservice.h"
 #include "learnermodel.h"
 #include "livetestutil.h"
@@ -440,6 +443,118 @@ private Q_SLOTS:
         QCOMPARE(trace.fault, QString());
     }
 
+    // The teacher's remote: a controller that turns up late is told the lesson and its card with its first
+    // command; commands reach the host typed, an unknown type as Unknown with its data; the card set on the
+    // classroom follows to the controller; a controller that leaves is no longer present.
+    void remote()
+    {
+        QSignalSpy commands(room.get(), &Classroom::remoteCommand);
+        room->setLessonId(QStringLiteral("L1"));
+        room->setLessonName(QStringLiteral("Cells, \"part 2\""));
+        room->setCardNames({QStringLiteral("Intro"), QStringLiteral("Cell wall"), QStringLiteral("Quiz")});
+        room->setCurrentCard(1);
+        QVERIFY(!room->isRemotePresent());
+        const QString controller = live.control(QStringLiteral("/controller")).value(QStringLiteral("token")).toString();
+        QVERIFY(!controller.isEmpty());
+        const auto send = [this](const char *type, const QJsonValue &data = QJsonValue()) {
+            QJsonObject body{{"type", type}};
+            if (!data.isNull())
+                body.insert(QStringLiteral("data"), data);
+            QVERIFY(live.control(QStringLiteral("/controller/send"), body).value(QStringLiteral("ok")).toBool());
+        };
+        send("nextCard");
+        send("previous-card", QJsonObject{{"by", 2}});
+        QTRY_COMPARE_WITH_TIMEOUT(commands.size(), 2, LIVE_WAIT_MS);
+        QVERIFY(room->isRemotePresent());
+        const auto command = [&](int i) { return commands.at(i).at(0).value<RemoteCommand>(); };
+        QCOMPARE(command(0).type, RemoteCommand::NextCard);
+        QCOMPARE(command(0).from, controller);
+        QCOMPARE(command(1).type, RemoteCommand::Unknown);
+        QCOMPARE(command(1).typeText, QStringLiteral("previous-card"));
+        QCOMPARE(command(1).data.toMap().value(QStringLiteral("by")).toInt(), 2);
+        const auto last = [&](const char *type) {
+            const QList<QJsonObject> got = live.waitForRecords(controller, QLatin1String(type));
+            return got.isEmpty() ? QJsonObject() : got.last().value(QStringLiteral("data")).toObject();
+        };
+        QCOMPARE(last("currentLesson").value(QStringLiteral("name")).toString(), room->lessonName());
+        QCOMPARE(last("currentCard").value(QStringLiteral("cards")).toArray().at(1).toObject()
+                     .value(QStringLiteral("name")).toString(), QStringLiteral("Cell wall"));
+        QVERIFY(!live.waitForRecords(controller, QStringLiteral("presenterIsActive")).isEmpty());
+        room->setCurrentCard(3);
+        QTRY_COMPARE_WITH_TIMEOUT(last("currentCard").value(QStringLiteral("currentCard")).toString(),
+                                  QStringLiteral("3"), LIVE_WAIT_MS);
+        QCOMPARE(last("currentCard").value(QStringLiteral("totalCards")).toString(), QStringLiteral("3"));
+        QVERIFY(live.control(QStringLiteral("/controller/leave")).value(QStringLiteral("ok")).toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(!room->isRemotePresent(), LIVE_WAIT_MS);
+    }
+
+    // An assessment serving itself to the class: each device asks for question 1, answers, asks for the next,
+    // to the end; a device whose link drops at the start comes back and continues in its own row. The
+    // progress is kept as CSV, one row a learner.
+    void assessment()
+    {
+        Assessment *a = room->assessment();
+        QVERIFY(a->setQuestions(QVariantList{
+            QVariantMap{{"kind", "multiple"}, {"text", "Which?"}, {"options", QStringList{"a", "b", "c"}}, {"correct", QVariantList{1}}},
+            QVariantMap{{"kind", "true-false"}, {"text", "Cells?"}, {"correct", QVariantList{0}}},
+            QVariantMap{{"kind", "text"}, {"text", "Why?"}}}));
+        QVERIFY(a->start());
+        QVERIFY(live.control(QStringLiteral("/learners/reconnect"), {{"token", devices.first()}})
+                    .value(QStringLiteral("ok")).toBool());
+        AssessmentProgressModel *p = a->progress();
+        QAbstractItemModelTester tester(p, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        const auto done = [p] {
+            int finished = 0;
+            for (int r = 0; r < p->rowCount(); ++r)
+                finished += p->index(r).data(AssessmentProgressModel::AnsweredRole).toInt() == 3;
+            return finished;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(done(), room->learners()->count(), LIVE_WAIT_MS);
+        QCOMPARE(p->rowCount(), room->learners()->count());
+        a->stop();
+        QCOMPARE(a->state(), Assessment::State::Stopped);
+        QCOMPARE(p->toCsv().count(QLatin1String("\r\n")), p->rowCount() + 1);
+    }
+
+    // An image card in one call: bytes or a file travel as a data URL, preceded by the heavy notice past
+    // 524288 characters; an http(s) URL as it is; a file that cannot be read sends nothing.
+    void imageCard_data()
+    {
+        QTest::addColumn<QVariant>("image");
+        QTest::addColumn<QString>("url"); // its beginning; empty: refused
+        QTest::addColumn<bool>("heavy");
+        const QString png = QStringLiteral("data:image/png;base64,");
+        QTest::newRow("bytes") << QVariant(QByteArray(300, 'x')) << png + QByteArray(300, 'x').toBase64().left(8) << false;
+        QTest::newRow("heavy bytes") << QVariant(QByteArray(400000, 'x')) << png << true;
+        QTest::newRow("file") << QVariant(QStringLiteral("file")) << png + QByteArray("PNGfile").toBase64() << false;
+        QTest::newRow("url") << QVariant(QUrl(QStringLiteral("https://127.0.0.1/cell.png")))
+                             << "https://127.0.0.1/cell.png" << false;
+        QTest::newRow("missing file") << QVariant(QStringLiteral("/no/such/cell.png")) << QString() << false;
+    }
+
+    void imageCard()
+    {
+        QFETCH(QVariant, image);
+        QFETCH(QString, url);
+        QFETCH(bool, heavy);
+        QTemporaryFile file;
+        if (image == QVariant(QStringLiteral("file"))) {
+            QVERIFY(file.open() && file.write("PNGfile") == 7 && file.flush());
+            image = QUrl::fromLocalFile(file.fileName());
+        }
+        const QString device = devices.last();
+        const int cards = live.recordsOfType(device, QStringLiteral("showCard")).size();
+        const int notices = live.recordsOfType(device, QStringLiteral("heavy")).size();
+        QCOMPARE(room->showImageCard(image), !url.isEmpty());
+        if (url.isEmpty())
+            return;
+        const QList<QJsonObject> got = live.waitForRecords(device, QStringLiteral("showCard"), cards + 1);
+        QCOMPARE(got.size(), cards + 1);
+        QVERIFY(str(got.last().value(QStringLiteral("data")).toObject().value(QStringLiteral("components")).toArray()
+                        .at(0).toObject().value(QStringLiteral("blob")).toObject(), "url").startsWith(url));
+        QCOMPARE(live.recordsOfType(device, QStringLiteral("heavy")).size(), notices + int(heavy));
+    }
+
     // A host may delete the classroom in a slot of any of its signals: nothing of it is touched afterwards
     // (run under AddressSanitizer), and the teardown reaches no host code (no signal of it or of its models)
     // but tells the devices the session is over. A class runs through until the signal comes.
@@ -458,6 +573,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, signal);
         QPointer<Classroom> c = new Classroom(StandIn::shared()->server());
         countSignals(c);
+        int commands = 0;
+        connect(c, &Classroom::remoteCommand, this, [&commands] { ++commands; });
         connect(c, c->metaObject()->method(c->metaObject()->indexOfSignal(signal.constData())), this,
                 metaObject()->method(metaObject()->indexOfSlot("deleteSender()")));
         const auto until = [&c](const std::function<bool()> &done) {
@@ -485,7 +602,12 @@ private Q_SLOTS:
         }
         if (until([&] { return c->learners()->count() == 1; }))
             c->startPoll(QStringLiteral("yes-no"));
-        if (until([&] { return c->tally()->answered() == 1 && c->roundTripMs() >= 0; }))
+        if (until([&] { return c->tally()->answered() == 1 && c->roundTripMs() >= 0; })) {
+            c->setCurrentCard(2);
+            if (c && s.control(QStringLiteral("/controller")).contains(QStringLiteral("token")))
+                s.control(QStringLiteral("/controller/send"), {{"type", "nextCard"}});
+        }
+        if (until([&] { return c->isRemotePresent(); }) && until([&] { return commands > 0; }))
             c->stopSession();
         if (until([&] { return !c->isBusy(); }))
             c->signOut();
