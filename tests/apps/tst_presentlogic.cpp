@@ -8,19 +8,6 @@
 
 using Veltro::TallyOption;
 
-namespace {
-
-// `n` options without labels, with ids from A.
-QVector<TallyOption> ids(int n)
-{
-    QVector<TallyOption> o;
-    for (int i = 0; i < n; ++i)
-        o.append({QString(QChar('A' + i)), QString()});
-    return o;
-}
-
-} // namespace
-
 class TestPresentLogic : public QObject
 {
     Q_OBJECT
@@ -187,7 +174,7 @@ private Q_SLOTS:
                                                        "  B                   |" + bar(0, 8) + "|  0   0%",
                                                        "  answered 10/10 (1 changed their answer)  3.2 s"}));
         // Learners can answer before their join is seen: the bars must not overflow.
-        QCOMPARE(drawn(ids(1), 5, 2, 60),
+        QCOMPARE(drawn({{QStringLiteral("A"), QString()}}, 5, 2, 60),
                  (QStringList{"  A    |" + bar(44, 44) + "| 5 100%", "  answered 5/2 (1 changed their answer)  3.2 s"}));
     }
 

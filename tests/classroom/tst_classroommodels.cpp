@@ -11,7 +11,6 @@
 #include "plainerror.h"
 #include "pollkinds.h"
 #include "polltallymodel.h"
-#include "presentercollab.h"
 #include "sockjsconnector.h"
 
 using namespace Veltro;
@@ -142,8 +141,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         PollTallyModel m;
         QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::Fatal);
-        PresenterCollab collab(nullptr, QStringLiteral("http://127.0.0.1:9"), QStringLiteral("1"),
-                               QStringLiteral("s"), QStringLiteral("p"));
+        RecordingCollab collab; // never opened: the test emits its signals
         m.setCollab(&collab);
         m.setMaxRows(maxRows);
         m.start(QStringLiteral("q-1"), PollType::POLL_TYPE(pollType), options);
@@ -217,8 +215,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, script);
         QFETCH(QString, expected);
-        PresenterCollab collab(nullptr, QStringLiteral("http://127.0.0.1:9"), QStringLiteral("1"),
-                               QStringLiteral("s"), QStringLiteral("p"));
+        RecordingCollab collab;
         LearnerModel m;
         QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::Fatal);
         m.setCollab(&collab);
@@ -275,8 +272,7 @@ private Q_SLOTS:
         PollTallyModel tally;
         LearnerModel roster;
         QAbstractItemModel *m = learners ? static_cast<QAbstractItemModel *>(&roster) : &tally;
-        PresenterCollab collab(nullptr, QStringLiteral("http://127.0.0.1:9"), QStringLiteral("1"),
-                               QStringLiteral("s"), QStringLiteral("p"));
+        RecordingCollab collab;
         roster.setCollab(&collab);
         tally.setCollab(&collab);
         tally.start(QStringLiteral("q"), PollType::TEXT, {});
@@ -311,8 +307,7 @@ private Q_SLOTS:
         PollTallyModel tally;
         LearnerModel roster;
         QAbstractItemModelTester tester(&roster, QAbstractItemModelTester::FailureReportingMode::Fatal);
-        PresenterCollab collab(nullptr, QStringLiteral("http://127.0.0.1:9"), QStringLiteral("1"),
-                               QStringLiteral("s"), QStringLiteral("p"));
+        RecordingCollab collab;
         roster.setCollab(&collab);
         roster.setTally(&tally);
         tally.setCollab(&collab);
@@ -484,8 +479,7 @@ private Q_SLOTS:
         QFETCH(QString, value);
         QFETCH(QString, cell);
         QCOMPARE(csvCell(value), cell);
-        PresenterCollab collab(nullptr, QStringLiteral("http://127.0.0.1:9"), QStringLiteral("1"),
-                               QStringLiteral("s"), QStringLiteral("p"));
+        RecordingCollab collab;
         LearnerModel learners;
         PollTallyModel tally;
         learners.setCollab(&collab);

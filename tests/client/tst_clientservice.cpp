@@ -156,6 +156,9 @@ private Q_SLOTS:
                                            << QString();
         QTest::newRow("not JSON") << QJsonObject{{"nonJson", QJsonArray{"/quorvane", "/quorvane/login/submit"}}}
                                   << false << QString();
+        // Behind HTTP authentication: reached with its credentials only.
+        QTest::newRow("basic auth") << QJsonObject{{"basicAuth", QJsonObject{{"user", "gate"}, {"password", "pass word"}}}}
+                                    << false << "error.authenticationRequired";
     }
     void misbehavingService()
     {
@@ -164,26 +167,14 @@ private Q_SLOTS:
         QFETCH(QString, error);
         setSwitches(switches);
         TestClient client(nullptr, own->server());
-        QCOMPARE(client.checkServer(QString(), QString()), !switches.contains("nonJson"));
+        const bool gated = switches.contains("basicAuth");
+        QCOMPARE(client.checkServer(QString(), QString()), !switches.contains("nonJson") && !gated);
         QCOMPARE(client.doLogin("teacher", "veltro"), signedIn);
         QCOMPARE(client.getLastError(), error);
         if (signedIn)
             QCOMPARE(client.doGetUserName(), "teacher");
-        QVERIFY(own->reset());
-    }
-
-    void authentication()
-    {
-        setSwitches({{"basicAuth", QJsonObject{{"user", "gate"}, {"password", "pass word"}}}});
-        TestClient client(nullptr, own->server());
-        QVERIFY(client.checkServer("gate", "pass word"));
-        QVERIFY(client.doLogin("teacher", "veltro"));
-        TestClient outsider(nullptr, own->server());
-        QVERIFY(!outsider.checkServer(QString(), QString()));
-        QCOMPARE(outsider.getLastError(), QString());
-        QVERIFY(!outsider.doLogin("teacher", "veltro"));
-        QCOMPARE(outsider.getLastError(), "error.authenticationRequired");
-        QVERIFY(own->reset());
+        TestClient insider(nullptr, own->server());
+        QVERIFY(!gated || (insider.checkServer("gate", "pass word") && insider.doLogin("teacher", "veltro")));
     }
 
     void neverAnswered()
@@ -195,7 +186,6 @@ private Q_SLOTS:
         QCOMPARE(client.failures, 1);
         QCOMPARE(client.lastFailure, QNetworkReply::OperationCanceledError);
         QCOMPARE(processed.count(), 1);
-        QVERIFY(own->reset());
     }
 
     void tls()

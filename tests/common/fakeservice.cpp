@@ -71,7 +71,7 @@ void FakeService::onData(QTcpSocket *s)
         r.body = buf.mid(end + 4, length);
         buf.remove(0, end + 4 + length);
         requests.append(r);
-        const QByteArray answer = r.method == method ? handler(r, s) : httpAnswer(405, QByteArray());
+        const QByteArray answer = r.method == "POST" ? handler(r, s) : httpAnswer(405, QByteArray());
         if (holding && !answer.isEmpty())
             held.append({s, r.path, answer});
         else

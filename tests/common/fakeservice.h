@@ -25,13 +25,11 @@ public:
         QMap<QByteArray, QByteArray> headers;   // names in lower case
     };
 
-    /// Makes the answer to a request (written at once, unless held); an empty one writes nothing. By default a
-    /// success with empty data.
+    /// Makes the answer to a POST (written at once, unless held; other methods get 405, failing the call, as the
+    /// client posts every request); an empty one writes nothing. By default a success with empty data.
     std::function<QByteArray(const Request &, QTcpSocket *)> handler;
     /// Every request so far, answered or not.
     QList<Request> requests;
-    /// The one method served (the client posts every request); others get 405, failing the call.
-    QByteArray method = "POST";
     /// While true, answers are kept back in the order they were made instead of written.
     bool holding = false;
     /// Connections the client has closed so far.

@@ -2,14 +2,12 @@
 #include "testsupport.h"
 
 #include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslCertificate>
 #include <QSslConfiguration>
-#include <QTimer>
 
 StandIn *StandIn::shared()
 {
@@ -113,14 +111,7 @@ QJsonDocument StandIn::control(const QByteArray &method, const QString &path, co
     QNetworkReply *reply = method == "GET"
         ? nam.get(req)
         : nam.sendCustomRequest(req, method, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    deadline.start(timeoutMs);
-    if (!reply->isFinished())
-        loop.exec();
+    waitUntil(timeoutMs, [reply] { return reply->isFinished(); });
     if (status)
         *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     QJsonDocument doc;
