@@ -184,8 +184,10 @@ public:
     }
     void click(const char *name) const
     {
-        QObject *p = parts(name).value(0);
-        QVERIFY2(p && p->property("enabled").toBool(), name);
+        // As a teacher would, wait for the control to be offered: a busy
+        // machine may still be keeping the sign-in when the page turns.
+        QObject *p = nullptr;
+        QTRY_VERIFY2_WITH_TIMEOUT((p = parts(name).value(0)) && p->property("enabled").toBool(), name, 10000);
 #ifdef QT_QUICK_LIB
         if (auto *item = qobject_cast<QQuickItem *>(p)) {
             const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
