@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <memory>
 #include <utility>
 
 namespace {
@@ -40,13 +39,6 @@ QList<FakeSockJSServer::Request> FakeSockJSServer::requestsEndingWith(const QByt
     std::copy_if(requests.begin(), requests.end(), std::back_inserter(out),
                  [&](const Request &r) { return r.path.endsWith(suffix); });
     return out;
-}
-
-int FakeSockJSServer::receiveRequests() const
-{
-    return int(std::count_if(requests.begin(), requests.end(), [](const Request &r) {
-        return r.path.endsWith("/websocket") || r.path.endsWith("/xhr_streaming") || r.path.endsWith("/xhr");
-    }));
 }
 
 void FakeSockJSServer::push(const QList<QByteArray> &frames)
@@ -170,7 +162,8 @@ void FakeSockJSServer::handle(QTcpSocket *s, const QByteArray &path, const QByte
         for (const QByteArray &f : qAsConst(withOpen))
             open += wsText(f);
         s->write(open);
-        startFlood(s);
+        if (receiving)
+            std::exchange(receiving, nullptr)(s);
     } else if (path.endsWith("/xhr_send")) {
         if (sendMode == SendMode::Reset)
             s->abort();
@@ -187,7 +180,8 @@ void FakeSockJSServer::handle(QTcpSocket *s, const QByteArray &path, const QByte
         streamOpened = true;
         stream = s;
         flushPending();
-        startFlood(s);
+        if (receiving)
+            std::exchange(receiving, nullptr)(s);
     } else if (!path.endsWith("/xhr")) {
         s->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
     } else if (pollStatus != 200) {
@@ -236,26 +230,4 @@ void FakeSockJSServer::flushPending()
     const QList<QList<QByteArray>> groups = std::exchange(pending, {});
     for (const QList<QByteArray> &g : groups)
         push(g);
-}
-
-void FakeSockJSServer::startFlood(QTcpSocket *s)
-{
-    if (flooded || (flood.head.isEmpty() && flood.count == 0 && flood.tail.isEmpty()))
-        return;
-    flooded = true;
-    s->write(flood.head);
-    if (flooding)
-        flooding();
-    auto sent = std::make_shared<qint64>(0);
-    auto pump = [this, s, sent] {
-        while (*sent < flood.count && s->bytesToWrite() < 4 * 1024 * 1024) {
-            s->write(flood.chunk);
-            if (++*sent == flood.count)
-                s->write(flood.tail);
-        }
-    };
-    connect(s, &QTcpSocket::bytesWritten, s, pump);
-    if (flood.count == 0)
-        s->write(flood.tail);
-    pump();
 }

@@ -1,6 +1,5 @@
-// Just enough SockJS over HTTP and WebSocket for exact bytes and misbehaviour: records every raw request. It can
-// also flood its first receive connection with bytes written as the socket drains, so a benchmark can send
-// hundreds of MiB while holding little.
+// Just enough SockJS over HTTP and WebSocket for exact bytes and misbehaviour: records every raw request, and
+// hands its first receive connection to whoever wants to write there (a benchmark's flood).
 #pragma once
 
 #include <QByteArray>
@@ -28,15 +27,6 @@ public:
         int connection;    // ordinal of the TCP connection it came on
     };
 
-    /// Raw bytes for the first receive connection (WebSocket or XHR stream), after its open frame: `head`, then
-    /// `count` copies of `chunk` (each written once the socket has less than 4 MiB to send), then `tail`. The
-    /// caller frames them for the transport (wsFrameHeader(), httpChunk()).
-    struct Flood
-    {
-        QByteArray head, chunk, tail;
-        qint64 count = 0;
-    };
-
     WebSocketMode wsMode;
     QByteArray setCookie;          // Set-Cookie sent on every response, when set
     bool answerPollsAtOnce = false; // every /xhr gets "h" immediately
@@ -45,8 +35,7 @@ public:
     QList<QByteArray> withOpen;     // frames written together with the WebSocket's open frame
     int wsFragment = 0;             // when set, WebSocket messages go in fragments of this size
     SendMode sendMode = SendMode::Answer;
-    Flood flood;
-    std::function<void()> flooding; // called once the flood's head is handed to the socket
+    std::function<void(QTcpSocket *)> receiving; // called once, with the first receive connection after its open frame
     QHash<int, QByteArray> bytesByConnection;   // everything received, per connection
     QList<QByteArray> wsTexts;                  // text messages the client sent on the WebSocket
     QList<Request> requests;
@@ -61,8 +50,6 @@ public:
     }
 
     QList<Request> requestsEndingWith(const QByteArray &suffix) const;
-    /// Requests that opened a receive side: WebSocket upgrades, XHR streams and polls.
-    int receiveRequests() const;
 
     /// Sends frames in one write on the WebSocket, the stream or the held poll; else kept for the next one.
     void push(const QList<QByteArray> &frames);
@@ -84,7 +71,6 @@ private:
     void handle(QTcpSocket *s, const QByteArray &path, const QByteArray &head);
     void readWsFrames(QByteArray &buf);
     void flushPending();
-    void startFlood(QTcpSocket *s);
 
     QTcpServer server;
     QList<QPointer<QTcpSocket>> sockets;
@@ -93,6 +79,5 @@ private:
     QPointer<QTcpSocket> stream;
     QPointer<QTcpSocket> heldPoll;
     bool streamOpened = false;
-    bool flooded = false;
     QList<QList<QByteArray>> pending;
 };
