@@ -605,22 +605,6 @@ private Q_SLOTS:
         QVERIFY(jstr(c.data(1), "id") != id);
     }
 
-    // A question's card: image bytes win over a URL (the URL form is a live
-    // row), it takes the question's id, and the image stays for the next card.
-    void questionPollCard()
-    {
-        RecordingCollab c;
-        c.setCardImage(QByteArray("\x89PNG"));
-        c.setCardImage(QStringLiteral("http://h/i.png"));
-        c.startPoll(PollType::MULTIPLE, OrdinalType::ALPHA_UPPER, 3);
-        const QJsonObject q = c.data(0);
-        const QString background = "data:image/png;base64," + QString::fromLatin1(QByteArray("\x89PNG").toBase64());
-        QCOMPARE((QStringList{jstr(q, "card.styles.backgroundImage"), jstr(q, "card.id"), jstr(q, "card.type")}),
-                 (QStringList{background, jstr(q, "id"), "TEACHER"}));
-        c.showImageCard(false);
-        QCOMPARE(jstr(c.data(1), "components.0.blob.url"), background);
-    }
-
     // Envelope frames byte for byte as the template gives them; an address starting with a dot is relative to
     // the session.
     void envelopeFrames()
