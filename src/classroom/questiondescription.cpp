@@ -1,14 +1,8 @@
 #include "questiondescription.h"
 
+#include "pollfactory_p.h"
 #include "pollkinds.h"
 #include "questionbasewithoptions.h"
-#include "questionmathformula.h"
-#include "questionmultichoice.h"
-#include "questionnumeric.h"
-#include "questionscale.h"
-#include "questionsort.h"
-#include "questiontext.h"
-#include "questionyesno.h"
 
 #include <QSet>
 
@@ -89,37 +83,9 @@ QuestionBase *QuestionDescription::createQuestion(QObject *parent) const
     if (!problem().isEmpty())
         return nullptr;
     const PollKind *k = pollKindByName(kind);
-    QuestionBase *q = nullptr;
-    switch (k->pollType) {
-    case PollType::TRUE_FALSE:
-    case PollType::YES_NO_OTHER: {
-        auto *yesNo = new QuestionYesNo(parent);
-        yesNo->setTrueFalseType(k->pollType == PollType::TRUE_FALSE);
-        q = yesNo;
-        break;
-    }
-    case PollType::MULTIPLE: {
-        auto *multi = new QuestionMultiChoice(parent);
-        multi->setnumberOfCorrectOptions(qMax(1, int(correct.size())));
-        q = multi;
-        break;
-    }
-    case PollType::SCALE:
-        q = new QuestionScale(parent);
-        break;
-    case PollType::SORT:
-        q = new QuestionSort(parent);
-        break;
-    case PollType::NUMBER:
-        q = new QuestionNumeric(parent);
-        break;
-    case PollType::MATH_FORMULA:
-        q = new QuestionMathFormula(parent);
-        break;
-    default:
-        q = new QuestionText(parent);
-        break;
-    }
+    // The poll factory makes the question of each kind; a description brings
+    // its own option texts instead of generated ones.
+    QuestionBase *q = makePollQuestion(parent, k->pollType, k->ordinalType, 0, qMax(1, int(correct.size())));
     q->setinstructions(text);
     if (auto *withOptions = qobject_cast<QuestionBaseWithOptions *>(q)) {
         const QStringList shown = shownOptions(k, options);

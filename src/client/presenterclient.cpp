@@ -14,6 +14,7 @@
 #include "presentercollab_p.h"
 #include "presenterreply.h"
 #include "presenterreply_p.h"
+#include "socketupload_p.h"
 #include "teardownpost_p.h"
 #include "veltrocollabmessage.h"
 
@@ -46,14 +47,14 @@ PresenterClient::PresenterClient(QObject *parent, QString serverAddress)
     : QObject(parent)
     , d(new PresenterClientPrivate(this, serverAddress))
 {
-    auto *networkAccessManager = d->networkAccessManager = new QNetworkAccessManager(this);
+    auto *hub = d->hub = new Veltro::NetworkHub(this);
+    auto *networkAccessManager = d->networkAccessManager = new Veltro::ClientAccessManager(hub, this);
     // Redirects are handled by slotRequestFinished, never by the network layer.
     networkAccessManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     auto *jar = new QNetworkCookieJar(this);
     networkAccessManager->setCookieJar(jar);
     jar->setParent(this); // the manager adopts the jar; the client keeps it
 
-    auto *hub = d->hub = new Veltro::NetworkHub(this);
     connect(hub, &Veltro::NetworkHub::sslErrors, this, &PresenterClient::sslErrors);
     connect(hub, &Veltro::NetworkHub::proxyAuthenticationRequired, this,
             &PresenterClient::proxyAuthenticationRequired);

@@ -10,9 +10,9 @@
 
 namespace Veltro {
 
-QByteArray teardownRequestBytes(const TeardownPost &post)
+QByteArray httpPostHead(const QUrl &url, const QByteArray &contentType, const QList<QNetworkCookie> &cookies,
+                        qint64 length, const QByteArray &extra)
 {
-    const QUrl &url = post.url;
     QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
     if (target.isEmpty())
         target = "/";
@@ -20,17 +20,23 @@ QByteArray teardownRequestBytes(const TeardownPost &post)
         target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
     QByteArray out = "POST " + target + " HTTP/1.1\r\n";
     out += "Host: " + url.adjusted(QUrl::RemoveUserInfo).authority(QUrl::FullyEncoded).toLatin1() + "\r\n";
-    out += "Content-Type: application/json; charset=UTF-8\r\n";
+    out += "Content-Type: " + contentType + "\r\n";
     out += "accept-encoding: identity\r\n";
-    if (!post.cookies.isEmpty()) {
+    if (!cookies.isEmpty()) {
         QList<QByteArray> pairs;
-        for (const QNetworkCookie &c : post.cookies)
+        for (const QNetworkCookie &c : cookies)
             pairs << c.toRawForm(QNetworkCookie::NameAndValueOnly);
         out += "Cookie: " + pairs.join("; ") + "\r\n";
     }
-    out += "Content-Length: " + QByteArray::number(post.body.size()) + "\r\n";
+    out += extra;
+    out += "Content-Length: " + QByteArray::number(length) + "\r\n";
     out += "Connection: close\r\n\r\n";
-    return out + post.body;
+    return out;
+}
+
+QByteArray teardownRequestBytes(const TeardownPost &post)
+{
+    return httpPostHead(post.url, "application/json; charset=UTF-8", post.cookies, post.body.size()) + post.body;
 }
 
 bool sendTeardownPost(const TeardownPost &post, QString *why)

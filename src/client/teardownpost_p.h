@@ -28,6 +28,12 @@ struct TeardownPost
     int budgetMs = 2000;
 };
 
+/// The head of an HTTP/1.1 POST of `length` bytes of `contentType` to `url`:
+/// Host (with the port when the address names one), identity encoding, the
+/// cookies, the `extra` header lines as given, the length and "Connection: close".
+QByteArray httpPostHead(const QUrl &url, const QByteArray &contentType, const QList<QNetworkCookie> &cookies,
+                        qint64 length, const QByteArray &extra = QByteArray());
+
 /// The request's bytes: POST, Host (with the port when the address names
 /// one), the client's JSON content type, identity encoding, the cookies, the
 /// body's length, "Connection: close", then the body.

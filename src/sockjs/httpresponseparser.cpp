@@ -99,6 +99,15 @@ bool HttpResponseParser::hasPartialData() const
 
 bool HttpResponseParser::bodyBytes(const char *data, qsizetype size, QVector<Event> *events)
 {
+    if (m_wholeBody) {
+        if (size > 0) {
+            Event ev;
+            ev.kind = Event::Frame;
+            ev.data = QByteArray(data, size);
+            events->append(std::move(ev));
+        }
+        return true;
+    }
     qsizetype start = 0;
     while (start < size) {
         const char *nl = static_cast<const char *>(memchr(data + start, '\n', size - start));

@@ -53,6 +53,10 @@ public:
     void reset();
     /// Replaces the frame bound (MAX_PENDING_BYTES by default).
     void setMaxFrameBytes(qint64 bytes) { m_maxFrame = bytes; }
+    /// Body bytes come as they arrive, unsplit and unchanged, one Frame
+    /// event per read (an ordinary answer, not SockJS frames); the frame
+    /// bound then bounds each chunk's declared size only.
+    void setWholeBody(bool whole) { m_wholeBody = whole; }
 
     /// True when bytes of an unfinished header block, chunk or frame are held.
     bool hasPartialData() const;
@@ -87,6 +91,7 @@ private:
     QByteArray m_frame;        // body bytes of the frame in progress
     qint64 m_remaining = 0;    // bytes left in the Content-Length body or chunk
     qint64 m_maxFrame = MAX_PENDING_BYTES;
+    bool m_wholeBody = false;
     QString m_error;
 };
 

@@ -171,10 +171,12 @@ private Q_SLOTS:
         QCOMPARE(client.checkServer(QString(), QString()), !switches.contains("nonJson") && !gated);
         QCOMPARE(client.doLogin("teacher", "veltro"), signedIn);
         QCOMPARE(client.getLastError(), error);
+        QString id;
         if (signedIn)
-            QCOMPARE(client.doGetUserName(), "teacher");
+            QVERIFY(client.doGetUserName() == "teacher" && client.doUploadResource("a.bin", "x", &id, nullptr));
         TestClient insider(nullptr, own->server());
-        QVERIFY(!gated || (insider.checkServer("gate", "pass word") && insider.doLogin("teacher", "veltro")));
+        QVERIFY(!gated || (insider.checkServer("gate", "pass word") && insider.doLogin("teacher", "veltro")
+                           && insider.doUploadResource("a.bin", "x", &id, nullptr)));
     }
 
     void neverAnswered()
@@ -223,6 +225,9 @@ private Q_SLOTS:
             elsewhere.ignoreSslErrors(errors);
             QVERIFY(!elsewhere.checkServer(QString(), QString()));
             QCOMPARE(elsewhere.lastErrorCode(), Veltro::Error::Tls);
+            QString id; // an upload, on its own connection, no less
+            QVERIFY(!elsewhere.doUploadResource("a.bin", "x", &id, nullptr));
+            QCOMPARE(elsewhere.lastErrorCode(), Veltro::Error::Tls);
         }
 
         // The school's authority added in one call: trusted, nothing accepted.
@@ -230,7 +235,8 @@ private Q_SLOTS:
         QVERIFY(trusted.addCaCertificates(secure->info().value("caFile").toString()));
         // The service offers HTTP/2 but answers it 505: the client keeps to HTTP/1.1.
         QVERIFY(trusted.checkServer(QString(), QString()));
-        QVERIFY(trusted.doLogin("teacher", "veltro"));
+        QString id;
+        QVERIFY(trusted.doLogin("teacher", "veltro") && trusted.doUploadResource("a.bin", "x", &id, nullptr));
         QVERIFY(trusted.getLastError().isNull());
 
         // From https a redirect to http is not followed: the 3xx answer is handled as it is.
@@ -265,7 +271,8 @@ private Q_SLOTS:
                 });
         QVERIFY(client.checkServer(QString(), QString()));
         QVERIFY(client.doLogin("teacher", "veltro"));
-        QCOMPARE(client.doGetUserName(), "teacher");
+        QString id;
+        QVERIFY(client.doGetUserName() == "teacher" && client.doUploadResource("a.bin", "x", &id, nullptr));
         QCOMPARE(asked, 1);
         QCOMPARE(gate.connectTarget(), QUrl(shared->server()).authority().toLatin1());
     }
