@@ -11,7 +11,6 @@
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QPointer>
-#include <QSslSocket>
 #include <QTcpSocket>
 
 #include <cstring>
@@ -59,10 +58,6 @@ QNetworkReply::NetworkError errorOfSocket(QAbstractSocket::SocketError error)
         return QNetworkReply::HostNotFoundError;
     case QAbstractSocket::SocketTimeoutError:
         return QNetworkReply::TimeoutError;
-    case QAbstractSocket::SslHandshakeFailedError:
-    case QAbstractSocket::SslInternalError:
-    case QAbstractSocket::SslInvalidUserDataError:
-        return QNetworkReply::SslHandshakeFailedError;
     case QAbstractSocket::ProxyAuthenticationRequiredError:
         return QNetworkReply::ProxyAuthenticationRequiredError;
     case QAbstractSocket::ProxyConnectionRefusedError:
@@ -83,7 +78,7 @@ bool isHeader(const QString &name, const char *wanted)
     return name.compare(QLatin1String(wanted), Qt::CaseInsensitive) == 0;
 }
 
-// One multipart POST on its own connection ("Connection: close"). Its
+// One multipart POST on its own plain connection ("Connection: close"). Its
 // answer is read whole: the engine bounds it through downloadProgress().
 class SocketUploadReply : public QNetworkReply
 {
@@ -122,36 +117,21 @@ protected:
         m_read += n;
         return n;
     }
-    void sslConfigurationImplementation(QSslConfiguration &configuration) const override
-    {
-        if (auto *tls = qobject_cast<QSslSocket *>(m_socket.data()))
-            configuration = tls->sslConfiguration();
-    }
-    void ignoreSslErrorsImplementation(const QList<QSslError> &errors) override
-    {
-        m_ignored = errors;
-        if (auto *tls = qobject_cast<QSslSocket *>(m_socket.data()))
-            tls->ignoreSslErrors(errors);
-    }
 
 private:
     void connectSocket()
     {
         const QUrl u = url();
-        const bool https = u.scheme() == QLatin1String("https");
         const QString host = u.host();
-        const quint16 port = quint16(u.port(https ? 443 : 80));
-        QSslSocket *tls = https ? new QSslSocket(this) : nullptr;
-        QAbstractSocket *socket = tls ? tls : new QTcpSocket(this);
+        const quint16 port = quint16(u.port(80));
+        auto *socket = new QTcpSocket(this);
         m_socket = socket;
         m_parser.reset();
         m_parser.setWholeBody(true);
-        TransportNetwork::forServer(m_hub, host, port, https, u.path()).prepare(socket);
-        if (tls && !m_ignored.isEmpty())
-            tls->ignoreSslErrors(m_ignored);
+        TransportNetwork::forServer(m_hub, host, port, false, u.path()).prepare(socket);
 
-        // Certificate errors and proxy credentials go where the network
-        // layer's go: the manager's signals, which the client answers.
+        // Proxy credentials are asked where the network layer asks: the
+        // manager's signal, which the client answers.
         connect(socket, &QAbstractSocket::proxyAuthenticationRequired, this,
                 [this](const QNetworkProxy &proxy, QAuthenticator *authenticator) {
                     emit m_manager->proxyAuthenticationRequired(proxy, authenticator);
@@ -173,15 +153,8 @@ private:
             if (socket == m_socket)
                 readAnswer();
         });
-        if (tls) {
-            connect(tls, qOverload<const QList<QSslError> &>(&QSslSocket::sslErrors), this,
-                    [this](const QList<QSslError> &errors) { emit m_manager->sslErrors(this, errors); });
-            connect(tls, &QSslSocket::encrypted, this, [this] { send(); });
-            tls->connectToHostEncrypted(host, port);
-        } else {
-            connect(socket, &QAbstractSocket::connected, this, [this] { send(); });
-            socket->connectToHost(host, port);
-        }
+        connect(socket, &QAbstractSocket::connected, this, [this] { send(); });
+        socket->connectToHost(host, port);
     }
 
     void send()
@@ -321,7 +294,6 @@ private:
     QByteArray m_body;
     QPointer<QAbstractSocket> m_socket;
     HttpResponseParser m_parser;
-    QList<QSslError> m_ignored;
     QByteArray m_authorization;
     QByteArray m_answer;
     qint64 m_read = 0;
@@ -340,9 +312,7 @@ ClientAccessManager::ClientAccessManager(NetworkHub *hub, QObject *parent)
 QNetworkReply *ClientAccessManager::createRequest(Operation op, const QNetworkRequest &request, QIODevice *outgoingData)
 {
     auto *body = qobject_cast<QBuffer *>(outgoingData);
-    const QString scheme = request.url().scheme();
-    const bool reachable = scheme == QLatin1String("http") || (scheme == QLatin1String("https") && QSslSocket::supportsSsl());
-    if (op != PostOperation || !body || !reachable
+    if (op != PostOperation || !body || request.url().scheme() != QLatin1String("http")
         || !request.header(QNetworkRequest::ContentTypeHeader).toString().startsWith(QLatin1String("multipart/form-data")))
         return QNetworkAccessManager::createRequest(op, request, outgoingData);
     return new SocketUploadReply(this, m_hub, request, body->data());
