@@ -66,8 +66,9 @@ GroupBox {
             Button {
                 objectName: "saveResults"
                 text: qsTranslate("ClassroomWindow", "Save results...")
-                onClicked: chooser.ask(qsTranslate("ClassroomWindow", "Save results"), panel.lesson.defaultResultsPath(),
-                                       qsTr("Save"), path => panel.lesson.saveResults(path))
+                onClicked: chooser.ask(qsTranslate("ClassroomWindow", "Save results"),
+                                       panel.lesson.defaultResultsPath(), qsTr("Save"),
+                                       path => panel.lesson.saveResults(path))
             }
         }
         ListView {

@@ -101,8 +101,9 @@ public:
         p->setRenderHint(QPainter::Antialiasing);
         p->setPen(pal.text().color());
         const QRect name(row.left(), row.top(), row.width() * 2 / 5, row.height());
+        const QString learner = index.data(Model::LearnerRole).toString();
         p->drawText(name, Qt::AlignVCenter | Qt::AlignLeft,
-                    option.fontMetrics.elidedText(index.data(Model::LearnerRole).toString(), Qt::ElideRight, name.width()));
+                    option.fontMetrics.elidedText(learner, Qt::ElideRight, name.width()));
         int x = name.right() + 6;
         for (int q = 1; q <= m_assessment->questionCount(); ++q, x += row.height() + 4) {
             p->setPen(q <= answered || q == on ? QPen(pal.highlight().color(), 2) : QPen(pal.mid().color()));
@@ -326,7 +327,8 @@ QWidget *ClassroomWindow::buildLessonArea(QWidget *page)
     layout->addWidget(m_lessonNote);
 
     connect(m_imageCard, &QPushButton::clicked, this, [this] {
-        chooseFile(tr("Image card"), Lesson::imageFolder(), false, [this](const QString &file) { m_lesson->showImage(file); });
+        chooseFile(tr("Image card"), Lesson::imageFolder(), false,
+                   [this](const QString &file) { m_lesson->showImage(file); });
     });
     connect(m_saveResults, &QPushButton::clicked, this, [this] {
         chooseFile(tr("Save results"), Lesson::defaultResultsPath(), true,
@@ -490,7 +492,7 @@ void ClassroomWindow::refresh()
     m_imageCard->setEnabled(live);
     m_startAssessment->setEnabled(live && !assessing);
     m_stopAssessment->setEnabled(assessing);
-    m_lessonNote->setText(m_lesson->hasFailed()
-                              ? QStringLiteral("<span style='color:#b00020'>%1</span>").arg(m_lesson->note().toHtmlEscaped())
-                              : m_lesson->note().toHtmlEscaped());
+    const QString note = m_lesson->note().toHtmlEscaped();
+    m_lessonNote->setText(m_lesson->hasFailed() ? QStringLiteral("<span style='color:#b00020'>%1</span>").arg(note)
+                                                : note);
 }

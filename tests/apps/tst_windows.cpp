@@ -171,8 +171,9 @@ public:
     int answered() const
     {
         QObject *view = parts("progress").value(0);
-        const QAbstractItemModel *model = !view ? nullptr : widget ? qobject_cast<QAbstractItemView *>(view)->model()
-                                                                   : view->property("model").value<QAbstractItemModel *>();
+        auto *list = qobject_cast<QAbstractItemView *>(view); // the QML window's view has a model property
+        const auto *model = list ? list->model() : view ? view->property("model").value<QAbstractItemModel *>()
+                                                        : nullptr;
         int sum = 0;
         for (int row = 0; model && row < model->rowCount(); ++row)
             sum += model->index(row, 0).data(Veltro::AssessmentProgressModel::AnsweredRole).toInt();
@@ -388,7 +389,8 @@ private Q_SLOTS:
         const char *const moves[][2] = {{"presenterActive", "Card 1 of 4"}, {"nextCard", "Card 2 of 4"},
                                         {"nextCard", "Card 3 of 4"}, {"previousCard", "Card 2 of 4"}};
         for (const auto &move : moves) {
-            QVERIFY(sim->control("POST", "/controller/send", {{"type", move[0]}, {"sessionCode", code}}).object()["ok"].toBool());
+            const QJsonObject command{{"type", move[0]}, {"sessionCode", code}};
+            QVERIFY(sim->control("POST", "/controller/send", command).object()["ok"].toBool());
             QTRY_VERIFY_WITH_TIMEOUT(w.text("card").startsWith(QLatin1String(move[1]))
                                          && w.text("remote").contains(QLatin1String("Remote connected")), 10000);
         }
@@ -397,8 +399,8 @@ private Q_SLOTS:
         QVERIFY(image.open(QIODevice::WriteOnly) && image.write("PNGcard") == 7 && image.flush());
         w.click("imageCard");
         w.choose(image.fileName());
-        const auto shown = [&] { return QJsonDocument(sim->records(joined[0]["token"].toString())).toJson().contains("showCard"); };
-        QTRY_VERIFY_WITH_TIMEOUT(shown(), 10000);
+        const auto shown = [&] { return QJsonDocument(sim->records(joined[0]["token"].toString())).toJson(); };
+        QTRY_VERIFY_WITH_TIMEOUT(shown().contains("showCard"), 10000);
         w.click("startAssessment");
         QTRY_COMPARE_WITH_TIMEOUT(w.answered(), 3 * learners, 30000);
         w.shoot("7-lesson", "qml-4-lesson");
