@@ -142,6 +142,42 @@
         <source>Final: %L1 answers</source>
         <translation>Ergebnis: %L1 Antworten</translation>
     </message>
+    <message>
+        <source>Lesson</source>
+        <translation>Unterricht</translation>
+    </message>
+    <message>
+        <source>Image card...</source>
+        <translation>Bildkarte …</translation>
+    </message>
+    <message>
+        <source>Image card</source>
+        <translation>Bildkarte</translation>
+    </message>
+    <message>
+        <source>Start assessment</source>
+        <translation>Test starten</translation>
+    </message>
+    <message>
+        <source>Stop assessment</source>
+        <translation>Test beenden</translation>
+    </message>
+    <message>
+        <source>Save results...</source>
+        <translation>Ergebnisse speichern …</translation>
+    </message>
+    <message>
+        <source>Save results</source>
+        <translation>Ergebnisse speichern</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>CSV-Dateien (*.csv)</translation>
+    </message>
+    <message>
+        <source>Images (*.png *.jpg *.jpeg *.gif *.svg *.webp)</source>
+        <translation>Bilder (*.png *.jpg *.jpeg *.gif *.svg *.webp)</translation>
+    </message>
 </context>
 <context>
     <name>KeptSignIn</name>
@@ -152,6 +188,144 @@
     <message>
         <source>Signed in, but the sign-in could not be kept: %1</source>
         <translation>Angemeldet, aber die Anmeldung ließ sich nicht aufbewahren: %1</translation>
+    </message>
+</context>
+<context>
+    <name>Lesson</name>
+    <message>
+        <source>Cells</source>
+        <translation>Zellen</translation>
+    </message>
+    <message>
+        <source>Welcome</source>
+        <translation>Willkommen</translation>
+    </message>
+    <message>
+        <source>What a cell is</source>
+        <translation>Was eine Zelle ist</translation>
+    </message>
+    <message>
+        <source>The cell wall</source>
+        <translation>Die Zellwand</translation>
+    </message>
+    <message>
+        <source>Quiz</source>
+        <translation>Quiz</translation>
+    </message>
+    <message>
+        <source>No card</source>
+        <translation>Keine Karte</translation>
+    </message>
+    <message>
+        <source>Card %1 of %2</source>
+        <translation>Karte %1 von %2</translation>
+    </message>
+    <message>
+        <source>Card %1 of %2: %3</source>
+        <translation>Karte %1 von %2: %3</translation>
+    </message>
+    <message>
+        <source>Remote connected</source>
+        <translation>Fernbedienung verbunden</translation>
+    </message>
+    <message>
+        <source>No remote</source>
+        <translation>Keine Fernbedienung</translation>
+    </message>
+    <message>
+        <source>Which of these is part of a plant cell?</source>
+        <translation>Was davon gehört zu einer Pflanzenzelle?</translation>
+    </message>
+    <message>
+        <source>Cell wall</source>
+        <translation>Zellwand</translation>
+    </message>
+    <message>
+        <source>Wheel</source>
+        <translation>Rad</translation>
+    </message>
+    <message>
+        <source>Feather</source>
+        <translation>Feder</translation>
+    </message>
+    <message>
+        <source>Animal cells have a cell wall.</source>
+        <translation>Tierzellen haben eine Zellwand.</translation>
+    </message>
+    <message>
+        <source>Where does a cell keep its DNA?</source>
+        <translation>Wo bewahrt eine Zelle ihre DNA auf?</translation>
+    </message>
+    <message>
+        <source>In the membrane</source>
+        <translation>In der Membran</translation>
+    </message>
+    <message>
+        <source>In the nucleus</source>
+        <translation>Im Zellkern</translation>
+    </message>
+    <message>
+        <source>In the cell wall</source>
+        <translation>In der Zellwand</translation>
+    </message>
+    <message>
+        <source>lesson-results-%1.csv</source>
+        <translation>Unterrichtsergebnisse-%1.csv</translation>
+    </message>
+    <message>
+        <source>%1 of %2 right</source>
+        <translation>%1 von %2 richtig</translation>
+    </message>
+    <message>
+        <source>Poll</source>
+        <translation>Umfrage</translation>
+    </message>
+    <message>
+        <source>Learners</source>
+        <translation>Lernende</translation>
+    </message>
+    <message>
+        <source>Assessment</source>
+        <translation>Test</translation>
+    </message>
+    <message>
+        <source>Image card shown: %1</source>
+        <translation>Bildkarte gezeigt: %1</translation>
+    </message>
+    <message>
+        <source>%1 was not shown: it cannot be read, is larger than 32 MiB, or the class is not live.</source>
+        <translation>%1 wurde nicht gezeigt: Die Datei ist nicht lesbar oder größer als 32 MiB, oder die Klasse ist nicht live.</translation>
+    </message>
+    <message>
+        <source>Results saved in %1</source>
+        <translation>Ergebnisse gespeichert in %1</translation>
+    </message>
+    <message>
+        <source>The results could not be saved in %1: %2.</source>
+        <translation>Die Ergebnisse konnten nicht in %1 gespeichert werden: %2.</translation>
+    </message>
+    <message>
+        <source>no file was named</source>
+        <translation>keine Datei angegeben</translation>
+    </message>
+</context>
+<context>
+    <name>LessonPanel</name>
+    <message>
+        <source>Show</source>
+        <translation>Zeigen</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Speichern</translation>
+    </message>
+    <message>
+        <source>File:</source>
+        <translation>Datei:</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
     </message>
 </context>
 <context>

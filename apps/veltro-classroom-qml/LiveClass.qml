@@ -1,5 +1,6 @@
 // The live class: the session code large, the connection with its round trip,
-// the learners in a grid that fills as they join, the poll, busy and failures.
+// the learners in a grid that fills as they join, the poll, the lesson, busy
+// and failures.
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -10,6 +11,7 @@ ColumnLayout {
     id: page
     required property Classroom classroom
     required property KeptSignIn kept
+    required property Lesson lesson
     spacing: 8
 
     function connectionText() {
@@ -122,6 +124,13 @@ ColumnLayout {
         PollPanel {
             classroom: page.classroom
             Layout.fillWidth: true
+            Layout.fillHeight: true
+        }
+
+        LessonPanel {
+            classroom: page.classroom
+            lesson: page.lesson
+            Layout.preferredWidth: 440
             Layout.fillHeight: true
         }
     }

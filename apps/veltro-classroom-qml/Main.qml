@@ -10,8 +10,8 @@ import VeltroPrograms
 
 ApplicationWindow {
     id: window
-    width: 1000
-    height: 700
+    width: 1320
+    height: 740
     visible: true
     title: qsTranslate("ClassroomWindow", "Veltro Classroom")
 
@@ -31,6 +31,11 @@ ApplicationWindow {
     KeptSignIn {
         id: kept
         objectName: "kept"
+        classroom: classroom
+    }
+    Lesson {
+        id: lesson
+        objectName: "lesson"
         classroom: classroom
     }
     Component.onCompleted: if (resume) kept.start(server, user)
@@ -54,6 +59,7 @@ ApplicationWindow {
         LiveClass {
             classroom: classroom
             kept: kept
+            lesson: lesson
         }
     }
 }

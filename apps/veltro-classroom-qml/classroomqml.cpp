@@ -2,6 +2,7 @@
 
 #include "keptsignin.h"
 #include "language.h"
+#include "lesson.h"
 #include "pollkinds.h"
 #include "windowsignin.h"
 
@@ -21,7 +22,8 @@ QQuickWindow *loadClassroomWindow(QQmlApplicationEngine *engine, const WindowSig
         && QDir(QCoreApplication::applicationDirPath()).canonicalPath().startsWith(buildRoot + QLatin1Char('/')))
         engine->addImportPath(QStringLiteral(VELTRO_QML_BUILD_DIR));
     // The programs' own types, shared with the widget window.
-    static const int registered = qmlRegisterType<KeptSignIn>("VeltroPrograms", 1, 0, "KeptSignIn");
+    static const int registered = qmlRegisterType<KeptSignIn>("VeltroPrograms", 1, 0, "KeptSignIn")
+        + qmlRegisterType<Lesson>("VeltroPrograms", 1, 0, "Lesson");
     Q_UNUSED(registered)
     // What the poll kinds are called in the chosen language, by name.
     QVariantMap pollKindTexts;

@@ -5,6 +5,7 @@
 #include "keptsignin.h"
 #include "language.h"
 #include "learnermodel.h"
+#include "lesson.h"
 #include "polltallymodel.h"
 #include "presenterclient.h"
 
@@ -12,6 +13,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -77,6 +80,47 @@ public:
     QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override { return {100, 32}; }
 };
 
+// A learner's row of the assessment: the name, a cell per question (filled
+// once answered, outlined while the learner is on it) and the right answers.
+class ProgressRow : public QStyledItemDelegate
+{
+public:
+    ProgressRow(const Veltro::Assessment *assessment, QObject *parent)
+        : QStyledItemDelegate(parent), m_assessment(assessment)
+    {
+    }
+
+    void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        using Model = Veltro::AssessmentProgressModel;
+        const int answered = index.data(Model::AnsweredRole).toInt();
+        const int on = index.data(Model::QuestionRole).toInt();
+        const QPalette &pal = option.palette;
+        const QRect row = option.rect.adjusted(4, 2, -4, -2);
+        p->save();
+        p->setRenderHint(QPainter::Antialiasing);
+        p->setPen(pal.text().color());
+        const QRect name(row.left(), row.top(), row.width() * 2 / 5, row.height());
+        const QString learner = index.data(Model::LearnerRole).toString();
+        p->drawText(name, Qt::AlignVCenter | Qt::AlignLeft,
+                    option.fontMetrics.elidedText(learner, Qt::ElideRight, name.width()));
+        int x = name.right() + 6;
+        for (int q = 1; q <= m_assessment->questionCount(); ++q, x += row.height() + 4) {
+            p->setPen(q <= answered || q == on ? QPen(pal.highlight().color(), 2) : QPen(pal.mid().color()));
+            p->setBrush(q <= answered ? pal.highlight() : pal.base());
+            p->drawRoundedRect(QRect(x, row.top() + 2, row.height() - 4, row.height() - 4), 3, 3);
+        }
+        p->setPen(pal.text().color());
+        p->drawText(QRect(x + 4, row.top(), row.right() - x - 4, row.height()), Qt::AlignVCenter | Qt::AlignLeft,
+                    Lesson::rightText(index.data(Model::CorrectRole).toInt(), answered));
+        p->restore();
+    }
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override { return {300, 26}; }
+
+private:
+    const Veltro::Assessment *m_assessment;
+};
+
 QString connectionText(Veltro::ConnectionState state, int roundTripMs)
 {
     switch (state) {
@@ -94,9 +138,10 @@ QString connectionText(Veltro::ConnectionState state, int roundTripMs)
 } // namespace
 
 ClassroomWindow::ClassroomWindow(QWidget *parent)
-    : QWidget(parent), m_classroom(new Classroom(this)), m_kept(new KeptSignIn(this))
+    : QWidget(parent), m_classroom(new Classroom(this)), m_kept(new KeptSignIn(this)), m_lesson(new Lesson(this))
 {
     m_kept->setClassroom(m_classroom);
+    m_lesson->setClassroom(m_classroom);
     setWindowTitle(tr("Veltro Classroom"));
     m_classroom->setHostAppVersion(QCoreApplication::applicationName()); // the program, as the service sees it
     m_pages = new QStackedWidget(this);
@@ -105,7 +150,7 @@ ClassroomWindow::ClassroomWindow(QWidget *parent)
     auto *outer = new QVBoxLayout(this);
     outer->addWidget(m_pages);
     connectClassroom();
-    resize(900, 620);
+    resize(1240, 660);
     refresh();
 }
 
@@ -158,6 +203,7 @@ QWidget *ClassroomWindow::buildClassPage()
     auto *middle = new QHBoxLayout;
     middle->addWidget(buildLearnerArea(page), 1);
     middle->addWidget(buildPollArea(page), 1);
+    middle->addWidget(buildLessonArea(page), 1);
     auto *layout = new QVBoxLayout(page);
     layout->addLayout(buildSessionArea(page));
     layout->addLayout(middle, 1);
@@ -247,6 +293,72 @@ QWidget *ClassroomWindow::buildPollArea(QWidget *page)
     return box;
 }
 
+// The lesson: the remote, the card it moves through, an image card, the
+// assessment's progress grid and the results kept in a file.
+QWidget *ClassroomWindow::buildLessonArea(QWidget *page)
+{
+    auto *box = new QGroupBox(tr("Lesson"), page);
+    m_remote = named(new QLabel(box), "remote");
+    m_card = named(new QLabel(box), "card");
+    m_imageCard = button(tr("Image card..."), "imageCard", box);
+    m_startAssessment = button(tr("Start assessment"), "startAssessment", box);
+    m_stopAssessment = button(tr("Stop assessment"), "stopAssessment", box);
+    m_progress = named(new QListView(box), "progress");
+    m_progress->setSelectionMode(QAbstractItemView::NoSelection);
+    m_progress->setUniformItemSizes(true);
+    m_progress->setItemDelegate(new ProgressRow(m_classroom->assessment(), m_progress));
+    m_progress->setModel(m_classroom->assessment()->progress());
+    m_saveResults = button(tr("Save results..."), "saveResults", box);
+    m_lessonNote = named(new QLabel(box), "lessonNote");
+    m_lessonNote->setWordWrap(true);
+    auto *cardRow = new QHBoxLayout;
+    cardRow->addWidget(m_card, 1);
+    cardRow->addWidget(m_imageCard);
+    auto *assessmentRow = new QHBoxLayout;
+    assessmentRow->addWidget(m_startAssessment);
+    assessmentRow->addWidget(m_stopAssessment);
+    assessmentRow->addStretch(1);
+    assessmentRow->addWidget(m_saveResults);
+    auto *layout = new QVBoxLayout(box);
+    layout->addWidget(m_remote);
+    layout->addLayout(cardRow);
+    layout->addLayout(assessmentRow);
+    layout->addWidget(m_progress, 1);
+    layout->addWidget(m_lessonNote);
+
+    connect(m_imageCard, &QPushButton::clicked, this, [this] {
+        chooseFile(tr("Image card"), Lesson::imageFolder(), false,
+                   [this](const QString &file) { m_lesson->showImage(file); });
+    });
+    connect(m_saveResults, &QPushButton::clicked, this, [this] {
+        chooseFile(tr("Save results"), Lesson::defaultResultsPath(), true,
+                   [this](const QString &file) { m_lesson->saveResults(file); });
+    });
+    connect(m_startAssessment, &QPushButton::clicked, m_lesson, &Lesson::startAssessment);
+    connect(m_stopAssessment, &QPushButton::clicked, m_classroom->assessment(), &Veltro::Assessment::stop);
+    return box;
+}
+
+// Asks for a file without waiting in it: the dialog is window-modal and
+// answers through fileSelected, so the class runs on meanwhile.
+void ClassroomWindow::chooseFile(const QString &title, const QString &start, bool save,
+                                 const std::function<void(const QString &)> &chosen)
+{
+    auto *dialog = new QFileDialog(this, title);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog->setNameFilter(save ? tr("CSV files (*.csv)") : tr("Images (*.png *.jpg *.jpeg *.gif *.svg *.webp)"));
+    const QFileInfo info(start);
+    dialog->setDirectory(info.path());
+    if (save) {
+        dialog->setDefaultSuffix(QStringLiteral("csv"));
+        dialog->selectFile(info.fileName());
+    }
+    connect(dialog, &QFileDialog::fileSelected, this, chosen);
+    dialog->open();
+}
+
 // What is pending, and the last failure.
 QBoxLayout *ClassroomWindow::buildStatusArea(QWidget *page)
 {
@@ -272,6 +384,8 @@ void ClassroomWindow::connectClassroom()
     for (auto signal : {&Veltro::PollTallyModel::answeredChanged, &Veltro::PollTallyModel::presentChanged})
         connect(c->tally(), signal, this, &ClassroomWindow::refresh);
     connect(m_kept, &KeptSignIn::changed, this, &ClassroomWindow::refresh);
+    connect(m_lesson, &Lesson::changed, this, &ClassroomWindow::refresh);
+    connect(c->assessment(), &Veltro::Assessment::stateChanged, this, &ClassroomWindow::refresh);
 }
 
 void ClassroomWindow::setSignIn(const QString &server, const QString &user, const QString &password)
@@ -367,4 +481,18 @@ void ClassroomWindow::refresh()
     case Poll::Paused: m_chart->setTitle(tr("Paused: %L1 of %L2 answered").arg(answered).arg(present)); break;
     case Poll::Stopped: m_chart->setTitle(tr("Final: %L1 answers").arg(answered)); break;
     }
+
+    using Run = Veltro::Assessment::State;
+    const Run run = c->assessment()->state();
+    const bool assessing = run == Run::Running || run == Run::Paused;
+    m_remote->setText(QStringLiteral("<b style='color:%1'>&#9679;</b> %2")
+                          .arg(QLatin1String(c->isRemotePresent() ? "#2e7d32" : "#9e9e9e"),
+                               m_lesson->remoteText().toHtmlEscaped()));
+    m_card->setText(m_lesson->cardText());
+    m_imageCard->setEnabled(live);
+    m_startAssessment->setEnabled(live && !assessing);
+    m_stopAssessment->setEnabled(assessing);
+    const QString note = m_lesson->note().toHtmlEscaped();
+    m_lessonNote->setText(m_lesson->hasFailed() ? QStringLiteral("<span style='color:#b00020'>%1</span>").arg(note)
+                                                : note);
 }

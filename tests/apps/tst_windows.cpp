@@ -1,20 +1,24 @@
 // Both presenter windows as a teacher drives them (Qt Widgets; QML on Qt 6 builds, offscreen with software
 // rendering), against the stand-in service: a live class of 20 simulated learners, a close while the sign-in
-// waits, and "Stay signed in" against real keyrings, with veltro-present's --remember and --forget. Every
+// waits, a lesson (the phone's remote, an image card, an assessment, the results saved), and "Stay signed in"
+// against real keyrings, with veltro-present's --remember and --forget. Every
 // click on a widget and every close must return without running a nested event loop.
 // tests/apps/keyring.sh runs noKeyring on session buses where no Secret Service answers and the rest with an
 // unlocked gnome-keyring-daemon, each with a throw-away HOME whose files the test reads for secrets; the
 // stand-in's control interface withdraws a device token, as a service would.
 // With VELTRO_SCREENSHOTS naming a folder, the main states are saved there as PNGs (scripts/screenshots).
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDirIterator>
+#include <QFileDialog>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QtTest>
 
 #include <numeric>
 
+#include "assessment.h"
 #include "barchart.h"
 #include "classroom.h"
 #include "classroomwindow.h"
@@ -163,6 +167,33 @@ public:
             counts << bar->property("count").toInt();
         return counts;
     }
+    // The answers the assessment's grid holds, all learners together.
+    int answered() const
+    {
+        QObject *view = parts("progress").value(0);
+        auto *list = qobject_cast<QAbstractItemView *>(view); // the QML window's view has a model property
+        const auto *model = list ? list->model() : view ? view->property("model").value<QAbstractItemModel *>()
+                                                        : nullptr;
+        int sum = 0;
+        for (int row = 0; model && row < model->rowCount(); ++row)
+            sum += model->index(row, 0).data(Veltro::AssessmentProgressModel::AnsweredRole).toInt();
+        return sum;
+    }
+    // Answers the file chooser the window opened with `path`, as a teacher would.
+    void choose(const QString &path) const
+    {
+        if (!widget) {
+            set("path", "text", path);
+            return click("choosePath");
+        }
+        for (QFileDialog *dialog : widget->findChildren<QFileDialog *>()) {
+            if (dialog->isVisible()) {
+                dialog->selectFile(path);
+                return static_cast<QDialog *>(dialog)->accept(); // as its Save or Open button does
+            }
+        }
+        QFAIL("no file chooser is open");
+    }
     // Every text the window shows, but the values typed in or given by the service.
     QStringList texts() const
     {
@@ -264,6 +295,8 @@ class TestWindows : public QObject
 
 private Q_SLOTS:
     // The keyring tests run in the session keyring.sh made for each; they skip where the machine has none.
+    void initTestCase() { QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs); } // choosers a test can answer
+
     void init()
     {
         const QByteArray test = QTest::currentTestFunction();
@@ -308,7 +341,8 @@ private Q_SLOTS:
         QCOMPARE(w.text("sessionCode"), code);
         QTRY_VERIFY_WITH_TIMEOUT(w.text("connection").contains(QLatin1String("Connected")), 10000);
 
-        QCOMPARE(sim->addLearners(code, learners, "websocket", {{"answerDelay", QJsonArray{50, 400}}}).size(), learners);
+        const QJsonArray joined = sim->addLearners(code, learners, "websocket", {{"answerDelay", QJsonArray{50, 400}}});
+        QCOMPARE(joined.size(), learners);
         QTRY_VERIFY_WITH_TIMEOUT(w.text("learnerCount").contains(QStringLiteral("%1 joined").arg(learners)), 30000);
         if (!widgets) // the widget window paints its tiles
             QTRY_COMPARE_WITH_TIMEOUT(w.parts("learnerTile").size(), learners, 5000);
@@ -347,6 +381,39 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(w.text("connection").contains(QLatin1String("Reconnecting")), 10000);
         w.shoot("5-reconnecting");
         QTRY_VERIFY_WITH_TIMEOUT(w.text("connection").contains(QLatin1String("Connected")), 20000);
+
+        // The lesson: the phone's next and previous move the card, an image card reaches the devices, the
+        // assessment's three questions fill the grid, the results are kept (and a folder that is not there said).
+        QVERIFY(sim->control("POST", "/controller", {{"sessionCode", code}}).object().contains("token"));
+        QVERIFY(!w.text("remote").contains(QLatin1String("Remote connected")));
+        const char *const moves[][2] = {{"presenterActive", "Card 1 of 4"}, {"nextCard", "Card 2 of 4"},
+                                        {"nextCard", "Card 3 of 4"}, {"previousCard", "Card 2 of 4"}};
+        for (const auto &move : moves) {
+            const QJsonObject command{{"type", move[0]}, {"sessionCode", code}};
+            QVERIFY(sim->control("POST", "/controller/send", command).object()["ok"].toBool());
+            QTRY_VERIFY_WITH_TIMEOUT(w.text("card").startsWith(QLatin1String(move[1]))
+                                         && w.text("remote").contains(QLatin1String("Remote connected")), 10000);
+        }
+        QTemporaryDir dir;
+        QFile image(dir.filePath("card.png"));
+        QVERIFY(image.open(QIODevice::WriteOnly) && image.write("PNGcard") == 7 && image.flush());
+        w.click("imageCard");
+        w.choose(image.fileName());
+        const auto shown = [&] { return QJsonDocument(sim->records(joined[0]["token"].toString())).toJson(); };
+        QTRY_VERIFY_WITH_TIMEOUT(shown().contains("showCard"), 10000);
+        w.click("startAssessment");
+        QTRY_COMPARE_WITH_TIMEOUT(w.answered(), 3 * learners, 30000);
+        w.shoot("7-lesson", "qml-4-lesson");
+        w.click("saveResults");
+        w.choose(dir.filePath("gone/results.csv"));
+        QVERIFY(w.text("lessonNote").contains(QLatin1String("could not be saved")));
+        w.click("saveResults");
+        w.choose(dir.filePath("results.csv"));
+        QFile results(dir.filePath("results.csv"));
+        QVERIFY(results.open(QIODevice::ReadOnly));
+        const QString saved = QString::fromUtf8(results.readAll());
+        for (const QString &csv : {c->tally()->toCsv(), c->learners()->toCsv(), c->assessment()->progress()->toCsv()})
+            QVERIFY2(saved.contains(csv), qPrintable(saved));
 
         w.click("stopSession");
         QTRY_VERIFY_WITH_TIMEOUT(!c->isLive() && !c->isBusy(), 15000);
