@@ -2,6 +2,49 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>Veltro::PollKind</name>
+    <message>
+        <source>Multiple choice</source>
+        <translation>Mehrfachauswahl</translation>
+    </message>
+    <message>
+        <source>True / false</source>
+        <translation>Wahr / falsch</translation>
+    </message>
+    <message>
+        <source>Yes / no</source>
+        <translation>Ja / nein</translation>
+    </message>
+    <message>
+        <source>Scale</source>
+        <translation>Skala</translation>
+    </message>
+    <message>
+        <source>Sort</source>
+        <translation>Reihenfolge</translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <translation>Freitext</translation>
+    </message>
+    <message>
+        <source>Number</source>
+        <translation>Zahl</translation>
+    </message>
+    <message>
+        <source>Math formula</source>
+        <translation>Formel</translation>
+    </message>
+    <message>
+        <source>Word seed</source>
+        <translation>Wortsammlung</translation>
+    </message>
+    <message>
+        <source>Creative</source>
+        <translation>Kreativ</translation>
+    </message>
+</context>
+<context>
     <name>Veltro::plainError</name>
     <message>
         <source>the server&apos;s certificate is not signed by a trusted authority: its CA certificate is needed</source>

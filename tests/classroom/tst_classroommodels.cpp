@@ -530,6 +530,9 @@ private Q_SLOTS:
         QCOMPARE(pollKindByName(QStringLiteral(" Multiple-Choice "))->pollType, PollType::MULTIPLE);
         QCOMPARE(pollKindByName(QStringLiteral("yes-no-other"))->ordinalType, OrdinalType::YES_NO_OTHER);
         QVERIFY(!pollKindByName(QStringLiteral("essay")));
+        // The labels a QML host shows speak the teacher's language (last: the translator stays).
+        QVERIFY(Veltro::installTranslator(QLocale(QLocale::German)));
+        QCOMPARE(pollKindLabel(QStringLiteral("multiple")), QStringLiteral("Mehrfachauswahl"));
     }
 };
 
