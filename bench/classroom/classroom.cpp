@@ -4,7 +4,10 @@
 // lost or duplicated, the delay between the last device sending and its
 // answer arriving here, this process's CPU time per incoming message and
 // its peak memory. One combination per process, so the peak memory is that
-// combination's own.
+// combination's own. Then the rest of the lesson: a remote controller joins
+// and sends "nextCard" (time until the command arrives here), and every
+// device works through a three-question assessment the library serves
+// (time from its start until each learner's row has all three answered).
 //
 //   veltro-bench-classroom --learners 1000 --transport websocket [--answer-delay 0,0]
 #include <QCommandLineParser>
@@ -18,11 +21,15 @@
 
 #include <cstdio>
 
+#include "assessment.h"
+#include "assessmentprogressmodel.h"
 #include "learner.h"
 #include "measure.h"
 #include "presenterclient.h"
 #include "presentercollab.h"
 #include "questionbase.h"
+#include "questiondescription.h"
+#include "remotecontrolmessage.h"
 #include "standin.h"
 #include "testsupport.h"
 
@@ -111,7 +118,7 @@ int main(int argc, char **argv)
     QSet<QString> ids;
     qint64 framesAtStart = 0;
     double cpuAtStart = 0;
-    QObject::connect(collab, &PresenterCollab::learnerPollResponse, &app,
+    const QMetaObject::Connection answers = QObject::connect(collab, &PresenterCollab::learnerPollResponse, &app,
                      [&](const QString &device, const QString &id, int, const QString &) {
                          if (!ids.contains(id)) {
                              ++stray;
@@ -142,6 +149,7 @@ int main(int argc, char **argv)
     // Late duplicates would arrive shortly after; give them a moment.
     waitUntil(1000, [] { return false; });
     collab->stopPoll();
+    QObject::disconnect(answers); // the assessment's answers come this way too
 
     // When each device got the question (its answer follows after the answer
     // delay, 0 by default): the latest is the last sending device.
@@ -157,6 +165,35 @@ int main(int argc, char **argv)
             }
         }
     }
+    QElapsedTimer lessonClock;
+    lessonClock.start();
+    bool nextCard = false;
+    QObject::connect(collab, &PresenterCollab::remoteControl, &app, [&](const Veltro::RemoteControlMessage &m) {
+        nextCard = nextCard || m.type == QLatin1String("nextCard");
+    });
+    const bool remote =
+        !sim->control("POST", QStringLiteral("/controller"), {{"sessionCode", code}, {"transport", transport}}).isNull()
+        && !sim->control("POST", QStringLiteral("/controller/send"), {{"sessionCode", code}, {"type", "nextCard"}}).isNull()
+        && waitUntil(timeoutMs, [&] { return nextCard; });
+    const qint64 remoteMs = remote ? lessonClock.elapsed() : -1;
+
+    Veltro::Assessment assessment;
+    assessment.setCollab(collab);
+    assessment.setQuestions(QList<Veltro::QuestionDescription>{
+        {QStringLiteral("multiple"), QStringLiteral("Which?"), {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}, {1}},
+        {QStringLiteral("true-false"), QStringLiteral("True?"), {}, {0}},
+        {QStringLiteral("text"), QStringLiteral("Why?")}});
+    lessonClock.restart();
+    const bool assessed = assessment.start() && waitUntil(timeoutMs, [&] {
+        const Veltro::AssessmentProgressModel *p = assessment.progress();
+        int done = 0;
+        for (int r = 0; r < p->rowCount(); ++r)
+            done += p->index(r).data(Veltro::AssessmentProgressModel::AnsweredRole).toInt() == 3;
+        return done >= n;
+    });
+    const qint64 assessmentMs = assessed ? lessonClock.elapsed() : -1;
+    assessment.stop();
+
     client.doStopSession();
     client.doLogout();
 
@@ -165,14 +202,14 @@ int main(int argc, char **argv)
     out << QStringLiteral("{\"transport\":\"%1\",\"learners\":%2,\"joinSeconds\":%3,\"complete\":%4,"
                           "\"pollToLastMs\":%5,\"lastSendToArrivalMs\":%6,\"lost\":%7,\"duplicated\":%8,"
                           "\"stray\":%9,\"frames\":%10,\"cpuUsPerFrame\":%11,\"peakRssMiB\":%12,"
-                          "\"sessionCode\":\"%13\",\"sendTimesKnown\":%14}")
+                          "\"sessionCode\":\"%13\",\"sendTimesKnown\":%14,\"remoteMs\":%15,\"assessmentMs\":%16}")
                .arg(transport).arg(n).arg(joinSeconds, 0, 'f', 1).arg(all ? QLatin1String("true") : QLatin1String("false"))
                .arg(last ? last - t0 : -1).arg(last && lastSend ? last - lastSend : -1)
                .arg(lost).arg(duplicates).arg(stray).arg(frames)
                .arg(frames ? cpu * 1e6 / frames : 0.0, 0, 'f', 1).arg(peakRssMiB(), 0, 'f', 1)
-               .arg(code).arg(recordsRead)
+               .arg(code).arg(recordsRead).arg(remoteMs).arg(assessmentMs)
         << "\n";
-    return all && lost == 0 && duplicates == 0 ? 0 : 3;
+    return all && lost == 0 && duplicates == 0 && remote && assessed ? 0 : 3;
 }
 
 #include "classroom.moc"

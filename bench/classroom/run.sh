@@ -13,19 +13,19 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELTRO_BUILD_BENCH=ON 
 cmake --build "$build" -j 2 --target veltro-bench-classroom veltro-bench-dispatch >/dev/null
 bin="$build/bench/classroom"
 
-echo "| transport | learners | all joined (s) | startPoll -> last answer (ms) | last send -> its arrival (ms) | lost | duplicated | frames in | host CPU us/frame | host peak RSS MiB |"
-echo "|---|---|---|---|---|---|---|---|---|---|"
+echo "| transport | learners | all joined (s) | startPoll -> last answer (ms) | last send -> its arrival (ms) | lost | duplicated | frames in | host CPU us/frame | host peak RSS MiB | remote nextCard (ms) | 3-question assessment, all learners (ms) |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
 status=0
 for t in $transports; do
   for n in $learners; do
     line=$("$bin/veltro-bench-classroom" --learners "$n" --transport "$t" --timeout 180 | tail -n 1) || status=1
     if [ -z "$line" ]; then
-      echo "| $t | $n | failed | | | | | | | |"; status=1; continue
+      echo "| $t | $n | failed | | | | | | | | | |"; status=1; continue
     fi
     printf '%s' "$line" | node -e '
       let s = ""; process.stdin.on("data", d => s += d).on("end", () => {
         const r = JSON.parse(s);
-        console.log(`| ${r.transport} | ${r.learners} | ${r.joinSeconds} | ${r.pollToLastMs} | ${r.lastSendToArrivalMs} | ${r.lost} | ${r.duplicated} | ${r.frames} | ${r.cpuUsPerFrame} | ${r.peakRssMiB} |`);
+        console.log(`| ${r.transport} | ${r.learners} | ${r.joinSeconds} | ${r.pollToLastMs} | ${r.lastSendToArrivalMs} | ${r.lost} | ${r.duplicated} | ${r.frames} | ${r.cpuUsPerFrame} | ${r.peakRssMiB} | ${r.remoteMs} | ${r.assessmentMs} |`);
       });'
   done
 done
