@@ -340,49 +340,6 @@
     </message>
 </context>
 <context>
-    <name>PollKind</name>
-    <message>
-        <source>Multiple choice</source>
-        <translation>Mehrfachauswahl</translation>
-    </message>
-    <message>
-        <source>True / false</source>
-        <translation>Wahr / falsch</translation>
-    </message>
-    <message>
-        <source>Yes / no</source>
-        <translation>Ja / nein</translation>
-    </message>
-    <message>
-        <source>Scale</source>
-        <translation>Skala</translation>
-    </message>
-    <message>
-        <source>Sort</source>
-        <translation>Reihenfolge</translation>
-    </message>
-    <message>
-        <source>Text</source>
-        <translation>Freitext</translation>
-    </message>
-    <message>
-        <source>Number</source>
-        <translation>Zahl</translation>
-    </message>
-    <message>
-        <source>Math formula</source>
-        <translation>Formel</translation>
-    </message>
-    <message>
-        <source>Word seed</source>
-        <translation>Wortsammlung</translation>
-    </message>
-    <message>
-        <source>Creative</source>
-        <translation>Kreativ</translation>
-    </message>
-</context>
-<context>
     <name>PollPanel</name>
     <message>
         <source>Answers: %1 of %2</source>

@@ -12,25 +12,11 @@ static void initTranslations()
     Q_INIT_RESOURCE(veltro_programs); // a static library's resource is loaded by name
 }
 
-namespace {
-
-// The labels the library gives its poll kinds, for lupdate to find: the
-// windows show them translated in this context.
-const char POLL_KIND_CONTEXT[] = "PollKind";
-[[maybe_unused]] const char *const POLL_KIND_LABELS[] = {
-    QT_TRANSLATE_NOOP("PollKind", "Multiple choice"), QT_TRANSLATE_NOOP("PollKind", "True / false"),
-    QT_TRANSLATE_NOOP("PollKind", "Yes / no"),        QT_TRANSLATE_NOOP("PollKind", "Scale"),
-    QT_TRANSLATE_NOOP("PollKind", "Sort"),            QT_TRANSLATE_NOOP("PollKind", "Text"),
-    QT_TRANSLATE_NOOP("PollKind", "Number"),          QT_TRANSLATE_NOOP("PollKind", "Math formula"),
-    QT_TRANSLATE_NOOP("PollKind", "Word seed"),       QT_TRANSLATE_NOOP("PollKind", "Creative"),
-};
-
-} // namespace
-
 QString pollKindText(const QString &name)
 {
-    const Veltro::PollKind *kind = Veltro::pollKindByName(name);
-    return kind ? QCoreApplication::translate(POLL_KIND_CONTEXT, kind->label) : name;
+    // The library's own labels, in its catalogue's language.
+    const QString label = Veltro::pollKindLabel(name);
+    return label.isEmpty() ? name : label;
 }
 
 QCommandLineOption languageOption()
