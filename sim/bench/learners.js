@@ -13,7 +13,8 @@
 const { spawn } = require('child_process');
 const path = require('path');
 const readline = require('readline');
-const { RestClient, BusClient, request, waitFor } = require('../testkit/helpers');
+const payload = require('../lib/payload');
+const { RestClient, connect, request, waitFor } = require('../testkit/helpers');
 
 function args() {
   const o = { learners: 1000, transport: 'websocket', answerDelay: '0,0', rounds: 3, shape: 'random' };
@@ -47,16 +48,18 @@ async function main() {
   const idleRss = rssOf(child.pid);
   const rest = new RestClient(info.server);
   const s = await rest.startSession();
-  const presenter = new BusClient(s.collab, { transport: 'websocket' });
-  await presenter.opened;
-  for (const a of [s.token, s.token + '.presenter', s.token + '.presenter.' + s.presenterToken])
-    presenter.register(a);
+  const presenter = await connect(s.collab, { transport: 'websocket' });
+  for (const address of [s.token, s.token + '.presenter', s.token + '.presenter.' + s.presenterToken])
+    presenter.json({ type: 'register', address });
+  // Publishes as the library does: the data compressed, as Base64 in a list.
+  const publish = (address, from, type, data) => presenter.json(
+    { type: 'publish', address, body: { from, type, data: payload.encode(JSON.stringify(data), 'base64') } });
 
   let t0 = Date.now();
   const joined = await request(info.control + '/learners',
     { body: { sessionCode: s.code, count: o.learners, transport: o.transport }, timeout: 300000 });
   if (joined.status !== 200)
-    throw new Error('learners did not join: ' + joined.body);
+    throw new Error('learners did not join: ' + JSON.stringify(joined.json));
   const joinMs = Date.now() - t0;
   await waitFor(() => presenter.of('join').length >= o.learners, 120000, 'joins at the presenter');
   const joinedRss = rssOf(child.pid);
@@ -66,11 +69,12 @@ async function main() {
     const pollId = 'bench-poll-' + r;
     const before = presenter.of('pollResponse').length;
     t0 = Date.now();
-    presenter.publish(s.token, s.presenterToken, 'poll',
+    publish(s.token, s.presenterToken, 'poll',
       { type: 'multiple', metadata: { ordinalType: 'alpha-upper', options: [0, 1, 2, 3] }, id: pollId });
     await waitFor(() => presenter.of('pollResponse').length - before >= o.learners, 120000, 'answers');
     const ms = Date.now() - t0;
-    const got = presenter.of('pollResponse').slice(before).filter((f) => f.decoded && f.decoded.pollId === pollId).length;
+    const got = presenter.of('pollResponse').slice(before)
+      .filter((f) => { const d = payload.decodeValue(f.body.data); return d && d.pollId === pollId; }).length;
     rounds.push({ publishToLastAnswerMs: ms, answers: got });
   }
   const counters = (await request(info.control + '/counters', { method: 'GET' })).json;
