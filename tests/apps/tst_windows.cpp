@@ -593,6 +593,11 @@ private Q_SLOTS:
         StandIn *sim = StandIn::shared();
         QVERIFY(sim);
         const auto systemLanguage = qScopeGuard([] { useLanguage({}); });
+        // Without the option the environment chooses, else the system.
+        qputenv("VELTRO_LANGUAGE", "de");
+        QCOMPARE(useLanguage({"test"}).language(), QLocale::German);
+        qunsetenv("VELTRO_LANGUAGE");
+        QCOMPARE(useLanguage({"test"}), QLocale::system());
         QStringList shown[2]; // English, German
         for (const bool german : {false, true}) {
             QCOMPARE(useLanguage({"test", "--language", german ? "de" : "en"}).language(),
